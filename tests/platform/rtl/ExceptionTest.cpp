@@ -1,0 +1,14 @@
+#include "rtl/Exception.h"
+
+#include <gtest/gtest.h>
+
+TEST(RtlException, CarriesItsMessageThroughStdException) {
+  try {
+    throw rtl::Exception("Disk full");
+  } catch (const std::exception& e) {
+    EXPECT_STREQ(e.what(), "Disk full");
+    auto* rtlError = dynamic_cast<const rtl::Exception*>(&e);
+    ASSERT_NE(rtlError, nullptr);
+    EXPECT_EQ(rtlError->Message(), "Disk full");
+  }
+}
