@@ -157,6 +157,11 @@ class File {
   // (LastError then says why, e.g. ENOENT).
   static bool IsReadOnly(const std::string& path);
 
+  // The bytes still free for this process on the file system that holds `path`
+  // (a file or folder; a file yet to be created is looked up through its folder),
+  // into `bytes`. Returns false (ENOENT, EACCES, ...) when it cannot be found out.
+  static bool FreeSpace(const std::string& path, int64_t& bytes);
+
   // The identity of the file a name refers to: the canonical absolute path
   // (realpath), symbolic links and "." / ".." resolved. Two names refer to the
   // same file exactly when their identities are equal strings; the comparison is
