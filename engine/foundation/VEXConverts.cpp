@@ -4,8 +4,8 @@
 #include <limits>
 
 #include "foundation/VEXExcept.h"
-#include "rtl/CodePage.h"
 #include "rtl/Exception.h"
+#include "text/Text.h"
 
 namespace vex {
 
@@ -245,12 +245,47 @@ class LikeMatcher {
 
 }  // namespace
 
+// Two characters of a LIKE test are equal when the locale's string comparison
+// finds them so. Printable ASCII is settled without the collator: such
+// characters are never ignorable, so two of them are equal only when they are
+// the same letter (ignoring case when asked).
+template <class Char>
+bool PrintableAsciiEqual(Char a, Char b, bool caseInsensitive) {
+  if (a == b) return true;
+  if (!caseInsensitive) return false;
+  auto upper = [](Char c) { return c >= Char('a') && c <= Char('z') ? Char(c - 32) : c; };
+  return upper(a) == upper(b);
+}
+
+template <class Char>
+bool IsPrintableAscii(Char c) {
+  return c >= Char(0x20) && c < Char(0x7F);
+}
+
 bool MatchLikePattern(std::string_view text, std::string_view pattern, bool useEscape,
                       char escapeChar, bool caseInsensitive) {
   auto equal = [caseInsensitive](char a, char b) {
-    return a == b || (caseInsensitive && rtl::AnsiUpperChar(a) == rtl::AnsiUpperChar(b));
+    if (a == b) return true;
+    if (IsPrintableAscii(a) && IsPrintableAscii(b)) {
+      return PrintableAsciiEqual(a, b, caseInsensitive);
+    }
+    return text::CompareAnsi(std::string_view(&a, 1), std::string_view(&b, 1), caseInsensitive) ==
+           text::Order::Equal;
   };
   return LikeMatcher<char, decltype(equal)>(useEscape, escapeChar, equal).Match(text, pattern);
+}
+
+bool MatchLikePatternWide(std::u16string_view text, std::u16string_view pattern, bool useEscape,
+                          char16_t escapeChar, bool caseInsensitive) {
+  auto equal = [caseInsensitive](char16_t a, char16_t b) {
+    if (a == b) return true;
+    if (IsPrintableAscii(a) && IsPrintableAscii(b)) {
+      return PrintableAsciiEqual(a, b, caseInsensitive);
+    }
+    return text::CompareWide(std::u16string_view(&a, 1), std::u16string_view(&b, 1),
+                             caseInsensitive) == text::Order::Equal;
+  };
+  return LikeMatcher<char16_t, decltype(equal)>(useEscape, escapeChar, equal).Match(text, pattern);
 }
 
 }  // namespace vex

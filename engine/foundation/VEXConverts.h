@@ -99,5 +99,7 @@ double VEXDateTimeToDateTime(const TVEXDateTime& vexDateTime);
 // when caseInsensitive.
 bool MatchLikePattern(std::string_view text, std::string_view pattern, bool useEscape,
                       char escapeChar, bool caseInsensitive);
+bool MatchLikePatternWide(std::u16string_view text, std::u16string_view pattern, bool useEscape,
+                          char16_t escapeChar, bool caseInsensitive);
 
 }  // namespace vex

@@ -83,6 +83,22 @@ TEST(FieldTypePredicatesTest, HoldForExactlyTheirTypes) {
             "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 24 25 26 27 28 33 34 35 ");
 }
 
+TEST(MatchLikePatternTest, WideFormMatchesUtf16Text) {
+  EXPECT_TRUE(
+      MatchLikePatternWide(u"\u00C5sa \u00D6berg", u"\u00E5%\u00D6BERG", false, u'\\', true));
+  EXPECT_FALSE(
+      MatchLikePatternWide(u"\u00C5sa \u00D6berg", u"\u00E5%\u00D6BERG", false, u'\\', false));
+  // Accents still count when case does not.
+  EXPECT_FALSE(MatchLikePatternWide(u"\u00E9", u"E", false, u'\\', true));
+  EXPECT_TRUE(MatchLikePatternWide(u"\u03A9\u03BC\u03AD\u03B3\u03B1", u"_\u039C%\u03B1", false,
+                                   u'\\', true));
+  EXPECT_TRUE(MatchLikePatternWide(u"50%", u"50!%", true, u'!', false));
+  EXPECT_FALSE(MatchLikePatternWide(u"500", u"50!%", true, u'!', false));
+  EXPECT_TRUE(MatchLikePatternWide(u"a", u"a%%", false, u'\\', false));
+  EXPECT_TRUE(MatchLikePatternWide(u"", u"%%", false, u'\\', false));
+  EXPECT_FALSE(MatchLikePatternWide(u"", u"_", false, u'\\', false));
+}
+
 // Platform date-times of a few days (days since 1899-12-30).
 constexpr double k20160906 = 42619.0;
 
