@@ -154,7 +154,9 @@ double VEXDateToDateTime(int32_t vexDate) {
 }
 
 int32_t DateTimeToVEXTime(double dateTime) {
-  return static_cast<int32_t>(std::nearbyint(TimeOfDayMSecs(dateTime)));
+  const double msecs = std::nearbyint(TimeOfDayMSecs(dateTime));
+  if (!(msecs >= 0 && msecs <= kMSecsPerDay)) throw rtl::EIntOverflow("Integer overflow");
+  return static_cast<int32_t>(msecs);
 }
 
 double VEXTimeToDateTime(int32_t vexTime) {
@@ -176,7 +178,7 @@ TVEXDateTime DateTimeToVEXDateTime(double dateTime) {
 double VEXDateTimeToDateTime(const TVEXDateTime& vexDateTime) {
   int64_t days = static_cast<int64_t>(vexDateTime.Date) - kVEXDateDelta;
   int64_t msecs = vexDateTime.Time;
-  // A time of a whole day or more (stored before the carry above existed)
+  // A time of a whole day or more (a time of day that rounded up to midnight)
   // belongs to a later day.
   if (msecs >= kMSecsPerDay) {
     days += msecs / kMSecsPerDay;
@@ -186,11 +188,7 @@ double VEXDateTimeToDateTime(const TVEXDateTime& vexDateTime) {
   return days < 0 ? static_cast<double>(days) - fraction : static_cast<double>(days) + fraction;
 }
 
-}  // namespace vex
-
 // --- LIKE --------------------------------------------------------------------
-
-namespace vex {
 
 namespace {
 

@@ -159,6 +159,7 @@ TEST(VEXDateTimeTest, DayNumbersOutsideTheComputationRangeOverflow) {
   EXPECT_THROW(DateTimeToVEXDate(1e19), rtl::EIntOverflow);
   EXPECT_THROW(DateTimeToVEXDate(-1e19), rtl::EIntOverflow);
   EXPECT_THROW(DateTimeToVEXDate(std::nan("")), rtl::EIntOverflow);
+  EXPECT_THROW(DateTimeToVEXTime(std::nan("")), rtl::EIntOverflow);
   // Beyond 32 bits the day number is cut to its low 32 bits.
   EXPECT_EQ(DateTimeToVEXDate(4294967296.0), 693594);
 }
