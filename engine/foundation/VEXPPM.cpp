@@ -12,8 +12,8 @@ namespace vex {
 
 namespace {
 
-constexpr TVEXPPMLevel kLevels[9] = {{2, 2},   {3, 3},   {4, 7},    {5, 16},  {7, 22},
-                                     {8, 25},  {10, 40}, {13, 100}, {16, 100}};
+constexpr TVEXPPMLevel kLevels[9] = {{2, 2},  {3, 3},   {4, 7},    {5, 16},  {7, 22},
+                                     {8, 25}, {10, 40}, {13, 100}, {16, 100}};
 constexpr uint32_t kVariantMark = 6;
 
 struct FreeDeleter {
@@ -56,9 +56,8 @@ void PpmCompressBuffer(const void* InBuf, int32_t InBytes, void*& OutBuf, int32_
   {
     TVEXPPMModel model(level.MaxOrder, uint32_t(level.MemMB));
     if (model.Reserve()) {
-      const int64_t coded =
-          model.Encode({static_cast<const uint8_t*>(InBuf), size_t(InBytes)},
-                       {out.get() + 4, size_t(estimate) - 4});
+      const int64_t coded = model.Encode({static_cast<const uint8_t*>(InBuf), size_t(InBytes)},
+                                         {out.get() + 4, size_t(estimate) - 4});
       if (coded >= 0) result = coded + 4;
     }
   }
@@ -89,8 +88,8 @@ void PpmDecompressBuffer(const void* InBuf, int32_t InBytes, void*& OutBuf, int3
   int64_t result = 0;
   const auto* in = static_cast<const uint8_t*>(InBuf);
   if (InBytes >= 4) {
-    const uint32_t header = uint32_t(in[0]) | uint32_t(in[1]) << 8 | uint32_t(in[2]) << 16 |
-                            uint32_t(in[3]) << 24;
+    const uint32_t header =
+        uint32_t(in[0]) | uint32_t(in[1]) << 8 | uint32_t(in[2]) << 16 | uint32_t(in[3]) << 24;
     const int maxOrder = int(header & 15) + 1;
     const uint32_t memMB = ((header >> 4) & 0xFF) + 1;
     // Order 1 cannot be modelled: no stream of it can be trusted.

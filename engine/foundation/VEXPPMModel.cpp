@@ -126,7 +126,7 @@ void TVEXPPMModel::StartModel() {
 }
 
 void TVEXPPMModel::RestartModel() {
-  ++FRestarts;
+  FRestartsAt.push_back(FSymbols);
   StartModel();
   // The main loop sees this and clears the masks once more.
   FEscCount = 0;
@@ -272,8 +272,7 @@ void TVEXPPMModel::DecodeFirst(TVEXPPMRangeDecoder& rc) {
 
 // --- contexts coded after an escape -----------------------------------------
 
-TVEXPPMModel::See2Context* TVEXPPMModel::MakeEscFreq2(uint32_t ctx, int diff,
-                                                      uint32_t& escFreq) {
+TVEXPPMModel::See2Context* TVEXPPMModel::MakeEscFreq2(uint32_t ctx, int diff, uint32_t& escFreq) {
   const int n = NumStats(ctx);
   if (n == 256) {
     escFreq = 1;
@@ -281,8 +280,8 @@ TVEXPPMModel::See2Context* TVEXPPMModel::MakeEscFreq2(uint32_t ctx, int diff,
   }
   const uint32_t suffix = Suffix(ctx);
   Check(suffix != 0);
-  const int column = (diff < int(NumStats(suffix)) - n ? 1 : 0) +
-                     (SummFreq(ctx) < 11 * n ? 2 : 0) + (FNumMasked > diff ? 4 : 0);
+  const int column = (diff < int(NumStats(suffix)) - n ? 1 : 0) + (SummFreq(ctx) < 11 * n ? 2 : 0) +
+                     (FNumMasked > diff ? 4 : 0);
   See2Context* see = &FSee2Cont[kTables.NS2Indx[diff - 1]][column];
   uint32_t mean = see->Summ >> see->Shift;
   see->Summ = static_cast<uint16_t>(see->Summ - mean);
@@ -559,6 +558,8 @@ bool TVEXPPMModel::UpdateModel() {
     SetSuccessor(OneState(FMaxContext), successor);
   }
 
+  // Only contexts with several states can have had escapes above them.
+  Check(FMedContext == FMinContext || NumStats(FMinContext) != 1);
   const uint32_t ns = NumStats(FMinContext);
   const uint32_t s0 = uint32_t(SummFreq(FMinContext)) - ns - (fs.Freq - 1u);
   for (uint32_t ctx = FMedContext; ctx != FMinContext; ctx = Suffix(ctx)) {
@@ -600,6 +601,8 @@ bool TVEXPPMModel::UpdateModel() {
     if (NumStats(fs.Successor) == 0 && !MakeRoot(skipCount, p1)) return false;
     FMinContext = Successor(FFoundState);
   } else {
+    // Only the root's states start without a successor.
+    Check(Suffix(FMinContext) == 0);
     SetSuccessor(FFoundState, successor);
     ++FOrderFall;
   }
@@ -624,7 +627,8 @@ void TVEXPPMModel::AfterSymbol() {
 // --- streams ----------------------------------------------------------------
 
 int64_t TVEXPPMModel::Encode(std::span<const uint8_t> in, std::span<uint8_t> out) {
-  FRestarts = 0;
+  FRestartsAt.clear();
+  FSymbols = 0;
   FInitEsc = 0;
   FHeap = FAlloc.Base();
   TVEXPPMRangeEncoder rc(out.data(), out.size());
@@ -647,6 +651,7 @@ int64_t TVEXPPMModel::Encode(std::span<const uint8_t> in, std::span<uint8_t> out
         EncodeMasked(rc, c);
       }
       if (FMinContext == 0) break;
+      ++FSymbols;
       AfterSymbol();
       rc.Normalize();
       if (rc.Overflowed()) return -1;
@@ -660,7 +665,8 @@ int64_t TVEXPPMModel::Encode(std::span<const uint8_t> in, std::span<uint8_t> out
 }
 
 int64_t TVEXPPMModel::Decode(std::span<const uint8_t> in, std::span<uint8_t> out) {
-  FRestarts = 0;
+  FRestartsAt.clear();
+  FSymbols = 0;
   FInitEsc = 0;
   FHeap = FAlloc.Base();
   TVEXPPMRangeDecoder rc(in.data(), in.size());
@@ -686,6 +692,7 @@ int64_t TVEXPPMModel::Decode(std::span<const uint8_t> in, std::span<uint8_t> out
       // The stream holds more than the caller said it would.
       Check(written < out.size());
       out[written++] = Symbol(FFoundState);
+      ++FSymbols;
       AfterSymbol();
       rc.Normalize();
     }

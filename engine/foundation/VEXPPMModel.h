@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "foundation/VEXPPMRangeCoder.h"
 #include "foundation/VEXPPMSubAllocator.h"
@@ -47,7 +48,8 @@ class TVEXPPMModel {
   int64_t Decode(std::span<const uint8_t> in, std::span<uint8_t> out);
 
   // Facts about the last call, for callers that judge a stream and for tests.
-  uint32_t Restarts() const { return FRestarts; }
+  // For each restart, the number of symbols coded when it happened.
+  const std::vector<size_t>& RestartsAt() const { return FRestartsAt; }
   size_t InputConsumed() const { return FConsumed; }
   bool ReadPastEnd() const { return FReadPastEnd; }
 
@@ -144,7 +146,8 @@ class TVEXPPMModel {
   uint16_t FBinSumm[128][16]{};
   See2Context FSee2Cont[44][8]{};
 
-  uint32_t FRestarts = 0;
+  size_t FSymbols = 0;
+  std::vector<size_t> FRestartsAt;
   size_t FConsumed = 0;
   bool FReadPastEnd = false;
 };
