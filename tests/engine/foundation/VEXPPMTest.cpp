@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -143,6 +145,29 @@ TEST(PpmBuffer, EmptyInputCompressesToAStreamOfNoBytes) {
   EXPECT_EQ(HeaderWord(out.Bytes()), 0x6011u);
   // Nothing to decode is no result.
   ExpectDecompressError(out.Bytes(), 10, "PPM Decompression error");
+}
+
+TEST(PpmBuffer, RefusesANegativeInputSize) {
+  const uint8_t byte = 0;
+  Buffer out;
+  EXPECT_THROW(PpmCompressBuffer(&byte, -1, out.Data, out.Size, 1), rtl::Exception);
+  EXPECT_EQ(out.Data, nullptr);
+  EXPECT_EQ(out.Size, 0);
+}
+
+TEST(PpmBuffer, CallsWaitForTheProcessWideLock) {
+  const auto input = ppmtest::Text(1000);
+  std::atomic<bool> done{false};
+  std::unique_lock<std::recursive_mutex> held(PpmLock());
+  std::thread worker([&] {
+    Compress(input, 1);
+    done = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(done);
+  held.unlock();
+  worker.join();
+  EXPECT_TRUE(done);
 }
 
 TEST(PpmBuffer, ConcurrentCompressionsBothProduceCorrectStreams) {
