@@ -75,6 +75,9 @@ TEST(PpmBuffer, HeaderWordCarriesOrderAndMemoryOfTheLevel) {
   for (const auto& c : cases) {
     const auto stream = Compress(input, c.Mode);
     EXPECT_EQ(HeaderWord(stream), c.Word) << "mode " << c.Mode;
+    if (c.Mode == 0) {
+      EXPECT_EQ(stream, Compress(input, 1));
+    }
     EXPECT_EQ(PpmHeaderWord(PpmLevel(c.Mode).MaxOrder, PpmLevel(c.Mode).MemMB), c.Word);
   }
 }
