@@ -59,8 +59,6 @@ TDataSet::~TDataSet() {
   while (!FFields.List().empty()) FFields.List().back()->SetDataSet(nullptr);
 }
 
-void TDataSet::Destroying() { FDestroying = true; }
-
 // --- opening and closing ---
 
 void TDataSet::SetActive(bool Value) {
@@ -76,10 +74,10 @@ void TDataSet::SetActive(bool Value) {
     }
     OpenCursorComplete(true);
   } else {
-    if (!FDestroying) Notify(BeforeClose);
+    if (!IsDestroying()) Notify(BeforeClose);
     SetState(dsInactive);
     CloseCursor();
-    if (!FDestroying) Notify(AfterClose);
+    if (!IsDestroying()) Notify(AfterClose);
   }
 }
 
@@ -217,7 +215,7 @@ rtl::Variant TDataSet::FieldValues(const std::string& FieldNames) {
   if (FieldNames.find(';') == std::string::npos) return FieldByName(FieldNames)->AsVariant();
   std::vector<TField*> list;
   GetFieldList(list, FieldNames);
-  rtl::Variant result = rtl::VarArrayCreate(0, static_cast<int32_t>(list.size()) - 1);
+  rtl::Variant result = rtl::Variant::Array(0, static_cast<int32_t>(list.size()) - 1);
   for (size_t i = 0; i < list.size(); ++i)
     result.SetElement(static_cast<int32_t>(i), list[i]->AsVariant());
   return result;
@@ -231,7 +229,7 @@ void TDataSet::SetFieldValues(const std::string& FieldNames, const rtl::Variant&
   std::vector<TField*> list;
   GetFieldList(list, FieldNames);
   for (size_t i = 0; i < list.size(); ++i)
-    list[i]->SetAsVariant(Value.GetElement(Value.LowBound() + static_cast<int32_t>(i)));
+    list[i]->SetAsVariant(Value.Element(Value.ArrayLowBound() + static_cast<int32_t>(i)));
 }
 
 bool TDataSet::GetFieldData(TField* Field, void* Buffer, bool NativeFormat) {
@@ -415,7 +413,7 @@ void TDataSet::AddDataSource(TDataSource* Source) {
 void TDataSet::RemoveDataSource(TDataSource* Source) {
   FDataSources.erase(std::remove(FDataSources.begin(), FDataSources.end(), Source),
                      FDataSources.end());
-  if (!FDestroying) UpdateBufferCount();
+  if (!IsDestroying()) UpdateBufferCount();
 }
 
 // --- the ring of buffers ---

@@ -273,7 +273,6 @@ class TDataSet : public rtl::TComponent {
   void CalculateFields(TRecordBuffer Buffer);
   void CheckCanModify();
   void ClearBuffers();
-  void Destroying();
 
   void DoBeforeScroll();
   void DoAfterScroll();
@@ -297,6 +296,7 @@ class TDataSet : public rtl::TComponent {
   void EndInsertAppend();
   void UpdateCalcFields();
   void SetModified(bool Value) { FModified = Value; }
+  bool IsDestroying() const { return ComponentState().Contains(rtl::csDestroying); }
   void Notify(const TDataSetNotifyEvent& Event) {
     if (Event) Event(*this);
   }
@@ -327,7 +327,6 @@ class TDataSet : public rtl::TComponent {
   bool FInternalOpenComplete = false;
   bool FFound = false;
   bool FFiltered = false;
-  bool FDestroying = false;
   std::string FFilterText;
   TFilterOptions FFilterOptions;
   TFilterRecordEvent FOnFilterRecord;
@@ -356,7 +355,6 @@ class TDataSource : public rtl::TComponent {
   std::function<void(TDataSource& Sender, TField* Field)> OnDataChange;
   std::function<void(TDataSource& Sender)> OnUpdateData;
 
- protected:
   void Notification(rtl::TComponent* AComponent, rtl::TOperation Operation) override;
 
  private:

@@ -40,13 +40,13 @@ void TParam::SetValue(const rtl::Variant& Value) {
       case rtl::varSmallint: case rtl::varShortInt: case rtl::varByte: FDataType = ftSmallint; break;
       case rtl::varWord: FDataType = ftWord; break;
       case rtl::varInteger: FDataType = ftInteger; break;
-      case rtl::varLongWord: case rtl::varInt64: FDataType = ftLargeint; break;
+      case rtl::varLongWord: case rtl::varInt64: case rtl::varUInt64: FDataType = ftLargeint; break;
       case rtl::varCurrency: FDataType = ftBCD; break;
       case rtl::varSingle: case rtl::varDouble: FDataType = ftFloat; break;
       case rtl::varDate: FDataType = ftDateTime; break;
       case rtl::varBoolean: FDataType = ftBoolean; break;
       case rtl::varString: FDataType = ftString; break;
-      case rtl::varOleStr: FDataType = ftWideString; break;
+      case rtl::varOleStr: case rtl::varUString: FDataType = ftWideString; break;
       default: break;
     }
   }

@@ -176,13 +176,13 @@ TEST_F(FieldsTest, FieldValuesWithSeveralNamesGiveAVariantArray) {
   F("S")->SetAsString("seven");
   rtl::Variant v = ds.FieldValues("I;S");
   ASSERT_TRUE(v.IsArray());
-  EXPECT_EQ(v.LowBound(), 0);
-  EXPECT_EQ(v.HighBound(), 1);
-  EXPECT_EQ(v.GetElement(0).AsInteger(), 7);
-  EXPECT_EQ(v.GetElement(1).AsString(), "seven");
+  EXPECT_EQ(v.ArrayLowBound(), 0);
+  EXPECT_EQ(v.ArrayHighBound(), 1);
+  EXPECT_EQ(v.Element(0).AsInteger(), 7);
+  EXPECT_EQ(v.Element(1).AsString(), "seven");
   EXPECT_EQ(ds.FieldValues("S").AsString(), "seven");
 
-  rtl::Variant both = rtl::VarArrayCreate(0, 1);
+  rtl::Variant both = rtl::Variant::Array(0, 1);
   both.SetElement(0, rtl::Variant(int32_t{8}));
   both.SetElement(1, rtl::Variant(std::string("eight")));
   ds.SetFieldValues("I; S", both);

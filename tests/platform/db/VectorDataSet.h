@@ -509,7 +509,7 @@ class TVectorDataSet : public TDataSet {
       bool all = true;
       for (size_t k = 0; k < fields.size() && all; ++k) {
         rtl::Variant want = KeyValues.IsArray()
-                                ? KeyValues.GetElement(KeyValues.LowBound() + static_cast<int32_t>(k))
+                                ? KeyValues.Element(KeyValues.ArrayLowBound() + static_cast<int32_t>(k))
                                 : KeyValues;
         all = Matches(fields[k], want, Options);
       }
