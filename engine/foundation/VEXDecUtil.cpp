@@ -5,7 +5,9 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <filesystem>
 
+#include "foundation/VEXStream.h"
 #include "rtl/Format.h"
 #include "rtl/Stream.h"
 
@@ -14,6 +16,15 @@ namespace vex {
 namespace {
 
 constexpr int32_t kPieceSize = 4096;
+// File stream modes: read with others allowed to read and write; read/write.
+constexpr uint16_t kReadShared = 0x0040;
+constexpr uint16_t kReadWrite = 0x0002;
+
+bool TrimmedEmpty(const std::string& s) {
+  for (unsigned char c : s)
+    if (c > ' ') return false;
+  return true;
+}
 
 int32_t EffectiveLength(const char* Value, int32_t Len) {
   if (Value == nullptr) return 0;
@@ -393,7 +404,30 @@ std::string TProtection::CodeString(const std::string& Source, TPAction Action, 
   return BytesToFormat(coded, Format);
 }
 
-// TEMPORARY until the file stream lands.
-void TProtection::CodeFile(const std::string&, const std::string&, TPAction) {}
+namespace {
+// Whether Dest names the file Source names. Paths are compared exactly (file
+// names are case-sensitive here), and two spellings of one existing file count
+// as the same, so that the file is coded in place and never truncated by the
+// creation of its own destination.
+bool SameFile(const std::string& Source, const std::string& Dest) {
+  if (Source == Dest) return true;
+  std::error_code ec;
+  return std::filesystem::equivalent(Source, Dest, ec) && !ec;
+}
+}  // namespace
+
+void TProtection::CodeFile(const std::string& Source, const std::string& Dest, TPAction Action) {
+  const bool blankDest = TrimmedEmpty(Dest);
+  std::unique_ptr<TVEXFileStream> source, dest;
+  if ((!blankDest && !SameFile(Source, Dest)) || Action == paCalc) {
+    source = std::make_unique<TVEXFileStream>(Source, kReadShared);
+    if (Action != paCalc) dest = std::make_unique<TVEXFileStream>(Dest, fmCreate);
+  } else {
+    source = std::make_unique<TVEXFileStream>(Source, kReadWrite);
+  }
+  CodeStream(source.get(), dest ? dest.get() : source.get(), static_cast<int32_t>(source->Size()),
+             Action);
+  if (dest) dest->SetSize(dest->Position());
+}
 
 }  // namespace vex

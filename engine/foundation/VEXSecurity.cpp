@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "foundation/VEXStream.h"
 #include "rtl/Stream.h"
 
 namespace vex {
@@ -64,6 +65,12 @@ std::string THashClassInfo::CalcStream(rtl::TStream& Stream, int32_t StreamSize,
   WipeBytes(piece, sizeof piece, 0);
   hash->Done();
   return hash->DigestStr(Format);
+}
+
+std::string THashClassInfo::CalcFile(const std::string& FileName, TProtectionRef Protection,
+                                     int32_t Format) const {
+  TVEXFileStream file(FileName, 0x0040);  // read, shared with every other opener
+  return CalcStream(file, -1, std::move(Protection), Format);
 }
 
 // --- THash -------------------------------------------------------------------------

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -212,6 +216,49 @@ TEST(ProtectionStreams, CodeStringEncodesToTextAndDecodesFromIt) {
   EXPECT_EQ(p.CodeString("abc", paEncode, fmtMIME64), BytesToFormat("bcd", fmtMIME64));
   EXPECT_EQ(p.CodeString(BytesToFormat("bcd", fmtMIME64), paDecode, fmtMIME64), "abc");
   EXPECT_EQ(p.CodeString("", paEncode, fmtMIME64), "");
+}
+
+class ProtectionFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir = std::filesystem::temp_directory_path() /
+          ("vexdecutil-" + std::to_string(::getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::create_directories(dir);
+  }
+  void TearDown() override { std::filesystem::remove_all(dir); }
+  std::string Path(const char* name) const { return (dir / name).string(); }
+  static void Write(const std::string& path, const std::string& data) {
+    std::ofstream(path, std::ios::binary) << data;
+  }
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  std::filesystem::path dir;
+};
+
+TEST_F(ProtectionFiles, CodesIntoANewDestinationOrInPlace) {
+  Write(Path("src"), "abc");
+  Write(Path("dst"), "an older and longer file");
+  AddingProtection p(1);
+  p.CodeFile(Path("src"), Path("dst"), paEncode);
+  EXPECT_EQ(Read(Path("dst")), "bcd");
+  EXPECT_EQ(Read(Path("src")), "abc");
+
+  p.CodeFile(Path("src"), " ", paEncode);  // a blank destination: in place
+  EXPECT_EQ(Read(Path("src")), "bcd");
+
+  p.CodeFile(Path("src"), Path("none"), paCalc);  // reads only
+  EXPECT_FALSE(std::filesystem::exists(Path("none")));
+  EXPECT_EQ(Read(Path("src")), "bcd");
+}
+
+TEST_F(ProtectionFiles, CodesInPlaceWhenTheDestinationIsTheSourceSpelledAnotherWay) {
+  Write(Path("data"), "xyz");
+  AddingProtection p(1);
+  p.CodeFile(Path("data"), (dir / "." / "data").string(), paEncode);
+  EXPECT_EQ(Read(Path("data")), "yz{");
 }
 
 TEST(ByteHelpers, XorCompareAndRotate) {

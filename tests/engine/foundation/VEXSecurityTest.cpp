@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -102,6 +105,16 @@ TEST(Hash, CalcStreamHashesFromThePositionOrTheWholeStreamWithProgress) {
   stream.SetPosition(1000);
   EXPECT_EQ(THash_MD4::Class()->CalcStream(stream, 10, nullptr, fmtCOPY),
             OneShot(THash_MD4::Class(), data.substr(1000, 10)));
+}
+
+TEST(Hash, CalcFileHashesTheWholeFile) {
+  const std::string path =
+      std::filesystem::temp_directory_path() / ("vexsecurity-" + std::to_string(::getpid()));
+  const std::string data(10000, 'z');
+  std::ofstream(path, std::ios::binary) << data;
+  EXPECT_EQ(THash_RipeMD256::Class()->CalcFile(path, nullptr, fmtCOPY),
+            OneShot(THash_RipeMD256::Class(), data));
+  std::filesystem::remove(path);
 }
 
 TEST(HashProtection, CalcFeedsTheChainAndScrambleReplacesPiecesByDigests) {
