@@ -94,7 +94,8 @@ class TCipher : public TProtection {
   bool HasHashKey() const { return (FFlags & 1) != 0; }
   bool Initialized() const { return (FFlags & 2) != 0; }
 
-  // Keys the cipher with the digest of Key, cut to KeySize. IVector: BufSize
+  // Keys the cipher with the digest of Key, cut to KeySize. Key holds the
+  // password's Windows-1252 bytes, so that existing files open. IVector: BufSize
   // bytes of initial vector, or nullptr for the encryption of an all-0xFF block.
   void InitKey(const std::string& Key, const void* IVector);
   // Builds the key schedule from Size bytes of Key (cut to KeySize, the rest of

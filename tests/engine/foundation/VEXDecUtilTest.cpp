@@ -211,6 +211,21 @@ TEST(ProtectionStreams, CodesOnlyDataSizeBytesIntoASeparateDestination) {
   EXPECT_EQ(dest.Size(), 7);
 }
 
+// A destination that takes nothing must not let the coded data vanish silently.
+class FullStream : public rtl::TMemoryStream {
+ public:
+  int32_t Write(const void*, int32_t) override { return 0; }
+};
+
+TEST(ProtectionStreams, AShortWriteIsAnErrorAndStillFinishesTheChain) {
+  rtl::TMemoryStream source;
+  source.WriteBuffer("0123456789", 10);
+  FullStream full;
+  AddingProtection p(1);
+  EXPECT_THROW(p.CodeStream(&source, &full, -1, paEncode), rtl::EWriteError);
+  EXPECT_EQ(p.Log, "start;data10;finish;");
+}
+
 TEST(ProtectionStreams, CodeStringEncodesToTextAndDecodesFromIt) {
   AddingProtection p(1);
   EXPECT_EQ(p.CodeString("abc", paEncode, fmtMIME64), BytesToFormat("bcd", fmtMIME64));
