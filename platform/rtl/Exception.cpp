@@ -1,4 +1,4 @@
 #include "rtl/Exception.h"
 
-// The class is header-only; this unit anchors the library until more of the
-// run-time layer lands.
+// The exception classes are header-only; this unit keeps the library's source
+// list stable for the build.

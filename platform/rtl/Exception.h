@@ -1,6 +1,11 @@
-// The root of every exception the system raises. Engine, plug-in and platform
-// errors all derive from it, so a caller at a module boundary (an exported entry
-// point, a dialog handler) can catch one type and show its message.
+// The root of every exception the system raises, and the platform's own error
+// kinds. Engine, plug-in and platform errors all derive from rtl::Exception, so a
+// caller at a module boundary (an exported entry point, a dialog handler) can
+// catch one type and show its message.
+//
+// The error kinds below are the ones the run-time layer itself raises (text
+// conversions, lists, integer arithmetic, streams, components). Each is an empty
+// subclass: callers tell failures apart by type, and the message says the rest.
 #pragma once
 
 #include <exception>
@@ -19,6 +24,71 @@ class Exception : public std::exception {
 
  private:
   std::string FMessage;
+};
+
+// Text that does not convert to the asked type (numbers, dates, GUIDs, format
+// strings and their arguments).
+class EConvertError : public Exception {
+  using Exception::Exception;
+};
+
+// Index out of range, duplicates refused by a sorted list, and similar misuse.
+class EListError : public Exception {
+  using Exception::Exception;
+};
+class EStringListError : public EListError {
+  using EListError::EListError;
+};
+
+// Integer arithmetic: overflow and division by zero.
+class EIntError : public Exception {
+  using Exception::Exception;
+};
+class EIntOverflow : public EIntError {
+  using EIntError::EIntError;
+};
+class EDivByZero : public EIntError {
+  using EIntError::EIntError;
+};
+
+// Floating-point and currency arithmetic: overflow and division by zero.
+class EMathError : public Exception {
+  using Exception::Exception;
+};
+class EOverflow : public EMathError {
+  using EMathError::EMathError;
+};
+class EZeroDivide : public EMathError {
+  using EMathError::EMathError;
+};
+
+// An operation the object's state does not allow.
+class EInvalidOperation : public Exception {
+  using Exception::Exception;
+};
+
+// Streams that transfer fewer bytes than asked (ReadBuffer, WriteBuffer).
+class EStreamError : public Exception {
+  using Exception::Exception;
+};
+class EReadError : public EStreamError {
+  using EStreamError::EStreamError;
+};
+class EWriteError : public EStreamError {
+  using EStreamError::EStreamError;
+};
+
+// Component names (invalid or duplicate within an owner).
+class EComponentError : public Exception {
+  using Exception::Exception;
+};
+
+// Variant values that do not convert to the asked type, and bad array bounds.
+class EVariantError : public Exception {
+  using Exception::Exception;
+};
+class EVariantTypeCastError : public EVariantError {
+  using EVariantError::EVariantError;
 };
 
 }  // namespace rtl

@@ -1,6 +1,6 @@
-#include "rtl/Exception.h"
-
 #include <gtest/gtest.h>
+
+#include "rtl/Exception.h"
 
 TEST(RtlException, CarriesItsMessageThroughStdException) {
   try {
