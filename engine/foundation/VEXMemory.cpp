@@ -1,12 +1,11 @@
 #include "foundation/VEXMemory.h"
 
-#include <unistd.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "foundation/VEXExcept.h"
+#include "os/MemoryStatus.h"
 
 namespace vex {
 
@@ -44,13 +43,6 @@ bool EndMarkIntact(const void* userData, int32_t userSize) {
   uint32_t mark;
   std::memcpy(&mark, static_cast<const unsigned char*>(userData) + userSize, 4);
   return mark == kEndMark;
-}
-
-int64_t AvailablePhysicalMemory() {
-  const long pages = sysconf(_SC_AVPHYS_PAGES);
-  const long pageSize = sysconf(_SC_PAGESIZE);
-  if (pages <= 0 || pageSize <= 0) return 0;
-  return static_cast<int64_t>(pages) * pageSize;
 }
 
 // Never destroyed: blocks may still be freed by other modules' finalisation.
@@ -146,7 +138,7 @@ int64_t TVEXMemoryManager::GetMemoryBufferSize(const void* buffer) const {
 }
 
 int64_t TVEXMemoryManager::GetFreeMemorySize() {
-  const int64_t available = AvailablePhysicalMemory();
+  const int64_t available = os::AvailablePhysicalMemory();
   FFreeSystemMemorySize.store(available, std::memory_order_relaxed);
   if (FMaxMemorySize != 0 && FMaxMemorySize < available) return FMaxMemorySize;
   return available;

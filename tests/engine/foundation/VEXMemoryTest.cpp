@@ -7,6 +7,7 @@
 
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXMemory.h"
+#include "os/MemoryStatus.h"
 
 namespace vex {
 namespace {
@@ -66,7 +67,6 @@ TEST(VEXMemoryManagerTest, LimitAllowsReachingItAndRefusesOneByteMore) {
 
   void* b = mm.GetMem(400);
   EXPECT_EQ(mm.TotalMemAllocated(), 1000);
-  EXPECT_EQ(mm.GetFreeMemorySize(), 1000);  // capped by the limit
   mm.FreeAndNillMem(a);
   mm.FreeAndNillMem(b);
 }
@@ -149,6 +149,13 @@ TEST(VEXMemoryManagerTest, ReallocOfAnOverrunBlockKeepsTheNewBlock) {
   EXPECT_EQ(std::memcmp(block, "abcd\0\0\0\0", 8), 0);
   EXPECT_EQ(mm.TotalMemAllocated(), 8);
   mm.FreeAndNillMem(block);
+}
+
+TEST(VEXMemoryManagerTest, FreeMemoryIsTheAvailableMemoryCappedByTheLimit) {
+  os::ScopedAvailableMemory available(5000);
+  EXPECT_EQ(TVEXMemoryManager().GetFreeMemorySize(), 5000);
+  EXPECT_EQ(TVEXMemoryManager(1000).GetFreeMemorySize(), 1000);
+  EXPECT_EQ(TVEXMemoryManager(8000).GetFreeMemorySize(), 5000);
 }
 
 TEST(VEXMemoryManagerTest, ProcessWideManagerHasNoLimit) {

@@ -1,0 +1,291 @@
+#include "foundation/VEXConverts.h"
+
+#include <cmath>
+#include <limits>
+
+#include "foundation/VEXExcept.h"
+#include "rtl/Exception.h"
+#include "text/Text.h"
+
+namespace vex {
+
+// Lookups take the first matching row, so the order of rows is part of the
+// mapping (ftWideString is aftWideChar, bftDouble is "FLOAT", ftBCD is
+// aftDouble).
+const std::array<TSQLFieldType, 62> SQLFieldTypes = {{
+    {"CHAR", aftChar, bftChar},
+    {"FIXEDCHAR", aftChar, bftChar},
+    {"STRING", aftString, bftVarchar},
+    {"VARCHAR", aftString, bftVarchar},
+    {"VARCHAR2", aftString, bftVarchar},
+    {"WIDECHAR", aftWideChar, bftWideChar},
+    {"FIXEDWIDECHAR", aftWideChar, bftWideChar},
+    {"WIDESTRING", aftWideString, bftWideVarchar},
+    {"WIDEVARCHAR", aftWideString, bftWideVarchar},
+    {"SMALLINT", aftSmallint, bftSignedInt16},
+    {"SIGNEDINT16", aftSmallint, bftSignedInt16},
+    {"SHORTINT", aftShortint, bftSignedInt8},
+    {"SIGNEDINT8", aftShortint, bftSignedInt8},
+    {"INTEGER", aftInteger, bftSignedInt32},
+    {"SIGNEDINT32", aftInteger, bftSignedInt32},
+    {"LARGEINT", aftLargeint, bftSignedInt64},
+    {"INT64", aftLargeint, bftSignedInt64},
+    {"SIGNEDINT64", aftLargeint, bftSignedInt64},
+    {"WORD", aftWord, bftUnsignedInt16},
+    {"UNSIGNEDINT16", aftWord, bftUnsignedInt16},
+    {"BYTE", aftByte, bftUnsignedInt8},
+    {"UNSIGNEDINT8", aftByte, bftUnsignedInt8},
+    {"CARDINAL", aftCardinal, bftUnsignedInt32},
+    {"UNSIGNEDINT32", aftCardinal, bftUnsignedInt32},
+    {"AUTOINC", aftAutoInc, bftSignedInt32},
+    {"AUTOINCSHORTINT", aftAutoIncShortint, bftSignedInt8},
+    {"AUTOINCSMALLINT", aftAutoIncSmallint, bftSignedInt16},
+    {"AUTOINCINTEGER", aftAutoIncInteger, bftSignedInt32},
+    {"AUTOINCLARGEINT", aftAutoIncLargeint, bftSignedInt64},
+    {"AUTOINCBYTE", aftAutoIncByte, bftUnsignedInt8},
+    {"AUTOINCWORD", aftAutoIncWord, bftUnsignedInt16},
+    {"AUTOINCCARDINAL", aftAutoIncCardinal, bftUnsignedInt32},
+    {"FLOAT", aftDouble, bftDouble},
+    {"FLOAT", aftDouble, bftDouble},
+    {"SINGLE", aftSingle, bftSingle},
+    {"DOUBLE", aftDouble, bftDouble},
+    {"EXTENDED", aftExtended, bftExtended},
+    {"LOGICAL", aftBoolean, bftLogical},
+    {"BOOLEAN", aftBoolean, bftLogical},
+    {"BOOL", aftBoolean, bftLogical},
+    {"BIT", aftBoolean, bftLogical},
+    {"CURRENCY", aftCurrency, bftCurrency},
+    {"MONEY", aftCurrency, bftCurrency},
+    {"DATE", aftDate, bftDate},
+    {"TIME", aftTime, bftTime},
+    {"DATETIME", aftDateTime, bftDateTime},
+    {"TIMESTAMP", aftTimeStamp, bftDateTime},
+    {"BYTES", aftBytes, bftBytes},
+    {"VARBYTES", aftVarBytes, bftVarBytes},
+    {"BLOB", aftBlob, bftBlob},
+    {"BLOB", aftBlob, bftBlob},
+    {"BLOB", aftBlob, bftBlob},
+    {"BLOB", aftBlob, bftBlob},
+    {"BLOB", aftBlob, bftBlob},
+    {"BLOB", aftBlob, bftBlob},
+    {"GRAPHIC", aftGraphic, bftBlob},
+    {"MEMO", aftMemo, bftClob},
+    {"CLOB", aftMemo, bftClob},
+    {"FORMATTEDMEMO", aftFormattedMemo, bftClob},
+    {"WIDEMEMO", aftWideMemo, bftWideClob},
+    {"WIDECLOB", aftWideMemo, bftWideClob},
+    {"GUID", aftGuid, bftChar},
+}};
+
+namespace {
+
+constexpr std::string_view kUnknownSQLName = "Unknown";
+
+template <class Pred>
+const TSQLFieldType* FirstRow(Pred matches) {
+  for (const TSQLFieldType& row : SQLFieldTypes) {
+    if (matches(row)) return &row;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+TVEXBaseFieldType AdvancedToBaseFieldType(TVEXAdvancedFieldType advancedFieldType) {
+  const auto* row =
+      FirstRow([&](const TSQLFieldType& r) { return r.AdvancedFieldType == advancedFieldType; });
+  return row ? row->BaseFieldType : bftUnknown;
+}
+
+TVEXAdvancedFieldType BaseToAdvancedFieldType(TVEXBaseFieldType baseFieldType) {
+  const auto* row =
+      FirstRow([&](const TSQLFieldType& r) { return r.BaseFieldType == baseFieldType; });
+  return row ? row->AdvancedFieldType : aftUnknown;
+}
+
+std::string AdvancedFieldTypeToSQLName(TVEXAdvancedFieldType advancedFieldType) {
+  const auto* row =
+      FirstRow([&](const TSQLFieldType& r) { return r.AdvancedFieldType == advancedFieldType; });
+  return std::string(row ? row->SqlName : kUnknownSQLName);
+}
+
+std::string BaseFieldTypeToSQLName(TVEXBaseFieldType baseFieldType) {
+  const auto* row =
+      FirstRow([&](const TSQLFieldType& r) { return r.BaseFieldType == baseFieldType; });
+  return std::string(row ? row->SqlName : kUnknownSQLName);
+}
+
+bool IsNumericAdvancedFieldType(TVEXAdvancedFieldType t) {
+  return IsNumericBaseFieldType(AdvancedToBaseFieldType(t));
+}
+
+bool IsDateTimeAdvancedFieldType(TVEXAdvancedFieldType t) {
+  return IsDateTimeBaseFieldType(AdvancedToBaseFieldType(t));
+}
+
+// --- Dates and times -------------------------------------------------------
+
+namespace {
+
+// The time of day of a date-time, in milliseconds before rounding. A negative
+// date-time still counts its fraction forward from midnight (-1.25 is 06:00 of
+// 1899-12-29), so the magnitude of the fraction is the time of day.
+double TimeOfDayMSecs(double dateTime) {
+  double whole;
+  const double fraction = std::modf(dateTime, &whole);
+  return std::fabs(fraction) * kMSecsPerDay;
+}
+
+}  // namespace
+
+int32_t DateTimeToVEXDate(double dateTime) {
+  const double days = std::trunc(dateTime);
+  // The day count must fit the 64-bit computation; 2^63 itself does not.
+  if (!(days > -9223372036854775808.0 && days < 9223372036854775808.0)) {
+    throw rtl::EIntOverflow("Integer overflow");
+  }
+  const uint64_t vexDate = static_cast<uint64_t>(static_cast<int64_t>(days)) + kVEXDateDelta;
+  return static_cast<int32_t>(static_cast<uint32_t>(vexDate));
+}
+
+double VEXDateToDateTime(int32_t vexDate) {
+  return static_cast<double>(static_cast<int64_t>(vexDate) - kVEXDateDelta);
+}
+
+int32_t DateTimeToVEXTime(double dateTime) {
+  return static_cast<int32_t>(std::nearbyint(TimeOfDayMSecs(dateTime)));
+}
+
+double VEXTimeToDateTime(int32_t vexTime) {
+  double whole;
+  return std::modf(static_cast<double>(vexTime) / kMSecsPerDay, &whole);
+}
+
+TVEXDateTime DateTimeToVEXDateTime(double dateTime) {
+  TVEXDateTime result{DateTimeToVEXDate(dateTime), DateTimeToVEXTime(dateTime)};
+  if (result.Time >= kMSecsPerDay) {
+    // Rounded up to the next midnight: that is 00:00 of the next day, not of
+    // this one.
+    result.Date = static_cast<int32_t>(static_cast<uint32_t>(result.Date) + 1u);
+    result.Time -= kMSecsPerDay;
+  }
+  return result;
+}
+
+double VEXDateTimeToDateTime(const TVEXDateTime& vexDateTime) {
+  int64_t days = static_cast<int64_t>(vexDateTime.Date) - kVEXDateDelta;
+  int64_t msecs = vexDateTime.Time;
+  // A time of a whole day or more (stored before the carry above existed)
+  // belongs to a later day.
+  if (msecs >= kMSecsPerDay) {
+    days += msecs / kMSecsPerDay;
+    msecs %= kMSecsPerDay;
+  }
+  const double fraction = static_cast<double>(msecs) / kMSecsPerDay;
+  return days < 0 ? static_cast<double>(days) - fraction : static_cast<double>(days) + fraction;
+}
+
+}  // namespace vex
+
+// --- LIKE --------------------------------------------------------------------
+
+namespace vex {
+
+namespace {
+
+template <class Char, class Equal>
+class LikeMatcher {
+ public:
+  using View = std::basic_string_view<Char>;
+
+  LikeMatcher(bool useEscape, Char escapeChar, Equal equal)
+      : FUseEscape(useEscape), FEscapeChar(escapeChar), FEqual(equal) {}
+
+  bool Match(View text, View pattern) const {
+    for (;;) {
+      if (pattern.size() == 1 && pattern[0] == Char('%')) return true;
+      if (text.empty()) {
+        // An exhausted text still matches a pattern of nothing but '%', which
+        // stands for an empty run however often it is repeated.
+        return pattern.find_first_not_of(Char('%')) == View::npos;
+      }
+      if (pattern.empty()) return false;
+
+      Char p = pattern[0];
+      if (p == Char('%')) {
+        const View rest = pattern.substr(1);
+        for (size_t k = 0; k <= text.size(); ++k) {
+          if (Match(text.substr(k), rest)) return true;
+        }
+        return false;
+      }
+      if (p == Char('_')) {
+        text.remove_prefix(1);
+        pattern.remove_prefix(1);
+        continue;
+      }
+      if (FUseEscape && p == FEscapeChar) {
+        // The next pattern character is literal; an escape at the very end has
+        // nothing to compare and cannot match.
+        if (pattern.size() < 2) return false;
+        pattern.remove_prefix(1);
+        p = pattern[0];
+      }
+      if (!FEqual(text[0], p)) return false;
+      text.remove_prefix(1);
+      pattern.remove_prefix(1);
+    }
+  }
+
+ private:
+  bool FUseEscape;
+  Char FEscapeChar;
+  Equal FEqual;
+};
+
+}  // namespace
+
+// Two characters of a LIKE test are equal when the locale's string comparison
+// finds them so. Printable ASCII is settled without the collator: such
+// characters are never ignorable, so two of them are equal only when they are
+// the same letter (ignoring case when asked).
+template <class Char>
+bool PrintableAsciiEqual(Char a, Char b, bool caseInsensitive) {
+  if (a == b) return true;
+  if (!caseInsensitive) return false;
+  auto upper = [](Char c) { return c >= Char('a') && c <= Char('z') ? Char(c - 32) : c; };
+  return upper(a) == upper(b);
+}
+
+template <class Char>
+bool IsPrintableAscii(Char c) {
+  return c >= Char(0x20) && c < Char(0x7F);
+}
+
+bool MatchLikePattern(std::string_view text, std::string_view pattern, bool useEscape,
+                      char escapeChar, bool caseInsensitive) {
+  auto equal = [caseInsensitive](char a, char b) {
+    if (a == b) return true;
+    if (IsPrintableAscii(a) && IsPrintableAscii(b)) {
+      return PrintableAsciiEqual(a, b, caseInsensitive);
+    }
+    return text::CompareAnsi(std::string_view(&a, 1), std::string_view(&b, 1), caseInsensitive) ==
+           text::Order::Equal;
+  };
+  return LikeMatcher<char, decltype(equal)>(useEscape, escapeChar, equal).Match(text, pattern);
+}
+
+bool MatchLikePatternWide(std::u16string_view text, std::u16string_view pattern, bool useEscape,
+                          char16_t escapeChar, bool caseInsensitive) {
+  auto equal = [caseInsensitive](char16_t a, char16_t b) {
+    if (a == b) return true;
+    if (IsPrintableAscii(a) && IsPrintableAscii(b)) {
+      return PrintableAsciiEqual(a, b, caseInsensitive);
+    }
+    return text::CompareWide(std::u16string_view(&a, 1), std::u16string_view(&b, 1),
+                             caseInsensitive) == text::Order::Equal;
+  };
+  return LikeMatcher<char16_t, decltype(equal)>(useEscape, escapeChar, equal).Match(text, pattern);
+}
+
+}  // namespace vex
