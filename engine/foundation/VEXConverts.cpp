@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "foundation/VEXExcept.h"
+#include "rtl/DateTime.h"
 #include "rtl/Exception.h"
 #include "text/Text.h"
 
@@ -153,7 +154,9 @@ double VEXDateToDateTime(int32_t vexDate) {
 }
 
 int32_t DateTimeToVEXTime(double dateTime) {
-  return static_cast<int32_t>(std::nearbyint(TimeOfDayMSecs(dateTime)));
+  const double msecs = std::nearbyint(TimeOfDayMSecs(dateTime));
+  if (!(msecs >= 0 && msecs <= kMSecsPerDay)) throw rtl::EIntOverflow("Integer overflow");
+  return static_cast<int32_t>(msecs);
 }
 
 double VEXTimeToDateTime(int32_t vexTime) {
@@ -175,7 +178,7 @@ TVEXDateTime DateTimeToVEXDateTime(double dateTime) {
 double VEXDateTimeToDateTime(const TVEXDateTime& vexDateTime) {
   int64_t days = static_cast<int64_t>(vexDateTime.Date) - kVEXDateDelta;
   int64_t msecs = vexDateTime.Time;
-  // A time of a whole day or more (stored before the carry above existed)
+  // A time of a whole day or more (a time of day that rounded up to midnight)
   // belongs to a later day.
   if (msecs >= kMSecsPerDay) {
     days += msecs / kMSecsPerDay;
@@ -185,11 +188,7 @@ double VEXDateTimeToDateTime(const TVEXDateTime& vexDateTime) {
   return days < 0 ? static_cast<double>(days) - fraction : static_cast<double>(days) + fraction;
 }
 
-}  // namespace vex
-
 // --- LIKE --------------------------------------------------------------------
-
-namespace vex {
 
 namespace {
 
@@ -286,6 +285,74 @@ bool MatchLikePatternWide(std::u16string_view text, std::u16string_view pattern,
                              caseInsensitive) == text::Order::Equal;
   };
   return LikeMatcher<char16_t, decltype(equal)>(useEscape, escapeChar, equal).Match(text, pattern);
+}
+
+// --- SQL date, time and timestamp literals ------------------------------------
+
+namespace {
+
+// Reads a group of ASCII digits at pos and steps over exactly one more
+// character (the separator, or nothing at the end). The group is good when it
+// has exactly `width` digits.
+template <class Char>
+bool ReadDigitGroup(std::basic_string_view<Char> text, size_t& pos, size_t width, int& value) {
+  const size_t start = pos;
+  value = 0;
+  while (pos < text.size() && text[pos] >= Char('0') && text[pos] <= Char('9')) {
+    if (pos - start < width) value = value * 10 + static_cast<int>(text[pos] - Char('0'));
+    ++pos;
+  }
+  const bool good = pos - start == width;
+  if (pos < text.size()) ++pos;
+  return good;
+}
+
+// Reads the groups of the given widths; after the last one the text must end.
+template <class Char, size_t N>
+bool ReadDigitGroups(std::basic_string_view<Char> text, const size_t (&widths)[N],
+                     int (&values)[N]) {
+  size_t pos = 0;
+  for (size_t i = 0; i < N; ++i) {
+    if (!ReadDigitGroup(text, pos, widths[i], values[i])) return false;
+  }
+  return pos == text.size();
+}
+
+template <class Char>
+bool ParseDate(std::basic_string_view<Char> text, double& dateTime) {
+  int v[3];
+  if (!ReadDigitGroups(text, {4, 2, 2}, v)) return false;
+  dateTime = rtl::EncodeDate(v[0], v[1], v[2]);
+  return true;
+}
+
+template <class Char>
+bool ParseTime(std::basic_string_view<Char> text, double& dateTime) {
+  int v[3];
+  if (!ReadDigitGroups(text, {2, 2, 2}, v)) return false;
+  dateTime = rtl::EncodeTime(v[0], v[1], v[2], 0);
+  return true;
+}
+
+template <class Char>
+bool ParseTimeStamp(std::basic_string_view<Char> text, double& dateTime) {
+  int v[6];
+  if (!ReadDigitGroups(text, {4, 2, 2, 2, 2, 2}, v)) return false;
+  dateTime = rtl::EncodeDateTime(v[0], v[1], v[2], v[3], v[4], v[5], 0);
+  return true;
+}
+
+}  // namespace
+
+bool ParseSQLDate(std::string_view text, double& dateTime) { return ParseDate(text, dateTime); }
+bool ParseSQLTime(std::string_view text, double& dateTime) { return ParseTime(text, dateTime); }
+bool ParseSQLTimeStamp(std::string_view text, double& dateTime) {
+  return ParseTimeStamp(text, dateTime);
+}
+bool ParseSQLDate(std::u16string_view text, double& dateTime) { return ParseDate(text, dateTime); }
+bool ParseSQLTime(std::u16string_view text, double& dateTime) { return ParseTime(text, dateTime); }
+bool ParseSQLTimeStamp(std::u16string_view text, double& dateTime) {
+  return ParseTimeStamp(text, dateTime);
 }
 
 }  // namespace vex

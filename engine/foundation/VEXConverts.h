@@ -102,4 +102,15 @@ bool MatchLikePattern(std::string_view text, std::string_view pattern, bool useE
 bool MatchLikePatternWide(std::u16string_view text, std::u16string_view pattern, bool useEscape,
                           char16_t escapeChar, bool caseInsensitive);
 
+// The SQL literal forms 'YYYY-MM-DD', 'HH:MM:SS' and 'YYYY-MM-DD HH:MM:SS',
+// where any one non-digit character separates the groups and at most one may
+// follow the last. False (dateTime untouched) for another form; an impossible
+// date or time raises the platform's conversion error.
+bool ParseSQLDate(std::string_view text, double& dateTime);
+bool ParseSQLTime(std::string_view text, double& dateTime);
+bool ParseSQLTimeStamp(std::string_view text, double& dateTime);
+bool ParseSQLDate(std::u16string_view text, double& dateTime);
+bool ParseSQLTime(std::u16string_view text, double& dateTime);
+bool ParseSQLTimeStamp(std::u16string_view text, double& dateTime);
+
 }  // namespace vex

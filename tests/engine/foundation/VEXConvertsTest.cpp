@@ -159,6 +159,7 @@ TEST(VEXDateTimeTest, DayNumbersOutsideTheComputationRangeOverflow) {
   EXPECT_THROW(DateTimeToVEXDate(1e19), rtl::EIntOverflow);
   EXPECT_THROW(DateTimeToVEXDate(-1e19), rtl::EIntOverflow);
   EXPECT_THROW(DateTimeToVEXDate(std::nan("")), rtl::EIntOverflow);
+  EXPECT_THROW(DateTimeToVEXTime(std::nan("")), rtl::EIntOverflow);
   // Beyond 32 bits the day number is cut to its low 32 bits.
   EXPECT_EQ(DateTimeToVEXDate(4294967296.0), 693594);
 }
@@ -207,6 +208,48 @@ TEST(MatchLikePatternTest, WildcardsEscapeAndCase) {
   }
   // An escape character that is itself a wildcard stays a wildcard.
   EXPECT_TRUE(MatchLikePattern("abc", "a%", true, '%', false));
+}
+
+TEST(ParseSQLLiteralTest, AcceptsOnlyTheLiteralForms) {
+  double dt = -1;
+  for (const char* good : {"2016-09-06", "2016/09/06", "2016.09.06", "2016-09-06 "}) {
+    dt = -1;
+    EXPECT_TRUE(ParseSQLDate(std::string_view(good), dt)) << good;
+    EXPECT_DOUBLE_EQ(dt, k20160906) << good;
+  }
+  for (const char* bad :
+       {"2016-09-06  ", " 2016-09-06", "16-09-06", "2016-9-06", "2016-09-060", "2016-09", ""}) {
+    dt = -1;
+    EXPECT_FALSE(ParseSQLDate(std::string_view(bad), dt)) << bad;
+    EXPECT_EQ(dt, -1) << bad;
+  }
+
+  const double expectedTime = (12 * 3600 + 30 * 60 + 45) / 86400.0;
+  EXPECT_TRUE(ParseSQLTime(std::string_view("12:30:45"), dt));
+  EXPECT_NEAR(dt, expectedTime, 1e-12);
+  EXPECT_FALSE(ParseSQLTime(std::string_view("12:30"), dt));
+  EXPECT_FALSE(ParseSQLTime(std::string_view("12:30:4"), dt));
+
+  for (const char* good : {"2016-09-06 12:30:45", "2016-09-06T12:30:45"}) {
+    EXPECT_TRUE(ParseSQLTimeStamp(std::string_view(good), dt)) << good;
+    EXPECT_NEAR(dt, k20160906 + expectedTime, 1e-9) << good;
+  }
+  EXPECT_FALSE(ParseSQLTimeStamp(std::string_view("2016-09-06"), dt));
+  EXPECT_FALSE(ParseSQLTimeStamp(std::string_view("2016-09-06 12:30"), dt));
+
+  // The UTF-16 forms read the same way.
+  EXPECT_TRUE(ParseSQLDate(std::u16string_view(u"2016-09-06"), dt));
+  EXPECT_DOUBLE_EQ(dt, k20160906);
+  EXPECT_TRUE(ParseSQLTimeStamp(std::u16string_view(u"2016-09-06T12:30:45"), dt));
+  EXPECT_FALSE(ParseSQLTime(std::u16string_view(u"12:30"), dt));
+}
+
+TEST(ParseSQLLiteralTest, ImpossibleDatesAndTimesAreConversionErrors) {
+  double dt = 0;
+  EXPECT_THROW(ParseSQLDate(std::string_view("2016-13-01"), dt), rtl::EConvertError);
+  EXPECT_THROW(ParseSQLDate(std::string_view("2015-02-29"), dt), rtl::EConvertError);
+  EXPECT_THROW(ParseSQLTime(std::string_view("24:00:00"), dt), rtl::EConvertError);
+  EXPECT_THROW(ParseSQLTimeStamp(std::string_view("2016-09-06 12:60:00"), dt), rtl::EConvertError);
 }
 
 }  // namespace
