@@ -16,6 +16,7 @@
 #include <linux/fs.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -144,7 +145,8 @@ template <class Change>
 bool ChangeUnlessInUse(const std::string& path, Change change) {
   int fd = OpenRetrying(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   bool writable = fd >= 0;
-  if (fd < 0 && CannotWrite(errno)) fd = OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0 && CannotWrite(errno))
+    fd = OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) {
     // Not openable (missing, a folder, no read permission): the change itself
     // gives the right answer, and no handle of ours can hold such a file.
@@ -231,7 +233,7 @@ void File::Reset() noexcept {
 }
 
 bool File::Open(const std::string& path, Access access, Share share, Disposition disposition) {
-  if (FFd >= 0) return Fail(EBUSY);
+  if (FFd >= 0) return Fail(EINVAL);  // not the sharing code: nothing else was in the way
   const bool create = disposition == Disposition::CreateAlways;
   // The descriptor is opened for writing whenever possible, also for a read-only
   // handle: exclusive byte-range locks need a writable descriptor. The handle's
@@ -464,6 +466,18 @@ bool File::IsReadOnly(const std::string& path) {
     return Fail(errno);
   }
   return false;
+}
+
+bool File::FreeSpace(const std::string& path, int64_t& bytes) {
+  struct statvfs fs {};
+  int rc = ::statvfs(path.c_str(), &fs);
+  if (rc != 0 && errno == ENOENT) {
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    rc = ::statvfs(folder.empty() ? "." : folder.c_str(), &fs);
+  }
+  if (rc != 0) return Fail(errno);
+  bytes = static_cast<int64_t>(fs.f_bavail) * static_cast<int64_t>(fs.f_frsize);
+  return true;
 }
 
 std::string File::Identity(const std::string& path) {

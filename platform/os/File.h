@@ -12,6 +12,9 @@
 //    process refuse each other's locks exactly as two processes do, and a lock
 //    goes when its handle closes or its process dies, whatever the cause. No lock
 //    call ever waits.
+//    Locks are advisory: unlike the original platform's, they do not make reads
+//    or writes of the locked bytes through other handles fail. The engine never
+//    reads or writes the bytes it uses as lock targets, so nothing depends on it.
 //  * Locks do not nest: each handle keeps a registry of what it holds, refuses a
 //    lock that overlaps one of its own, refuses to unlock anything but a region it
 //    locked (offset and count exactly), and answers a trial test from the
@@ -156,6 +159,11 @@ class File {
   // file system. False for a writable file and when the file cannot be examined
   // (LastError then says why, e.g. ENOENT).
   static bool IsReadOnly(const std::string& path);
+
+  // The bytes still free for this process on the file system that holds `path`
+  // (a file or folder; a file yet to be created is looked up through its folder),
+  // into `bytes`. Returns false (ENOENT, EACCES, ...) when it cannot be found out.
+  static bool FreeSpace(const std::string& path, int64_t& bytes);
 
   // The identity of the file a name refers to: the canonical absolute path
   // (realpath), symbolic links and "." / ".." resolved. Two names refer to the

@@ -14,9 +14,9 @@
 namespace os::faults {
 
 enum class WriteFault {
-  FailOnce,     // the k-th write fails with EIO and writes nothing; later writes succeed
-  FailFromThen, // the k-th and every later write fail with EIO until disarmed
-  ExitProcess,  // the k-th write ends the process with _exit(exitCode) before writing
+  FailOnce,      // the k-th write fails with EIO and writes nothing; later writes succeed
+  FailFromThen,  // the k-th and every later write fail with EIO until disarmed
+  ExitProcess,   // the k-th write ends the process with _exit(exitCode) before writing
 };
 
 // The hook fires at the k-th File::Write counted from this call (k >= 1).

@@ -62,7 +62,8 @@ CgroupMemory ReadGroup(const std::filesystem::path& dir, bool v2) {
   if (v2) {
     group.limit = ReadNumber(dir / "memory.max");  // "max" does not parse: no limit
     group.usage = ReadNumber(dir / "memory.current");
-    if (auto stat = ReadText(dir / "memory.stat")) group.inactiveFile = FindKey(*stat, "inactive_file");
+    if (auto stat = ReadText(dir / "memory.stat"))
+      group.inactiveFile = FindKey(*stat, "inactive_file");
   } else {
     group.limit = ReadNumber(dir / "memory.limit_in_bytes");
     group.usage = ReadNumber(dir / "memory.usage_in_bytes");

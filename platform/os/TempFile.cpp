@@ -41,8 +41,8 @@ File CreateTempFile(std::string* name) {
   if (fd < 0) {
     int error = errno;
     SetLastError(error);
-    throw OsError("Cannot create a temporary file in '" + TempDirectory() + "': " + ErrorText(error),
-                  error);
+    throw OsError(
+        "Cannot create a temporary file in '" + TempDirectory() + "': " + ErrorText(error), error);
   }
   std::string path(buffer.data());
   if (::unlink(path.c_str()) != 0) {

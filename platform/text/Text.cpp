@@ -2,8 +2,8 @@
 // so that no compare ever needs a lock and no ICU object is used by two threads.
 #include "text/Text.h"
 
-#include <unicode/ucol.h>
 #include <unicode/uchar.h>
+#include <unicode/ucol.h>
 #include <unicode/utf16.h>
 
 #include <atomic>

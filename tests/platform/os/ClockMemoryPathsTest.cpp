@@ -1,9 +1,9 @@
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <optional>
 #include <set>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "os/Clock.h"
 #include "os/MemoryStatus.h"
@@ -68,9 +68,9 @@ TEST(MemoryStatus, AvailableMemoryIsCappedByCgroupsAndTwoGibibytes) {
       {GiB, {}, GiB},
       {16 * GiB, {}, os::kMemoryCap},
       {16 * GiB, {{GiB, GiB / 4, std::nullopt}}, 3 * GiB / 4},
-      {16 * GiB, {{GiB, GiB, GiB / 2}}, GiB / 2},             // reclaimable cache counts as free
+      {16 * GiB, {{GiB, GiB, GiB / 2}}, GiB / 2},  // reclaimable cache counts as free
       {16 * GiB, {{std::nullopt, GiB, 0}, {GiB, GiB / 2, 0}}, GiB / 2},  // the parent's limit binds
-      {16 * GiB, {{GiB, 2 * GiB, 0}}, 0},                     // over the limit: nothing, never negative
+      {16 * GiB, {{GiB, 2 * GiB, 0}}, 0},  // over the limit: nothing, never negative
       {GiB / 8, {{GiB, 0, 0}}, GiB / 8},
   };
   for (const Case& c : cases) {

@@ -1,5 +1,3 @@
-#include "os/File.h"
-
 #include <sys/stat.h>
 
 #include <cstring>
@@ -7,6 +5,7 @@
 #include <fstream>
 #include <string>
 
+#include "os/File.h"
 #include "os/OsError.h"
 #include "os/TempFile.h"
 #include "platform/os/OsTestSupport.h"
@@ -185,6 +184,16 @@ TEST_F(FileTest, ReadOnlyMeansNoWriteBitEvenForTheSuperuser) {
   ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
   EXPECT_TRUE(File::IsReadOnly(path));
   EXPECT_FALSE(File::IsReadOnly(dir / "missing"));
+  EXPECT_EQ(os::LastError(), ENOENT);
+}
+
+TEST_F(FileTest, FreeSpaceIsKnownForAFolderAndForAFileYetToBeCreated) {
+  int64_t folderBytes = -1, fileBytes = -1;
+  ASSERT_TRUE(File::FreeSpace(dir.Path(), folderBytes));
+  ASSERT_TRUE(File::FreeSpace(dir / "new.vex", fileBytes));
+  EXPECT_GT(folderBytes, 0);
+  EXPECT_GT(fileBytes, 0);
+  EXPECT_FALSE(File::FreeSpace(dir / "absent/new.vex", fileBytes));
   EXPECT_EQ(os::LastError(), ENOENT);
 }
 

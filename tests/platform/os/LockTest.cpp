@@ -39,7 +39,8 @@ TEST_F(LockTest, TwoHandlesOfOneProcessRefuseEachOthersLocks) {
 
 TEST_F(LockTest, AHandleCannotNestOrOverlapItsOwnLock) {
   ASSERT_EQ(a.Lock(100, 10), LockResult::Granted);
-  for (auto [offset, count] : {std::pair<int64_t, int64_t>{100, 10}, {95, 6}, {109, 2}, {104, 1}, {0, 1000}}) {
+  for (auto [offset, count] :
+       {std::pair<int64_t, int64_t>{100, 10}, {95, 6}, {109, 2}, {104, 1}, {0, 1000}}) {
     EXPECT_EQ(a.Lock(offset, count), LockResult::Refused) << offset << "+" << count;
   }
   EXPECT_EQ(a.Lock(110, 1), LockResult::Granted);
@@ -65,15 +66,18 @@ TEST_F(LockTest, ATrialTestLeavesTheHandlesOwnLocksInPlace) {
   ASSERT_EQ(a.Lock(50, 1), LockResult::Granted);
   EXPECT_EQ(a.TestLock(50, 1), LockResult::Refused);  // its own byte counts as locked
   EXPECT_EQ(a.TestLock(40, 20), LockResult::Refused);
-  EXPECT_EQ(b.Lock(50, 1), LockResult::Refused);      // and is still held
+  EXPECT_EQ(b.Lock(50, 1), LockResult::Refused);  // and is still held
   EXPECT_EQ(a.TestLock(60, 1), LockResult::Granted);
-  EXPECT_EQ(b.Lock(60, 1), LockResult::Granted);      // a test takes nothing
+  EXPECT_EQ(b.Lock(60, 1), LockResult::Granted);  // a test takes nothing
   EXPECT_EQ(a.TestLock(60, 1), LockResult::Refused);
 }
 
 TEST_F(LockTest, BadRegionsAndClosedHandlesFailRatherThanRefuse) {
-  for (auto [offset, count] : {std::pair<int64_t, int64_t>{-1, 1}, {0, 0}, {0, -5},
-                               {File::kLockLimit, 1}, {File::kLockLimit - 1, 2}}) {
+  for (auto [offset, count] : {std::pair<int64_t, int64_t>{-1, 1},
+                               {0, 0},
+                               {0, -5},
+                               {File::kLockLimit, 1},
+                               {File::kLockLimit - 1, 2}}) {
     EXPECT_EQ(a.Lock(offset, count), LockResult::Failed) << offset << "+" << count;
     EXPECT_EQ(os::LastError(), EINVAL);
     EXPECT_EQ(a.TestLock(offset, count), LockResult::Failed);

@@ -1,13 +1,12 @@
-#include "text/Text.h"
+#include <gtest/gtest.h>
 
 #include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "rtl/CodePage.h"
+#include "text/Text.h"
 
 namespace {
 
@@ -50,8 +49,21 @@ TEST(TextCompare, TableOfWideComparisons) {
 
 TEST(TextCompare, EightBitTextComparesAsItsWideForm) {
   // Windows-1252 bytes: 0xE9 e-acute, 0xC9 E-acute, 0x8A S-caron, 0x9A s-caron, 0x80 euro sign.
-  const std::string samples[] = {"abc", "ABC", "\xE9t\xE9", "\xC9T\xC9", "ete",
-                                 "\x8A" "ek", "\x9A" "ek", "Sek", "\x80" "5", "co-op", "coop", ""};
+  const std::string samples[] = {"abc",
+                                 "ABC",
+                                 "\xE9t\xE9",
+                                 "\xC9T\xC9",
+                                 "ete",
+                                 "\x8A"
+                                 "ek",
+                                 "\x9A"
+                                 "ek",
+                                 "Sek",
+                                 "\x80"
+                                 "5",
+                                 "co-op",
+                                 "coop",
+                                 ""};
   for (const std::string& a : samples) {
     for (const std::string& b : samples) {
       for (bool ignoreCase : {false, true}) {
@@ -62,7 +74,10 @@ TEST(TextCompare, EightBitTextComparesAsItsWideForm) {
     }
   }
   EXPECT_EQ(text::CompareAnsi("\xE9t\xE9", "\xC9T\xC9", true), Order::Equal);
-  EXPECT_EQ(text::CompareAnsi("\x9A" "ek", "Sek", true), Order::Greater);
+  EXPECT_EQ(text::CompareAnsi("\x9A"
+                              "ek",
+                              "Sek", true),
+            Order::Greater);
   EXPECT_EQ(text::CompareWide(rtl::Win1252ToUtf16("\x80"), u"\u20ac", false), Order::Equal);
 }
 
@@ -83,9 +98,7 @@ TEST(TextCompare, TheCollationLocaleIsASetting) {
   EXPECT_EQ(text::CompareWide(u"\u00e4", u"z", false), Order::Less);
   text::SetCollationLocale("sv");
   EXPECT_EQ(text::CompareWide(u"\u00e4", u"z", false), Order::Greater);  // Swedish puts ä after z
-  std::thread([] {
-    EXPECT_EQ(text::CompareWide(u"\u00e4", u"z", false), Order::Greater);
-  }).join();
+  std::thread([] { EXPECT_EQ(text::CompareWide(u"\u00e4", u"z", false), Order::Greater); }).join();
   text::SetCollationLocale("");
   EXPECT_EQ(text::CollationLocale(), "root");
   EXPECT_EQ(text::CompareWide(u"\u00e4", u"z", false), Order::Less);
@@ -113,8 +126,8 @@ TEST(TextCase, WideCasingIsPerCodePointAndKeepsTheLength) {
   } cases[] = {
       {u"Stra\u00dfe", u"STRA\u00dfE", u"stra\u00dfe"},  // ß has no single upper-case letter
       {u"\u00c0\u00e9\u00ce", u"\u00c0\u00c9\u00ce", u"\u00e0\u00e9\u00ee"},
-      {u"\u0131i", u"II", u"\u0131i"},                    // dotless i
-      {u"\U00010428x", u"\U00010400X", u"\U00010428x"},  // a letter beyond the BMP
+      {u"\u0131i", u"II", u"\u0131i"},                         // dotless i
+      {u"\U00010428x", u"\U00010400X", u"\U00010428x"},        // a letter beyond the BMP
       {u"\xD800q\xDC00", u"\xD800Q\xDC00", u"\xD800q\xDC00"},  // lone surrogates stay
       {u"", u"", u""},
   };

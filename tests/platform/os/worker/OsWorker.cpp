@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
     return Ready();
   }
   if (action == "open" && argc == 4) {
-    os::Share share = std::strcmp(argv[3], "exclusive") == 0 ? os::Share::Exclusive : os::Share::DenyNone;
+    os::Share share =
+        std::strcmp(argv[3], "exclusive") == 0 ? os::Share::Exclusive : os::Share::DenyNone;
     if (!file.Open(path, os::Access::ReadWrite, share)) return 3;
     return Ready();
   }
@@ -41,7 +42,8 @@ int main(int argc, char** argv) {
   if (action == "write" && argc == 5) {
     if (!file.Open(path, os::Access::ReadWrite, os::Share::Exclusive)) return 3;
     long n = std::atol(argv[4]);
-    os::faults::ArmWriteFault(std::strtoull(argv[3], nullptr, 10), os::faults::WriteFault::ExitProcess, 42);
+    os::faults::ArmWriteFault(std::strtoull(argv[3], nullptr, 10),
+                              os::faults::WriteFault::ExitProcess, 42);
     for (long i = 0; i < n; ++i) {
       if (!file.Write("record..", 8, i * 8)) return 5;
     }
