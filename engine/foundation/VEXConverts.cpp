@@ -10,72 +10,74 @@
 
 namespace vex {
 
+using namespace db;
+
 // Lookups take the first matching row, so the order of rows is part of the
 // mapping (ftWideString is aftWideChar, bftDouble is "FLOAT", ftBCD is
 // aftDouble).
 const std::array<TSQLFieldType, 62> SQLFieldTypes = {{
-    {"CHAR", aftChar, bftChar},
-    {"FIXEDCHAR", aftChar, bftChar},
-    {"STRING", aftString, bftVarchar},
-    {"VARCHAR", aftString, bftVarchar},
-    {"VARCHAR2", aftString, bftVarchar},
-    {"WIDECHAR", aftWideChar, bftWideChar},
-    {"FIXEDWIDECHAR", aftWideChar, bftWideChar},
-    {"WIDESTRING", aftWideString, bftWideVarchar},
-    {"WIDEVARCHAR", aftWideString, bftWideVarchar},
-    {"SMALLINT", aftSmallint, bftSignedInt16},
-    {"SIGNEDINT16", aftSmallint, bftSignedInt16},
-    {"SHORTINT", aftShortint, bftSignedInt8},
-    {"SIGNEDINT8", aftShortint, bftSignedInt8},
-    {"INTEGER", aftInteger, bftSignedInt32},
-    {"SIGNEDINT32", aftInteger, bftSignedInt32},
-    {"LARGEINT", aftLargeint, bftSignedInt64},
-    {"INT64", aftLargeint, bftSignedInt64},
-    {"SIGNEDINT64", aftLargeint, bftSignedInt64},
-    {"WORD", aftWord, bftUnsignedInt16},
-    {"UNSIGNEDINT16", aftWord, bftUnsignedInt16},
-    {"BYTE", aftByte, bftUnsignedInt8},
-    {"UNSIGNEDINT8", aftByte, bftUnsignedInt8},
-    {"CARDINAL", aftCardinal, bftUnsignedInt32},
-    {"UNSIGNEDINT32", aftCardinal, bftUnsignedInt32},
-    {"AUTOINC", aftAutoInc, bftSignedInt32},
-    {"AUTOINCSHORTINT", aftAutoIncShortint, bftSignedInt8},
-    {"AUTOINCSMALLINT", aftAutoIncSmallint, bftSignedInt16},
-    {"AUTOINCINTEGER", aftAutoIncInteger, bftSignedInt32},
-    {"AUTOINCLARGEINT", aftAutoIncLargeint, bftSignedInt64},
-    {"AUTOINCBYTE", aftAutoIncByte, bftUnsignedInt8},
-    {"AUTOINCWORD", aftAutoIncWord, bftUnsignedInt16},
-    {"AUTOINCCARDINAL", aftAutoIncCardinal, bftUnsignedInt32},
-    {"FLOAT", aftDouble, bftDouble},
-    {"FLOAT", aftDouble, bftDouble},
-    {"SINGLE", aftSingle, bftSingle},
-    {"DOUBLE", aftDouble, bftDouble},
-    {"EXTENDED", aftExtended, bftExtended},
-    {"LOGICAL", aftBoolean, bftLogical},
-    {"BOOLEAN", aftBoolean, bftLogical},
-    {"BOOL", aftBoolean, bftLogical},
-    {"BIT", aftBoolean, bftLogical},
-    {"CURRENCY", aftCurrency, bftCurrency},
-    {"MONEY", aftCurrency, bftCurrency},
-    {"DATE", aftDate, bftDate},
-    {"TIME", aftTime, bftTime},
-    {"DATETIME", aftDateTime, bftDateTime},
-    {"TIMESTAMP", aftTimeStamp, bftDateTime},
-    {"BYTES", aftBytes, bftBytes},
-    {"VARBYTES", aftVarBytes, bftVarBytes},
-    {"BLOB", aftBlob, bftBlob},
-    {"BLOB", aftBlob, bftBlob},
-    {"BLOB", aftBlob, bftBlob},
-    {"BLOB", aftBlob, bftBlob},
-    {"BLOB", aftBlob, bftBlob},
-    {"BLOB", aftBlob, bftBlob},
-    {"GRAPHIC", aftGraphic, bftBlob},
-    {"MEMO", aftMemo, bftClob},
-    {"CLOB", aftMemo, bftClob},
-    {"FORMATTEDMEMO", aftFormattedMemo, bftClob},
-    {"WIDEMEMO", aftWideMemo, bftWideClob},
-    {"WIDECLOB", aftWideMemo, bftWideClob},
-    {"GUID", aftGuid, bftChar},
+    {"CHAR", aftChar, bftChar, ftFixedChar},
+    {"FIXEDCHAR", aftChar, bftChar, ftFixedChar},
+    {"STRING", aftString, bftVarchar, ftString},
+    {"VARCHAR", aftString, bftVarchar, ftString},
+    {"VARCHAR2", aftString, bftVarchar, ftString},
+    {"WIDECHAR", aftWideChar, bftWideChar, ftWideString},
+    {"FIXEDWIDECHAR", aftWideChar, bftWideChar, ftWideString},
+    {"WIDESTRING", aftWideString, bftWideVarchar, ftWideString},
+    {"WIDEVARCHAR", aftWideString, bftWideVarchar, ftWideString},
+    {"SMALLINT", aftSmallint, bftSignedInt16, ftSmallint},
+    {"SIGNEDINT16", aftSmallint, bftSignedInt16, ftSmallint},
+    {"SHORTINT", aftShortint, bftSignedInt8, ftSmallint},
+    {"SIGNEDINT8", aftShortint, bftSignedInt8, ftSmallint},
+    {"INTEGER", aftInteger, bftSignedInt32, ftInteger},
+    {"SIGNEDINT32", aftInteger, bftSignedInt32, ftInteger},
+    {"LARGEINT", aftLargeint, bftSignedInt64, ftLargeint},
+    {"INT64", aftLargeint, bftSignedInt64, ftLargeint},
+    {"SIGNEDINT64", aftLargeint, bftSignedInt64, ftLargeint},
+    {"WORD", aftWord, bftUnsignedInt16, ftWord},
+    {"UNSIGNEDINT16", aftWord, bftUnsignedInt16, ftWord},
+    {"BYTE", aftByte, bftUnsignedInt8, ftWord},
+    {"UNSIGNEDINT8", aftByte, bftUnsignedInt8, ftWord},
+    {"CARDINAL", aftCardinal, bftUnsignedInt32, ftLargeint},
+    {"UNSIGNEDINT32", aftCardinal, bftUnsignedInt32, ftLargeint},
+    {"AUTOINC", aftAutoInc, bftSignedInt32, ftAutoInc},
+    {"AUTOINCSHORTINT", aftAutoIncShortint, bftSignedInt8, ftAutoInc},
+    {"AUTOINCSMALLINT", aftAutoIncSmallint, bftSignedInt16, ftAutoInc},
+    {"AUTOINCINTEGER", aftAutoIncInteger, bftSignedInt32, ftAutoInc},
+    {"AUTOINCLARGEINT", aftAutoIncLargeint, bftSignedInt64, ftLargeint},
+    {"AUTOINCBYTE", aftAutoIncByte, bftUnsignedInt8, ftAutoInc},
+    {"AUTOINCWORD", aftAutoIncWord, bftUnsignedInt16, ftAutoInc},
+    {"AUTOINCCARDINAL", aftAutoIncCardinal, bftUnsignedInt32, ftAutoInc},
+    {"FLOAT", aftDouble, bftDouble, ftFloat},
+    {"FLOAT", aftDouble, bftDouble, ftBCD},
+    {"SINGLE", aftSingle, bftSingle, ftFloat},
+    {"DOUBLE", aftDouble, bftDouble, ftFloat},
+    {"EXTENDED", aftExtended, bftExtended, ftFloat},
+    {"LOGICAL", aftBoolean, bftLogical, ftBoolean},
+    {"BOOLEAN", aftBoolean, bftLogical, ftBoolean},
+    {"BOOL", aftBoolean, bftLogical, ftBoolean},
+    {"BIT", aftBoolean, bftLogical, ftBoolean},
+    {"CURRENCY", aftCurrency, bftCurrency, ftCurrency},
+    {"MONEY", aftCurrency, bftCurrency, ftCurrency},
+    {"DATE", aftDate, bftDate, ftDate},
+    {"TIME", aftTime, bftTime, ftTime},
+    {"DATETIME", aftDateTime, bftDateTime, ftDateTime},
+    {"TIMESTAMP", aftTimeStamp, bftDateTime, ftTimeStamp},
+    {"BYTES", aftBytes, bftBytes, ftBytes},
+    {"VARBYTES", aftVarBytes, bftVarBytes, ftVarBytes},
+    {"BLOB", aftBlob, bftBlob, ftBlob},
+    {"BLOB", aftBlob, bftBlob, ftParadoxOle},
+    {"BLOB", aftBlob, bftBlob, ftTypedBinary},
+    {"BLOB", aftBlob, bftBlob, ftDBaseOle},
+    {"BLOB", aftBlob, bftBlob, ftOraBlob},
+    {"BLOB", aftBlob, bftBlob, ftOraClob},
+    {"GRAPHIC", aftGraphic, bftBlob, ftGraphic},
+    {"MEMO", aftMemo, bftClob, ftMemo},
+    {"CLOB", aftMemo, bftClob, ftMemo},
+    {"FORMATTEDMEMO", aftFormattedMemo, bftClob, ftFmtMemo},
+    {"WIDEMEMO", aftWideMemo, bftWideClob, ftWideMemo},
+    {"WIDECLOB", aftWideMemo, bftWideClob, ftWideMemo},
+    {"GUID", aftGuid, bftChar, ftGuid},
 }};
 
 namespace {
@@ -102,6 +104,21 @@ TVEXAdvancedFieldType BaseToAdvancedFieldType(TVEXBaseFieldType baseFieldType) {
   const auto* row =
       FirstRow([&](const TSQLFieldType& r) { return r.BaseFieldType == baseFieldType; });
   return row ? row->AdvancedFieldType : aftUnknown;
+}
+
+TVEXAdvancedFieldType FieldTypeToAdvancedFieldType(db::TFieldType fieldType) {
+  const auto* row = FirstRow([&](const TSQLFieldType& r) { return r.FieldType == fieldType; });
+  if (row == nullptr) {
+    throw EVEXException(30289, "Unknown DataType: '%s'",
+                        std::to_string(static_cast<int>(fieldType)));
+  }
+  return row->AdvancedFieldType;
+}
+
+db::TFieldType AdvancedToFieldType(TVEXAdvancedFieldType advancedFieldType) {
+  const auto* row =
+      FirstRow([&](const TSQLFieldType& r) { return r.AdvancedFieldType == advancedFieldType; });
+  return row ? row->FieldType : ftUnknown;
 }
 
 std::string AdvancedFieldTypeToSQLName(TVEXAdvancedFieldType advancedFieldType) {

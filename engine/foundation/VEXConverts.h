@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "db/DBCommon.h"
 #include "foundation/VEXFieldTypes.h"
 
 namespace vex {
@@ -19,6 +20,7 @@ struct TSQLFieldType {
   std::string_view SqlName;
   TVEXAdvancedFieldType AdvancedFieldType;
   TVEXBaseFieldType BaseFieldType;
+  db::TFieldType FieldType;
 };
 
 // Rows 1 to 62 are SQLFieldTypes[0] to SQLFieldTypes[61].
@@ -26,6 +28,10 @@ extern const std::array<TSQLFieldType, 62> SQLFieldTypes;
 
 TVEXBaseFieldType AdvancedToBaseFieldType(TVEXAdvancedFieldType advancedFieldType);
 TVEXAdvancedFieldType BaseToAdvancedFieldType(TVEXBaseFieldType baseFieldType);
+// Raises 30289 "Unknown DataType: '%s'" (with the type's number) for a
+// platform field type that no row holds.
+TVEXAdvancedFieldType FieldTypeToAdvancedFieldType(db::TFieldType fieldType);
+db::TFieldType AdvancedToFieldType(TVEXAdvancedFieldType advancedFieldType);
 // "Unknown" when no row holds the type.
 std::string AdvancedFieldTypeToSQLName(TVEXAdvancedFieldType advancedFieldType);
 std::string BaseFieldTypeToSQLName(TVEXBaseFieldType baseFieldType);

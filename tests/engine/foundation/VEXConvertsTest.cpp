@@ -9,6 +9,8 @@
 namespace vex {
 namespace {
 
+using namespace db;
+
 TEST(SQLFieldTypesTest, FirstMatchingRowDecides) {
   EXPECT_EQ(BaseFieldTypeToSQLName(bftDouble), "FLOAT");
   EXPECT_EQ(BaseFieldTypeToSQLName(bftVarchar), "STRING");
@@ -20,6 +22,12 @@ TEST(SQLFieldTypesTest, FirstMatchingRowDecides) {
   EXPECT_EQ(AdvancedFieldTypeToSQLName(aftTimeStamp), "TIMESTAMP");
   EXPECT_EQ(AdvancedFieldTypeToSQLName(aftUnknown), "Unknown");
 
+  EXPECT_EQ(FieldTypeToAdvancedFieldType(ftWideString), aftWideChar);
+  EXPECT_EQ(FieldTypeToAdvancedFieldType(ftSmallint), aftSmallint);
+  EXPECT_EQ(FieldTypeToAdvancedFieldType(ftAutoInc), aftAutoInc);
+  EXPECT_EQ(FieldTypeToAdvancedFieldType(ftBCD), aftDouble);
+  EXPECT_EQ(FieldTypeToAdvancedFieldType(ftOraClob), aftBlob);
+
   EXPECT_EQ(BaseToAdvancedFieldType(bftSignedInt32), aftInteger);
   EXPECT_EQ(BaseToAdvancedFieldType(bftDateTime), aftDateTime);
   EXPECT_EQ(BaseToAdvancedFieldType(bftChar), aftChar);
@@ -28,6 +36,10 @@ TEST(SQLFieldTypesTest, FirstMatchingRowDecides) {
   EXPECT_EQ(AdvancedToBaseFieldType(aftGuid), bftChar);
   EXPECT_EQ(AdvancedToBaseFieldType(aftTimeStamp), bftDateTime);
   EXPECT_EQ(AdvancedToBaseFieldType(aftUnknown), bftUnknown);
+  EXPECT_EQ(AdvancedToFieldType(aftCardinal), ftLargeint);
+  EXPECT_EQ(AdvancedToFieldType(aftAutoIncLargeint), ftLargeint);
+  EXPECT_EQ(AdvancedToFieldType(aftByte), ftWord);
+  EXPECT_EQ(AdvancedToFieldType(aftUnknown), ftUnknown);
 }
 
 TEST(SQLFieldTypesTest, EveryAdvancedTypeButUnknownHasARow) {
@@ -36,6 +48,18 @@ TEST(SQLFieldTypesTest, EveryAdvancedTypeButUnknownHasARow) {
     const std::string name = AdvancedFieldTypeToSQLName(aft);
     ASSERT_NE(name, "Unknown") << i;
     EXPECT_NE(AdvancedToBaseFieldType(aft), bftUnknown) << name;
+    EXPECT_NE(AdvancedToFieldType(aft), ftUnknown) << name;
+  }
+}
+
+TEST(SQLFieldTypesTest, UnmappedPlatformFieldTypeIsAnEngineError) {
+  try {
+    FieldTypeToAdvancedFieldType(ftVariant);
+    FAIL() << "no exception";
+  } catch (const EVEXException& e) {
+    EXPECT_EQ(e.NativeError, 30289);
+    EXPECT_EQ(e.Message(), "Unknown DataType: '" + std::to_string(static_cast<int>(ftVariant)) +
+                               "' - Native error: 30289");
   }
 }
 
