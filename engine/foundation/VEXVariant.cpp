@@ -5,13 +5,16 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "foundation/VEXConverts.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXMemory.h"
+#include "foundation/VEXStream.h"
 #include "foundation/VEXTypesRoutines.h"
 #include "rtl/CodePage.h"
+#include "rtl/Variant.h"
 
 namespace vex {
 
@@ -463,6 +466,147 @@ std::u16string TVEXVariant::AsWideString() const {
 void TVEXVariant::SetAsWideString(std::u16string_view Value) {
   const std::u16string text(Value);
   WriteText(bftWideVarchar, text.c_str(), static_cast<int32_t>((text.size() + 1) * 2));
+}
+
+// ---- the platform's variant ----
+
+rtl::Variant TVEXVariant::AsVariant() const {
+  if (IsNull()) return rtl::Variant::Null();
+  switch (FDataType) {
+    case bftChar:
+    case bftVarchar:
+    case bftBlob:
+      return rtl::Variant(AsAnsiString());
+    case bftWideChar:
+    case bftWideVarchar:
+      return rtl::Variant::OleStr(AsWideString());
+    case bftSignedInt8:
+      return rtl::Variant(AsShortint());
+    case bftSignedInt16:
+      return rtl::Variant(AsSmallint());
+    case bftSignedInt32:
+      return rtl::Variant(AsInteger());
+    case bftSignedInt64:
+      return rtl::Variant(AsInt64());
+    case bftUnsignedInt8:
+      return rtl::Variant(AsByte());
+    case bftUnsignedInt16:
+      return rtl::Variant(AsWord());
+    case bftUnsignedInt32:
+      return rtl::Variant(AsCardinal());
+    case bftSingle:
+    case bftDouble:
+    case bftExtended:
+    case bftCurrency:
+      return rtl::Variant(AsDouble());
+    case bftDate:
+      return rtl::Variant::FromDate(AsTDate());
+    case bftTime:
+      return rtl::Variant::FromDate(AsTTime());
+    case bftDateTime:
+      return rtl::Variant::FromDate(AsTDateTime());
+    case bftLogical:
+      return rtl::Variant(AsBoolean());
+    default:
+      throw EVEXException(30114, "Unsupported Variant Type %s", BaseFieldTypeToSQLName(FDataType));
+  }
+}
+
+void TVEXVariant::SetAsVariant(const rtl::Variant& Value) {
+  const uint16_t type = Value.VarType();
+  switch (type) {
+    case rtl::varEmpty:
+    case rtl::varNull:
+      SetNull();
+      return;
+    case rtl::varSmallint:
+      SetAsSmallint(static_cast<int16_t>(Value.AsInteger()));
+      return;
+    case rtl::varInteger:
+      SetAsInteger(Value.AsInteger());
+      return;
+    case rtl::varSingle:
+      SetAsSingle(static_cast<float>(Value.AsDouble()));
+      return;
+    case rtl::varDouble:
+      SetAsDouble(Value.AsDouble());
+      return;
+    case rtl::varCurrency:
+      SetAsCurrency(Value.AsCurrency().ToDouble());
+      return;
+    case rtl::varDate:
+      SetAsTDateTime(Value.AsDateTime());
+      return;
+    case rtl::varOleStr:
+      SetAsWideString(Value.AsWideString());
+      return;
+    case rtl::varBoolean:
+      SetAsBoolean(Value.AsBoolean());
+      return;
+    case rtl::varShortInt:
+      SetAsShortint(static_cast<int8_t>(Value.AsInteger()));
+      return;
+    case rtl::varByte:
+      SetAsByte(static_cast<uint8_t>(Value.AsInteger()));
+      return;
+    case rtl::varWord:
+      SetAsWord(static_cast<uint16_t>(Value.AsInteger()));
+      return;
+    case rtl::varLongWord:
+      SetAsCardinal(static_cast<uint32_t>(Value.AsInt64()));
+      return;
+    case rtl::varInt64:
+      SetAsInt64(Value.AsInt64());
+      return;
+    default:
+      break;
+  }
+  // The platform's string kinds: its UTF-16 string, or 8-bit text.
+  if (type >= 256 && type <= 287) {
+    if (type == rtl::varUString) {
+      SetAsWideString(Value.AsWideString());
+    } else {
+      SetAsAnsiString(Value.AsString());
+    }
+    return;
+  }
+  throw EVEXException(30113, "Unsupported Variant Type %s", std::to_string(type));
+}
+
+// ---- stream form ----
+
+void TVEXVariant::SaveToStream(TVEXStream& Stream) const {
+  const uint8_t type = static_cast<uint8_t>(FDataType);
+  WriteStreamChecked(&type, 1, Stream, 10179);
+  // A value whose flag is clear but which has no payload is written as null:
+  // there is nothing to write after a size.
+  const bool null = FIsNull || FPData == nullptr;
+  const uint8_t flag = null ? 0xFF : 0;
+  WriteStreamChecked(&flag, 1, Stream, 10180);
+  if (null) return;
+  const int32_t size = FDataSize;
+  WriteStreamChecked(&size, 4, Stream, 10181);
+  WriteStreamChecked(FPData, FDataSize, Stream, 10182);
+}
+
+void TVEXVariant::LoadFromStream(TVEXStream& Stream) {
+  Clear(bftUnknown);
+  uint8_t type = 0;
+  ReadStreamChecked(&type, 1, Stream, 10183);
+  uint8_t flag = 0;
+  ReadStreamChecked(&flag, 1, Stream, 10184);
+  if (flag != 0) {
+    FDataType = static_cast<TVEXBaseFieldType>(type);
+    return;
+  }
+  int32_t size = 0;
+  ReadStreamChecked(&size, 4, Stream, 10185);
+  BlockGuard block(MemoryManager->GetMem(size));
+  ReadStreamChecked(block.Get(), size, Stream, 10186);
+  FPData = block.Release();
+  FDataType = static_cast<TVEXBaseFieldType>(type);
+  FDataSize = size;
+  FIsNull = false;
 }
 
 }  // namespace vex

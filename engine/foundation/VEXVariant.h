@@ -21,10 +21,7 @@
 #include <string_view>
 
 #include "foundation/VEXFieldTypes.h"
-
-namespace rtl {
-class Variant;
-}
+#include "rtl/Variant.h"
 
 namespace vex {
 
@@ -139,6 +136,11 @@ class TVEXVariant {
   // The engine keeps a currency as a double holding the amount.
   double AsCurrency() const;
   void SetAsCurrency(double Value);
+  // A null value reads as the Null variant; text reads as an 8-bit or OLE string,
+  // integers as the variant integer of their width, reals and money as a double,
+  // dates and times as a date. Other types raise 30114. A write takes the type
+  // from the variant's own type (Empty and Null set the null flag); other
+  // variant types raise 30113.
   rtl::Variant AsVariant() const;
   void SetAsVariant(const rtl::Variant& Value);
 

@@ -11,6 +11,7 @@
 #include "VEXVariantTestSupport.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXMemory.h"
+#include "foundation/VEXStream.h"
 #include "foundation/VEXVariant.h"
 #include "rtl/CodePage.h"
 #include "rtl/FormatSettings.h"
@@ -498,6 +499,229 @@ TEST(ValueModule, CopyValueToNewBuffer) {
   // A type without a fixed size gives no block and no error.
   CopyValueToNewBuffer(bftBFile, &d, block, size);
   EXPECT_EQ(block, nullptr);
+}
+
+std::string StreamBytes(TVEXMemoryStream& stream) {
+  return std::string(static_cast<const char*>(stream.Buffer()),
+                     static_cast<size_t>(stream.GetSize()));
+}
+
+TEST(ValueStreamForm, WritesTypeNullFlagSizeAndPayload) {
+  TVEXVariant text;
+  text.SetAsAnsiString("abc");
+  TVEXMemoryStream stream;
+  text.SaveToStream(stream);
+  EXPECT_EQ(test::Hex(StreamBytes(stream)), "03 00 04 00 00 00 61 62 63 00 ");
+
+  // The null flag is what is written: a payload kept by SetNull is not.
+  TVEXMemoryStream nullStream;
+  text.SetNull();
+  text.SaveToStream(nullStream);
+  EXPECT_EQ(test::Hex(StreamBytes(nullStream)), "03 FF ");
+
+  // A value without payload whose flag was never set is written as null: it
+  // has nothing to follow a size.
+  TVEXMemoryStream emptyStream;
+  TVEXVariant empty(bftDouble);
+  empty.SetData(nullptr, 8, bftDouble, false);
+  ASSERT_TRUE(empty.IsNull());
+  empty.SaveToStream(emptyStream);
+  EXPECT_EQ(test::Hex(StreamBytes(emptyStream)), "0D FF ");
+}
+
+TEST(ValueStreamForm, LoadsWhatWasSaved) {
+  TVEXMemoryStream stream;
+  TVEXVariant source;
+  source.SetAsWideString(u"h\u00E9");
+  source.SaveToStream(stream);
+  TVEXVariant null(bftDate);
+  null.SaveToStream(stream);
+
+  stream.SetPosition(0);
+  TVEXVariant loaded;
+  loaded.SetAsInteger(1);
+  loaded.LoadFromStream(stream);
+  EXPECT_EQ(loaded.DataType(), bftWideVarchar);
+  EXPECT_FALSE(loaded.IsDataLinked());
+  EXPECT_EQ(loaded.AsWideString(), u"h\u00E9");
+  loaded.LoadFromStream(stream);
+  EXPECT_EQ(loaded.DataType(), bftDate);
+  EXPECT_TRUE(loaded.IsNull());
+  EXPECT_EQ(loaded.pData(), nullptr);
+}
+
+TEST(ValueStreamForm, ReportsEachShortFieldWithItsCode) {
+  struct Row {
+    std::string bytes;
+    int32_t code;
+  };
+  const Row rows[] = {
+      {"", 10183},
+      {"\x07", 10184},
+      {std::string("\x07\x00\x04\x00", 4), 10185},
+      {std::string("\x07\x00\x04\x00\x00\x00\x01\x02", 8), 10186},
+      // a non-null value of size 0 cannot be allocated
+      {std::string("\x03\x00\x00\x00\x00\x00", 6), 30286},
+  };
+  for (const Row& row : rows) {
+    TVEXMemoryStream stream;
+    stream.Write(row.bytes.data(), static_cast<int32_t>(row.bytes.size()));
+    stream.SetPosition(0);
+    TVEXVariant v;
+    try {
+      v.LoadFromStream(stream);
+      ADD_FAILURE() << row.code;
+    } catch (const EVEXException& e) {
+      EXPECT_EQ(e.NativeError, row.code);
+    }
+    // Nothing half-read stays behind.
+    EXPECT_TRUE(v.IsNull());
+    EXPECT_EQ(v.pData(), nullptr);
+  }
+}
+
+TEST(ValueStreamForm, ReportsAFailedWriteWithTheFieldsCode) {
+  // A stream that takes the first `room` bytes and refuses the rest.
+  class ShortStream : public TVEXMemoryStream {
+   public:
+    explicit ShortStream(int32_t room) : FRoom(room) {}
+    int32_t Write(const void* buffer, int32_t count) override {
+      const int32_t n = std::min(count, FRoom);
+      FRoom -= n;
+      return n > 0 ? TVEXMemoryStream::Write(buffer, n) : 0;
+    }
+
+   private:
+    int32_t FRoom;
+  };
+  TVEXVariant v;
+  v.SetAsInteger(1);
+  for (auto [room, code] : {std::pair{0, 10179}, {1, 10180}, {2, 10181}, {6, 10182}}) {
+    ShortStream stream(room);
+    try {
+      v.SaveToStream(stream);
+      ADD_FAILURE() << code;
+    } catch (const EVEXException& e) {
+      EXPECT_EQ(e.NativeError, code);
+    }
+  }
+}
+
+TEST_F(ValueTest, AsVariantReadsByStorageType) {
+  struct Row {
+    const char* name;
+    Payload payload;
+    uint16_t varType;
+    std::string text;  // VarToStr of the result
+  };
+  const Row rows[] = {
+      {"char", Ansi("ab", bftChar), rtl::varString, "ab"},
+      {"varchar", Ansi("ab"), rtl::varString, "ab"},
+      {"blob", Blob(std::string("ab\0", 3)), rtl::varString, "ab"},
+      {"widechar", Wide(u"ab", bftWideChar), rtl::varOleStr, "ab"},
+      {"widevarchar", Wide(u"ab"), rtl::varOleStr, "ab"},
+      {"int8", I8(-1), rtl::varShortInt, "-1"},
+      {"int16", I16(-2), rtl::varSmallint, "-2"},
+      {"int32", I32(-3), rtl::varInteger, "-3"},
+      {"int64", I64(-4), rtl::varInt64, "-4"},
+      {"uint8", U8(5), rtl::varByte, "5"},
+      {"uint16", U16(6), rtl::varWord, "6"},
+      {"uint32", U32(4000000000u), rtl::varLongWord, "4000000000"},
+      {"single", F32(0.5f), rtl::varDouble, "0,5"},
+      {"double", F64(1.5), rtl::varDouble, "1,5"},
+      {"extended", Ext(2.5L), rtl::varDouble, "2,5"},
+      {"currency", Curr(3.5), rtl::varDouble, "3,5"},
+      {"date", Date(736213), rtl::varDate, "06.09.2016"},
+      {"time", Time(43200000), rtl::varDate, "30.12.1899 12:00:00"},
+      {"datetime", DT(736213, 43200000), rtl::varDate, "06.09.2016 12:00:00"},
+      {"logical", Logic(true), rtl::varBoolean, "True"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TVEXVariant v;
+    v.SetData(row.payload.bytes.data(), row.payload.Size(), row.payload.type, true);
+    const rtl::Variant var = v.AsVariant();
+    EXPECT_EQ(var.VarType(), row.varType);
+    EXPECT_EQ(rtl::VarToStr(var), row.text);
+  }
+  EXPECT_TRUE(TVEXVariant(bftSignedInt32).AsVariant().IsNull());
+  TVEXVariant clob;
+  clob.SetData("ab", 2, bftClob, true);
+  try {
+    clob.AsVariant();
+    FAIL();
+  } catch (const EVEXException& e) {
+    EXPECT_STREQ(e.what(), "Unsupported Variant Type MEMO - Native error: 30114");
+  }
+}
+
+TEST_F(ValueTest, AsVariantWritesByVariantType) {
+  struct Row {
+    const char* name;
+    rtl::Variant var;
+    Payload expected;
+  };
+  const Row rows[] = {
+      {"smallint", rtl::Variant(int16_t{-2}), I16(-2)},
+      {"integer", rtl::Variant(int32_t{-3}), I32(-3)},
+      {"single", rtl::Variant(0.5f), F32(0.5f)},
+      {"double", rtl::Variant(1.5), F64(1.5)},
+      {"currency", rtl::Variant(rtl::Currency::FromRaw(25000)), Curr(2.5)},
+      {"date", rtl::Variant::FromDate(42619.5), DT(736213, 43200000)},
+      {"olestr", rtl::Variant::OleStr(u"\u0105"), Wide(u"\u0105")},
+      {"boolean", rtl::Variant(true), Logic(true)},
+      {"shortint", rtl::Variant(int8_t{-1}), I8(-1)},
+      {"byte", rtl::Variant(uint8_t{5}), U8(5)},
+      {"word", rtl::Variant(uint16_t{6}), U16(6)},
+      {"longword", rtl::Variant(uint32_t{4000000000u}), U32(4000000000u)},
+      {"int64", rtl::Variant(int64_t{-4}), I64(-4)},
+      {"string", rtl::Variant("ab"), Ansi("ab")},
+      {"unicode string", rtl::Variant(std::u16string(u"\u0105")), Wide(u"\u0105")},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TVEXVariant v;
+    v.SetAsVariant(row.var);
+    ASSERT_FALSE(v.IsNull());
+    EXPECT_EQ(v.DataType(), row.expected.type);
+    EXPECT_EQ(test::Hex(std::string(static_cast<const char*>(v.pData()), v.DataSize())),
+              test::Hex(row.expected.bytes));
+  }
+  TVEXVariant v;
+  v.SetAsInteger(5);
+  v.SetAsVariant(rtl::Variant::Null());
+  EXPECT_TRUE(v.IsNull());
+  EXPECT_EQ(v.DataType(), bftSignedInt32);
+  for (const rtl::Variant& bad : {rtl::Variant(uint64_t{1}), rtl::Variant::ArrayOf({1, 2})}) {
+    try {
+      v.SetAsVariant(bad);
+      FAIL();
+    } catch (const EVEXException& e) {
+      EXPECT_EQ(e.NativeError, 30113);
+      EXPECT_EQ(std::string(e.what()), "Unsupported Variant Type " + std::to_string(bad.VarType()) +
+                                           " - Native error: 30113");
+    }
+  }
+}
+
+// A write that cannot get memory raises instead of leaving the value quietly
+// null.
+TEST(ValueMemory, AFailedAllocationInATypedWriteRaises) {
+  TVEXMemoryManager limited(2);
+  TVEXMemoryManager* saved = MemoryManager;
+  MemoryManager = &limited;
+  int32_t code = 0;
+  {
+    TVEXVariant v;
+    try {
+      v.SetAsInteger(5);
+    } catch (const EVEXException& e) {
+      code = e.NativeError;
+    }
+    EXPECT_TRUE(v.IsNull());
+  }
+  MemoryManager = saved;
+  EXPECT_EQ(code, 30004);
 }
 
 }  // namespace
