@@ -95,13 +95,8 @@ int32_t GetDataTypeSize(TVEXBaseFieldType DataType, int32_t Size) {
 namespace {
 
 void CopyToNewBlock(const void* data, int32_t size, void*& Buffer, int32_t& Size) {
-  BlockGuard block(MemoryManager->GetMem(size));
-  try {
-    std::memcpy(block.Get(), data, static_cast<size_t>(size));
-  } catch (...) {
-    throw EVEXException(30054, "Cannot copy data into new memory");
-  }
-  Buffer = block.Release();
+  Buffer = MemoryManager->GetMem(size);
+  std::memcpy(Buffer, data, static_cast<size_t>(size));
   Size = size;
 }
 

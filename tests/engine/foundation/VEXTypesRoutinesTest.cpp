@@ -92,6 +92,9 @@ const std::vector<Case>& MatrixCases() {
       // CLOB: the payload is exactly its size, without terminator
       {"clob to ansi by size", Clob("abcXYZ", 3), bftVarchar, Ansi("abc")},
       {"clob to wide", Clob("ab", 2), bftWideVarchar, Wide(u"ab")},
+      {"clob of no bytes is empty", Clob("ab", 0), bftVarchar, Ansi("")},
+      {"clob of unknown size up to a terminator", Payload{bftClob, std::string("ab\0", 3), -1},
+       bftVarchar, Ansi("ab")},
       {"clob to integer by size", Clob("1299", 2), bftSignedInt32, I32(12)},
       {"clob sql date is not a literal form", Clob("2016-09-06", 10), bftDate, Fails(), 30051},
       {"clob to blob adds the terminator", Clob("ab", 2), bftBlob, Blob(std::string("ab\0", 3))},
