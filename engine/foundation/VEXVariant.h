@@ -10,7 +10,8 @@
 // Payload forms by storage type: 8-bit text (Windows-1252) and UTF-16 text end
 // with a zero terminator that DataSize counts; CLOB and wide CLOB text and the
 // byte types carry no terminator; numbers, dates and times are little-endian
-// fixed-width fields (see GetDataTypeSize).
+// fixed-width fields (see GetDataTypeSize). Payloads are not aligned (memory
+// manager blocks are not), so they are read and written with memcpy.
 //
 // Values are moved or copied explicitly (Assign, SetData), never implicitly.
 // A value is not shared between threads.
@@ -166,9 +167,9 @@ int32_t GetDataTypeSize(TVEXBaseFieldType DataType, int32_t Size);
 
 // Makes an owned copy of a typed value in a new memory manager block. The text
 // overloads add the terminator (Size = length + 1, or (length + 1) * 2 for wide
-// text); the raw overload copies GetDataTypeSize(DataType, 0) bytes. For a type
-// without a fixed size it returns with Buffer nullptr and Size 0. A failed
-// allocation raises.
+// text); the raw overload copies GetDataTypeSize(DataType, 0) bytes (for a text
+// type it reads a zero-terminated text). For bftUnknown and bftBFile it returns
+// with Buffer nullptr and Size 0; a failed allocation raises.
 void CopyValueToNewBuffer(TVEXBaseFieldType DataType, const void* Value, void*& Buffer,
                           int32_t& Size);
 void CopyValueToNewBuffer(TVEXBaseFieldType DataType, std::string_view Value, void*& Buffer,
