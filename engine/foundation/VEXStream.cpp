@@ -107,9 +107,12 @@ void TVEXStream::LoadFromStreamWithPosition(TVEXStream& Stream, int64_t FromPosi
   Seek(0, rtl::soFromBeginning);
   DoProgress(0);
   int64_t end = FromPosition + StreamSize;
-  ChunkBuffer chunk(std::min<int64_t>(FBlockSize, StreamSize));
+  // Sized from where the source really stands: a seek it refused leaves it
+  // before FromPosition, with more than StreamSize bytes to go.
+  const int64_t chunkSize = std::min<int64_t>(FBlockSize, end - Stream.Position());
+  ChunkBuffer chunk(chunkSize);
   for (int64_t at = Stream.Position(); at < end; at = Stream.Position()) {
-    int32_t n = static_cast<int32_t>(std::min<int64_t>(FBlockSize, end - at));
+    int32_t n = static_cast<int32_t>(std::min(chunkSize, end - at));
     ReadOrRaise(chunk.Data(), n, Stream, 10148);
     WriteOrRaise(chunk.Data(), n, *this, 10149);
     DoProgress(static_cast<double>(Stream.Position()) / static_cast<double>(Stream.GetSize()) *

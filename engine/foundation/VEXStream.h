@@ -67,8 +67,9 @@ class TVEXStream : public rtl::TStream {
 };
 
 // A stream over one buffer of the engine memory manager. Content, reservation
-// and position are 32-bit: the stream never holds more than 2^31 - 1 bytes,
-// and a seek before the start is refused (the position stays).
+// and position are 32-bit: the stream never holds more than 2^31 - 1 bytes (a
+// larger size raises 30004, a write that would pass it transfers nothing), and
+// a seek before the start is refused (the position stays).
 class TVEXMemoryStream : public TVEXStream {
  public:
   // Adopts Buffer (a memory-manager block, its whole size as content), else

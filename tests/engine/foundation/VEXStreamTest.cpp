@@ -56,7 +56,7 @@ TEST(UpdateCrc32, KnownValuesWithoutInversion) {
   // Starting from all ones and inverting gives the common CRC-32.
   EXPECT_EQ(~UpdateCrc32(0xFFFFFFFFu, abc.data(), 3), 0x352441C2u);
   EXPECT_EQ(~UpdateCrc32(0xFFFFFFFFu, digits.data(), 9), 0xCBF43926u);
-  // A value continues over pieces.
+  // A value carries on across calls.
   EXPECT_EQ(UpdateCrc32(UpdateCrc32(0, digits.data(), 4), digits.data() + 4, 5), 0x2DFD2D88u);
 }
 

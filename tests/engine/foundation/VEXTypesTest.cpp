@@ -148,6 +148,29 @@ TEST(BlockHeadersArray, PositionBeforeTheFirstBlockGivesZeroAndBothArraysGrowTog
   EXPECT_TRUE(headers.Positions.empty());
 }
 
+TEST(BlockHeadersArray, AHeaderIsTwentyLittleEndianBytesInFieldOrder) {
+  TVEXCompressedStreamBlockHeader h{};
+  h.CompressedSize = 0x01020304;
+  h.UncompressedSize = 0x0A0B;
+  h.Crc32 = 0xCA6598D0u;
+  h.OffsetToNextHeader = 20 + int64_t{0x01020304} + (int64_t{1} << 40);
+  TVEXMemoryStream stream;
+  WriteStreamChecked(&h, sizeof h, stream, 1);
+  EXPECT_EQ(testing::ContentOf(stream), std::string("\x04\x03\x02\x01"
+                                                    "\x0B\x0A\x00\x00"
+                                                    "\xD0\x98\x65\xCA"
+                                                    "\x18\x03\x02\x01\x00\x01\x00\x00",
+                                                    20));
+  TVEXCompressedStreamBlockHeader back{};
+  stream.Seek(0, rtl::soFromBeginning);
+  ReadStreamChecked(&back, sizeof back, stream, 2);
+  // Copies: a packed field must not be bound to a reference.
+  int64_t offset = back.OffsetToNextHeader;
+  uint32_t crc = back.Crc32;
+  EXPECT_EQ(offset, 20 + int64_t{0x01020304} + (int64_t{1} << 40));
+  EXPECT_EQ(crc, 0xCA6598D0u);
+}
+
 // Ten bits with bits 1, 3 and 8 set.
 class BitsArrayTest : public ::testing::Test {
  protected:
