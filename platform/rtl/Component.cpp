@@ -82,10 +82,14 @@ void TComponent::SetName(const std::string& name) {
 void TComponent::DoSetName(const std::string& name) { FName = name; }
 
 void TComponent::InsertComponent(TComponent* component) {
-  if (component->FOwner != nullptr) component->FOwner->RemoveComponent(component);
-  if (!component->FName.empty() && FindComponent(component->FName) != nullptr) {
+  // Refuse a clashing name before the component leaves its current owner, so a
+  // refused move leaves it where it was.
+  TComponent* clash = FindComponent(component->FName);
+  if (clash != nullptr && clash != component) {
     throw EComponentError(Format("A component named %s already exists", component->FName));
   }
+  if (component->FOwner == this) return;
+  if (component->FOwner != nullptr) component->FOwner->RemoveComponent(component);
   Insert(component);
   Notification(component, opInsert);
 }

@@ -9,6 +9,32 @@ void RaiseListIndexError(int32_t index) {
   throw EListError(Format("List index out of bounds (%d)", index));
 }
 
+void TBits::SetSize(int32_t size) {
+  if (size < 0) throw EListError("Bits index out of range");
+  FBits.resize(static_cast<size_t>(size));
+}
+
+bool TBits::Get(int32_t index) const {
+  if (index < 0) throw EListError("Bits index out of range");
+  return index < Size() && FBits[static_cast<size_t>(index)];
+}
+
+void TBits::Set(int32_t index, bool value) {
+  if (index < 0) throw EListError("Bits index out of range");
+  if (index >= Size()) {
+    if (!value) return;
+    FBits.resize(static_cast<size_t>(index) + 1);
+  }
+  FBits[static_cast<size_t>(index)] = value;
+}
+
+int32_t TBits::OpenBit() const {
+  for (int32_t i = 0; i < Size(); ++i) {
+    if (!FBits[static_cast<size_t>(i)]) return i;
+  }
+  return Size();
+}
+
 void TStringList::Check(int32_t index) const {
   if (index < 0 || index >= Count()) {
     throw EStringListError(Format("List index out of bounds (%d)", index));

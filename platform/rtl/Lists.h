@@ -1,7 +1,8 @@
 // The platform's list classes, in the subset the system uses.
 //
 // TList<T> is an ordered list of non-owning pointers (the platform's untyped
-// pointer list, typed here). TStringList is an ordered list of 8-bit strings,
+// pointer list, typed here); TThreadList<T> guards one with a re-entrant lock;
+// TBits is a growable bit set. TStringList is an ordered list of 8-bit strings,
 // each with an associated non-owning object pointer; it can keep itself sorted
 // (binary search, with a duplicates policy) and compares either case-sensitively
 // or ignoring the case of the 1252 letters. Its Text is every string followed by
@@ -15,6 +16,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -78,6 +80,48 @@ class TList {
     if (index < 0 || index >= Count()) RaiseListIndexError(index);
   }
   std::vector<T*> FItems;
+};
+
+// A TList guarded by its own re-entrant lock. LockList returns a guard that
+// holds the lock for its lifetime and gives access to the list; every access
+// goes through one.
+template <class T>
+class TThreadList {
+ public:
+  class Locked {
+   public:
+    explicit Locked(TThreadList& owner) : FGuard(owner.FLock), FList(owner.FList) {}
+    TList<T>* operator->() const { return &FList; }
+    TList<T>& operator*() const { return FList; }
+
+   private:
+    std::unique_lock<std::recursive_mutex> FGuard;
+    TList<T>& FList;
+  };
+
+  Locked LockList() { return Locked(*this); }
+  void Add(T* item) { LockList()->Add(item); }
+  void Remove(T* item) { LockList()->Remove(item); }
+  void Clear() { LockList()->Clear(); }
+
+ private:
+  std::recursive_mutex FLock;
+  TList<T> FList;
+};
+
+// A growable set of bits. Reading past the end gives false; setting past the
+// end grows the set.
+class TBits {
+ public:
+  int32_t Size() const { return static_cast<int32_t>(FBits.size()); }
+  void SetSize(int32_t size);  // EListError for a negative size
+  bool Get(int32_t index) const;
+  void Set(int32_t index, bool value);  // EListError for a negative index
+  // The lowest index whose bit is clear (Size() when every bit is set).
+  int32_t OpenBit() const;
+
+ private:
+  std::vector<bool> FBits;
 };
 
 enum TDuplicates { dupIgnore, dupAccept, dupError };

@@ -103,6 +103,12 @@ TEST(RtlComponent, NamesAreValidatedAndUniqueWithinTheOwner) {
   EXPECT_THROW(b->SetName("table1"), rtl::EComponentError);
   EXPECT_THROW(b->SetName("1abc"), rtl::EComponentError);
   EXPECT_THROW(b->SetName("a b"), rtl::EComponentError);
+  // A move refused for its name leaves the component with its old owner.
+  Probe other(nullptr, "other", journal);
+  auto* stranger = new Probe(&other, "stranger", journal);
+  stranger->SetName("TABLE1");
+  EXPECT_THROW(owner.InsertComponent(stranger), rtl::EComponentError);
+  EXPECT_EQ(stranger->Owner(), &other);
   b->SetName("_Query2");
   b->SetName("");
   EXPECT_EQ(b->ComponentIndex(), 1);

@@ -76,6 +76,30 @@ TEST(RtlList, PointerListOperations) {
   EXPECT_THROW(list.Insert(5, &a), rtl::EListError);
 }
 
+TEST(RtlList, ThreadListAndBits) {
+  int a = 1;
+  rtl::TThreadList<int> shared;
+  shared.Add(&a);
+  {
+    auto list = shared.LockList();
+    EXPECT_EQ(list->Count(), 1);
+    shared.Remove(&a);  // the lock is re-entrant
+    EXPECT_EQ(list->Count(), 0);
+  }
+  rtl::TBits bits;
+  EXPECT_EQ(bits.OpenBit(), 0);
+  bits.Set(0, true);
+  bits.Set(1, true);
+  bits.Set(3, true);
+  EXPECT_EQ(bits.OpenBit(), 2);
+  bits.Set(2, true);
+  EXPECT_EQ(bits.OpenBit(), 4);
+  bits.Set(1, false);
+  EXPECT_EQ(bits.OpenBit(), 1);
+  EXPECT_FALSE(bits.Get(100));
+  EXPECT_THROW(bits.Set(-1, true), rtl::EListError);
+}
+
 TEST(RtlGuid, TextFormRoundTripsAndIsUpperCase) {
   rtl::TGUID g = rtl::CreateGUID();
   std::string text = rtl::GUIDToString(g);

@@ -1,0 +1,164 @@
+#include "foundation/VEXMemory.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "foundation/VEXExcept.h"
+#include "os/MemoryStatus.h"
+
+namespace vex {
+
+namespace {
+
+constexpr uint32_t kBeginMark = 0xACCACCACu;
+constexpr uint32_t kEndMark = 0xACCEACCEu;
+constexpr int64_t kHeaderSize = 9;  // size (4), method (1), begin mark (4)
+constexpr int64_t kGuardSize = kHeaderSize + 4;
+
+// Allocation methods a block header may name. Only the platform heap is ever
+// selected; the header keeps the byte so the block layout stays the same.
+constexpr uint8_t kMethodHeap = 0;
+
+// The header stores the user size in 32 bits and reads it back sign-extended,
+// so a block of 2^31 bytes or more could not be described.
+constexpr int64_t kLargestBlock = INT32_MAX;
+
+struct BlockHeader {
+  int32_t userSize;
+  uint8_t method;
+  uint32_t beginMark;
+};
+
+BlockHeader ReadHeader(const void* userData) {
+  const auto* start = static_cast<const unsigned char*>(userData) - kHeaderSize;
+  BlockHeader header;
+  std::memcpy(&header.userSize, start, 4);
+  std::memcpy(&header.method, start + 4, 1);
+  std::memcpy(&header.beginMark, start + 5, 4);
+  return header;
+}
+
+bool EndMarkIntact(const void* userData, int32_t userSize) {
+  uint32_t mark;
+  std::memcpy(&mark, static_cast<const unsigned char*>(userData) + userSize, 4);
+  return mark == kEndMark;
+}
+
+// Never destroyed: blocks may still be freed by other modules' finalisation.
+union ProcessManager {
+  constexpr ProcessManager() : manager() {}
+  ~ProcessManager() {}
+  TVEXMemoryManager manager;
+};
+constinit ProcessManager gProcessManager;
+
+}  // namespace
+
+TVEXMemoryManager* MemoryManager = &gProcessManager.manager;
+
+void TVEXMemoryManager::AddToTotal(int64_t delta) {
+  std::lock_guard<std::mutex> guard(MMLock);
+  FTotalMemAllocated.store(FTotalMemAllocated.load(std::memory_order_relaxed) + delta,
+                           std::memory_order_relaxed);
+}
+
+void* TVEXMemoryManager::GetMem(int64_t bufferSize) {
+  if (bufferSize == 0) throw EVEXException(30286, "Cannot allocate 0 bytes");
+  if (FMaxMemorySize != 0 &&
+      bufferSize > FMaxMemorySize - FTotalMemAllocated.load(std::memory_order_relaxed)) {
+    throw EVEXException(30004, "Memory limit exceeded (Limit = %d bytes)", FMaxMemorySize);
+  }
+  if (bufferSize < 0 || bufferSize > kLargestBlock) {
+    throw EVEXException(30015, "GetMem error: %s", "Out of memory");
+  }
+
+  auto* start =
+      static_cast<unsigned char*>(std::malloc(static_cast<size_t>(bufferSize + kGuardSize)));
+  if (start == nullptr) throw EVEXException(30015, "GetMem error: %s", "Out of memory");
+
+  const int32_t userSize = static_cast<int32_t>(bufferSize);
+  const uint8_t method = kMethodHeap;
+  std::memcpy(start, &userSize, 4);
+  std::memcpy(start + 4, &method, 1);
+  std::memcpy(start + 5, &kBeginMark, 4);
+  std::memcpy(start + kHeaderSize + bufferSize, &kEndMark, 4);
+
+  AddToTotal(bufferSize);
+  return start + kHeaderSize;
+}
+
+void* TVEXMemoryManager::AllocMem(int64_t bufferSize) {
+  void* buffer = GetMem(bufferSize);
+  std::memset(buffer, 0, static_cast<size_t>(bufferSize));
+  return buffer;
+}
+
+void TVEXMemoryManager::FreeAndNillMem(void*& buffer) {
+  if (buffer == nullptr) return;
+  const BlockHeader header = ReadHeader(buffer);
+  if (header.beginMark != kBeginMark) throw EVEXException(30001, "Invalid pointer");
+  const bool overrun = !EndMarkIntact(buffer, header.userSize);
+
+  AddToTotal(-static_cast<int64_t>(header.userSize));
+  std::free(static_cast<unsigned char*>(buffer) - kHeaderSize);
+  buffer = nullptr;
+
+  if (overrun) throw EVEXException(30137, "Memory overrun detected");
+}
+
+void TVEXMemoryManager::ReallocMem(void*& buffer, int64_t bufferSize, bool clearTail) {
+  try {
+    const BlockHeader header = ReadHeader(buffer);
+    if (header.beginMark != kBeginMark) throw EVEXException(30002, "Invalid pointer");
+    const int64_t oldSize = header.userSize;
+
+    auto* newBuffer = static_cast<unsigned char*>(GetMem(bufferSize));
+    std::memcpy(newBuffer, buffer,
+                static_cast<size_t>(oldSize < bufferSize ? oldSize : bufferSize));
+    if (clearTail && oldSize < bufferSize) {
+      std::memset(newBuffer + oldSize, 0, static_cast<size_t>(bufferSize - oldSize));
+    }
+
+    // The caller owns the new block from here on, whatever freeing the old one
+    // reports: storing it only afterwards would leak it on a damaged end mark.
+    void* oldBuffer = buffer;
+    buffer = newBuffer;
+    FreeAndNillMem(oldBuffer);
+  } catch (const std::exception& e) {
+    throw EVEXException(30014, "ReallocMem error: %s", e.what());
+  }
+}
+
+int64_t TVEXMemoryManager::GetMemoryBufferSize(const void* buffer) const {
+  if (buffer == nullptr) return 0;
+  const BlockHeader header = ReadHeader(buffer);
+  if (header.beginMark != kBeginMark) throw EVEXException(30005, "Invalid pointer");
+  return header.userSize;
+}
+
+int64_t TVEXMemoryManager::GetFreeMemorySize() {
+  const int64_t available = os::AvailablePhysicalMemory();
+  FFreeSystemMemorySize.store(available, std::memory_order_relaxed);
+  if (FMaxMemorySize != 0 && FMaxMemorySize < available) return FMaxMemorySize;
+  return available;
+}
+
+void MoveBytesOverlapped(const void* source, void* dest, int32_t count) {
+  if (count <= 0) return;
+  const auto* src = static_cast<const unsigned char*>(source);
+  auto* dst = static_cast<unsigned char*>(dest);
+  const intptr_t distance =
+      static_cast<intptr_t>(reinterpret_cast<uintptr_t>(dst) - reinterpret_cast<uintptr_t>(src));
+  if (distance >= 1 && distance <= 3) {
+    // Shifting up by a few bytes: from the last byte down, so no source byte is
+    // overwritten before it is read.
+    for (int32_t i = count - 1; i >= 0; --i) dst[i] = src[i];
+  } else if (distance >= -3 && distance <= -1) {
+    for (int32_t i = 0; i < count; ++i) dst[i] = src[i];
+  } else {
+    std::memmove(dst, src, static_cast<size_t>(count));
+  }
+}
+
+}  // namespace vex

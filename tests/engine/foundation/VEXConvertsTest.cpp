@@ -1,0 +1,280 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+
+#include "foundation/VEXConverts.h"
+#include "foundation/VEXExcept.h"
+
+namespace vex {
+namespace {
+
+using namespace db;
+
+TEST(SQLFieldTypesTest, FirstMatchingRowDecides) {
+  EXPECT_EQ(BaseFieldTypeToSQLName(bftDouble), "FLOAT");
+  EXPECT_EQ(BaseFieldTypeToSQLName(bftVarchar), "STRING");
+  EXPECT_EQ(BaseFieldTypeToSQLName(bftClob), "MEMO");
+  EXPECT_EQ(BaseFieldTypeToSQLName(bftChar), "CHAR");
+  EXPECT_EQ(BaseFieldTypeToSQLName(bftUnknown), "Unknown");
+  EXPECT_EQ(BaseFieldTypeToSQLName(bftBFile), "Unknown");
+  EXPECT_EQ(AdvancedFieldTypeToSQLName(aftAutoIncLargeint), "AUTOINCLARGEINT");
+  EXPECT_EQ(AdvancedFieldTypeToSQLName(aftTimeStamp), "TIMESTAMP");
+  EXPECT_EQ(AdvancedFieldTypeToSQLName(aftUnknown), "Unknown");
+
+  EXPECT_EQ(FieldTypeToAdvancedFieldType(ftWideString), aftWideChar);
+  EXPECT_EQ(FieldTypeToAdvancedFieldType(ftSmallint), aftSmallint);
+  EXPECT_EQ(FieldTypeToAdvancedFieldType(ftAutoInc), aftAutoInc);
+  EXPECT_EQ(FieldTypeToAdvancedFieldType(ftBCD), aftDouble);
+  EXPECT_EQ(FieldTypeToAdvancedFieldType(ftOraClob), aftBlob);
+
+  EXPECT_EQ(BaseToAdvancedFieldType(bftSignedInt32), aftInteger);
+  EXPECT_EQ(BaseToAdvancedFieldType(bftDateTime), aftDateTime);
+  EXPECT_EQ(BaseToAdvancedFieldType(bftChar), aftChar);
+  EXPECT_EQ(BaseToAdvancedFieldType(bftBFile), aftUnknown);
+
+  EXPECT_EQ(AdvancedToBaseFieldType(aftGuid), bftChar);
+  EXPECT_EQ(AdvancedToBaseFieldType(aftTimeStamp), bftDateTime);
+  EXPECT_EQ(AdvancedToBaseFieldType(aftUnknown), bftUnknown);
+  EXPECT_EQ(AdvancedToFieldType(aftCardinal), ftLargeint);
+  EXPECT_EQ(AdvancedToFieldType(aftAutoIncLargeint), ftLargeint);
+  EXPECT_EQ(AdvancedToFieldType(aftByte), ftWord);
+  EXPECT_EQ(AdvancedToFieldType(aftUnknown), ftUnknown);
+}
+
+TEST(SQLFieldTypesTest, EveryAdvancedTypeButUnknownHasARow) {
+  for (int i = 1; i < kAdvancedFieldTypeCount; ++i) {
+    const auto aft = static_cast<TVEXAdvancedFieldType>(i);
+    const std::string name = AdvancedFieldTypeToSQLName(aft);
+    ASSERT_NE(name, "Unknown") << i;
+    EXPECT_NE(AdvancedToBaseFieldType(aft), bftUnknown) << name;
+    EXPECT_NE(AdvancedToFieldType(aft), ftUnknown) << name;
+  }
+}
+
+TEST(SQLFieldTypesTest, UnmappedPlatformFieldTypeIsAnEngineError) {
+  try {
+    FieldTypeToAdvancedFieldType(ftVariant);
+    FAIL() << "no exception";
+  } catch (const EVEXException& e) {
+    EXPECT_EQ(e.NativeError, 30289);
+    EXPECT_EQ(e.Message(), "Unknown DataType: '" + std::to_string(static_cast<int>(ftVariant)) +
+                               "' - Native error: 30289");
+  }
+}
+
+TEST(FieldTypePredicatesTest, HoldForExactlyTheirTypes) {
+  std::string numeric, strings, wide, dates, blobs;
+  for (int i = 0; i < kBaseFieldTypeCount; ++i) {
+    const auto t = static_cast<TVEXBaseFieldType>(i);
+    const std::string tag = std::to_string(i) + " ";
+    if (IsNumericBaseFieldType(t)) numeric += tag;
+    if (IsStringBaseFieldType(t)) strings += tag;
+    if (IsWideStringBaseFieldType(t)) wide += tag;
+    if (IsDateTimeBaseFieldType(t)) dates += tag;
+    if (IsBLOBBaseFieldType(t)) blobs += tag;
+  }
+  EXPECT_EQ(numeric, "5 6 7 8 9 10 11 12 13 14 22 ");
+  EXPECT_EQ(strings, "1 2 3 4 ");
+  EXPECT_EQ(wide, "2 4 ");
+  EXPECT_EQ(dates, "15 16 17 ");
+  EXPECT_EQ(blobs, "18 19 20 ");
+
+  std::string aString, aWide, aBytes, aAutoInc, aBlob, aNumeric, aDate, aSized, aCastable;
+  for (int i = 0; i < kAdvancedFieldTypeCount; ++i) {
+    const auto t = static_cast<TVEXAdvancedFieldType>(i);
+    const std::string tag = std::to_string(i) + " ";
+    if (IsStringAdvancedFieldType(t)) aString += tag;
+    if (IsWideStringAdvancedFieldType(t)) aWide += tag;
+    if (IsBytesAdvancedFieldType(t)) aBytes += tag;
+    if (IsAutoIncAdvancedFieldType(t)) aAutoInc += tag;
+    if (IsBLOBAdvancedFieldType(t)) aBlob += tag;
+    if (IsNumericAdvancedFieldType(t)) aNumeric += tag;
+    if (IsDateTimeAdvancedFieldType(t)) aDate += tag;
+    if (IsSizedAdvancedFieldType(t)) aSized += tag;
+    if (IsCastableAdvancedFieldType(t)) aCastable += tag;
+  }
+  EXPECT_EQ(aString, "1 2 3 4 36 ");
+  EXPECT_EQ(aWide, "3 4 ");
+  EXPECT_EQ(aBytes, "29 30 ");
+  EXPECT_EQ(aAutoInc, "12 13 14 15 16 17 18 19 ");
+  EXPECT_EQ(aBlob, "31 32 33 34 35 ");
+  // Integers, autoincrements, reals and currency; not Boolean.
+  EXPECT_EQ(aNumeric, "5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 24 ");
+  EXPECT_EQ(aDate, "25 26 27 28 ");
+  EXPECT_EQ(aSized, "1 2 3 4 29 30 ");
+  EXPECT_EQ(aCastable,
+            "1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20 21 22 23 24 25 26 27 28 33 34 35 ");
+}
+
+TEST(MatchLikePatternTest, WideFormMatchesUtf16Text) {
+  EXPECT_TRUE(
+      MatchLikePatternWide(u"\u00C5sa \u00D6berg", u"\u00E5%\u00D6BERG", false, u'\\', true));
+  EXPECT_FALSE(
+      MatchLikePatternWide(u"\u00C5sa \u00D6berg", u"\u00E5%\u00D6BERG", false, u'\\', false));
+  // Accents still count when case does not.
+  EXPECT_FALSE(MatchLikePatternWide(u"\u00E9", u"E", false, u'\\', true));
+  EXPECT_TRUE(MatchLikePatternWide(u"\u03A9\u03BC\u03AD\u03B3\u03B1", u"_\u039C%\u03B1", false,
+                                   u'\\', true));
+  EXPECT_TRUE(MatchLikePatternWide(u"50%", u"50!%", true, u'!', false));
+  EXPECT_FALSE(MatchLikePatternWide(u"500", u"50!%", true, u'!', false));
+  EXPECT_TRUE(MatchLikePatternWide(u"a", u"a%%", false, u'\\', false));
+  EXPECT_TRUE(MatchLikePatternWide(u"", u"%%", false, u'\\', false));
+  EXPECT_FALSE(MatchLikePatternWide(u"", u"_", false, u'\\', false));
+}
+
+// Platform date-times of a few days (days since 1899-12-30).
+constexpr double k20160906 = 42619.0;
+
+TEST(VEXDateTimeTest, ConvertsDatesAndTimesBothWays) {
+  struct Case {
+    double dateTime;
+    int32_t date;
+    int32_t time;
+  };
+  const Case cases[] = {
+      {0.0, 693594, 0},                      // 1899-12-30 00:00
+      {k20160906, 736213, 0},                // 2016-09-06
+      {k20160906 + 0.5, 736213, 43200000},   // 12:00
+      {k20160906 + 0.75, 736213, 64800000},  // 18:00
+      {-693593.0, 1, 0},                     // 0001-01-01
+      {-1.25, 693593, 21600000},             // 1899-12-29 06:00
+      {-1.75, 693593, 64800000},             // 1899-12-29 18:00
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(DateTimeToVEXDate(c.dateTime), c.date) << c.dateTime;
+    EXPECT_EQ(DateTimeToVEXTime(c.dateTime), c.time) << c.dateTime;
+    const TVEXDateTime v = DateTimeToVEXDateTime(c.dateTime);
+    EXPECT_EQ(v.Date, c.date) << c.dateTime;
+    EXPECT_EQ(v.Time, c.time) << c.dateTime;
+    EXPECT_DOUBLE_EQ(VEXDateTimeToDateTime(v), c.dateTime);
+    EXPECT_DOUBLE_EQ(VEXDateToDateTime(c.date), std::trunc(c.dateTime));
+  }
+  EXPECT_DOUBLE_EQ(VEXTimeToDateTime(43200000), 0.5);
+  EXPECT_DOUBLE_EQ(VEXTimeToDateTime(0), 0.0);
+  EXPECT_EQ(DateTimeToVEXTime(k20160906 + 1.0 / 86400000), 1);
+  EXPECT_EQ(DateTimeToVEXTime(k20160906 + 0.4 / 86400000), 0);
+}
+
+TEST(VEXDateTimeTest, StoredTimesOfOneDayOrderLikeTheirTimes) {
+  // Before 1899-12-30 the platform's value is negative; the stored time must
+  // still grow through the day so that records sort by time.
+  EXPECT_LT(DateTimeToVEXTime(-1.25), DateTimeToVEXTime(-1.75));
+}
+
+TEST(VEXDateTimeTest, TimeRoundedUpToMidnightCarriesIntoTheNextDay) {
+  const double almostMidnight = k20160906 + 0.9999999960;  // 23:59:59.99965..
+  EXPECT_EQ(DateTimeToVEXTime(almostMidnight), 86400000);
+
+  const TVEXDateTime v = DateTimeToVEXDateTime(almostMidnight);
+  EXPECT_EQ(v.Date, 736214);
+  EXPECT_EQ(v.Time, 0);
+  EXPECT_DOUBLE_EQ(VEXDateTimeToDateTime(v), k20160906 + 1);
+
+  // A stored whole-day time reads back as the next day too.
+  EXPECT_DOUBLE_EQ(VEXDateTimeToDateTime({736213, 86400000}), k20160906 + 1);
+
+  const TVEXDateTime before = DateTimeToVEXDateTime(-1.9999999960);  // 1899-12-29 23:59:59.9996
+  EXPECT_EQ(before.Date, 693594);
+  EXPECT_EQ(before.Time, 0);
+}
+
+TEST(VEXDateTimeTest, DayNumbersOutsideTheComputationRangeOverflow) {
+  EXPECT_THROW(DateTimeToVEXDate(1e19), rtl::EIntOverflow);
+  EXPECT_THROW(DateTimeToVEXDate(-1e19), rtl::EIntOverflow);
+  EXPECT_THROW(DateTimeToVEXDate(std::nan("")), rtl::EIntOverflow);
+  EXPECT_THROW(DateTimeToVEXTime(std::nan("")), rtl::EIntOverflow);
+  // Beyond 32 bits the day number is cut to its low 32 bits.
+  EXPECT_EQ(DateTimeToVEXDate(4294967296.0), 693594);
+}
+
+TEST(MatchLikePatternTest, WildcardsEscapeAndCase) {
+  struct Case {
+    const char* text;
+    const char* pattern;
+    bool useEscape;
+    bool caseInsensitive;
+    bool expected;
+  };
+  const Case cases[] = {
+      {"abc", "a%", false, false, true},
+      {"abc", "%c", false, false, true},
+      {"abc", "_b_", false, false, true},
+      {"abc", "a%c", false, false, true},
+      {"abc", "%", false, false, true},
+      {"abc", "%b%", false, false, true},
+      {"abc", "ab", false, false, false},
+      {"abc", "abcd", false, false, false},
+      {"abc", "__", false, false, false},
+      {"abc", "a%b", false, false, false},
+      {"", "%", false, false, true},
+      {"", "", false, false, true},
+      {"", "_", false, false, false},
+      // Runs of '%' match an exhausted text like a single one.
+      {"", "%%", false, false, true},
+      {"a", "a%%", false, false, true},
+      {"ab", "%%b%%", false, false, true},
+      {"a%", "a\\%", true, false, true},
+      {"ab", "a\\%", true, false, false},
+      {"a_", "a\\_", true, false, true},
+      {"ab", "a\\_", true, false, false},
+      {"a\\", "a\\\\", true, false, true},
+      {"ab", "a\\", true, false, false},    // escape with nothing after it
+      {"a%", "a\\%", false, false, false},  // without UseEscape '\' is literal
+      {"ABC", "a%", false, true, true},
+      {"ABC", "a%", false, false, false},
+      {"abc", "_B_", false, true, true},
+      {"\xC9t\xE9", "\xE9T\xC9", false, true, true},  // 1252 E-acute
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(MatchLikePattern(c.text, c.pattern, c.useEscape, '\\', c.caseInsensitive), c.expected)
+        << "'" << c.text << "' LIKE '" << c.pattern << "'";
+  }
+  // An escape character that is itself a wildcard stays a wildcard.
+  EXPECT_TRUE(MatchLikePattern("abc", "a%", true, '%', false));
+}
+
+TEST(ParseSQLLiteralTest, AcceptsOnlyTheLiteralForms) {
+  double dt = -1;
+  for (const char* good : {"2016-09-06", "2016/09/06", "2016.09.06", "2016-09-06 "}) {
+    dt = -1;
+    EXPECT_TRUE(ParseSQLDate(std::string_view(good), dt)) << good;
+    EXPECT_DOUBLE_EQ(dt, k20160906) << good;
+  }
+  for (const char* bad :
+       {"2016-09-06  ", " 2016-09-06", "16-09-06", "2016-9-06", "2016-09-060", "2016-09", ""}) {
+    dt = -1;
+    EXPECT_FALSE(ParseSQLDate(std::string_view(bad), dt)) << bad;
+    EXPECT_EQ(dt, -1) << bad;
+  }
+
+  const double expectedTime = (12 * 3600 + 30 * 60 + 45) / 86400.0;
+  EXPECT_TRUE(ParseSQLTime(std::string_view("12:30:45"), dt));
+  EXPECT_NEAR(dt, expectedTime, 1e-12);
+  EXPECT_FALSE(ParseSQLTime(std::string_view("12:30"), dt));
+  EXPECT_FALSE(ParseSQLTime(std::string_view("12:30:4"), dt));
+
+  for (const char* good : {"2016-09-06 12:30:45", "2016-09-06T12:30:45"}) {
+    EXPECT_TRUE(ParseSQLTimeStamp(std::string_view(good), dt)) << good;
+    EXPECT_NEAR(dt, k20160906 + expectedTime, 1e-9) << good;
+  }
+  EXPECT_FALSE(ParseSQLTimeStamp(std::string_view("2016-09-06"), dt));
+  EXPECT_FALSE(ParseSQLTimeStamp(std::string_view("2016-09-06 12:30"), dt));
+
+  // The UTF-16 forms read the same way.
+  EXPECT_TRUE(ParseSQLDate(std::u16string_view(u"2016-09-06"), dt));
+  EXPECT_DOUBLE_EQ(dt, k20160906);
+  EXPECT_TRUE(ParseSQLTimeStamp(std::u16string_view(u"2016-09-06T12:30:45"), dt));
+  EXPECT_FALSE(ParseSQLTime(std::u16string_view(u"12:30"), dt));
+}
+
+TEST(ParseSQLLiteralTest, ImpossibleDatesAndTimesAreConversionErrors) {
+  double dt = 0;
+  EXPECT_THROW(ParseSQLDate(std::string_view("2016-13-01"), dt), rtl::EConvertError);
+  EXPECT_THROW(ParseSQLDate(std::string_view("2015-02-29"), dt), rtl::EConvertError);
+  EXPECT_THROW(ParseSQLTime(std::string_view("24:00:00"), dt), rtl::EConvertError);
+  EXPECT_THROW(ParseSQLTimeStamp(std::string_view("2016-09-06 12:60:00"), dt), rtl::EConvertError);
+}
+
+}  // namespace
+}  // namespace vex

@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/foundation/VEXPPMTestData.h"
+#include "foundation/VEXPPM.h"
+#include "rtl/Exception.h"
+
+using namespace vex;
+
+namespace {
+
+// Owns a buffer handed out by the routines, which come from the C heap.
+struct Buffer {
+  void* Data = nullptr;
+  int32_t Size = 0;
+  ~Buffer() { std::free(Data); }
+  std::vector<uint8_t> Bytes() const {
+    const auto* p = static_cast<const uint8_t*>(Data);
+    return {p, p + Size};
+  }
+};
+
+std::vector<uint8_t> Compress(const std::vector<uint8_t>& input, int32_t level) {
+  Buffer out;
+  PpmCompressBuffer(input.data(), int32_t(input.size()), out.Data, out.Size, level);
+  EXPECT_GT(out.Size, 4);
+  EXPECT_LE(out.Size, int32_t(input.size() + input.size() / 20 + 50));
+  return out.Bytes();
+}
+
+std::vector<uint8_t> Decompress(const std::vector<uint8_t>& stream, int32_t knownSize) {
+  Buffer out;
+  out.Size = knownSize;
+  PpmDecompressBuffer(stream.data(), int32_t(stream.size()), out.Data, out.Size);
+  return out.Bytes();
+}
+
+uint32_t HeaderWord(const std::vector<uint8_t>& stream) {
+  return uint32_t(stream[0]) | uint32_t(stream[1]) << 8 | uint32_t(stream[2]) << 16 |
+         uint32_t(stream[3]) << 24;
+}
+
+// Runs a decompression that must fail: with the given message, and handing
+// back neither a buffer nor a size.
+void ExpectDecompressError(const std::vector<uint8_t>& stream, int32_t knownSize,
+                           const std::string& message) {
+  Buffer out;
+  out.Size = knownSize;
+  try {
+    PpmDecompressBuffer(stream.data(), int32_t(stream.size()), out.Data, out.Size);
+    ADD_FAILURE() << "no error, " << out.Size << " bytes";
+  } catch (const rtl::Exception& e) {
+    EXPECT_EQ(e.Message(), message);
+  }
+  EXPECT_EQ(out.Data, nullptr);
+  EXPECT_EQ(out.Size, 0);
+}
+
+}  // namespace
+
+TEST(PpmBuffer, HeaderWordCarriesOrderAndMemoryOfTheLevel) {
+  const struct {
+    int32_t Mode;
+    uint32_t Word;
+  } cases[] = {{0, 0x6011}, {1, 0x6011}, {2, 0x6022}, {3, 0x6063}, {4, 0x60F4},  {5, 0x6156},
+               {6, 0x6187}, {7, 0x6279}, {8, 0x663C}, {9, 0x663F}, {10, 0x663F}, {255, 0x663F}};
+  const auto input = ppmtest::Text(100);
+  for (const auto& c : cases) {
+    const auto stream = Compress(input, c.Mode);
+    EXPECT_EQ(HeaderWord(stream), c.Word) << "mode " << c.Mode;
+    if (c.Mode == 0) {
+      EXPECT_EQ(stream, Compress(input, 1));
+    }
+    EXPECT_EQ(PpmHeaderWord(PpmLevel(c.Mode).MaxOrder, PpmLevel(c.Mode).MemMB), c.Word);
+  }
+}
+
+TEST(PpmBuffer, RoundTripsAtEveryLevel) {
+  const std::vector<std::vector<uint8_t>> inputs = {
+      ppmtest::Text(60000), ppmtest::Random(20000), {0x00}};
+  for (int32_t level = 1; level <= 9; ++level) {
+    for (const auto& input : inputs) {
+      const auto stream = Compress(input, level);
+      EXPECT_EQ(Decompress(stream, int32_t(input.size())), input)
+          << "level " << level << ", " << input.size() << " bytes";
+    }
+  }
+}
+
+// At the small levels this block outgrows the model memory several times.
+TEST(PpmBuffer, LargeBlockRoundTripsAtEveryLevel) {
+  const auto input = ppmtest::LargeBlock();
+  for (int32_t level = 1; level <= 9; ++level) {
+    const auto stream = Compress(input, level);
+    EXPECT_EQ(Decompress(stream, int32_t(input.size())), input) << "level " << level;
+  }
+}
+
+TEST(PpmBuffer, KnownSizeIsALimitNotAPromise) {
+  const auto input = ppmtest::Text(5000);
+  const auto stream = Compress(input, 3);
+  EXPECT_EQ(Decompress(stream, int32_t(input.size()) + 100), input);
+}
+
+TEST(PpmBuffer, RefusesDecompressionWithoutAKnownSize) {
+  const auto stream = Compress(ppmtest::Text(100), 1);
+  for (int32_t size : {0, -1})
+    ExpectDecompressError(stream, size, "PPM DecpmpressBuf: OutSize must be set");
+}
+
+TEST(PpmBuffer, FailsOnStreamsThatAreNotWhole) {
+  const auto input = ppmtest::Text(20000);
+  const auto stream = Compress(input, 5);
+  const int32_t size = int32_t(input.size());
+
+  auto otherVariant = stream;
+  otherVariant[1] = uint8_t((otherVariant[1] & 0x0F) | 0x70);
+  auto orderOne = stream;
+  orderOne[0] &= 0xF0;
+  const std::vector<std::pair<std::string, std::vector<uint8_t>>> cases = {
+      {"other variant letter", otherVariant},
+      {"order 1", orderOne},
+      {"empty", {}},
+      {"header cut", {stream.begin(), stream.begin() + 3}},
+      {"header only", {stream.begin(), stream.begin() + 4}},
+      {"half", {stream.begin(), stream.begin() + stream.size() / 2}},
+      {"last byte missing", {stream.begin(), stream.end() - 1}},
+  };
+  for (const auto& [name, bytes] : cases) {
+    SCOPED_TRACE(name);
+    ExpectDecompressError(bytes, size, "PPM Decompression error");
+  }
+  // The decoder stops at the known size instead of writing past it.
+  ExpectDecompressError(stream, size - 1, "PPM Decompression error");
+}
+
+TEST(PpmBuffer, EmptyInputCompressesToAStreamOfNoBytes) {
+  Buffer out;
+  PpmCompressBuffer(nullptr, 0, out.Data, out.Size, 1);
+  ASSERT_GT(out.Size, 4);
+  EXPECT_EQ(HeaderWord(out.Bytes()), 0x6011u);
+  // Nothing to decode is no result.
+  ExpectDecompressError(out.Bytes(), 10, "PPM Decompression error");
+}
+
+TEST(PpmBuffer, RefusesANegativeInputSize) {
+  const uint8_t byte = 0;
+  Buffer out;
+  EXPECT_THROW(PpmCompressBuffer(&byte, -1, out.Data, out.Size, 1), rtl::Exception);
+  EXPECT_EQ(out.Data, nullptr);
+  EXPECT_EQ(out.Size, 0);
+}
+
+TEST(PpmBuffer, CallsWaitForTheProcessWideLock) {
+  const auto input = ppmtest::Text(1000);
+  std::atomic<bool> done{false};
+  std::unique_lock<std::recursive_mutex> held(PpmLock());
+  std::thread worker([&] {
+    Compress(input, 1);
+    done = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(done);
+  held.unlock();
+  worker.join();
+  EXPECT_TRUE(done);
+}
+
+TEST(PpmBuffer, ConcurrentCompressionsBothProduceCorrectStreams) {
+  const auto a = ppmtest::Text(200000, 1);
+  const auto b = ppmtest::LargeBlock();
+  std::vector<uint8_t> streamA, streamB;
+  std::thread ta([&] { streamA = Compress(a, 6); });
+  std::thread tb([&] { streamB = Compress(b, 2); });
+  ta.join();
+  tb.join();
+  EXPECT_EQ(streamA, Compress(a, 6));
+  EXPECT_EQ(streamB, Compress(b, 2));
+  EXPECT_EQ(Decompress(streamA, int32_t(a.size())), a);
+  EXPECT_EQ(Decompress(streamB, int32_t(b.size())), b);
+}
