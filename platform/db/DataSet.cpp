@@ -62,6 +62,10 @@ TDataSet::~TDataSet() {
 // --- opening and closing ---
 
 void TDataSet::SetActive(bool Value) {
+  if (ComponentState().Contains(rtl::csLoading)) {
+    FStreamedActive = Value;
+    return;
+  }
   if (Active() == Value) return;
   if (Value) {
     Notify(BeforeOpen);
@@ -78,6 +82,14 @@ void TDataSet::SetActive(bool Value) {
     SetState(dsInactive);
     CloseCursor();
     if (!IsDestroying()) Notify(AfterClose);
+  }
+}
+
+void TDataSet::Loaded() {
+  rtl::TComponent::Loaded();
+  if (FStreamedActive) {
+    FStreamedActive = false;
+    SetActive(true);
   }
 }
 
@@ -1144,7 +1156,7 @@ void TMasterDataLink::ActiveChanged() {
       throw;
     }
   }
-  if (FDataSet->Active()) {
+  if (FDataSet->Active() && !FDataSet->ComponentState().Contains(rtl::csDestroying)) {
     if (Active() && !FFields.empty()) {
       if (OnMasterChange) OnMasterChange(*this);
     } else if (OnMasterDisable) {

@@ -76,7 +76,9 @@ class TDataSet : public rtl::TComponent {
 
   // --- opening and closing ---
   bool Active() const { return FState != dsInactive; }
+  // While the component is being loaded the value is kept and applied by Loaded.
   virtual void SetActive(bool Value);
+  void Loaded() override;
   void Open() { SetActive(true); }
   void Close() { SetActive(false); }
   TDataSetState State() const { return FState; }
@@ -149,6 +151,20 @@ class TDataSet : public rtl::TComponent {
   // and date-time to and from a date-time double; time stamps as records.
   virtual void DataConvert(TField* Field, const void* Source, void* Dest, bool ToNative);
   virtual std::unique_ptr<rtl::TStream> CreateBlobStream(TField* Field, TBlobStreamMode Mode);
+  // Tells the dataset that a BLOB field's stream is done with; nothing here.
+  virtual void CloseBlob(TField*) {}
+  // The current record into Buffer; False when there is none (the base has none).
+  virtual bool GetCurrentRecord(TRecordBuffer) { return false; }
+  // Whether the field belongs to the selected index (key editing); False here.
+  virtual bool GetIsIndexField(TField*) { return false; }
+  // Bytes of a record's field area; 0 when the dataset does not say.
+  int32_t RecordSize() { return GetRecordSize(); }
+  // The fields by which a detail dataset follows its master; none here.
+  virtual void GetDetailLinkFields(std::vector<TField*>& MasterFields,
+                                   std::vector<TField*>& DetailFields) {
+    MasterFields.clear();
+    DetailFields.clear();
+  }
 
   // --- searching ---
   virtual bool Locate(const std::string& KeyFields, const rtl::Variant& KeyValues,
@@ -176,6 +192,8 @@ class TDataSet : public rtl::TComponent {
   void DisableControls();
   void EnableControls();
   bool ControlsDisabled() const { return FDisableCount != 0; }
+  // Info: the field for deFieldChange, the scroll distance for deDataSetScroll.
+  // (A descendant that overrides it brings the field form back with a using.)
   virtual void DataEvent(TDataEvent Event, intptr_t Info);
   void DataEvent(TDataEvent Event, TField& Field) { DataEvent(Event, reinterpret_cast<intptr_t>(&Field)); }
   // The master data source of a detail dataset; nil here.
@@ -235,6 +253,7 @@ class TDataSet : public rtl::TComponent {
   virtual void InternalAddRecord(TRecordBuffer Buffer, bool Append) = 0;
   virtual void InternalRefresh() {}
   virtual void InternalHandleException() {}
+  virtual int32_t GetRecordSize() { return 0; }
   virtual int32_t GetRecordCount() { return -1; }
   virtual int32_t GetRecNo() { return -1; }
   virtual void SetRecNo(int32_t) {}
@@ -327,6 +346,7 @@ class TDataSet : public rtl::TComponent {
   bool FInternalOpenComplete = false;
   bool FFound = false;
   bool FFiltered = false;
+  bool FStreamedActive = false;
   std::string FFilterText;
   TFilterOptions FFilterOptions;
   TFilterRecordEvent FOnFilterRecord;

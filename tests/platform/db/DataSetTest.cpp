@@ -430,6 +430,31 @@ TEST_F(DataSetTest, LinksFollowStateAndStayQuietWhileControlsAreDisabled) {
   EXPECT_FALSE(link.Active());
 }
 
+TEST_F(DataSetTest, ActiveSetWhileLoadingOpensWhenLoadingEnds) {
+  ds.BeginLoading();
+  ds.SetActive(true);
+  EXPECT_FALSE(ds.Active());
+  ds.EndLoading();
+  EXPECT_TRUE(ds.Active());
+}
+
+TEST_F(DataSetTest, DataSourceEditsOnlyWhenAutoEditAllowsIt) {
+  Fill(1);
+  TDataSource source(nullptr);
+  source.SetDataSet(&ds);
+  int dataChanges = 0;
+  source.OnDataChange = [&](TDataSource&, TField*) { ++dataChanges; };
+  source.SetAutoEdit(false);
+  source.Edit();
+  EXPECT_EQ(ds.State(), dsBrowse);
+  source.SetAutoEdit(true);
+  source.Edit();
+  EXPECT_EQ(ds.State(), dsEdit);
+  EXPECT_EQ(source.State(), dsEdit);
+  ds.Cancel();
+  EXPECT_GE(dataChanges, 1);
+}
+
 TEST_F(DataSetTest, DataSourceForgetsADestroyedDataSet) {
   TDataSource source(nullptr);
   {
