@@ -186,9 +186,12 @@ void TDataSet::BindFields(bool Binding) {
     TFieldDef* def = FFieldDefs.Find(field->FieldName());
     auto base = [](TFieldType t) {
       switch (t) {
-        case ftAutoInc: return ftInteger;
-        case ftFixedChar: return ftString;
-        default: return t;
+        case ftAutoInc:
+          return ftInteger;
+        case ftFixedChar:
+          return ftString;
+        default:
+          return t;
       }
     };
     if (base(field->DataType()) != base(def->DataType()))
@@ -198,12 +201,16 @@ void TDataSet::BindFields(bool Binding) {
     switch (def->DataType()) {
       // The native buffer of these kinds is sized by Size: a mismatch would let
       // the dataset write past the field's buffer.
-      case ftString: case ftFixedChar: case ftWideString: case ftGuid: case ftBytes:
+      case ftString:
+      case ftFixedChar:
+      case ftWideString:
+      case ftGuid:
+      case ftBytes:
       case ftVarBytes:
         if (field->Size() != def->Size())
-          DatabaseError(rtl::Format(msg::FieldSizeMismatch, field->DisplayName(), field->Size(),
-                                    def->Size()),
-                        this);
+          DatabaseError(
+              rtl::Format(msg::FieldSizeMismatch, field->DisplayName(), field->Size(), def->Size()),
+              this);
         break;
       default:
         break;
@@ -264,7 +271,9 @@ void TDataSet::SetFieldData(TField* Field, const void* Buffer, bool NativeFormat
 
 void TDataSet::DataConvert(TField* Field, const void* Source, void* Dest, bool ToNative) {
   switch (Field->DataType()) {
-    case ftDate: case ftTime: case ftDateTime: {
+    case ftDate:
+    case ftTime:
+    case ftDateTime: {
       if (ToNative) {
         double dt;
         std::memcpy(&dt, Source, sizeof dt);
@@ -434,7 +443,8 @@ void TDataSet::SetBufListSize(int32_t Value) {
   int32_t current = static_cast<int32_t>(FBuffers.size());
   if (current == Value) return;
   if (Value < current) {
-    for (int32_t i = current - 1; i >= Value; --i) FreeRecordBuffer(FBuffers[static_cast<size_t>(i)]);
+    for (int32_t i = current - 1; i >= Value; --i)
+      FreeRecordBuffer(FBuffers[static_cast<size_t>(i)]);
     FBuffers.resize(static_cast<size_t>(Value));
   } else {
     FBuffers.reserve(static_cast<size_t>(Value));
@@ -957,9 +967,7 @@ void TDataSource::Edit() {
   if (FAutoEdit && FState == dsBrowse) FDataSet->Edit();
 }
 
-void TDataSource::NotifyState() {
-  SetState(FEnabled && FDataSet ? FDataSet->State() : dsInactive);
-}
+void TDataSource::NotifyState() { SetState(FEnabled && FDataSet ? FDataSet->State() : dsInactive); }
 
 void TDataSource::SetState(TDataSetState Value) {
   if (FState == Value) return;
@@ -983,7 +991,10 @@ void TDataSource::DataEvent(TDataEvent Event, intptr_t Info) {
     case deFieldChange:
       if (OnDataChange) OnDataChange(*this, reinterpret_cast<TField*>(Info));
       break;
-    case deRecordChange: case deDataSetChange: case deDataSetScroll: case deLayoutChange:
+    case deRecordChange:
+    case deDataSetChange:
+    case deDataSetScroll:
+    case deLayoutChange:
       if (OnDataChange) OnDataChange(*this, nullptr);
       break;
     case deUpdateRecord:

@@ -195,7 +195,9 @@ class TDataSet : public rtl::TComponent {
   // Info: the field for deFieldChange, the scroll distance for deDataSetScroll.
   // (A descendant that overrides it brings the field form back with a using.)
   virtual void DataEvent(TDataEvent Event, intptr_t Info);
-  void DataEvent(TDataEvent Event, TField& Field) { DataEvent(Event, reinterpret_cast<intptr_t>(&Field)); }
+  void DataEvent(TDataEvent Event, TField& Field) {
+    DataEvent(Event, reinterpret_cast<intptr_t>(&Field));
+  }
   // The master data source of a detail dataset; nil here.
   virtual TDataSource* GetDataSource() { return nullptr; }
   // Whether DataSource, or a master above it, shows this dataset.
@@ -209,7 +211,9 @@ class TDataSet : public rtl::TComponent {
   int32_t ActiveRecord() const { return FActiveRecord; }
   int32_t BufferCount() const { return FBufferCount; }
   int32_t BufferRecordCount() const { return FRecordCount; }
-  TRecordBuffer ActiveBuffer() const { return FBuffers.empty() ? nullptr : FBuffers[static_cast<size_t>(FActiveRecord)]; }
+  TRecordBuffer ActiveBuffer() const {
+    return FBuffers.empty() ? nullptr : FBuffers[static_cast<size_t>(FActiveRecord)];
+  }
 
   // --- events ---
   TDataSetNotifyEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose;

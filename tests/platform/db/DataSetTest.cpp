@@ -306,22 +306,22 @@ TEST_P(ErrorEventTest, RetryFailAndAbort) {
 
 INSTANTIATE_TEST_SUITE_P(
     Operations, ErrorEventTest,
-    ::testing::Values(
-        ErrorCase{"Post", [](TVectorDataSet& d, int n) { d.FailPosts = n; },
-                  [](TVectorDataSet& d) {
-                    if (d.State() == dsBrowse) d.Edit();
-                    d.FieldByName("NAME")->SetAsString("p");
-                    d.Post();
-                  },
-                  &TVectorDataSet::OnPostError},
-        ErrorCase{"Edit", [](TVectorDataSet& d, int n) { d.FailEdits = n; },
-                  [](TVectorDataSet& d) {
-                    d.Edit();
-                    d.Post();
-                  },
-                  &TVectorDataSet::OnEditError},
-        ErrorCase{"Delete", [](TVectorDataSet& d, int n) { d.FailDeletes = n; },
-                  [](TVectorDataSet& d) { d.Delete(); }, &TVectorDataSet::OnDeleteError}),
+    ::testing::Values(ErrorCase{"Post", [](TVectorDataSet& d, int n) { d.FailPosts = n; },
+                                [](TVectorDataSet& d) {
+                                  if (d.State() == dsBrowse) d.Edit();
+                                  d.FieldByName("NAME")->SetAsString("p");
+                                  d.Post();
+                                },
+                                &TVectorDataSet::OnPostError},
+                      ErrorCase{"Edit", [](TVectorDataSet& d, int n) { d.FailEdits = n; },
+                                [](TVectorDataSet& d) {
+                                  d.Edit();
+                                  d.Post();
+                                },
+                                &TVectorDataSet::OnEditError},
+                      ErrorCase{"Delete", [](TVectorDataSet& d, int n) { d.FailDeletes = n; },
+                                [](TVectorDataSet& d) { d.Delete(); },
+                                &TVectorDataSet::OnDeleteError}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DataSetTest, AFailedPostKeepsTheEditSoItCanBeTriedAgain) {
@@ -393,11 +393,11 @@ TEST_F(DataSetTest, EventsRunInTheirOrder) {
   ds.Delete();
   ds.Close();
   EXPECT_EQ(log, (std::vector<std::string>{
-                     "BeforeOpen", "AfterOpen",                                          //
-                     "BeforeInsert", "BeforeScroll", "OnNewRecord", "AfterInsert",       //
-                     "AfterScroll", "BeforePost", "AfterPost",                           //
-                     "BeforeEdit", "AfterEdit", "BeforeCancel", "AfterCancel",           //
-                     "BeforeDelete", "BeforeScroll", "AfterDelete", "AfterScroll",       //
+                     "BeforeOpen", "AfterOpen",                                     //
+                     "BeforeInsert", "BeforeScroll", "OnNewRecord", "AfterInsert",  //
+                     "AfterScroll", "BeforePost", "AfterPost",                      //
+                     "BeforeEdit", "AfterEdit", "BeforeCancel", "AfterCancel",      //
+                     "BeforeDelete", "BeforeScroll", "AfterDelete", "AfterScroll",  //
                      "BeforeClose", "AfterClose"}));
 }
 
@@ -412,7 +412,8 @@ TEST_F(DataSetTest, LinksFollowStateAndStayQuietWhileControlsAreDisabled) {
   EXPECT_TRUE(link.Editing());
   ds.FieldByName("NAME")->SetAsString("x");
   ds.Cancel();
-  EXPECT_THAT(link.Log, ::testing::ElementsAre("active", "editing", "record", "field NAME", "not editing"));
+  EXPECT_THAT(link.Log,
+              ::testing::ElementsAre("active", "editing", "record", "field NAME", "not editing"));
 
   link.Log.clear();
   link.Changes = 0;

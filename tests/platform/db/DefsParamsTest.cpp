@@ -90,15 +90,15 @@ TEST_P(ParseSQLTest, FindsNamedParametersAsTheLexerDoes) {
 INSTANTIATE_TEST_SUITE_P(
     Texts, ParseSQLTest,
     ::testing::Values(
-        ParseCase{"select * from t where a = :A and b=:b2", "select * from t where a = ? and b=?",
+        ParseCase{"select * from t where a = :A and b=:b2",
+                  "select * from t where a = ? and b=?",
                   {"A", "b2"}},
         ParseCase{"x = :id or y = :ID", "x = ? or y = ?", {"id"}},  // one per name
         ParseCase{"n = 'it:s' || :p", "n = 'it:s' || ?", {"p"}},
         ParseCase{"a = :\"my param\" and b = :[other]", "a = ? and b = ?", {"my param", "other"}},
         ParseCase{"-- :c\n/* :d */ :e", "-- :c\n/* :d */ ?", {"e"}},
         ParseCase{":t.col, :n+1, (:m)", "?.col, ?+1, (?)", {"t", "n", "m"}},
-        ParseCase{"? and :x", "? and ?", {"x"}},
-        ParseCase{"[a:b] = `c:d`", "[a:b] = `c:d`", {}},
+        ParseCase{"? and :x", "? and ?", {"x"}}, ParseCase{"[a:b] = `c:d`", "[a:b] = `c:d`", {}},
         ParseCase{"a : b", "a : b", {}}));
 
 TEST(ParamsTest, TypedSettersSetTheTypeAndBindTheParameter) {

@@ -18,8 +18,8 @@ class SearchTest : public ::testing::Test {
     ds.AddColumn("NAME", ftString, 10);
     ds.AddColumn("CITY", ftString, 10);
     ds.Open();
-    const char* rows[][2] = {{"ann", "Paris"}, {"bob", "Rome"}, {"Cid", "Paris"},
-                             {"dan", "Oslo"},  {"eve", "Rome"}};
+    const char* rows[][2] = {
+        {"ann", "Paris"}, {"bob", "Rome"}, {"Cid", "Paris"}, {"dan", "Oslo"}, {"eve", "Rome"}};
     int id = 1;
     for (auto& r : rows) {
       ds.Append();
@@ -59,9 +59,8 @@ TEST_F(SearchTest, FilterEventHidesRecordsWhileFiltered) {
   ds.SetOnFilterRecord([](TDataSet&, bool&) {});
   EXPECT_EQ(AllIds(), (std::vector<int>{1, 2, 3, 4, 5}));
 
-  ds.SetOnFilterRecord([](TDataSet& d, bool& accept) {
-    accept = d.FieldByName("CITY")->AsString() == "Rome";
-  });
+  ds.SetOnFilterRecord(
+      [](TDataSet& d, bool& accept) { accept = d.FieldByName("CITY")->AsString() == "Rome"; });
   EXPECT_EQ(Id(), 2);  // applied at once on an open, filtered dataset
   EXPECT_EQ(AllIds(), (std::vector<int>{2, 5}));
   ds.SetFiltered(false);
