@@ -97,7 +97,8 @@ class TDataSet : public rtl::TComponent {
   void Resync(TResyncMode Mode);
   int32_t RecordCount() { return GetRecordCount(); }
   int32_t RecNo() { return GetRecNo(); }
-  void SetRecNoValue(int32_t Value) { SetRecNo(Value); }
+  // Moves to the record of that number in the dataset's order; nothing here.
+  virtual void SetRecNo(int32_t) {}
 
   // --- editing ---
   void Insert();
@@ -260,7 +261,6 @@ class TDataSet : public rtl::TComponent {
   virtual int32_t GetRecordSize() { return 0; }
   virtual int32_t GetRecordCount() { return -1; }
   virtual int32_t GetRecNo() { return -1; }
-  virtual void SetRecNo(int32_t) {}
   virtual bool GetCanModify() { return true; }
   virtual bool FindRecord(bool Restart, bool GoForward);
   virtual void ClearCalcFields(TRecordBuffer) {}

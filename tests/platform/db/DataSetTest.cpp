@@ -82,7 +82,7 @@ TEST_F(DataSetTest, OpensOnTheFirstRecordAndWalksBothWays) {
   EXPECT_EQ(ds.MoveBy(-10), -4);
   EXPECT_TRUE(ds.Bof());
   EXPECT_EQ(ds.RecordCount(), 5);
-  ds.SetRecNoValue(3);
+  ds.SetRecNo(3);
   EXPECT_EQ(ds.RecNo(), 3);
   EXPECT_EQ(Id(), 3);
 }

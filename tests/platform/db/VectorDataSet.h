@@ -293,6 +293,7 @@ class TVectorDataSet : public TDataSet {
     }
     return -1;
   }
+ public:
   void SetRecNo(int32_t Value) override {
     CheckBrowseMode();
     int32_t n = 0;
@@ -308,6 +309,7 @@ class TVectorDataSet : public TDataSet {
     }
   }
 
+ protected:
   bool FindRecord(bool Restart, bool GoForward) override {
     CheckBrowseMode();
     DoBeforeScroll();
