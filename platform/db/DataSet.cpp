@@ -829,8 +829,22 @@ void TDataSet::Insert() {
   if (FRecordCount < FBufferCount) ++FRecordCount;
   // The buffers after the new one shifted: none of them is where the cursor is.
   FCurrentRecord = -1;
-  InternalInsert();
+  InsertOperation();
   EndInsertAppend();
+}
+
+void TDataSet::InsertOperation() {
+  try {
+    CheckOperation(&TDataSet::InternalInsert, OnEditError);
+  } catch (...) {
+    // The new buffer is dropped: the ring is read again around the record the
+    // cursor was put back on.
+    try {
+      Resync(TResyncMode{});
+    } catch (...) {
+    }
+    throw;
+  }
 }
 
 void TDataSet::Append() {
@@ -842,7 +856,7 @@ void TDataSet::Append() {
   FRecordCount = 1;
   FBOF = false;
   GetPriorRecords();
-  InternalInsert();
+  InsertOperation();
   EndInsertAppend();
 }
 

@@ -23,10 +23,11 @@
 // stands on (-1 when unknown); UpdateCursorPos puts the cursor back on the
 // active record before any cursor operation.
 //
-// Editing. Edit, Post and Delete run their Internal operation through
+// Editing. Insert, Append, Edit, Post and Delete run their Internal operation
+// through
 // CheckOperation: the cursor is positioned on the active record, the operation
-// runs, and an EDatabaseError goes to OnEditError / OnPostError /
-// OnDeleteError, whose answer daFail re-raises it, daAbort ends silently
+// runs, and an EDatabaseError goes to OnEditError (insert and edit) /
+// OnPostError / OnDeleteError, whose answer daFail re-raises it, daAbort ends silently
 // (EAbort) and daRetry runs the operation again.
 #pragma once
 
@@ -316,6 +317,7 @@ class TDataSet : public rtl::TComponent {
   void SetBufferCount(int32_t Value);
   void UpdateBufferCount();
   void BeginInsertAppend();
+  void InsertOperation();
   void EndInsertAppend();
   void UpdateCalcFields();
   void SetModified(bool Value) { FModified = Value; }

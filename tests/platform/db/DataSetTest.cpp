@@ -319,6 +319,13 @@ INSTANTIATE_TEST_SUITE_P(
                                   d.Post();
                                 },
                                 &TVectorDataSet::OnEditError},
+                      ErrorCase{"Insert", [](TVectorDataSet& d, int n) { d.FailInserts = n; },
+                                [](TVectorDataSet& d) {
+                                  d.Insert();
+                                  d.FieldByName("ID")->SetAsInteger(99);
+                                  d.Post();
+                                },
+                                &TVectorDataSet::OnEditError},
                       ErrorCase{"Delete", [](TVectorDataSet& d, int n) { d.FailDeletes = n; },
                                 [](TVectorDataSet& d) { d.Delete(); },
                                 &TVectorDataSet::OnDeleteError}),
@@ -335,6 +342,16 @@ TEST_F(DataSetTest, AFailedPostKeepsTheEditSoItCanBeTriedAgain) {
   ds.Post();
   ds.First();
   EXPECT_EQ(ds.FieldByName("NAME")->AsString(), "kept");
+}
+
+TEST_F(DataSetTest, AFailedInsertLeavesTheDatasetOnItsRecord) {
+  Fill(3);
+  ds.Next();
+  ds.FailInserts = 1;
+  EXPECT_THROW(ds.Insert(), EDatabaseError);
+  EXPECT_EQ(ds.State(), dsBrowse);
+  EXPECT_EQ(Id(), 2);
+  EXPECT_EQ(AllIds(), (std::vector<int>{1, 2, 3}));
 }
 
 TEST_F(DataSetTest, BookmarksReturnToTheirRecord) {

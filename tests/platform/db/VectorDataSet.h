@@ -49,6 +49,7 @@ class TVectorDataSet : public TDataSet {
   int FailPosts = 0;
   int FailEdits = 0;
   int FailDeletes = 0;
+  int FailInserts = 0;
   int FailOpens = 0;
   int Allocated() const { return FAllocated; }
   size_t StoredRows() const { return FRows.size(); }
@@ -210,6 +211,12 @@ class TVectorDataSet : public TDataSet {
   bool IsCursorOpen() override { return FOpen; }
 
   // --- editing ---
+  void InternalInsert() override {
+    if (FailInserts > 0) {
+      --FailInserts;
+      DatabaseError("Record is locked", this);
+    }
+  }
   void InternalEdit() override {
     if (FailEdits > 0) {
       --FailEdits;
@@ -293,6 +300,7 @@ class TVectorDataSet : public TDataSet {
     }
     return -1;
   }
+
  public:
   void SetRecNo(int32_t Value) override {
     CheckBrowseMode();
