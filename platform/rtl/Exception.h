@@ -78,6 +78,14 @@ class EWriteError : public EStreamError {
   using EStreamError::EStreamError;
 };
 
+// A failed operating-system call; ErrorCode is its errno value.
+class EOSError : public Exception {
+ public:
+  EOSError(std::string message, int errorCode)
+      : Exception(std::move(message)), ErrorCode(errorCode) {}
+  int ErrorCode;
+};
+
 // Component names (invalid or duplicate within an owner).
 class EComponentError : public Exception {
   using Exception::Exception;

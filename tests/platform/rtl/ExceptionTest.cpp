@@ -12,3 +12,27 @@ TEST(RtlException, CarriesItsMessageThroughStdException) {
     EXPECT_EQ(rtlError->Message(), "Disk full");
   }
 }
+
+TEST(RtlException, PlatformKindsAreCaughtAsTheirBases) {
+  auto raise = [](int kind) {
+    switch (kind) {
+      case 0:
+        throw rtl::EStringListError("list");
+      case 1:
+        throw rtl::EDivByZero("div");
+      case 2:
+        throw rtl::EWriteError("write");
+      default:
+        throw rtl::EOSError("os", 28);
+    }
+  };
+  EXPECT_THROW(raise(0), rtl::EListError);
+  EXPECT_THROW(raise(1), rtl::EIntError);
+  EXPECT_THROW(raise(2), rtl::EStreamError);
+  try {
+    raise(3);
+  } catch (const rtl::Exception& e) {
+    EXPECT_EQ(e.Message(), "os");
+    EXPECT_EQ(dynamic_cast<const rtl::EOSError&>(e).ErrorCode, 28);
+  }
+}
