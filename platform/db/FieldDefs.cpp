@@ -83,8 +83,9 @@ void TFieldDef::Assign(const TFieldDef& Source) {
 
 // --- TFieldDefs ---
 
+// A change does not make the list stale: the dataset's own adjustments after
+// reading it (sizes, for one) must not cause it to be read again.
 void TFieldDefs::Changed() {
-  FUpdated = false;
   if (FInternalUpdate == 0 && FDataSet) FDataSet->DefChanged(this);
 }
 

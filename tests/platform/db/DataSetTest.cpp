@@ -354,6 +354,22 @@ TEST_F(DataSetTest, AFailedInsertLeavesTheDatasetOnItsRecord) {
   EXPECT_EQ(AllIds(), (std::vector<int>{1, 2, 3}));
 }
 
+TEST_F(DataSetTest, RefreshAfterTheCurrentRecordWentAwayShowsItsNeighbour) {
+  Fill(3);
+  ds.Next();
+  ds.EraseStoredRow(1);
+  EXPECT_EQ(Id(), 2);  // still buffered
+  ds.Refresh();
+  EXPECT_EQ(Id(), 3);
+  ds.EraseStoredRow(1);
+  ds.Refresh();
+  EXPECT_EQ(Id(), 1);  // no next record: the prior one
+  ds.EraseStoredRow(0);
+  ds.Refresh();
+  EXPECT_TRUE(ds.IsEmpty());
+  EXPECT_TRUE(ds.Eof());
+}
+
 TEST_F(DataSetTest, BookmarksReturnToTheirRecord) {
   Fill(5);
   ds.MoveBy(2);

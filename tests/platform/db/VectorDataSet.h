@@ -53,6 +53,8 @@ class TVectorDataSet : public TDataSet {
   int FailOpens = 0;
   int Allocated() const { return FAllocated; }
   size_t StoredRows() const { return FRows.size(); }
+  // Another user's delete, which this dataset's buffers do not know about.
+  void EraseStoredRow(size_t Index) { FRows.erase(FRows.begin() + static_cast<ptrdiff_t>(Index)); }
 
   // --- searching, as the engine's dataset does it ---
   bool Locate(const std::string& KeyFields, const rtl::Variant& KeyValues,
