@@ -287,6 +287,7 @@ class TDataSet : public rtl::TComponent {
   TDataSetState SetTempState(TDataSetState Value);
   void RestoreState(TDataSetState Value);
   void SetState(TDataSetState Value);
+  void SetModified(bool Value) { FModified = Value; }
   void UpdateCursorPos();
   void CursorPosChanged() { FCurrentRecord = -1; }
   TRecordBuffer TempBuffer() const { return FBuffers[static_cast<size_t>(FRecordCount)]; }
@@ -320,7 +321,6 @@ class TDataSet : public rtl::TComponent {
   void InsertOperation();
   void EndInsertAppend();
   void UpdateCalcFields();
-  void SetModified(bool Value) { FModified = Value; }
   bool IsDestroying() const { return ComponentState().Contains(rtl::csDestroying); }
   void Notify(const TDataSetNotifyEvent& Event) {
     if (Event) Event(*this);
