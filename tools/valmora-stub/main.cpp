@@ -39,17 +39,17 @@ int main(int argc, char** argv) {
       port = std::strtol(argv[++i], &end, 10);
       if (*end != '\0' || port < 0 || port > 65535) return Usage();
     } else if (arg == "--reply" && i + 1 < argc) {
-      std::string spec = argv[++i];
-      size_t eq = spec.find('=');
+      std::string option = argv[++i];
+      size_t eq = option.find('=');
       if (eq == std::string::npos) return Usage();
-      std::ifstream file(spec.substr(eq + 1), std::ios::binary);
+      std::ifstream file(option.substr(eq + 1), std::ios::binary);
       if (!file) {
-        std::cerr << "valmora-stub: cannot read " << spec.substr(eq + 1) << "\n";
+        std::cerr << "valmora-stub: cannot read " << option.substr(eq + 1) << "\n";
         return 1;
       }
       std::ostringstream body;
       body << file.rdbuf();
-      replies.emplace_back(spec.substr(0, eq), body.str());
+      replies.emplace_back(option.substr(0, eq), body.str());
     } else {
       return Usage();
     }
