@@ -352,7 +352,8 @@ class TVEXPageManager {
   virtual TVEXPage* GetPage(int32_t SessionID, int32_t PageNo, uint16_t PageType,
                             bool SynchronizeAllowed);
   // Commits the session's change set. Every check is made before anything is
-  // changed: 20152 while the session holds a cached page, 20085 for a page of
+  // changed: 20152 while the session still holds a page outside its change set
+  // (a cached page, or one a commit displaced from the cache), 20085 for a page of
   // its change set that is not dirty, 20086 for one that is still held. Then
   // the freed page numbers go back to the store, and each changed page is
   // written once, in ascending page number, and kept in the cache while it has

@@ -485,8 +485,10 @@ class RandomWork {
       } else if (op < 74) {
         Remove(s);
       } else if (op < 90) {
+        ReleaseAllAtTimes(s);
         Commit(s);
       } else {
+        ReleaseAllAtTimes(s);
         Cancel(s);
       }
       EXPECT_EQ(env.store.CheckInvariants(), "") << "step " << step;
@@ -563,6 +565,14 @@ class RandomWork {
     EXPECT_EQ(page->PageNo(), no);
     EXPECT_EQ(Version(page), own ? me.pending[no] : committed[no]) << "page " << no;
     me.held.push_back({page, no, own ? kOwn : kCached});
+  }
+
+  // Callers normally release their pages before they commit or roll back;
+  // half of the time the test does so too, the other half it checks the
+  // refusals.
+  void ReleaseAllAtTimes(int32_t s) {
+    if (Pick(2) != 0) return;
+    while (!sessions[s].held.empty()) Put(s, sessions[s].held.size() - 1, Pick(2) == 0);
   }
 
   void Put(int32_t s) {
