@@ -72,8 +72,10 @@ TVEXCompressedBLOBStream::TVEXCompressedBLOBStream(rtl::TStream& Stream,
     } else {
       FUncompressedSize = FBLOBDescriptor.UncompressedSize;
       const int64_t size = Stream.GetSize();
-      if (!ToRepair && size < FStartPosition + FUncompressedSize)
-        throw EVEXException(10081, kTooSmall, size, FStartPosition + FUncompressedSize);
+      // Wraps instead of overflowing when a damaged descriptor holds nonsense.
+      const int64_t end = int64_t(uint64_t(FStartPosition) + uint64_t(FUncompressedSize));
+      if (!ToRepair && (FUncompressedSize < 0 || size < end))
+        throw EVEXException(10081, kTooSmall, size, end);
     }
     FCompressedSize = FUncompressedSize;
     return;

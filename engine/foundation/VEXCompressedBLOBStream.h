@@ -61,10 +61,12 @@ class TVEXCompressedBLOBStream : public TVEXStream {
                            bool ToCreate, bool ToRepair = false);
   ~TVEXCompressedBLOBStream() override = default;
 
+  // Never reads past the BLOB's size, also where the carrying stream goes on.
   int32_t Read(void* Buffer, int32_t Count) override;
   // Appends: a write at a position inside the data writes nothing and
   // returns 0; past the end, the gap is filled with zero bytes first. A BLOB
-  // without compression is written in place.
+  // without compression is written in place and grows to the furthest byte
+  // written.
   int32_t Write(const void* Buffer, int32_t Count) override;
   // Any target at or past the start is taken; a target of 0 or less is 0.
   int64_t Seek(int64_t Offset, rtl::TSeekOrigin Origin) override;
