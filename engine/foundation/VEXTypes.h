@@ -62,8 +62,10 @@ struct TVEXCompressedStreamBlockHeader {
 #pragma pack(pop)
 static_assert(sizeof(TVEXCompressedStreamBlockHeader) == 20);
 
-// The headers of a compressed stream's blocks, each with the uncompressed
-// position at which its block starts. Positions ascend.
+// The headers of a compressed stream's blocks, each with an ascending position.
+// The compressed BLOB stream stores where each header lies in its carrying
+// stream (what loading, rewriting and truncating need); FindPosition works on
+// whatever ascending positions the owner stores.
 class TVEXCompressedStreamBlockHeadersArray {
  public:
   std::vector<TVEXCompressedStreamBlockHeader> Items;
