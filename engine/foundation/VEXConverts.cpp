@@ -3,6 +3,8 @@
 #include <cmath>
 #include <limits>
 
+#include "db/DataSet.h"
+#include "db/Fields.h"
 #include "foundation/VEXExcept.h"
 #include "rtl/DateTime.h"
 #include "rtl/Exception.h"
@@ -370,6 +372,98 @@ bool ParseSQLDate(std::u16string_view text, double& dateTime) { return ParseDate
 bool ParseSQLTime(std::u16string_view text, double& dateTime) { return ParseTime(text, dateTime); }
 bool ParseSQLTimeStamp(std::u16string_view text, double& dateTime) {
   return ParseTimeStamp(text, dateTime);
+}
+
+// --- Copying a field's value ------------------------------------------------
+
+namespace {
+
+// The 8-byte header some graphic BLOBs begin with: a count of 1, the type
+// 0x0100 and the length of the bytes behind it.
+bool StartsWithGraphicHeader(rtl::TStream& stream, int64_t size) {
+  if (size <= 7) return false;
+  uint8_t header[8];
+  stream.SetPosition(0);
+  if (stream.Read(header, 8) != 8) return false;
+  const uint16_t count = static_cast<uint16_t>(header[0] | header[1] << 8);
+  const uint16_t type = static_cast<uint16_t>(header[2] | header[3] << 8);
+  const uint32_t length = static_cast<uint32_t>(header[4]) | static_cast<uint32_t>(header[5]) << 8 |
+                          static_cast<uint32_t>(header[6]) << 16 |
+                          static_cast<uint32_t>(header[7]) << 24;
+  return count == 1 && type == 0x0100 && int64_t{length} == size - 8;
+}
+
+}  // namespace
+
+void CopyFieldValue(db::TField* Source, db::TField* Dest) {
+  const TFieldType sourceType = Source->DataType();
+  if (sourceType == ftVarBytes) {
+    const rtl::Variant value = Source->AsVariant();
+    if (!(value == Dest->AsVariant())) Dest->SetAsVariant(value);
+    return;
+  }
+  if (sourceType == ftLargeint) {
+    if (Source->IsNull()) {
+      Dest->Clear();
+    } else if (auto* large = dynamic_cast<db::TLargeintField*>(Dest)) {
+      large->SetAsLargeInt(Source->AsLargeInt());
+    } else {
+      Dest->Assign(Source);
+    }
+    return;
+  }
+  if (sourceType == ftWideMemo) {
+    if (Source->IsNull())
+      Dest->Clear();
+    else
+      Dest->SetAsVariant(rtl::Variant(Source->AsWideString()));
+    return;
+  }
+  if (Source->IsBlob() && Dest->IsBlob()) {
+    if (Dest->DataType() == ftWideMemo) {
+      if (Source->IsNull())
+        Dest->Clear();
+      else
+        Dest->SetAsString(Source->AsString());
+      return;
+    }
+    std::unique_ptr<rtl::TStream> from = Source->DataSet()->CreateBlobStream(Source, bmRead);
+    std::unique_ptr<rtl::TStream> to = Dest->DataSet()->CreateBlobStream(Dest, bmWrite);
+    const int64_t size = from->GetSize();
+    const int64_t start = StartsWithGraphicHeader(*from, size) ? 8 : 0;
+    from->SetPosition(start);
+    if (size > start) to->CopyFrom(*from, size - start);
+    return;
+  }
+  if (sourceType == ftWideString && Dest->IsBlob()) {
+    const std::u16string text = Source->AsWideString();
+    std::unique_ptr<rtl::TStream> to = Dest->DataSet()->CreateBlobStream(Dest, bmWrite);
+    if (!text.empty())
+      to->WriteBuffer(text.data(), static_cast<int32_t>(text.size() * sizeof(char16_t)));
+    return;
+  }
+  if (Dest->DataType() == ftWideString && Source->IsBlob()) {
+    if (Source->IsNull()) {
+      Dest->Clear();
+      return;
+    }
+    std::unique_ptr<rtl::TStream> from = Source->DataSet()->CreateBlobStream(Source, bmRead);
+    std::u16string text(static_cast<size_t>(from->GetSize() / 2), u'\0');
+    from->SetPosition(0);
+    if (!text.empty())
+      from->ReadBuffer(text.data(), static_cast<int32_t>(text.size() * sizeof(char16_t)));
+    Dest->SetAsVariant(rtl::Variant(text));
+    return;
+  }
+  if (dynamic_cast<db::TLargeintField*>(Dest) != nullptr &&
+      dynamic_cast<db::TLargeintField*>(Source) == nullptr) {
+    if (Source->IsNull())
+      Dest->Clear();
+    else
+      Dest->SetAsLargeInt(Source->AsInteger());
+    return;
+  }
+  Dest->Assign(Source);
 }
 
 }  // namespace vex

@@ -14,6 +14,10 @@
 #include "db/DBCommon.h"
 #include "foundation/VEXFieldTypes.h"
 
+namespace db {
+class TField;
+}
+
 namespace vex {
 
 struct TSQLFieldType {
@@ -118,5 +122,12 @@ bool ParseSQLTimeStamp(std::string_view text, double& dateTime);
 bool ParseSQLDate(std::u16string_view text, double& dateTime);
 bool ParseSQLTime(std::u16string_view text, double& dateTime);
 bool ParseSQLTimeStamp(std::u16string_view text, double& dateTime);
+
+// Stores the value of one dataset field into another: BLOBs through the
+// datasets' BLOB streams (a graphic's 8-byte header left behind), 64-bit
+// integers and UTF-16 text without a detour through narrower values, anything
+// else by the fields' own assignment. A null source whose value would
+// otherwise be made up (an empty text, a zero) leaves Dest null.
+void CopyFieldValue(db::TField* Source, db::TField* Dest);
 
 }  // namespace vex

@@ -395,9 +395,11 @@ void WriteStreamChecked(const void* Buffer, int32_t Count, rtl::TStream& Stream,
 }
 
 void SeekStreamChecked(rtl::TStream& Stream, int32_t NativeErrorCode, int64_t Position) {
-  int64_t found = Stream.Seek(Position, rtl::soFromBeginning);
-  if (found != Position)
-    throw EVEXException(NativeErrorCode, kSeekMessage, Position, found, Stream.GetSize());
+  // The message names where the stream stood before the attempt: a stream that
+  // moves somewhere else instead of refusing must not hide where it was.
+  int64_t before = Stream.Position();
+  if (Stream.Seek(Position, rtl::soFromBeginning) != Position)
+    throw EVEXException(NativeErrorCode, kSeekMessage, Position, before, Stream.GetSize());
 }
 
 uint32_t UpdateCrc32(uint32_t Crc, const void* Buffer, int32_t Length) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "../../platform/db/VectorDataSet.h"
 #include "foundation/VEXConverts.h"
 #include "foundation/VEXExcept.h"
 
@@ -274,6 +275,86 @@ TEST(ParseSQLLiteralTest, ImpossibleDatesAndTimesAreConversionErrors) {
   EXPECT_THROW(ParseSQLDate(std::string_view("2015-02-29"), dt), rtl::EConvertError);
   EXPECT_THROW(ParseSQLTime(std::string_view("24:00:00"), dt), rtl::EConvertError);
   EXPECT_THROW(ParseSQLTimeStamp(std::string_view("2016-09-06 12:60:00"), dt), rtl::EConvertError);
+}
+
+// One record holding a field of each kind the copy treats on its own.
+class CopyFieldValueTest : public ::testing::Test {
+ protected:
+  CopyFieldValueTest() {
+    for (const char* name : {"BIN", "BIN2"}) ds.AddColumn(name, ftBlob);
+    ds.AddColumn("GR", ftGraphic);
+    ds.AddColumn("MEMO", ftMemo);
+    ds.AddColumn("WM", ftWideMemo);
+    ds.AddColumn("WS", ftWideString, 20);
+    ds.AddColumn("S", ftString, 20);
+    ds.AddColumn("I", ftInteger);
+    for (const char* name : {"L", "L2"}) ds.AddColumn(name, ftLargeint);
+    for (const char* name : {"VB", "VB2"}) ds.AddColumn(name, ftVarBytes, 10);
+    ds.Open();
+    ds.Append();
+  }
+  TField* F(const char* name) { return ds.FieldByName(name); }
+  void Copy(const char* from, const char* to) { CopyFieldValue(F(from), F(to)); }
+
+  dbtest::TVectorDataSet ds;
+};
+
+TEST_F(CopyFieldValueTest, BlobsGoThroughStreamsAndLoseOnlyAGraphicHeader) {
+  const std::string header("\x01\x00\x00\x01\x03\x00\x00\x00", 8);  // 1, 0x0100, 3
+  F("GR")->SetAsString(header + "xyz");
+  Copy("GR", "BIN");
+  EXPECT_EQ(F("BIN")->AsString(), "xyz");
+
+  // A header whose length does not match the bytes behind it is data.
+  F("GR")->SetAsString(header + "wxyz");
+  Copy("GR", "BIN");
+  EXPECT_EQ(F("BIN")->AsString(), header + "wxyz");
+
+  F("MEMO")->SetAsString("caf\xE9");
+  Copy("MEMO", "WM");
+  EXPECT_EQ(F("WM")->AsWideString(), u"caf\u00E9");
+}
+
+TEST_F(CopyFieldValueTest, WideTextTravelsAsUtf16Bytes) {
+  F("WS")->SetAsWideString(u"\u03A9k");
+  Copy("WS", "BIN");
+  EXPECT_EQ(F("BIN")->AsString(), std::string("\xA9\x03k\x00", 4));
+  Copy("BIN", "WS");
+  EXPECT_EQ(F("WS")->AsWideString(), u"\u03A9k");
+
+  F("WM")->SetAsWideString(u"\u03A9mega");
+  Copy("WM", "WS");
+  EXPECT_EQ(F("WS")->AsWideString(), u"\u03A9mega");
+}
+
+TEST_F(CopyFieldValueTest, IntegersBytesAndNulls) {
+  F("L")->SetAsLargeInt(int64_t{1} << 40);
+  Copy("L", "L2");
+  EXPECT_EQ(F("L2")->AsLargeInt(), int64_t{1} << 40);
+  F("I")->SetAsInteger(-7);
+  Copy("I", "L2");
+  EXPECT_EQ(F("L2")->AsLargeInt(), -7);
+  F("S")->SetAsString("12");
+  Copy("S", "I");
+  EXPECT_EQ(F("I")->AsInteger(), 12);
+
+  F("VB")->SetAsString(std::string("a\0b", 3));
+  Copy("VB", "VB2");
+  EXPECT_EQ(F("VB2")->AsString(), std::string("a\0b", 3));
+
+  // A null source never turns into an empty text or a zero.
+  for (const char* name : {"L", "I", "WM", "VB"}) F(name)->Clear();
+  F("WS")->SetAsWideString(u"x");
+  F("VB2")->SetAsString("x");
+  const struct {
+    const char* from;
+    const char* to;
+  } nulls[] = {{"L", "L2"}, {"I", "L2"}, {"WM", "WS"}, {"VB", "VB2"}, {"BIN2", "WS"}};
+  for (const auto& c : nulls) {
+    F(c.to)->SetAsString("1");
+    Copy(c.from, c.to);
+    EXPECT_TRUE(F(c.to)->IsNull()) << c.from << " -> " << c.to;
+  }
 }
 
 }  // namespace

@@ -84,6 +84,20 @@ TEST(CheckedRoutines, ShortfallsRaiseTheCallersCodeWithPositionAndSizes) {
             "Cannot set stream position to -1. Position = 3, Size = 10 - Native error: 10103");
   EXPECT_EQ(ten.Position(), 3);
 
+  // A stream that stops at its end instead of refusing: the message names
+  // where it stood before the attempt, not where it ended up.
+  struct ClampingStream : ShortStream {
+    using ShortStream::ShortStream;
+    int64_t Seek(int64_t offset, rtl::TSeekOrigin origin) override {
+      const int64_t at = ShortStream::Seek(offset, origin);
+      return at > GetSize() ? ShortStream::Seek(GetSize(), rtl::soFromBeginning) : at;
+    }
+  };
+  ClampingStream six("abcdef");
+  six.Seek(2, rtl::soFromBeginning);
+  EXPECT_EQ(MessageOf([&] { SeekStreamChecked(six, 10103, 9); }),
+            "Cannot set stream position to 9. Position = 2, Size = 6 - Native error: 10103");
+
   // Transfers and positions that are met raise nothing.
   five.Seek(0, rtl::soFromBeginning);
   ReadStreamChecked(buffer, 5, five, 1);
