@@ -108,6 +108,11 @@ void TVEXMemoryManager::FreeAndNillMem(void*& buffer) {
 }
 
 void TVEXMemoryManager::ReallocMem(void*& buffer, int64_t bufferSize, bool clearTail) {
+  // A nil block has no header to read: it grows from nothing, as a new block.
+  if (buffer == nullptr) {
+    buffer = clearTail ? AllocMem(bufferSize) : GetMem(bufferSize);
+    return;
+  }
   try {
     const BlockHeader header = ReadHeader(buffer);
     if (header.beginMark != kBeginMark) throw EVEXException(30002, "Invalid pointer");

@@ -131,6 +131,13 @@ TEST(VEXMemoryManagerTest, ReallocKeepsContentsAndClearsTheTailOnRequest) {
   for (int i = 0; i < 10; ++i) EXPECT_EQ(block[i], i + 1);
   EXPECT_EQ(mm.TotalMemAllocated(), 10);
   mm.FreeAndNillMem(block);
+
+  // A nil block grows from nothing instead of reading a header before address 0.
+  mm.ReallocMemAndClearTail(block, 4);
+  ASSERT_NE(block, nullptr);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(block[i], 0);
+  EXPECT_EQ(mm.TotalMemAllocated(), 4);
+  mm.FreeAndNillMem(block);
 }
 
 TEST(VEXMemoryManagerTest, ReallocOfAnOverrunBlockKeepsTheNewBlock) {
