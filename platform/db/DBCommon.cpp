@@ -6,13 +6,13 @@ namespace db {
 
 namespace {
 const char* const kFieldTypeNames[] = {
-    "Unknown",  "String",      "SmallInt",   "Integer",    "Word",          "Boolean",
-    "Float",    "Currency",    "BCD",        "Date",       "Time",          "DateTime",
-    "Bytes",    "VarBytes",    "AutoInc",    "Blob",       "Memo",          "Graphic",
-    "FmtMemo",  "ParadoxOle",  "dBaseOle",   "TypedBinary", "Cursor",       "FixedChar",
-    "WideString", "Largeint",  "ADT",        "Array",      "Reference",     "DataSet",
-    "OraBlob",  "OraClob",     "Variant",    "Interface",  "IDispatch",     "Guid",
-    "TimeStamp", "FMTBcd",     "FixedWideChar", "WideMemo", "OraTimeStamp", "OraInterval"};
+    "Unknown",    "String",     "SmallInt",      "Integer",     "Word",         "Boolean",
+    "Float",      "Currency",   "BCD",           "Date",        "Time",         "DateTime",
+    "Bytes",      "VarBytes",   "AutoInc",       "Blob",        "Memo",         "Graphic",
+    "FmtMemo",    "ParadoxOle", "dBaseOle",      "TypedBinary", "Cursor",       "FixedChar",
+    "WideString", "Largeint",   "ADT",           "Array",       "Reference",    "DataSet",
+    "OraBlob",    "OraClob",    "Variant",       "Interface",   "IDispatch",    "Guid",
+    "TimeStamp",  "FMTBcd",     "FixedWideChar", "WideMemo",    "OraTimeStamp", "OraInterval"};
 static_assert(sizeof(kFieldTypeNames) / sizeof(kFieldTypeNames[0]) == ftOraInterval + 1);
 }  // namespace
 
@@ -22,8 +22,16 @@ const char* FieldTypeName(TFieldType type) {
 
 bool IsBlobFieldType(TFieldType type) {
   switch (type) {
-    case ftBlob: case ftMemo: case ftGraphic: case ftFmtMemo: case ftParadoxOle:
-    case ftDBaseOle: case ftTypedBinary: case ftOraBlob: case ftOraClob: case ftWideMemo:
+    case ftBlob:
+    case ftMemo:
+    case ftGraphic:
+    case ftFmtMemo:
+    case ftParadoxOle:
+    case ftDBaseOle:
+    case ftTypedBinary:
+    case ftOraBlob:
+    case ftOraClob:
+    case ftWideMemo:
       return true;
     default:
       return false;

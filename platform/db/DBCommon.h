@@ -56,12 +56,48 @@ class TSet {
 };
 
 enum TFieldType : uint8_t {
-  ftUnknown, ftString, ftSmallint, ftInteger, ftWord, ftBoolean, ftFloat, ftCurrency, ftBCD,
-  ftDate, ftTime, ftDateTime, ftBytes, ftVarBytes, ftAutoInc, ftBlob, ftMemo, ftGraphic,
-  ftFmtMemo, ftParadoxOle, ftDBaseOle, ftTypedBinary, ftCursor, ftFixedChar, ftWideString,
-  ftLargeint, ftADT, ftArray, ftReference, ftDataSet, ftOraBlob, ftOraClob, ftVariant,
-  ftInterface, ftIDispatch, ftGuid, ftTimeStamp, ftFMTBcd, ftFixedWideChar, ftWideMemo,
-  ftOraTimeStamp, ftOraInterval
+  ftUnknown,
+  ftString,
+  ftSmallint,
+  ftInteger,
+  ftWord,
+  ftBoolean,
+  ftFloat,
+  ftCurrency,
+  ftBCD,
+  ftDate,
+  ftTime,
+  ftDateTime,
+  ftBytes,
+  ftVarBytes,
+  ftAutoInc,
+  ftBlob,
+  ftMemo,
+  ftGraphic,
+  ftFmtMemo,
+  ftParadoxOle,
+  ftDBaseOle,
+  ftTypedBinary,
+  ftCursor,
+  ftFixedChar,
+  ftWideString,
+  ftLargeint,
+  ftADT,
+  ftArray,
+  ftReference,
+  ftDataSet,
+  ftOraBlob,
+  ftOraClob,
+  ftVariant,
+  ftInterface,
+  ftIDispatch,
+  ftGuid,
+  ftTimeStamp,
+  ftFMTBcd,
+  ftFixedWideChar,
+  ftWideMemo,
+  ftOraTimeStamp,
+  ftOraInterval
 };
 // The type's name as messages show it ("String", "Integer", ...).
 const char* FieldTypeName(TFieldType type);
@@ -69,8 +105,19 @@ const char* FieldTypeName(TFieldType type);
 bool IsBlobFieldType(TFieldType type);
 
 enum TDataSetState : uint8_t {
-  dsInactive, dsBrowse, dsEdit, dsInsert, dsSetKey, dsCalcFields, dsFilter, dsNewValue,
-  dsOldValue, dsCurValue, dsBlockRead, dsInternalCalc, dsOpening
+  dsInactive,
+  dsBrowse,
+  dsEdit,
+  dsInsert,
+  dsSetKey,
+  dsCalcFields,
+  dsFilter,
+  dsNewValue,
+  dsOldValue,
+  dsCurValue,
+  dsBlockRead,
+  dsInternalCalc,
+  dsOpening
 };
 
 enum TGetMode : uint8_t { gmCurrent, gmNext, gmPrior };
@@ -83,9 +130,21 @@ using TResyncMode = TSet<TResyncModeItem>;
 enum TDataAction : uint8_t { daFail, daAbort, daRetry };
 
 enum TDataEvent : uint8_t {
-  deFieldChange, deRecordChange, deDataSetChange, deDataSetScroll, deLayoutChange,
-  deUpdateRecord, deUpdateState, deCheckBrowseMode, dePropertyChange, deFieldListChange,
-  deFocusControl, deParentScroll, deConnectChange, deReconcileError, deDisabledStateChange
+  deFieldChange,
+  deRecordChange,
+  deDataSetChange,
+  deDataSetScroll,
+  deLayoutChange,
+  deUpdateRecord,
+  deUpdateState,
+  deCheckBrowseMode,
+  dePropertyChange,
+  deFieldListChange,
+  deFocusControl,
+  deParentScroll,
+  deConnectChange,
+  deReconcileError,
+  deDisabledStateChange
 };
 
 enum TFieldKind : uint8_t { fkData, fkCalculated, fkLookup, fkInternalCalc, fkAggregate };
@@ -99,7 +158,12 @@ using TFilterOptions = TSet<TFilterOption>;
 enum TBlobStreamMode : uint8_t { bmRead, bmWrite, bmReadWrite };
 
 enum TIndexOption : uint8_t {
-  ixPrimary, ixUnique, ixDescending, ixCaseInsensitive, ixExpression, ixNonMaintained
+  ixPrimary,
+  ixUnique,
+  ixDescending,
+  ixCaseInsensitive,
+  ixExpression,
+  ixNonMaintained
 };
 using TIndexOptions = TSet<TIndexOption>;
 
@@ -128,7 +192,8 @@ class EAbort : public rtl::Exception {
 
 // Raises EDatabaseError with the message, prefixed with "<Name>: " when a
 // component with a name is given.
-[[noreturn]] void DatabaseError(const std::string& message, const rtl::TComponent* component = nullptr);
+[[noreturn]] void DatabaseError(const std::string& message,
+                                const rtl::TComponent* component = nullptr);
 
 // The next name of a ";"-separated field list from Pos (0-based), trimmed;
 // Pos moves past the name and its separator.
@@ -144,14 +209,17 @@ inline constexpr const char* NotEditing = "Dataset not in edit or insert mode";
 inline constexpr const char* RecordNotFound = "Record not found";
 inline constexpr const char* FieldNotFound = "Field '%s' not found";
 inline constexpr const char* FieldAccessError = "Cannot access field '%s' as type %s";
-inline constexpr const char* FieldTypeMismatch = "Type mismatch for field '%s', expecting: %s actual: %s";
-inline constexpr const char* FieldSizeMismatch = "Size mismatch for field '%s', expecting: %d actual: %d";
+inline constexpr const char* FieldTypeMismatch =
+    "Type mismatch for field '%s', expecting: %s actual: %s";
+inline constexpr const char* FieldSizeMismatch =
+    "Size mismatch for field '%s', expecting: %d actual: %d";
 inline constexpr const char* UnknownFieldType = "Field '%s' is of an unknown type";
 inline constexpr const char* InvalidCalcType = "Field '%s' cannot be a calculated or lookup field";
 inline constexpr const char* DataSetMissing = "Field '%s' has no dataset";
 inline constexpr const char* FieldRequired = "Field '%s' must have a value";
 inline constexpr const char* LookupInfoError = "Lookup information for field '%s' is incomplete";
-inline constexpr const char* FieldRangeError = "%s is not a valid value for field '%s'. The allowed range is %s to %s";
+inline constexpr const char* FieldRangeError =
+    "%s is not a valid value for field '%s'. The allowed range is %s to %s";
 inline constexpr const char* InvalidBoolValue = "'%s' is not a valid boolean value for field '%s'";
 inline constexpr const char* NotIndexField = "Field '%s' is not indexed and cannot be modified";
 inline constexpr const char* IndexNotFound = "Index '%s' not found";

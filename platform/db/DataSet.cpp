@@ -62,6 +62,10 @@ TDataSet::~TDataSet() {
 // --- opening and closing ---
 
 void TDataSet::SetActive(bool Value) {
+  if (ComponentState().Contains(rtl::csLoading)) {
+    FStreamedActive = Value;
+    return;
+  }
   if (Active() == Value) return;
   if (Value) {
     Notify(BeforeOpen);
@@ -78,6 +82,14 @@ void TDataSet::SetActive(bool Value) {
     SetState(dsInactive);
     CloseCursor();
     if (!IsDestroying()) Notify(AfterClose);
+  }
+}
+
+void TDataSet::Loaded() {
+  rtl::TComponent::Loaded();
+  if (FStreamedActive) {
+    FStreamedActive = false;
+    SetActive(true);
   }
 }
 
@@ -174,9 +186,12 @@ void TDataSet::BindFields(bool Binding) {
     TFieldDef* def = FFieldDefs.Find(field->FieldName());
     auto base = [](TFieldType t) {
       switch (t) {
-        case ftAutoInc: return ftInteger;
-        case ftFixedChar: return ftString;
-        default: return t;
+        case ftAutoInc:
+          return ftInteger;
+        case ftFixedChar:
+          return ftString;
+        default:
+          return t;
       }
     };
     if (base(field->DataType()) != base(def->DataType()))
@@ -186,12 +201,16 @@ void TDataSet::BindFields(bool Binding) {
     switch (def->DataType()) {
       // The native buffer of these kinds is sized by Size: a mismatch would let
       // the dataset write past the field's buffer.
-      case ftString: case ftFixedChar: case ftWideString: case ftGuid: case ftBytes:
+      case ftString:
+      case ftFixedChar:
+      case ftWideString:
+      case ftGuid:
+      case ftBytes:
       case ftVarBytes:
         if (field->Size() != def->Size())
-          DatabaseError(rtl::Format(msg::FieldSizeMismatch, field->DisplayName(), field->Size(),
-                                    def->Size()),
-                        this);
+          DatabaseError(
+              rtl::Format(msg::FieldSizeMismatch, field->DisplayName(), field->Size(), def->Size()),
+              this);
         break;
       default:
         break;
@@ -252,7 +271,9 @@ void TDataSet::SetFieldData(TField* Field, const void* Buffer, bool NativeFormat
 
 void TDataSet::DataConvert(TField* Field, const void* Source, void* Dest, bool ToNative) {
   switch (Field->DataType()) {
-    case ftDate: case ftTime: case ftDateTime: {
+    case ftDate:
+    case ftTime:
+    case ftDateTime: {
       if (ToNative) {
         double dt;
         std::memcpy(&dt, Source, sizeof dt);
@@ -422,7 +443,8 @@ void TDataSet::SetBufListSize(int32_t Value) {
   int32_t current = static_cast<int32_t>(FBuffers.size());
   if (current == Value) return;
   if (Value < current) {
-    for (int32_t i = current - 1; i >= Value; --i) FreeRecordBuffer(FBuffers[static_cast<size_t>(i)]);
+    for (int32_t i = current - 1; i >= Value; --i)
+      FreeRecordBuffer(FBuffers[static_cast<size_t>(i)]);
     FBuffers.resize(static_cast<size_t>(Value));
   } else {
     FBuffers.reserve(static_cast<size_t>(Value));
@@ -807,8 +829,22 @@ void TDataSet::Insert() {
   if (FRecordCount < FBufferCount) ++FRecordCount;
   // The buffers after the new one shifted: none of them is where the cursor is.
   FCurrentRecord = -1;
-  InternalInsert();
+  InsertOperation();
   EndInsertAppend();
+}
+
+void TDataSet::InsertOperation() {
+  try {
+    CheckOperation(&TDataSet::InternalInsert, OnEditError);
+  } catch (...) {
+    // The new buffer is dropped: the ring is read again around the record the
+    // cursor was put back on.
+    try {
+      Resync(TResyncMode{});
+    } catch (...) {
+    }
+    throw;
+  }
 }
 
 void TDataSet::Append() {
@@ -820,7 +856,7 @@ void TDataSet::Append() {
   FRecordCount = 1;
   FBOF = false;
   GetPriorRecords();
-  InternalInsert();
+  InsertOperation();
   EndInsertAppend();
 }
 
@@ -945,9 +981,7 @@ void TDataSource::Edit() {
   if (FAutoEdit && FState == dsBrowse) FDataSet->Edit();
 }
 
-void TDataSource::NotifyState() {
-  SetState(FEnabled && FDataSet ? FDataSet->State() : dsInactive);
-}
+void TDataSource::NotifyState() { SetState(FEnabled && FDataSet ? FDataSet->State() : dsInactive); }
 
 void TDataSource::SetState(TDataSetState Value) {
   if (FState == Value) return;
@@ -971,7 +1005,10 @@ void TDataSource::DataEvent(TDataEvent Event, intptr_t Info) {
     case deFieldChange:
       if (OnDataChange) OnDataChange(*this, reinterpret_cast<TField*>(Info));
       break;
-    case deRecordChange: case deDataSetChange: case deDataSetScroll: case deLayoutChange:
+    case deRecordChange:
+    case deDataSetChange:
+    case deDataSetScroll:
+    case deLayoutChange:
       if (OnDataChange) OnDataChange(*this, nullptr);
       break;
     case deUpdateRecord:
@@ -1144,7 +1181,7 @@ void TMasterDataLink::ActiveChanged() {
       throw;
     }
   }
-  if (FDataSet->Active()) {
+  if (FDataSet->Active() && !FDataSet->ComponentState().Contains(rtl::csDestroying)) {
     if (Active() && !FFields.empty()) {
       if (OnMasterChange) OnMasterChange(*this);
     } else if (OnMasterDisable) {

@@ -23,10 +23,11 @@
 // stands on (-1 when unknown); UpdateCursorPos puts the cursor back on the
 // active record before any cursor operation.
 //
-// Editing. Edit, Post and Delete run their Internal operation through
+// Editing. Insert, Append, Edit, Post and Delete run their Internal operation
+// through
 // CheckOperation: the cursor is positioned on the active record, the operation
-// runs, and an EDatabaseError goes to OnEditError / OnPostError /
-// OnDeleteError, whose answer daFail re-raises it, daAbort ends silently
+// runs, and an EDatabaseError goes to OnEditError (insert and edit) /
+// OnPostError / OnDeleteError, whose answer daFail re-raises it, daAbort ends silently
 // (EAbort) and daRetry runs the operation again.
 #pragma once
 
@@ -76,7 +77,9 @@ class TDataSet : public rtl::TComponent {
 
   // --- opening and closing ---
   bool Active() const { return FState != dsInactive; }
+  // While the component is being loaded the value is kept and applied by Loaded.
   virtual void SetActive(bool Value);
+  void Loaded() override;
   void Open() { SetActive(true); }
   void Close() { SetActive(false); }
   TDataSetState State() const { return FState; }
@@ -95,7 +98,8 @@ class TDataSet : public rtl::TComponent {
   void Resync(TResyncMode Mode);
   int32_t RecordCount() { return GetRecordCount(); }
   int32_t RecNo() { return GetRecNo(); }
-  void SetRecNoValue(int32_t Value) { SetRecNo(Value); }
+  // Moves to the record of that number in the dataset's order; nothing here.
+  virtual void SetRecNo(int32_t) {}
 
   // --- editing ---
   void Insert();
@@ -149,6 +153,20 @@ class TDataSet : public rtl::TComponent {
   // and date-time to and from a date-time double; time stamps as records.
   virtual void DataConvert(TField* Field, const void* Source, void* Dest, bool ToNative);
   virtual std::unique_ptr<rtl::TStream> CreateBlobStream(TField* Field, TBlobStreamMode Mode);
+  // Tells the dataset that a BLOB field's stream is done with; nothing here.
+  virtual void CloseBlob(TField*) {}
+  // The current record into Buffer; False when there is none (the base has none).
+  virtual bool GetCurrentRecord(TRecordBuffer) { return false; }
+  // Whether the field belongs to the selected index (key editing); False here.
+  virtual bool GetIsIndexField(TField*) { return false; }
+  // Bytes of a record's field area; 0 when the dataset does not say.
+  int32_t RecordSize() { return GetRecordSize(); }
+  // The fields by which a detail dataset follows its master; none here.
+  virtual void GetDetailLinkFields(std::vector<TField*>& MasterFields,
+                                   std::vector<TField*>& DetailFields) {
+    MasterFields.clear();
+    DetailFields.clear();
+  }
 
   // --- searching ---
   virtual bool Locate(const std::string& KeyFields, const rtl::Variant& KeyValues,
@@ -176,8 +194,12 @@ class TDataSet : public rtl::TComponent {
   void DisableControls();
   void EnableControls();
   bool ControlsDisabled() const { return FDisableCount != 0; }
+  // Info: the field for deFieldChange, the scroll distance for deDataSetScroll.
+  // (A descendant that overrides it brings the field form back with a using.)
   virtual void DataEvent(TDataEvent Event, intptr_t Info);
-  void DataEvent(TDataEvent Event, TField& Field) { DataEvent(Event, reinterpret_cast<intptr_t>(&Field)); }
+  void DataEvent(TDataEvent Event, TField& Field) {
+    DataEvent(Event, reinterpret_cast<intptr_t>(&Field));
+  }
   // The master data source of a detail dataset; nil here.
   virtual TDataSource* GetDataSource() { return nullptr; }
   // Whether DataSource, or a master above it, shows this dataset.
@@ -191,7 +213,9 @@ class TDataSet : public rtl::TComponent {
   int32_t ActiveRecord() const { return FActiveRecord; }
   int32_t BufferCount() const { return FBufferCount; }
   int32_t BufferRecordCount() const { return FRecordCount; }
-  TRecordBuffer ActiveBuffer() const { return FBuffers.empty() ? nullptr : FBuffers[static_cast<size_t>(FActiveRecord)]; }
+  TRecordBuffer ActiveBuffer() const {
+    return FBuffers.empty() ? nullptr : FBuffers[static_cast<size_t>(FActiveRecord)];
+  }
 
   // --- events ---
   TDataSetNotifyEvent BeforeOpen, AfterOpen, BeforeClose, AfterClose;
@@ -235,9 +259,9 @@ class TDataSet : public rtl::TComponent {
   virtual void InternalAddRecord(TRecordBuffer Buffer, bool Append) = 0;
   virtual void InternalRefresh() {}
   virtual void InternalHandleException() {}
+  virtual int32_t GetRecordSize() { return 0; }
   virtual int32_t GetRecordCount() { return -1; }
   virtual int32_t GetRecNo() { return -1; }
-  virtual void SetRecNo(int32_t) {}
   virtual bool GetCanModify() { return true; }
   virtual bool FindRecord(bool Restart, bool GoForward);
   virtual void ClearCalcFields(TRecordBuffer) {}
@@ -263,6 +287,7 @@ class TDataSet : public rtl::TComponent {
   TDataSetState SetTempState(TDataSetState Value);
   void RestoreState(TDataSetState Value);
   void SetState(TDataSetState Value);
+  void SetModified(bool Value) { FModified = Value; }
   void UpdateCursorPos();
   void CursorPosChanged() { FCurrentRecord = -1; }
   TRecordBuffer TempBuffer() const { return FBuffers[static_cast<size_t>(FRecordCount)]; }
@@ -293,9 +318,9 @@ class TDataSet : public rtl::TComponent {
   void SetBufferCount(int32_t Value);
   void UpdateBufferCount();
   void BeginInsertAppend();
+  void InsertOperation();
   void EndInsertAppend();
   void UpdateCalcFields();
-  void SetModified(bool Value) { FModified = Value; }
   bool IsDestroying() const { return ComponentState().Contains(rtl::csDestroying); }
   void Notify(const TDataSetNotifyEvent& Event) {
     if (Event) Event(*this);
@@ -327,6 +352,7 @@ class TDataSet : public rtl::TComponent {
   bool FInternalOpenComplete = false;
   bool FFound = false;
   bool FFiltered = false;
+  bool FStreamedActive = false;
   std::string FFilterText;
   TFilterOptions FFilterOptions;
   TFilterRecordEvent FOnFilterRecord;

@@ -16,17 +16,36 @@ bool SameText(std::string_view a, std::string_view b) {
 
 TFieldDef::TFieldDef(TFieldDefs* Owner, std::string Name, TFieldType DataType, int32_t Size,
                      bool Required, int32_t FieldNo)
-    : FOwner(Owner), FName(std::move(Name)), FDataType(DataType), FSize(Size),
-      FRequired(Required), FFieldNo(FieldNo) {}
+    : FOwner(Owner),
+      FName(std::move(Name)),
+      FDataType(DataType),
+      FSize(Size),
+      FRequired(Required),
+      FFieldNo(FieldNo) {}
 
 void TFieldDef::Changed() {
   if (FOwner) FOwner->Changed();
 }
-void TFieldDef::SetName(const std::string& Value) { FName = Value; Changed(); }
-void TFieldDef::SetDataType(TFieldType Value) { FDataType = Value; Changed(); }
-void TFieldDef::SetSize(int32_t Value) { FSize = Value; Changed(); }
-void TFieldDef::SetRequired(bool Value) { FRequired = Value; Changed(); }
-void TFieldDef::SetPrecision(int32_t Value) { FPrecision = Value; Changed(); }
+void TFieldDef::SetName(const std::string& Value) {
+  FName = Value;
+  Changed();
+}
+void TFieldDef::SetDataType(TFieldType Value) {
+  FDataType = Value;
+  Changed();
+}
+void TFieldDef::SetSize(int32_t Value) {
+  FSize = Value;
+  Changed();
+}
+void TFieldDef::SetRequired(bool Value) {
+  FRequired = Value;
+  Changed();
+}
+void TFieldDef::SetPrecision(int32_t Value) {
+  FPrecision = Value;
+  Changed();
+}
 
 int32_t TFieldDef::Index() const {
   if (!FOwner) return -1;
@@ -64,8 +83,9 @@ void TFieldDef::Assign(const TFieldDef& Source) {
 
 // --- TFieldDefs ---
 
+// A change does not make the list stale: the dataset's own adjustments after
+// reading it (sizes, for one) must not cause it to be read again.
 void TFieldDefs::Changed() {
-  FUpdated = false;
   if (FInternalUpdate == 0 && FDataSet) FDataSet->DefChanged(this);
 }
 
@@ -85,7 +105,8 @@ TFieldDef* TFieldDefs::AddFieldDef() {
 }
 
 void TFieldDefs::Delete(int32_t Index) {
-  if (Index < 0 || Index >= Count()) throw rtl::EListError(rtl::Format("List index out of bounds (%d)", Index));
+  if (Index < 0 || Index >= Count())
+    throw rtl::EListError(rtl::Format("List index out of bounds (%d)", Index));
   FItems.erase(FItems.begin() + Index);
   Changed();
 }
@@ -149,7 +170,8 @@ TIndexDef* TIndexDefs::AddIndexDef() {
 }
 
 void TIndexDefs::Delete(int32_t Index) {
-  if (Index < 0 || Index >= Count()) throw rtl::EListError(rtl::Format("List index out of bounds (%d)", Index));
+  if (Index < 0 || Index >= Count())
+    throw rtl::EListError(rtl::Format("List index out of bounds (%d)", Index));
   FItems.erase(FItems.begin() + Index);
 }
 
@@ -184,8 +206,8 @@ TIndexDef* TIndexDefs::GetIndexForFields(std::string_view Fields, bool CaseInsen
       const std::string& f = def->Fields();
       if (exact) {
         if (SameText(Fields, f)) return def.get();
-      } else if (len > 0 && f.size() > len && SameText(Fields, std::string_view(f).substr(0, len)) &&
-                 f[len] == ';') {
+      } else if (len > 0 && f.size() > len &&
+                 SameText(Fields, std::string_view(f).substr(0, len)) && f[len] == ';') {
         return def.get();
       }
     }

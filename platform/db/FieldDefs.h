@@ -27,8 +27,8 @@ class TFieldDefs;
 
 class TFieldDef {
  public:
-  TFieldDef(TFieldDefs* Owner, std::string Name, TFieldType DataType, int32_t Size,
-            bool Required, int32_t FieldNo);
+  TFieldDef(TFieldDefs* Owner, std::string Name, TFieldType DataType, int32_t Size, bool Required,
+            int32_t FieldNo);
 
   const std::string& Name() const { return FName; }
   void SetName(const std::string& Value);

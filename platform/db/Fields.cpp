@@ -155,7 +155,9 @@ void TField::AccessError(const char* TypeName) {
 std::string TField::AsString() { AccessError("String"); }
 void TField::SetAsString(const std::string&) { AccessError("String"); }
 std::u16string TField::AsWideString() { return rtl::Win1252ToUtf16(AsString()); }
-void TField::SetAsWideString(const std::u16string& Value) { SetAsString(rtl::Utf16ToWin1252(Value)); }
+void TField::SetAsWideString(const std::u16string& Value) {
+  SetAsString(rtl::Utf16ToWin1252(Value));
+}
 int32_t TField::AsInteger() { AccessError("Integer"); }
 void TField::SetAsInteger(int32_t) { AccessError("Integer"); }
 int64_t TField::AsLargeInt() { AccessError("LargeInt"); }
@@ -506,9 +508,7 @@ void TLargeintField::SetVarValue(const rtl::Variant& Value) { SetAsLargeInt(Valu
 
 // ==================================================================== TFloatField
 
-TFloatField::TFloatField(rtl::TComponent* AOwner) : TNumericField(AOwner) {
-  SetDataType(ftFloat);
-}
+TFloatField::TFloatField(rtl::TComponent* AOwner) : TNumericField(AOwner) { SetDataType(ftFloat); }
 
 bool TFloatField::GetValue(double& Value) {
   std::vector<uint8_t> b;
@@ -585,9 +585,7 @@ rtl::Variant TBCDField::AsVariant() {
 
 // ================================================================== TBooleanField
 
-TBooleanField::TBooleanField(rtl::TComponent* AOwner) : TField(AOwner) {
-  SetDataType(ftBoolean);
-}
+TBooleanField::TBooleanField(rtl::TComponent* AOwner) : TField(AOwner) { SetDataType(ftBoolean); }
 
 bool TBooleanField::GetValue(bool& Value) {
   std::vector<uint8_t> b;
@@ -669,9 +667,15 @@ void TDateTimeField::SetAsString(const std::string& Value) {
     return;
   }
   switch (DataType()) {
-    case ftDate: SetAsDateTime(rtl::StrToDate(Value)); break;
-    case ftTime: SetAsDateTime(rtl::StrToTime(Value)); break;
-    default: SetAsDateTime(rtl::StrToDateTime(Value)); break;
+    case ftDate:
+      SetAsDateTime(rtl::StrToDate(Value));
+      break;
+    case ftTime:
+      SetAsDateTime(rtl::StrToTime(Value));
+      break;
+    default:
+      SetAsDateTime(rtl::StrToDateTime(Value));
+      break;
   }
 }
 
@@ -878,28 +882,55 @@ void TWideMemoField::SetVarValue(const rtl::Variant& Value) {
 
 TField* CreateDefaultField(TFieldType Type, rtl::TComponent* Owner) {
   switch (Type) {
-    case ftString: case ftFixedChar: return new TStringField(Owner);
-    case ftWideString: return new TWideStringField(Owner);
-    case ftGuid: return new TGuidField(Owner);
-    case ftSmallint: return new TSmallintField(Owner);
-    case ftInteger: return new TIntegerField(Owner);
-    case ftWord: return new TWordField(Owner);
-    case ftAutoInc: return new TAutoIncField(Owner);
-    case ftLargeint: return new TLargeintField(Owner);
-    case ftBoolean: return new TBooleanField(Owner);
-    case ftFloat: return new TFloatField(Owner);
-    case ftCurrency: return new TCurrencyField(Owner);
-    case ftBCD: return new TBCDField(Owner);
-    case ftDate: return new TDateField(Owner);
-    case ftTime: return new TTimeField(Owner);
-    case ftDateTime: return new TDateTimeField(Owner);
-    case ftTimeStamp: return new TSQLTimeStampField(Owner);
-    case ftBytes: return new TBytesField(Owner);
-    case ftVarBytes: return new TVarBytesField(Owner);
-    case ftMemo: case ftOraClob: return new TMemoField(Owner);
-    case ftWideMemo: return new TWideMemoField(Owner);
-    case ftGraphic: return new TGraphicField(Owner);
-    case ftBlob: case ftFmtMemo: case ftParadoxOle: case ftDBaseOle: case ftTypedBinary:
+    case ftString:
+    case ftFixedChar:
+      return new TStringField(Owner);
+    case ftWideString:
+      return new TWideStringField(Owner);
+    case ftGuid:
+      return new TGuidField(Owner);
+    case ftSmallint:
+      return new TSmallintField(Owner);
+    case ftInteger:
+      return new TIntegerField(Owner);
+    case ftWord:
+      return new TWordField(Owner);
+    case ftAutoInc:
+      return new TAutoIncField(Owner);
+    case ftLargeint:
+      return new TLargeintField(Owner);
+    case ftBoolean:
+      return new TBooleanField(Owner);
+    case ftFloat:
+      return new TFloatField(Owner);
+    case ftCurrency:
+      return new TCurrencyField(Owner);
+    case ftBCD:
+      return new TBCDField(Owner);
+    case ftDate:
+      return new TDateField(Owner);
+    case ftTime:
+      return new TTimeField(Owner);
+    case ftDateTime:
+      return new TDateTimeField(Owner);
+    case ftTimeStamp:
+      return new TSQLTimeStampField(Owner);
+    case ftBytes:
+      return new TBytesField(Owner);
+    case ftVarBytes:
+      return new TVarBytesField(Owner);
+    case ftMemo:
+    case ftOraClob:
+      return new TMemoField(Owner);
+    case ftWideMemo:
+      return new TWideMemoField(Owner);
+    case ftGraphic:
+      return new TGraphicField(Owner);
+    case ftBlob:
+    case ftFmtMemo:
+    case ftParadoxOle:
+    case ftDBaseOle:
+    case ftTypedBinary:
     case ftOraBlob: {
       auto* f = new TBlobField(Owner);
       f->SetDataType(Type);

@@ -11,7 +11,8 @@
 //                              time: milliseconds since midnight)
 //   largeint, float, currency, BCD, date-time  8 bytes (currency and BCD as a
 //                              double amount; date-time as a double count of
-//                              milliseconds since 0001-01-01 minus one day)
+//                              milliseconds from the start of the day before
+//                              0001-01-01)
 //   time stamp                 16 bytes, the TSQLTimeStamp record
 //   bytes                      Size + 1 bytes; var bytes: a 2-byte length + Size
 //   BLOB kinds                 none: their data go through BLOB streams

@@ -16,8 +16,21 @@ bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 // Characters that end a name token of the SQL lexer.
 bool EndsName(char c) {
   switch (c) {
-    case '>': case '<': case '=': case '(': case ')': case ',': case '/': case '*': case ':':
-    case '?': case '|': case '.': case '+': case '-': case ';':
+    case '>':
+    case '<':
+    case '=':
+    case '(':
+    case ')':
+    case ',':
+    case '/':
+    case '*':
+    case ':':
+    case '?':
+    case '|':
+    case '.':
+    case '+':
+    case '-':
+    case ';':
       return true;
     default:
       return IsBlank(c);
@@ -37,17 +50,44 @@ void TParam::Set(TFieldType Type, rtl::Variant Value) {
 void TParam::SetValue(const rtl::Variant& Value) {
   if (FDataType == ftUnknown) {
     switch (Value.VarType()) {
-      case rtl::varSmallint: case rtl::varShortInt: case rtl::varByte: FDataType = ftSmallint; break;
-      case rtl::varWord: FDataType = ftWord; break;
-      case rtl::varInteger: FDataType = ftInteger; break;
-      case rtl::varLongWord: case rtl::varInt64: case rtl::varUInt64: FDataType = ftLargeint; break;
-      case rtl::varCurrency: FDataType = ftBCD; break;
-      case rtl::varSingle: case rtl::varDouble: FDataType = ftFloat; break;
-      case rtl::varDate: FDataType = ftDateTime; break;
-      case rtl::varBoolean: FDataType = ftBoolean; break;
-      case rtl::varString: FDataType = ftString; break;
-      case rtl::varOleStr: case rtl::varUString: FDataType = ftWideString; break;
-      default: break;
+      case rtl::varSmallint:
+      case rtl::varShortInt:
+      case rtl::varByte:
+        FDataType = ftSmallint;
+        break;
+      case rtl::varWord:
+        FDataType = ftWord;
+        break;
+      case rtl::varInteger:
+        FDataType = ftInteger;
+        break;
+      case rtl::varLongWord:
+      case rtl::varInt64:
+      case rtl::varUInt64:
+        FDataType = ftLargeint;
+        break;
+      case rtl::varCurrency:
+        FDataType = ftBCD;
+        break;
+      case rtl::varSingle:
+      case rtl::varDouble:
+        FDataType = ftFloat;
+        break;
+      case rtl::varDate:
+        FDataType = ftDateTime;
+        break;
+      case rtl::varBoolean:
+        FDataType = ftBoolean;
+        break;
+      case rtl::varString:
+        FDataType = ftString;
+        break;
+      case rtl::varOleStr:
+      case rtl::varUString:
+        FDataType = ftWideString;
+        break;
+      default:
+        break;
     }
   }
   FData = Value;
@@ -72,7 +112,9 @@ bool TParam::AsBoolean() const { return !IsNull() && FData.AsBoolean(); }
 double TParam::AsDateTime() const { return IsNull() ? 0 : FData.AsDateTime(); }
 
 void TParam::SetAsString(const std::string& Value) { Set(ftString, rtl::Variant(Value)); }
-void TParam::SetAsWideString(const std::u16string& Value) { Set(ftWideString, rtl::Variant(Value)); }
+void TParam::SetAsWideString(const std::u16string& Value) {
+  Set(ftWideString, rtl::Variant(Value));
+}
 void TParam::SetAsInteger(int32_t Value) { Set(ftInteger, rtl::Variant(Value)); }
 void TParam::SetAsSmallInt(int32_t Value) { Set(ftSmallint, rtl::Variant(Value)); }
 void TParam::SetAsWord(int32_t Value) { Set(ftWord, rtl::Variant(Value)); }

@@ -82,7 +82,7 @@ TEST_F(DataSetTest, OpensOnTheFirstRecordAndWalksBothWays) {
   EXPECT_EQ(ds.MoveBy(-10), -4);
   EXPECT_TRUE(ds.Bof());
   EXPECT_EQ(ds.RecordCount(), 5);
-  ds.SetRecNoValue(3);
+  ds.SetRecNo(3);
   EXPECT_EQ(ds.RecNo(), 3);
   EXPECT_EQ(Id(), 3);
 }
@@ -306,22 +306,29 @@ TEST_P(ErrorEventTest, RetryFailAndAbort) {
 
 INSTANTIATE_TEST_SUITE_P(
     Operations, ErrorEventTest,
-    ::testing::Values(
-        ErrorCase{"Post", [](TVectorDataSet& d, int n) { d.FailPosts = n; },
-                  [](TVectorDataSet& d) {
-                    if (d.State() == dsBrowse) d.Edit();
-                    d.FieldByName("NAME")->SetAsString("p");
-                    d.Post();
-                  },
-                  &TVectorDataSet::OnPostError},
-        ErrorCase{"Edit", [](TVectorDataSet& d, int n) { d.FailEdits = n; },
-                  [](TVectorDataSet& d) {
-                    d.Edit();
-                    d.Post();
-                  },
-                  &TVectorDataSet::OnEditError},
-        ErrorCase{"Delete", [](TVectorDataSet& d, int n) { d.FailDeletes = n; },
-                  [](TVectorDataSet& d) { d.Delete(); }, &TVectorDataSet::OnDeleteError}),
+    ::testing::Values(ErrorCase{"Post", [](TVectorDataSet& d, int n) { d.FailPosts = n; },
+                                [](TVectorDataSet& d) {
+                                  if (d.State() == dsBrowse) d.Edit();
+                                  d.FieldByName("NAME")->SetAsString("p");
+                                  d.Post();
+                                },
+                                &TVectorDataSet::OnPostError},
+                      ErrorCase{"Edit", [](TVectorDataSet& d, int n) { d.FailEdits = n; },
+                                [](TVectorDataSet& d) {
+                                  d.Edit();
+                                  d.Post();
+                                },
+                                &TVectorDataSet::OnEditError},
+                      ErrorCase{"Insert", [](TVectorDataSet& d, int n) { d.FailInserts = n; },
+                                [](TVectorDataSet& d) {
+                                  d.Insert();
+                                  d.FieldByName("ID")->SetAsInteger(99);
+                                  d.Post();
+                                },
+                                &TVectorDataSet::OnEditError},
+                      ErrorCase{"Delete", [](TVectorDataSet& d, int n) { d.FailDeletes = n; },
+                                [](TVectorDataSet& d) { d.Delete(); },
+                                &TVectorDataSet::OnDeleteError}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DataSetTest, AFailedPostKeepsTheEditSoItCanBeTriedAgain) {
@@ -335,6 +342,32 @@ TEST_F(DataSetTest, AFailedPostKeepsTheEditSoItCanBeTriedAgain) {
   ds.Post();
   ds.First();
   EXPECT_EQ(ds.FieldByName("NAME")->AsString(), "kept");
+}
+
+TEST_F(DataSetTest, AFailedInsertLeavesTheDatasetOnItsRecord) {
+  Fill(3);
+  ds.Next();
+  ds.FailInserts = 1;
+  EXPECT_THROW(ds.Insert(), EDatabaseError);
+  EXPECT_EQ(ds.State(), dsBrowse);
+  EXPECT_EQ(Id(), 2);
+  EXPECT_EQ(AllIds(), (std::vector<int>{1, 2, 3}));
+}
+
+TEST_F(DataSetTest, RefreshAfterTheCurrentRecordWentAwayShowsItsNeighbour) {
+  Fill(3);
+  ds.Next();
+  ds.EraseStoredRow(1);
+  EXPECT_EQ(Id(), 2);  // still buffered
+  ds.Refresh();
+  EXPECT_EQ(Id(), 3);
+  ds.EraseStoredRow(1);
+  ds.Refresh();
+  EXPECT_EQ(Id(), 1);  // no next record: the prior one
+  ds.EraseStoredRow(0);
+  ds.Refresh();
+  EXPECT_TRUE(ds.IsEmpty());
+  EXPECT_TRUE(ds.Eof());
 }
 
 TEST_F(DataSetTest, BookmarksReturnToTheirRecord) {
@@ -393,11 +426,11 @@ TEST_F(DataSetTest, EventsRunInTheirOrder) {
   ds.Delete();
   ds.Close();
   EXPECT_EQ(log, (std::vector<std::string>{
-                     "BeforeOpen", "AfterOpen",                                          //
-                     "BeforeInsert", "BeforeScroll", "OnNewRecord", "AfterInsert",       //
-                     "AfterScroll", "BeforePost", "AfterPost",                           //
-                     "BeforeEdit", "AfterEdit", "BeforeCancel", "AfterCancel",           //
-                     "BeforeDelete", "BeforeScroll", "AfterDelete", "AfterScroll",       //
+                     "BeforeOpen", "AfterOpen",                                     //
+                     "BeforeInsert", "BeforeScroll", "OnNewRecord", "AfterInsert",  //
+                     "AfterScroll", "BeforePost", "AfterPost",                      //
+                     "BeforeEdit", "AfterEdit", "BeforeCancel", "AfterCancel",      //
+                     "BeforeDelete", "BeforeScroll", "AfterDelete", "AfterScroll",  //
                      "BeforeClose", "AfterClose"}));
 }
 
@@ -412,7 +445,8 @@ TEST_F(DataSetTest, LinksFollowStateAndStayQuietWhileControlsAreDisabled) {
   EXPECT_TRUE(link.Editing());
   ds.FieldByName("NAME")->SetAsString("x");
   ds.Cancel();
-  EXPECT_THAT(link.Log, ::testing::ElementsAre("active", "editing", "record", "field NAME", "not editing"));
+  EXPECT_THAT(link.Log,
+              ::testing::ElementsAre("active", "editing", "record", "field NAME", "not editing"));
 
   link.Log.clear();
   link.Changes = 0;
@@ -428,6 +462,31 @@ TEST_F(DataSetTest, LinksFollowStateAndStayQuietWhileControlsAreDisabled) {
   source.SetEnabled(false);
   ds.Open();
   EXPECT_FALSE(link.Active());
+}
+
+TEST_F(DataSetTest, ActiveSetWhileLoadingOpensWhenLoadingEnds) {
+  ds.BeginLoading();
+  ds.SetActive(true);
+  EXPECT_FALSE(ds.Active());
+  ds.EndLoading();
+  EXPECT_TRUE(ds.Active());
+}
+
+TEST_F(DataSetTest, DataSourceEditsOnlyWhenAutoEditAllowsIt) {
+  Fill(1);
+  TDataSource source(nullptr);
+  source.SetDataSet(&ds);
+  int dataChanges = 0;
+  source.OnDataChange = [&](TDataSource&, TField*) { ++dataChanges; };
+  source.SetAutoEdit(false);
+  source.Edit();
+  EXPECT_EQ(ds.State(), dsBrowse);
+  source.SetAutoEdit(true);
+  source.Edit();
+  EXPECT_EQ(ds.State(), dsEdit);
+  EXPECT_EQ(source.State(), dsEdit);
+  ds.Cancel();
+  EXPECT_GE(dataChanges, 1);
 }
 
 TEST_F(DataSetTest, DataSourceForgetsADestroyedDataSet) {

@@ -46,14 +46,13 @@ TEST_F(FieldsTest, DefaultFieldsFollowTheDefinitions) {
     int32_t dataSize;
     int32_t fieldNo;
   };
-  const Expect cases[] = {{"S", ftString, 6, 1},     {"W", ftWideString, 10, 2},
-                          {"I", ftInteger, 4, 3},    {"SI", ftSmallint, 2, 4},
-                          {"WD", ftWord, 2, 5},      {"L", ftLargeint, 8, 6},
-                          {"F", ftFloat, 8, 7},      {"C", ftCurrency, 8, 8},
-                          {"B", ftBoolean, 2, 9},    {"D", ftDate, 4, 10},
-                          {"T", ftTime, 4, 11},      {"DT", ftDateTime, 8, 12},
-                          {"TS", ftTimeStamp, 16, 13}, {"G", ftGuid, 39, 14},
-                          {"M", ftMemo, 0, 15},      {"WM", ftWideMemo, 0, 16}};
+  const Expect cases[] = {
+      {"S", ftString, 6, 1},       {"W", ftWideString, 10, 2}, {"I", ftInteger, 4, 3},
+      {"SI", ftSmallint, 2, 4},    {"WD", ftWord, 2, 5},       {"L", ftLargeint, 8, 6},
+      {"F", ftFloat, 8, 7},        {"C", ftCurrency, 8, 8},    {"B", ftBoolean, 2, 9},
+      {"D", ftDate, 4, 10},        {"T", ftTime, 4, 11},       {"DT", ftDateTime, 8, 12},
+      {"TS", ftTimeStamp, 16, 13}, {"G", ftGuid, 39, 14},      {"M", ftMemo, 0, 15},
+      {"WM", ftWideMemo, 0, 16}};
   ASSERT_EQ(ds.FieldCount(), 16);
   for (const Expect& e : cases) {
     SCOPED_TRACE(e.name);

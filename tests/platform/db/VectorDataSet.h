@@ -49,9 +49,12 @@ class TVectorDataSet : public TDataSet {
   int FailPosts = 0;
   int FailEdits = 0;
   int FailDeletes = 0;
+  int FailInserts = 0;
   int FailOpens = 0;
   int Allocated() const { return FAllocated; }
   size_t StoredRows() const { return FRows.size(); }
+  // Another user's delete, which this dataset's buffers do not know about.
+  void EraseStoredRow(size_t Index) { FRows.erase(FRows.begin() + static_cast<ptrdiff_t>(Index)); }
 
   // --- searching, as the engine's dataset does it ---
   bool Locate(const std::string& KeyFields, const rtl::Variant& KeyValues,
@@ -118,7 +121,8 @@ class TVectorDataSet : public TDataSet {
     std::memcpy(Buffer + FRecordSize, &none, 8);
   }
   void ClearCalcFields(TRecordBuffer Buffer) override {
-    if (CalcFieldsSize() > 0) std::memset(Buffer + CalcOffset(), 0, static_cast<size_t>(CalcFieldsSize()));
+    if (CalcFieldsSize() > 0)
+      std::memset(Buffer + CalcOffset(), 0, static_cast<size_t>(CalcFieldsSize()));
   }
   TGetResult GetRecord(TRecordBuffer Buffer, TGetMode GetMode, bool DoCheck) override {
     const int32_t n = static_cast<int32_t>(FRows.size());
@@ -172,7 +176,9 @@ class TVectorDataSet : public TDataSet {
     FPos = IndexOfId(id);
     if (FPos < 0) FPos = -2;  // a record that is gone: no current record
   }
-  void InternalSetToRecord(TRecordBuffer Buffer) override { InternalGotoBookmark(Buffer + FRecordSize); }
+  void InternalSetToRecord(TRecordBuffer Buffer) override {
+    InternalGotoBookmark(Buffer + FRecordSize);
+  }
 
   // --- opening ---
   void InternalInitFieldDefs() override {
@@ -207,6 +213,12 @@ class TVectorDataSet : public TDataSet {
   bool IsCursorOpen() override { return FOpen; }
 
   // --- editing ---
+  void InternalInsert() override {
+    if (FailInserts > 0) {
+      --FailInserts;
+      DatabaseError("Record is locked", this);
+    }
+  }
   void InternalEdit() override {
     if (FailEdits > 0) {
       --FailEdits;
@@ -258,7 +270,8 @@ class TVectorDataSet : public TDataSet {
       --FailDeletes;
       DatabaseError("Record is locked", this);
     }
-    if (FPos < 0 || FPos >= static_cast<int32_t>(FRows.size())) DatabaseError("Record not found", this);
+    if (FPos < 0 || FPos >= static_cast<int32_t>(FRows.size()))
+      DatabaseError("Record not found", this);
     FRows.erase(FRows.begin() + FPos);
   }
   void InternalAddRecord(TRecordBuffer Buffer, bool) override {
@@ -289,6 +302,8 @@ class TVectorDataSet : public TDataSet {
     }
     return -1;
   }
+
+ public:
   void SetRecNo(int32_t Value) override {
     CheckBrowseMode();
     int32_t n = 0;
@@ -304,6 +319,7 @@ class TVectorDataSet : public TDataSet {
     }
   }
 
+ protected:
   bool FindRecord(bool Restart, bool GoForward) override {
     CheckBrowseMode();
     DoBeforeScroll();
@@ -352,7 +368,6 @@ class TVectorDataSet : public TDataSet {
   }
 
  protected:
-
   // --- field data ---
   bool GetFieldData(TField* Field, void* Buffer) override {
     TRecordBuffer rb = ActiveRecordBuffer();
@@ -366,13 +381,20 @@ class TVectorDataSet : public TDataSet {
     size_t col = static_cast<size_t>(Field->FieldNo() - 1);
     uint8_t* slot = rb + FOffsets[col];
     if (slot[0] == 0) return false;
-    if (Buffer) std::memcpy(Buffer, slot + 1, static_cast<size_t>(NativeSize(*FieldDefs()[static_cast<int32_t>(col)])));
+    if (Buffer)
+      std::memcpy(Buffer, slot + 1,
+                  static_cast<size_t>(NativeSize(*FieldDefs()[static_cast<int32_t>(col)])));
     return true;
   }
   void SetFieldData(TField* Field, const void* Buffer) override {
     switch (State()) {
-      case dsEdit: case dsInsert: case dsSetKey: case dsCalcFields: case dsFilter:
-      case dsNewValue: case dsInternalCalc:
+      case dsEdit:
+      case dsInsert:
+      case dsSetKey:
+      case dsCalcFields:
+      case dsFilter:
+      case dsNewValue:
+      case dsInternalCalc:
         break;
       default:
         DatabaseError(msg::NotEditing, this);
@@ -405,14 +427,29 @@ class TVectorDataSet : public TDataSet {
 
   static int32_t NativeSize(const TFieldDef& d) {
     switch (d.DataType()) {
-      case ftString: case ftFixedChar: case ftBytes: return d.Size() + 1;
-      case ftGuid: return 39;
-      case ftWideString: return (d.Size() + 1) * 2;
-      case ftVarBytes: return d.Size() + 2;
-      case ftSmallint: case ftWord: case ftBoolean: return 2;
-      case ftInteger: case ftAutoInc: case ftDate: case ftTime: return 4;
-      case ftTimeStamp: return 16;
-      default: return IsBlobFieldType(d.DataType()) ? 0 : 8;
+      case ftString:
+      case ftFixedChar:
+      case ftBytes:
+        return d.Size() + 1;
+      case ftGuid:
+        return 39;
+      case ftWideString:
+        return (d.Size() + 1) * 2;
+      case ftVarBytes:
+        return d.Size() + 2;
+      case ftSmallint:
+      case ftWord:
+      case ftBoolean:
+        return 2;
+      case ftInteger:
+      case ftAutoInc:
+      case ftDate:
+      case ftTime:
+        return 4;
+      case ftTimeStamp:
+        return 16;
+      default:
+        return IsBlobFieldType(d.DataType()) ? 0 : 8;
     }
   }
   int32_t CalcOffset() const { return FRecordSize + 9; }
@@ -420,12 +457,19 @@ class TVectorDataSet : public TDataSet {
 
   TRecordBuffer ActiveRecordBuffer() {
     switch (State()) {
-      case dsBrowse: return IsEmpty() ? nullptr : ActiveBuffer();
-      case dsEdit: case dsInsert: return ActiveBuffer();
-      case dsCalcFields: return CalcBuffer();
-      case dsFilter: return FFilterBuffer;
-      case dsOldValue: return FOld.empty() ? nullptr : FOld.data();
-      default: return nullptr;
+      case dsBrowse:
+        return IsEmpty() ? nullptr : ActiveBuffer();
+      case dsEdit:
+      case dsInsert:
+        return ActiveBuffer();
+      case dsCalcFields:
+        return CalcBuffer();
+      case dsFilter:
+        return FFilterBuffer;
+      case dsOldValue:
+        return FOld.empty() ? nullptr : FOld.data();
+      default:
+        return nullptr;
     }
   }
 
@@ -508,9 +552,10 @@ class TVectorDataSet : public TDataSet {
       FillBuffer(TempBuffer(), i);
       bool all = true;
       for (size_t k = 0; k < fields.size() && all; ++k) {
-        rtl::Variant want = KeyValues.IsArray()
-                                ? KeyValues.Element(KeyValues.ArrayLowBound() + static_cast<int32_t>(k))
-                                : KeyValues;
+        rtl::Variant want =
+            KeyValues.IsArray()
+                ? KeyValues.Element(KeyValues.ArrayLowBound() + static_cast<int32_t>(k))
+                : KeyValues;
         all = Matches(fields[k], want, Options);
       }
       if (all) {
@@ -607,7 +652,9 @@ class TVectorBlobStream : public TBlobStream {
     return Count;
   }
   int64_t Seek(int64_t Offset, rtl::TSeekOrigin Origin) override {
-    int64_t base = Origin == rtl::soFromBeginning ? 0 : Origin == rtl::soFromCurrent ? FPos : static_cast<int64_t>(FData.size());
+    int64_t base = Origin == rtl::soFromBeginning ? 0
+                   : Origin == rtl::soFromCurrent ? FPos
+                                                  : static_cast<int64_t>(FData.size());
     FPos = std::max<int64_t>(0, base + Offset);
     return FPos;
   }
@@ -621,7 +668,8 @@ class TVectorBlobStream : public TBlobStream {
   bool FModified = false;
 };
 
-inline std::unique_ptr<rtl::TStream> TVectorDataSet::CreateBlobStream(TField* Field, TBlobStreamMode Mode) {
+inline std::unique_ptr<rtl::TStream> TVectorDataSet::CreateBlobStream(TField* Field,
+                                                                      TBlobStreamMode Mode) {
   auto* blob = dynamic_cast<TBlobField*>(Field);
   if (blob == nullptr) DatabaseError("Not a BLOB field", this);
   return std::make_unique<TVectorBlobStream>(*this, blob, Mode);

@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "registry/Registry.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (fs::temp_directory_path() / "regtestXXXXXX").string();
+    FPath = ::mkdtemp(pattern.data());
+  }
+  ~TempDir() {
+    std::error_code ec;
+    fs::remove_all(FPath, ec);
+  }
+  std::string File(const char* name) const { return (fs::path(FPath) / name).string(); }
+
+ private:
+  std::string FPath;
+};
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+TEST(Registry, TypedValuesRoundTripThroughTheExportText) {
+  auto store = std::make_shared<reg::MemoryStore>();
+  reg::TRegistry r(store);
+  ASSERT_TRUE(r.OpenKey("\\Software\\Lodgemark\\Valmora", true));
+  r.WriteString("LogIn", "Caf\xE9 \"quoted\" back\\slash");  // Windows-1252 é
+  r.WriteInteger("StopSale1", -3);
+  r.WriteBool("Showmessage", true);
+  r.WriteFloat("GSTRate1", 12.5);
+  r.WriteExpandString("Path", "%HOME%\\x");
+  r.WriteString("Multi", "line1\r\nline2");
+
+  std::string text = reg::SerializeHive(store->Load());
+  EXPECT_NE(text.find("Windows Registry Editor Version 5.00\n"), std::string::npos);
+  EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Lodgemark\\Valmora]"), std::string::npos);
+  EXPECT_NE(text.find("\"LogIn\"=\"Caf\xC3\xA9 \\\"quoted\\\" back\\\\slash\""), std::string::npos);
+  EXPECT_NE(text.find("\"StopSale1\"=dword:fffffffd"), std::string::npos);
+  EXPECT_NE(text.find("\"GSTRate1\"=hex:00,00,00,00,00,00,29,40"), std::string::npos);
+
+  auto reloaded = std::make_shared<reg::MemoryStore>();
+  reloaded->Update([&](reg::Hive& h) { h = reg::ParseHive(text); });
+  reg::TRegistry back(reloaded);
+  ASSERT_TRUE(back.OpenKey("software\\LODGEMARK\\valmora", false));  // case-insensitive
+  EXPECT_EQ(back.ReadString("login"), "Caf\xE9 \"quoted\" back\\slash");
+  EXPECT_EQ(back.ReadInteger("StopSale1"), -3);
+  EXPECT_TRUE(back.ReadBool("Showmessage"));
+  EXPECT_EQ(back.ReadFloat("GSTRate1"), 12.5);
+  EXPECT_EQ(back.ReadString("Path"), "%HOME%\\x");  // read unexpanded
+  EXPECT_EQ(back.ReadString("Multi"), "line1\r\nline2");
+}
+
+TEST(Registry, WrongTypesAndMissingNumbersFailWhileMissingTextIsEmpty) {
+  reg::TRegistry r(std::make_shared<reg::MemoryStore>());
+  ASSERT_TRUE(r.OpenKey("Software\\Test", true));
+  r.WriteString("Text", "12");
+  r.WriteInteger("Number", 12);
+  r.WriteBinaryData("Short", std::string("\x01\x02", 2));
+  EXPECT_EQ(r.ReadString("Missing"), "");
+  EXPECT_THROW(r.ReadInteger("Missing"), reg::ERegistryException);
+  EXPECT_THROW(r.ReadInteger("Text"), reg::ERegistryException);
+  EXPECT_THROW(r.ReadString("Number"), reg::ERegistryException);
+  EXPECT_THROW(r.ReadFloat("Short"), reg::ERegistryException);
+  EXPECT_THROW(r.ReadFloat("Number"), reg::ERegistryException);
+}
+
+TEST(Registry, KeysAreCreatedOnlyWhenAskedAndUnopenedKeysRefuseAccess) {
+  auto store = std::make_shared<reg::MemoryStore>();
+  reg::TRegistry r(store);
+  EXPECT_FALSE(r.OpenKey("\\Software\\Absent", false));
+  EXPECT_THROW(r.ReadInteger("x"), reg::ERegistryException);
+  EXPECT_THROW(r.WriteInteger("x", 1), reg::ERegistryException);
+  EXPECT_TRUE(r.OpenKey("\\Software\\Absent\\Child", true));
+  EXPECT_TRUE(r.KeyExists("Software\\Absent"));  // parents exist too
+  store->SetFailWrites(true);
+  EXPECT_FALSE(r.OpenKey("\\Software\\Other", true));
+  EXPECT_TRUE(r.OpenKey("\\Software\\Absent\\Child", true));  // exists: no write needed
+  EXPECT_THROW(r.WriteString("x", "y"), reg::ERegistryException);
+}
+
+TEST(Registry, DamagedFilesAreReportedAndNeverOverwritten) {
+  TempDir dir;
+  std::string path = dir.File("HKCU.reg");
+  const std::string damaged =
+      "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\A]\n\"x\"=qword:1\n";
+  std::ofstream(path) << damaged;
+  auto store = std::make_shared<reg::FileStore>(path);
+  try {
+    store->Load();
+    FAIL() << "a damaged file must be reported";
+  } catch (const reg::ERegistryException& e) {
+    EXPECT_NE(e.Message().find("line 4"), std::string::npos) << e.Message();
+  }
+  reg::TRegistry r(store);
+  EXPECT_FALSE(r.OpenKey("A", true));
+  EXPECT_THROW(store->Update([](reg::Hive& h) { h.Ensure("B"); }), reg::ERegistryException);
+  EXPECT_EQ(ReadFile(path), damaged);
+}
+
+TEST(Registry, FileStoreKeepsValuesAcrossStoreObjects) {
+  TempDir dir;
+  std::string path = dir.File("sub/HKCU.reg");  // the folder is created on the first write
+  {
+    reg::TRegistry r(std::make_shared<reg::FileStore>(path));
+    ASSERT_TRUE(r.OpenKey("\\Software\\Lodgemark\\Valmora", true));
+    r.WriteString("RoomId1", "R-1");
+  }
+  reg::TRegistry r(std::make_shared<reg::FileStore>(path));
+  ASSERT_TRUE(r.OpenKey("\\Software\\Lodgemark\\Valmora", false));
+  EXPECT_EQ(r.ReadString("RoomId1"), "R-1");
+}
+
+TEST(Registry, ConcurrentWritersInSeveralProcessesLoseNothing) {
+  TempDir dir;
+  std::string path = dir.File("HKCU.reg");
+  constexpr int kProcesses = 4, kWrites = 25;
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    // A child process without open database files: it only writes the hive and exits.
+    pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      int failures = 0;
+      try {
+        for (int i = 0; i < kWrites; ++i) {
+          reg::TRegistry r(std::make_shared<reg::FileStore>(path));
+          if (!r.OpenKey("Software\\Race", true)) ++failures;
+          r.WriteInteger("P" + std::to_string(p) + "_" + std::to_string(i), i);
+        }
+      } catch (...) {
+        ++failures;
+      }
+      ::_exit(failures == 0 ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  reg::TRegistry r(std::make_shared<reg::FileStore>(path));
+  ASSERT_TRUE(r.OpenKey("Software\\Race", false));
+  for (int p = 0; p < kProcesses; ++p)
+    for (int i = 0; i < kWrites; ++i)
+      EXPECT_EQ(r.ReadInteger("P" + std::to_string(p) + "_" + std::to_string(i)), i);
+}
+
+TEST(Registry, DefaultHivePathFollowsTheEnvironment) {
+  const char* oldExplicit = std::getenv("LODGEMARK_REGISTRY");
+  const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
+  std::string savedExplicit = oldExplicit ? oldExplicit : "", savedXdg = oldXdg ? oldXdg : "";
+  ::setenv("LODGEMARK_REGISTRY", "/x/y.reg", 1);
+  EXPECT_EQ(reg::DefaultHivePath(), "/x/y.reg");
+  ::unsetenv("LODGEMARK_REGISTRY");
+  ::setenv("XDG_CONFIG_HOME", "/cfg", 1);
+  EXPECT_EQ(reg::DefaultHivePath(), "/cfg/lodgemark/HKCU.reg");
+  if (oldExplicit) ::setenv("LODGEMARK_REGISTRY", savedExplicit.c_str(), 1);
+  if (oldXdg)
+    ::setenv("XDG_CONFIG_HOME", savedXdg.c_str(), 1);
+  else
+    ::unsetenv("XDG_CONFIG_HOME");
+}
+
+}  // namespace
+
+namespace {
+TEST(Registry, ParsesContinuedHexLinesAndRefusesForeignRoots) {
+  reg::Hive hive = reg::ParseHive(
+      "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_CURRENT_USER\\Software\\X]\r\n"
+      "\"Bin\"=hex:01,02,\\\r\n  03,04\r\n"
+      "; a comment\r\n"
+      "\"N\"=dword:0000000a\r\n");
+  const reg::Key* key = hive.Find("Software\\X");
+  ASSERT_NE(key, nullptr);
+  EXPECT_EQ(key->Values.at("BIN").second.Data, std::string("\x01\x02\x03\x04", 4));
+  EXPECT_EQ(key->Values.at("N").second.Data, std::string("\x0a\0\0\0", 4));
+  EXPECT_THROW(reg::ParseHive("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\X]\n"),
+               reg::ERegistryException);
+  EXPECT_THROW(reg::ParseHive("REGEDIT4\n"), reg::ERegistryException);
+}
+}  // namespace

@@ -1,0 +1,382 @@
+// The loopback service: a small HTTP/1.1 server over POSIX sockets, enough for
+// one POST with a Content-Length body per connection.
+#include "ValmoraStub.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <pugixml.hpp>
+#include <stdexcept>
+
+namespace valmora_stub {
+
+namespace {
+
+constexpr char kPath[] = "/webinterface.php?dialog=v2";
+constexpr char kDeclaration[] = R"(<?xml version="1.0" encoding="UTF-8"?>)";
+constexpr size_t kMaxHead = 64 * 1024;
+constexpr size_t kMaxBody = 16 * 1024 * 1024;
+
+bool SameText(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string Trimmed(std::string_view s) {
+  size_t b = s.find_first_not_of(" \t");
+  if (b == std::string_view::npos) return {};
+  size_t e = s.find_last_not_of(" \t");
+  return std::string(s.substr(b, e - b + 1));
+}
+
+std::string Escaped(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+const char* Reason(int status) {
+  switch (status) {
+    case 200:
+      return "OK";
+    case 204:
+      return "No Content";
+    case 400:
+      return "Bad Request";
+    case 404:
+      return "Not Found";
+    case 411:
+      return "Length Required";
+    case 500:
+      return "Internal Server Error";
+    case 503:
+      return "Service Unavailable";
+    default:
+      return "Status";
+  }
+}
+
+bool SendAll(int fd, std::string_view data) {
+  while (!data.empty()) {
+    ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+// The text of the first element of that name in a request body, empty when none.
+std::string RequestValue(const std::string& body, const char* name) {
+  pugi::xml_document doc;
+  if (!doc.load_buffer(body.data(), body.size())) return {};
+  pugi::xpath_node hit = doc.select_node((std::string("//") + name).c_str());
+  return hit ? hit.node().text().get() : std::string();
+}
+
+std::string Day(std::chrono::sys_days day) {
+  std::chrono::year_month_day ymd(day);
+  char text[16];
+  std::snprintf(text, sizeof text, "%04d-%02u-%02u", static_cast<int>(ymd.year()),
+                static_cast<unsigned>(ymd.month()), static_cast<unsigned>(ymd.day()));
+  return text;
+}
+
+std::chrono::sys_days ParseDay(const std::string& text) {
+  int y = 0;
+  unsigned m = 0, d = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2u-%2u", &y, &m, &d) == 3) {
+    std::chrono::year_month_day ymd{std::chrono::year(y), std::chrono::month(m),
+                                    std::chrono::day(d)};
+    if (ymd.ok()) return std::chrono::sys_days(ymd);
+  }
+  return std::chrono::sys_days(std::chrono::year(2016) / 9 / 6);
+}
+
+std::string Booking(const std::string& id, const std::string& created, const std::string& roomId,
+                    std::chrono::sys_days arrival, int nights, const std::string& first,
+                    const std::string& last) {
+  return "<item><id>" + id + "</id><created>" + created +
+         "</created><status>new</status><modified>0</modified><room_id>" + roomId +
+         "</room_id><rooms_count>1</rooms_count><start_date>" + Day(arrival) +
+         "</start_date><end_date>" + Day(arrival + std::chrono::days(nights)) +
+         "</end_date><price_total>" + std::to_string(120 * nights) +
+         "</price_total><channel_name>Loopback channel</channel_name><adults>2</adults>"
+         "<children>0</children><comments>Booked through the stand-in service</comments>"
+         "<first_name>" +
+         first + "</first_name><last_name>" + last +
+         "</last_name><email>guest@example.org</email><phone>+1 555 0100</phone>"
+         "<address>1 Harbour Road</address></item>";
+}
+
+}  // namespace
+
+// ---- Request and Reply ----------------------------------------------------------
+
+std::string Request::Header(std::string_view name) const {
+  for (const auto& [key, value] : Headers)
+    if (SameText(key, name)) return value;
+  return {};
+}
+
+int Request::HeaderCount(std::string_view name) const {
+  int n = 0;
+  for (const auto& header : Headers) n += SameText(header.first, name) ? 1 : 0;
+  return n;
+}
+
+std::string Request::Action() const {
+  pugi::xml_document doc;
+  if (!doc.load_buffer(Body.data(), Body.size())) return {};
+  return doc.child("valmora").child("action").attribute("name").value();
+}
+
+Reply Reply::Xml(std::string body, int status) {
+  Reply r;
+  r.Status = status;
+  r.Body = std::move(body);
+  return r;
+}
+
+Reply Reply::Fault(std::string_view text, int status) {
+  return Xml(std::string(kDeclaration) +
+                 "<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\">"
+                 "<soap:Body><soap:Fault><faultcode>soap:Server</faultcode><faultstring>" +
+                 Escaped(text) + "</faultstring></soap:Fault></soap:Body></soap:Envelope>",
+             status);
+}
+
+Reply Reply::Error(std::string_view type, std::string_view code, std::string_view text) {
+  return Xml(std::string(kDeclaration) + "<valmora><errors><Error Type=\"" + Escaped(type) +
+             "\" Code=\"" + Escaped(code) + "\">" + Escaped(text) + "</Error></errors></valmora>");
+}
+
+Reply Reply::Html(std::string body, int status) {
+  Reply r = Xml(std::move(body), status);
+  r.ContentType = "text/html";
+  return r;
+}
+
+Reply Reply::Empty(int status) { return Xml(std::string(), status); }
+
+Reply Reply::Closed() {
+  Reply r;
+  r.CloseWithoutReply = true;
+  return r;
+}
+
+Reply Reply::After(std::chrono::milliseconds delay) const {
+  Reply r = *this;
+  r.Delay = delay;
+  return r;
+}
+
+Reply CannedReply(const Request& request) {
+  std::string action = request.Action();
+  if (action == "setAllotments" || action == "setRates")
+    return Reply::Xml(std::string(kDeclaration) + "<valmora><action name=\"" + action +
+                      "\"><status>ok</status></action></valmora>");
+  if (action == "getBookingsIncDetails") {
+    std::chrono::sys_days start = ParseDay(RequestValue(request.Body, "start_date"));
+    auto epoch = std::chrono::duration_cast<std::chrono::seconds>(
+                     (start - std::chrono::days(7)).time_since_epoch())
+                     .count();
+    return Reply::Xml(
+        std::string(kDeclaration) + "<valmora><bookings>" +
+        Booking("LB-1001", std::to_string(epoch), "DBL", start, 2, "Ada", "Lindqvist") +
+        Booking("LB-1002", Day(start - std::chrono::days(3)), "SGL", start + std::chrono::days(1),
+                3, "Oskar", "Brandt") +
+        "</bookings></valmora>");
+  }
+  return Reply::Fault("Unknown action '" + action + "'");
+}
+
+// ---- Server -----------------------------------------------------------------
+
+Server::Server(uint16_t port) {
+  FListen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (FListen < 0) throw std::runtime_error(std::string("socket: ") + std::strerror(errno));
+  int one = 1;
+  ::setsockopt(FListen, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(port);
+  socklen_t len = sizeof addr;
+  if (::bind(FListen, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      ::listen(FListen, 16) != 0 ||
+      ::getsockname(FListen, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
+      ::pipe2(FWake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    std::string why = std::strerror(errno);
+    ::close(FListen);
+    if (FWake[0] >= 0) ::close(FWake[0]);
+    if (FWake[1] >= 0) ::close(FWake[1]);
+    throw std::runtime_error("Cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + why);
+  }
+  FPort = ntohs(addr.sin_port);
+  FThread = std::thread([this] { Run(); });
+}
+
+Server::~Server() { Stop(); }
+
+std::string Server::Url() const { return "http://127.0.0.1:" + std::to_string(FPort) + kPath; }
+
+void Server::SetReply(const std::string& action, Reply reply) {
+  std::lock_guard guard(FLock);
+  FScripted[action] = std::move(reply);
+}
+
+void Server::QueueReply(Reply reply) {
+  std::lock_guard guard(FLock);
+  FQueue.push_back(std::move(reply));
+}
+
+std::vector<Request> Server::Requests() const {
+  std::lock_guard guard(FLock);
+  return FRequests;
+}
+
+void Server::Stop() {
+  {
+    std::lock_guard guard(FLock);
+    if (FStopping && !FThread.joinable()) return;
+    FStopping = true;
+  }
+  FStopped.notify_all();
+  char byte = 1;
+  [[maybe_unused]] ssize_t n = ::write(FWake[1], &byte, 1);
+  if (FThread.joinable()) FThread.join();
+  for (int* fd : {&FListen, &FWake[0], &FWake[1]}) {
+    if (*fd >= 0) ::close(*fd);
+    *fd = -1;
+  }
+}
+
+bool Server::WaitReadable(int fd) {
+  pollfd fds[2] = {{fd, POLLIN, 0}, {FWake[0], POLLIN, 0}};
+  for (;;) {
+    int n = ::poll(fds, 2, -1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 || (fds[1].revents & POLLIN)) return false;
+    return (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
+  }
+}
+
+void Server::Run() {
+  while (WaitReadable(FListen)) {
+    int connection = ::accept4(FListen, nullptr, nullptr, SOCK_CLOEXEC);
+    if (connection < 0) continue;
+    Serve(connection);
+    ::close(connection);
+  }
+}
+
+Reply Server::Choose(const Request& request) {
+  std::lock_guard guard(FLock);
+  if (!FQueue.empty()) {
+    Reply r = std::move(FQueue.front());
+    FQueue.pop_front();
+    return r;
+  }
+  auto scripted = FScripted.find(request.Action());
+  if (scripted != FScripted.end()) return scripted->second;
+  return CannedReply(request);
+}
+
+void Server::Serve(int connection) {
+  std::string data;
+  auto readMore = [&]() {
+    if (!WaitReadable(connection)) return false;
+    char buffer[8192];
+    ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
+    if (n <= 0) return false;
+    data.append(buffer, static_cast<size_t>(n));
+    return true;
+  };
+
+  size_t headEnd;
+  while ((headEnd = data.find("\r\n\r\n")) == std::string::npos) {
+    if (data.size() > kMaxHead || !readMore()) return;
+  }
+
+  Request request;
+  std::string_view head(data.data(), headEnd);
+  size_t lineEnd = head.find("\r\n");
+  std::string_view line = head.substr(0, lineEnd);
+  size_t sp1 = line.find(' ');
+  size_t sp2 = line.find(' ', sp1 + 1);
+  if (sp1 == std::string_view::npos || sp2 == std::string_view::npos) return;
+  request.Method = std::string(line.substr(0, sp1));
+  request.Target = std::string(line.substr(sp1 + 1, sp2 - sp1 - 1));
+  while (lineEnd != std::string_view::npos) {
+    size_t start = lineEnd + 2;
+    lineEnd = head.find("\r\n", start);
+    std::string_view field = head.substr(
+        start, lineEnd == std::string_view::npos ? std::string_view::npos : lineEnd - start);
+    size_t colon = field.find(':');
+    if (colon == std::string_view::npos) continue;
+    request.Headers.emplace_back(std::string(field.substr(0, colon)),
+                                 Trimmed(field.substr(colon + 1)));
+  }
+
+  Reply reply;
+  std::string lengthText = request.Header("Content-Length");
+  size_t length = lengthText.empty() ? 0 : std::strtoull(lengthText.c_str(), nullptr, 10);
+  if (!request.Header("Transfer-Encoding").empty()) {
+    reply = Reply::Empty(411);
+  } else if (length > kMaxBody) {
+    reply = Reply::Empty(400);
+  } else {
+    size_t bodyStart = headEnd + 4;
+    while (data.size() - bodyStart < length) {
+      if (!readMore()) return;
+    }
+    request.Body = data.substr(bodyStart, length);
+    reply = Choose(request);
+  }
+  {
+    std::unique_lock guard(FLock);
+    FRequests.push_back(request);
+    if (reply.Delay.count() > 0) {
+      FStopped.wait_for(guard, reply.Delay, [this] { return FStopping; });
+      if (FStopping) return;
+    }
+  }
+  if (reply.CloseWithoutReply) return;
+  std::string answer = "HTTP/1.1 " + std::to_string(reply.Status) + " " + Reason(reply.Status) +
+                       "\r\nContent-Type: " + reply.ContentType +
+                       "\r\nContent-Length: " + std::to_string(reply.Body.size()) +
+                       "\r\nConnection: close\r\n\r\n" + reply.Body;
+  SendAll(connection, answer);
+}
+
+}  // namespace valmora_stub
