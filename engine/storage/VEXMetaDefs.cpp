@@ -220,7 +220,7 @@ void TVEXFieldDef::LoadFromStream(TVEXStream& Stream) {
     const uint8_t algorithm = ReadU8(Stream, 10192);
     // Compression code selects its algorithm by this byte; only the four
     // known algorithms can come from a sound file.
-    if (algorithm > 3) {
+    if (algorithm > acaPPM) {
       throw EVEXException(10192, "Invalid BLOB compression algorithm in stream: %d",
                           static_cast<int32_t>(algorithm));
     }

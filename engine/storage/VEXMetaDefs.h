@@ -23,6 +23,7 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/VEXCompression.h"
 #include "foundation/VEXFieldTypes.h"
 #include "foundation/VEXVariant.h"
 
@@ -33,11 +34,6 @@ class TStringList;
 namespace vex {
 
 class TVEXStream;
-
-// The BLOB compression algorithm (acaNone 0, acaZLIB 1, acaBZIP 2, acaPPM 3),
-// one byte in a field definition's stream form. Its enumerators are declared
-// with the compressed streams.
-enum TVEXCompressionAlgorithm : uint8_t;
 
 // A name of at most 255 8-bit characters, the most that its length byte in a
 // stream can count. Longer text is cut to 255 characters when stored into one.
@@ -173,7 +169,7 @@ class TVEXFieldDef : public TVEXMetaObjectDef {
   // Null when the field has no default.
   TVEXVariant DefaultValue;
   std::unique_ptr<TVEXDefaultValueExpression> DefaultValueExpr;
-  TVEXCompressionAlgorithm BLOBCompressionAlgorithm{};
+  TVEXCompressionAlgorithm BLOBCompressionAlgorithm = acaNone;
   // Compression level 0-9.
   uint8_t BLOBCompressionMode = 0;
   int32_t BLOBBlockSize = 102400;

@@ -18,8 +18,6 @@ using testing::SavedBytes;
 using testing::ShortStream;
 using testing::StreamOver;
 
-TVEXCompressionAlgorithm Algorithm(uint8_t n) { return static_cast<TVEXCompressionAlgorithm>(n); }
-
 // --- Data sizes and types ----------------------------------------------------
 
 TEST(VEXFieldDefTest, DataSizesOfEveryBaseType) {
@@ -145,7 +143,7 @@ TEST(VEXFieldDefTest, BLOBSettingsAreStoredOnlyForBLOBTypes) {
   TVEXFieldDef blob;
   blob.Name = "B";
   blob.SetFieldDefDataType(aftMemo, 0);
-  blob.BLOBCompressionAlgorithm = Algorithm(1);
+  blob.BLOBCompressionAlgorithm = acaZLIB;
   blob.BLOBCompressionMode = 6;
   blob.BLOBBlockSize = 4096;
   const std::string bytes = SavedBytes(blob);
@@ -155,7 +153,7 @@ TEST(VEXFieldDefTest, BLOBSettingsAreStoredOnlyForBLOBTypes) {
 
   TVEXFieldDef loaded;
   loaded.LoadFromStream(*StreamOver(bytes));
-  EXPECT_EQ(loaded.BLOBCompressionAlgorithm, Algorithm(1));
+  EXPECT_EQ(loaded.BLOBCompressionAlgorithm, acaZLIB);
   EXPECT_EQ(loaded.BLOBCompressionMode, 6);
   EXPECT_EQ(loaded.BLOBBlockSize, 4096);
   EXPECT_EQ(loaded.MemoryDataSize, 10);
@@ -165,12 +163,12 @@ TEST(VEXFieldDefTest, BLOBSettingsAreStoredOnlyForBLOBTypes) {
   TVEXFieldDef text;
   text.SetFieldDefDataType(aftString, 5);
   TVEXFieldDef plain;
-  plain.BLOBCompressionAlgorithm = Algorithm(2);
+  plain.BLOBCompressionAlgorithm = acaBZIP;
   plain.BLOBCompressionMode = 9;
   plain.BLOBBlockSize = 777;
   plain.LoadFromStream(*StreamOver(SavedBytes(text)));
   EXPECT_EQ(plain.BaseFieldType, bftVarchar);
-  EXPECT_EQ(plain.BLOBCompressionAlgorithm, Algorithm(2));
+  EXPECT_EQ(plain.BLOBCompressionAlgorithm, acaBZIP);
   EXPECT_EQ(plain.BLOBCompressionMode, 9);
   EXPECT_EQ(plain.BLOBBlockSize, 777);
 }
@@ -573,7 +571,7 @@ TEST(VEXMetaDefsTest, FieldDefAssignCopiesAllButTheVisibleFieldReference) {
   source.DiskOffset = 6;
   source.FieldNoReference = 7;
   source.DefaultValue.SetAsAnsiString("abc");
-  source.BLOBCompressionAlgorithm = Algorithm(3);
+  source.BLOBCompressionAlgorithm = acaPPM;
   source.BLOBCompressionMode = 4;
   source.BLOBBlockSize = 512;
   source.AutoincIncrement = -1;
@@ -594,7 +592,7 @@ TEST(VEXMetaDefsTest, FieldDefAssignCopiesAllButTheVisibleFieldReference) {
   EXPECT_EQ(copy.DiskOffset, 6);
   EXPECT_EQ(copy.FieldNoReference, 0);
   EXPECT_EQ(copy.DefaultValue.AsAnsiString(), "abc");
-  EXPECT_EQ(copy.BLOBCompressionAlgorithm, Algorithm(3));
+  EXPECT_EQ(copy.BLOBCompressionAlgorithm, acaPPM);
   EXPECT_EQ(copy.BLOBCompressionMode, 4);
   EXPECT_EQ(copy.BLOBBlockSize, 512);
   EXPECT_EQ(copy.AutoincIncrement, -1);
