@@ -178,6 +178,9 @@ TEST(VEXMetaObjectDefsTest, AssignCopiesAndStopsAtADuplicateName) {
   EXPECT_EQ(copy.GetDef(0)->DefaultValue.AsInteger(), 1);
   EXPECT_EQ(copy.GetDef(1)->FieldSize, 4);
   EXPECT_NE(copy.GetDef(0), source.GetDef(0));
+  // Assigning a collection to itself keeps what it holds.
+  copy.Assign(copy);
+  EXPECT_EQ(copy.Count(), 2);
 
   TVEXIndexDefs indexes;
   AddIndex(indexes, 1, {{"X", false, false}})->Name = "Same";
