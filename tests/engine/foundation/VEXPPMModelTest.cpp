@@ -84,6 +84,25 @@ TEST(PpmModel, RestartsOnExhaustedMemoryOnBothSidesAtTheSameSymbol) {
   ExpectRoundTrip(prefix, 16, 1);
 }
 
+// Where a restart happens decides every later byte, so both the symbol it
+// happens at and the stream are pinned; the expected values come from a
+// separate model of the format with its own allocator, not from this code.
+TEST(PpmModel, RestartsAtTheKnownSymbolAndGivesTheKnownStream) {
+  std::vector<uint8_t> input(60000);
+  uint32_t x = 1;
+  for (auto& b : input) {
+    x = x * 1664525u + 1013904223u;
+    b = uint8_t(x >> 24);
+  }
+  const Coded coded = Encode(input, 3, 1);
+  EXPECT_EQ(coded.RestartsAt, std::vector<size_t>{32672});
+  EXPECT_EQ(coded.Stream.size(), 61137u);
+  uint64_t hash = 0xcbf29ce484222325u;  // FNV-1a
+  for (uint8_t b : coded.Stream) hash = (hash ^ b) * 0x100000001b3u;
+  EXPECT_EQ(hash, 0x4f90ab5a30a47cdbu);
+  ExpectRoundTrip(input, 3, 1);
+}
+
 // The buffer tests round-trip this block at every level; here it is shown to
 // take the restart path at the small ones.
 TEST(PpmModel, LargeBlockExhaustsTheMemoryOfTheSmallLevels) {
