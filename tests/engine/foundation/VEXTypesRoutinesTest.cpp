@@ -49,6 +49,8 @@ const std::vector<Case>& MatrixCases() {
   static const std::vector<Case> cases = {
       // 8-bit text
       {"ansi to ansi", Ansi("abc"), bftVarchar, Ansi("abc")},
+      {"ansi of no bytes is empty", Payload{bftVarchar, std::string("12\0", 3), 0}, bftVarchar,
+       Ansi("")},
       {"fixed char keeps text up to terminator", Payload{bftChar, std::string("ab\0\0\0", 5)},
        bftChar, Ansi("ab", bftChar)},
       {"ansi widened", Ansi("\xE9t\xE9"), bftWideVarchar, Wide(u"\u00E9t\u00E9")},
@@ -156,6 +158,8 @@ const std::vector<Case>& MatrixCases() {
       {"time to int", Time(45045000), bftSignedInt32, I32(45045000)},
       {"datetime to ansi", DT(736213, 45045000), bftVarchar, Ansi("06.09.2016 12:30:45")},
       {"empty datetime to ansi", DT(INT32_MIN, 0), bftVarchar, Ansi("")},
+      {"datetime without date to ansi", DT(INT32_MIN, 5000), bftVarchar,
+       Ansi("30.12.1899 00:00:05")},
       {"datetime to double", DT(736213, 43200000), bftDouble, F64(736213.5)},
       {"datetime without date to double", DT(INT32_MIN, 43200000), bftDouble, F64(0.5)},
       {"datetime to currency rounds to four decimals", DT(1, 1), bftCurrency, Curr(1.0)},
