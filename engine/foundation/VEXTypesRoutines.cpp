@@ -466,6 +466,11 @@ size_t FixedWidth(TVEXBaseFieldType t) {
 
 void Convert(Result& r, const void* source, int32_t size, TVEXBaseFieldType from,
              TVEXBaseFieldType to) {
+  // A number, date or flag is read at its full width; a payload said to be
+  // shorter (a damaged stored value) is refused rather than read past its end.
+  if (!IsTextSource(from) && size > 0 && static_cast<size_t>(size) < FixedWidth(from)) {
+    throw ConversionFailure{};
+  }
   if (from == to && !IsTextSource(from)) {
     r.Bytes(source, FixedWidth(from));
   } else if (IsTextSource(from)) {

@@ -140,6 +140,10 @@ const std::vector<Case>& MatrixCases() {
       {"double to logical", F64(0.0), bftLogical, Logic(false)},
       {"double to currency", F64(1.23456), bftCurrency, Curr(1.23456)},
       {"double to blob", F64(1.0), bftBlob, Fails(), 30052},
+      {"double payload shorter than a double", Payload{bftDouble, "ab"}, bftSignedInt32, Fails(),
+       30051},
+      {"short payload copied to its own type", Payload{bftDateTime, "abcd"}, bftDateTime, Fails(),
+       30051},
       // dates and times
       {"date to ansi", Date(736213), bftVarchar, Ansi("06.09.2016")},
       {"empty date to ansi", Date(INT32_MIN), bftVarchar, Ansi("")},
