@@ -116,9 +116,11 @@ class Result {
 
 std::string_view AnsiSource(const void* source, int32_t size, bool terminated) {
   const char* p = static_cast<const char*>(source);
-  if (!terminated && size >= 0) return std::string_view(p, static_cast<size_t>(size));
-  if (size > 0) return std::string_view(p, strnlen(p, static_cast<size_t>(size)));
-  return std::string_view(p);
+  if (size < 0) return std::string_view(p);
+  // A given size bounds the read, 0 included: a payload of no bytes has no
+  // terminator to stop at.
+  if (!terminated) return std::string_view(p, static_cast<size_t>(size));
+  return std::string_view(p, strnlen(p, static_cast<size_t>(size)));
 }
 
 std::u16string WideSource(const void* source, int32_t size, bool terminated) {
@@ -399,7 +401,12 @@ void PutFromDateTime(Result& r, TVEXBaseFieldType to, const TVEXDateTime& v) {
   const long double days = (v.Date == EmptyVEXDate ? 0.0L : static_cast<long double>(v.Date)) +
                            static_cast<long double>(v.Time) / kMSecsPerDay;
   if (IsAnsiText(to) || IsWideText(to)) {
-    PutText(r, to, empty ? std::string() : DateTimeToText(VEXDateTimeToDateTime(v)));
+    // The no-date marker is not a day number (as a day it lies before the
+    // calendar and gives nonsense text); a date-time without a date (a time
+    // made a date-time) is the time on the platform's day 0, as for numbers.
+    const double dateTime =
+        v.Date == EmptyVEXDate ? VEXTimeToDateTime(v.Time) : VEXDateTimeToDateTime(v);
+    PutText(r, to, empty ? std::string() : DateTimeToText(dateTime));
   } else if (to == bftDate) {
     r.Fixed(v.Date);
   } else if (to == bftTime) {
@@ -459,6 +466,11 @@ size_t FixedWidth(TVEXBaseFieldType t) {
 
 void Convert(Result& r, const void* source, int32_t size, TVEXBaseFieldType from,
              TVEXBaseFieldType to) {
+  // A number, date or flag is read at its full width; a payload said to be
+  // shorter (a damaged stored value) is refused rather than read past its end.
+  if (!IsTextSource(from) && size > 0 && static_cast<size_t>(size) < FixedWidth(from)) {
+    throw ConversionFailure{};
+  }
   if (from == to && !IsTextSource(from)) {
     r.Bytes(source, FixedWidth(from));
   } else if (IsTextSource(from)) {

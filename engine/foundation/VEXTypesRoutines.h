@@ -25,7 +25,8 @@ inline constexpr int32_t EmptyVEXDate = INT32_MIN;
 // 8-bit and wide text payloads are read up to their terminator, and never past
 // SourceSize when it is given. CLOB and wide CLOB payloads carry no terminator:
 // their text is exactly SourceSize bytes; only with -1 are they read up to a
-// terminator.
+// terminator. A number, date or flag payload is read at its type's full width;
+// a given SourceSize shorter than that is a failed conversion.
 //
 // Raises EVEXException 30052 "Cannot cast from '%s' to '%s'" for a pair that has
 // no conversion, and 30051 with the same text when a conversion of a listed pair

@@ -169,7 +169,8 @@ int32_t GetDataTypeSize(TVEXBaseFieldType DataType, int32_t Size);
 // overloads add the terminator (Size = length + 1, or (length + 1) * 2 for wide
 // text); the raw overload copies GetDataTypeSize(DataType, 0) bytes (for a text
 // type it reads a zero-terminated text). For bftUnknown and bftBFile it returns
-// with Buffer nullptr and Size 0; a failed allocation raises.
+// with Buffer nullptr and Size 0; a failed allocation raises, since swallowing it
+// would leave a typed write quietly null.
 void CopyValueToNewBuffer(TVEXBaseFieldType DataType, const void* Value, void*& Buffer,
                           int32_t& Size);
 void CopyValueToNewBuffer(TVEXBaseFieldType DataType, std::string_view Value, void*& Buffer,

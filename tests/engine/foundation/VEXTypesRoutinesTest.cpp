@@ -49,6 +49,8 @@ const std::vector<Case>& MatrixCases() {
   static const std::vector<Case> cases = {
       // 8-bit text
       {"ansi to ansi", Ansi("abc"), bftVarchar, Ansi("abc")},
+      {"ansi of no bytes is empty", Payload{bftVarchar, std::string("12\0", 3), 0}, bftVarchar,
+       Ansi("")},
       {"fixed char keeps text up to terminator", Payload{bftChar, std::string("ab\0\0\0", 5)},
        bftChar, Ansi("ab", bftChar)},
       {"ansi widened", Ansi("\xE9t\xE9"), bftWideVarchar, Wide(u"\u00E9t\u00E9")},
@@ -138,6 +140,10 @@ const std::vector<Case>& MatrixCases() {
       {"double to logical", F64(0.0), bftLogical, Logic(false)},
       {"double to currency", F64(1.23456), bftCurrency, Curr(1.23456)},
       {"double to blob", F64(1.0), bftBlob, Fails(), 30052},
+      {"double payload shorter than a double", Payload{bftDouble, "ab"}, bftSignedInt32, Fails(),
+       30051},
+      {"short payload copied to its own type", Payload{bftDateTime, "abcd"}, bftDateTime, Fails(),
+       30051},
       // dates and times
       {"date to ansi", Date(736213), bftVarchar, Ansi("06.09.2016")},
       {"empty date to ansi", Date(INT32_MIN), bftVarchar, Ansi("")},
@@ -156,6 +162,8 @@ const std::vector<Case>& MatrixCases() {
       {"time to int", Time(45045000), bftSignedInt32, I32(45045000)},
       {"datetime to ansi", DT(736213, 45045000), bftVarchar, Ansi("06.09.2016 12:30:45")},
       {"empty datetime to ansi", DT(INT32_MIN, 0), bftVarchar, Ansi("")},
+      {"datetime without date to ansi", DT(INT32_MIN, 5000), bftVarchar,
+       Ansi("30.12.1899 00:00:05")},
       {"datetime to double", DT(736213, 43200000), bftDouble, F64(736213.5)},
       {"datetime without date to double", DT(INT32_MIN, 43200000), bftDouble, F64(0.5)},
       {"datetime to currency rounds to four decimals", DT(1, 1), bftCurrency, Curr(1.0)},
