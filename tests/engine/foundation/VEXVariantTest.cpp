@@ -556,6 +556,9 @@ TEST(ValueStreamForm, ReportsEachShortFieldWithItsCode) {
       {"\x07", 10184},
       {std::string("\x07\x00\x04\x00", 4), 10185},
       {std::string("\x07\x00\x04\x00\x00\x00\x01\x02", 8), 10186},
+      // a damaged size is refused before anything is allocated
+      {std::string("\x07\x00\xF0\xFF\xFF\x7F\x01\x02", 8), 10186},
+      {std::string("\x07\x00\xFE\xFF\xFF\xFF\x01\x02", 8), 10186},
       // a non-null value of size 0 cannot be allocated
       {std::string("\x03\x00\x00\x00\x00\x00", 6), 30286},
   };
