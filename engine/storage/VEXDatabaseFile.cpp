@@ -155,6 +155,9 @@ void TVEXDatabaseFile::CreateAndOpenFile(const std::string& FileName) {
 void TVEXDatabaseFile::OpenFile(const std::string& FileName, TVEXAccessMode AccessMode,
                                 TVEXShareMode ShareMode) {
   CheckClosed("OpenFile");
+  FFileName = FileName;
+  FAccessMode = AccessMode;
+  FShareMode = ShareMode;
   os::Access access;
   os::Share share;
   if (!AccessModeFor(AccessMode, access)) {
@@ -163,9 +166,6 @@ void TVEXDatabaseFile::OpenFile(const std::string& FileName, TVEXAccessMode Acce
   if (!ShareModeFor(ShareMode, share)) {
     throw EVEXException(30367, "Unknown Share mode: '%d'", static_cast<int>(ShareMode));
   }
-  FFileName = FileName;
-  FAccessMode = AccessMode;
-  FShareMode = ShareMode;
   if (!FHandle.Open(FileName, access, share, os::Disposition::OpenExisting)) {
     const int error = os::LastError();
     throw EVEXException(30364, "Cannot open file:'%s' Error code: %d. ErrorMessage: %s", FileName,

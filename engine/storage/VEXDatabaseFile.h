@@ -57,7 +57,8 @@ class TVEXDatabaseFile {
   // exclusive. Needs a closed object (30377); a blank name raises 30374, a
   // failed create 30361.
   void CreateAndOpenFile(const std::string& FileName);
-  // Opens an existing file. Needs a closed object (30377); an access or share
+  // Opens an existing file. Needs a closed object (30377). The name and modes
+  // are stored first, also when the open is then refused: an access or share
   // value outside its enumeration raises 30366 or 30367, a failed open 30364.
   void OpenFile(const std::string& FileName, TVEXAccessMode AccessMode, TVEXShareMode ShareMode);
   // Closes the file (30376 when closed). The object is closed afterwards even

@@ -181,6 +181,7 @@ TEST_F(DatabaseFileTest, UnknownAccessOrShareModeRaisesAndLeavesTheObjectClosed)
                        &message),
             30366);
   EXPECT_NE(message.find("Unknown Access mode: '7'"), std::string::npos) << message;
+  EXPECT_EQ(file.FileName(), path);  // stored before the modes are mapped
   EXPECT_EQ(
       RaisedCode([&] { file.OpenFile(path, amReadOnly, static_cast<TVEXShareMode>(3)); }, &message),
       30367);
