@@ -389,6 +389,13 @@ void ReadStreamChecked(void* Buffer, int32_t Count, rtl::TStream& Stream, int32_
   ReadOrRaise(Buffer, Count, Stream, NativeErrorCode);
 }
 
+void CheckStreamHolds(rtl::TStream& Stream, int64_t Count, int32_t NativeErrorCode) {
+  const int64_t position = Stream.Position();
+  const int64_t size = Stream.GetSize();
+  if (Count < 0 || Count > size - position)
+    throw EVEXException(NativeErrorCode, kReadMessage, position, size, Count, int64_t{0});
+}
+
 void WriteStreamChecked(const void* Buffer, int32_t Count, rtl::TStream& Stream,
                         int32_t NativeErrorCode) {
   WriteOrRaise(Buffer, Count, Stream, NativeErrorCode);

@@ -171,6 +171,10 @@ class TVEXTemporaryStream : public TVEXStream {
 // Read, write or position a stream and raise EVEXException with the caller's
 // code when the stream falls short, naming position, size and byte counts.
 void ReadStreamChecked(void* Buffer, int32_t Count, rtl::TStream& Stream, int32_t NativeErrorCode);
+// Raises what ReadStreamChecked would raise for a read of Count bytes that the
+// stream cannot satisfy from where it stands (also for a negative Count). Lets a
+// reader refuse a size taken from a damaged file before allocating for it.
+void CheckStreamHolds(rtl::TStream& Stream, int64_t Count, int32_t NativeErrorCode);
 void WriteStreamChecked(const void* Buffer, int32_t Count, rtl::TStream& Stream,
                         int32_t NativeErrorCode);
 void SeekStreamChecked(rtl::TStream& Stream, int32_t NativeErrorCode, int64_t Position);

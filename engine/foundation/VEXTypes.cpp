@@ -335,6 +335,9 @@ void TVEXBitsArray::LoadFromStream(rtl::TStream& Stream) {
   if (bitCount < 0) throw EVEXException(10401, "Invalid number of bits = %d", bitCount);
   // Read into a scratch buffer first so that a short stream leaves this bitmap
   // as it was.
+  // The count comes from a file: refuse what the stream cannot hold before
+  // allocating for it.
+  CheckStreamHolds(Stream, (int64_t{bitCount} + 7) / 8, 10402);
   std::vector<uint8_t> bytes(static_cast<size_t>((int64_t{bitCount} + 7) / 8));
   if (!bytes.empty())
     ReadStreamChecked(bytes.data(), static_cast<int32_t>(bytes.size()), Stream, 10402);

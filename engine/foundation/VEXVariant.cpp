@@ -597,15 +597,8 @@ void TVEXVariant::LoadFromStream(TVEXStream& Stream) {
   int32_t size = 0;
   ReadStreamChecked(&size, 4, Stream, 10185);
   // The size comes from a file: a damaged one must not make us allocate what
-  // the stream cannot hold. Report it as the short read it would become.
-  const int64_t position = Stream.Position();
-  const int64_t available = Stream.Size() - position;
-  if (size < 0 || size > available) {
-    throw EVEXException(
-        10186,
-        "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d",
-        position, Stream.Size(), size, int64_t{0});
-  }
+  // the stream cannot hold.
+  CheckStreamHolds(Stream, size, 10186);
   BlockGuard block(MemoryManager->GetMem(size));
   ReadStreamChecked(block.Get(), size, Stream, 10186);
   FPData = block.Release();

@@ -396,6 +396,8 @@ TEST(BitsArray, StreamShortfallsRaiseTheirCodes) {
       {Bytes({10, 0, 0, 0, 1, 0}), 10426},
       {Bytes({10, 0, 0, 0, 1, 0, 0, 0, 0x01}), 10402},
       {Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}), 10401},  // a negative bit count
+      // a damaged count is refused before 256 MiB are allocated for it
+      {Bytes({0xF0, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0, 0x01}), 10402},
   };
   for (const auto& [content, code] : reads) {
     testing::ShortStream stream(content);
