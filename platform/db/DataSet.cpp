@@ -783,6 +783,12 @@ void TDataSet::CheckOperation(TDataOperation Operation, const TDataSetErrorEvent
   }
 }
 
+void TDataSet::InternalPost() {
+  for (TField* f : FFields.List())
+    if (f->Required() && f->FieldKind() == fkData && f->DataType() != ftAutoInc && f->IsNull())
+      DatabaseError(rtl::Format(msg::FieldRequired, f->DisplayName()), this);
+}
+
 void TDataSet::InitRecord(TRecordBuffer Buffer) {
   InternalInitRecord(Buffer);
   ClearCalcFields(Buffer);

@@ -253,7 +253,11 @@ class TDataSet : public rtl::TComponent {
   virtual bool IsCursorOpen() = 0;
   virtual void InternalInsert() {}
   virtual void InternalEdit() {}
-  virtual void InternalPost() = 0;
+  // The checks every post goes through: a required data field that is null
+  // refuses the record ("Field '%s' must have a value"). A descendant calls it
+  // before it stores the record. Autoincrement fields are left to the store,
+  // which numbers them when the record is written.
+  virtual void InternalPost();
   virtual void InternalCancel() {}
   virtual void InternalDelete() = 0;
   virtual void InternalAddRecord(TRecordBuffer Buffer, bool Append) = 0;

@@ -29,6 +29,7 @@ class TVectorDataSet : public TDataSet {
     std::string Name;
     TFieldType Type;
     int32_t Size;
+    bool Required;
   };
 
   explicit TVectorDataSet(rtl::TComponent* AOwner = nullptr) : TDataSet(AOwner) {}
@@ -40,8 +41,9 @@ class TVectorDataSet : public TDataSet {
     }
   }
 
-  void AddColumn(const std::string& Name, TFieldType Type, int32_t Size = 0) {
-    FColumns.push_back({Name, Type, Size});
+  void AddColumn(const std::string& Name, TFieldType Type, int32_t Size = 0,
+                 bool Required = false) {
+    FColumns.push_back({Name, Type, Size, Required});
   }
 
   // Failure injection: the next N posts, edits or deletes raise "Record is
@@ -183,7 +185,7 @@ class TVectorDataSet : public TDataSet {
   // --- opening ---
   void InternalInitFieldDefs() override {
     FieldDefs().Clear();
-    for (const Column& c : FColumns) FieldDefs().Add(c.Name, c.Type, c.Size);
+    for (const Column& c : FColumns) FieldDefs().Add(c.Name, c.Type, c.Size, c.Required);
   }
   void InternalOpen() override {
     if (FailOpens > 0) {
@@ -227,6 +229,7 @@ class TVectorDataSet : public TDataSet {
     FOld.assign(ActiveBuffer(), ActiveBuffer() + BufferSize());
   }
   void InternalPost() override {
+    TDataSet::InternalPost();
     if (FailPosts > 0) {
       --FailPosts;
       DatabaseError("Record is locked", this);
@@ -427,16 +430,17 @@ class TVectorDataSet : public TDataSet {
 
   static int32_t NativeSize(const TFieldDef& d) {
     switch (d.DataType()) {
+      // The engine's slot sizes: a dataset copies exactly these bytes
+      // between its record and a field's native buffer.
       case ftString:
       case ftFixedChar:
       case ftBytes:
+      case ftVarBytes:
         return d.Size() + 1;
       case ftGuid:
         return 39;
       case ftWideString:
         return (d.Size() + 1) * 2;
-      case ftVarBytes:
-        return d.Size() + 2;
       case ftSmallint:
       case ftWord:
       case ftBoolean:
