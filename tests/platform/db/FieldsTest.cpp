@@ -218,7 +218,11 @@ TEST_F(FieldsTest, BlobFieldsWriteThroughStreamsAndCancelDropsTheChange) {
   F("M")->SetAsString("memo text");
   F("WM")->SetAsWideString(u"wide \u20ac");
   EXPECT_TRUE(static_cast<TBlobField*>(F("M"))->Modified());
+  EXPECT_TRUE(ds.ClosedBlobs.empty());
   ds.Post();
+  // The post closes each written BLOB field once and forgets it was written.
+  EXPECT_EQ(ds.ClosedBlobs, (std::vector<std::string>{"M", "WM"}));
+  EXPECT_FALSE(static_cast<TBlobField*>(F("M"))->Modified());
   EXPECT_EQ(F("M")->AsString(), "memo text");
   EXPECT_EQ(F("WM")->AsWideString(), u"wide \u20ac");
   EXPECT_EQ(static_cast<TBlobField*>(F("M"))->BlobSize(), 9);
@@ -227,6 +231,8 @@ TEST_F(FieldsTest, BlobFieldsWriteThroughStreamsAndCancelDropsTheChange) {
   F("M")->SetAsString("other");
   EXPECT_EQ(F("M")->AsString(), "other");
   ds.Cancel();
+  EXPECT_EQ(ds.ClosedBlobs, (std::vector<std::string>{"M", "WM", "M"}));
+  EXPECT_FALSE(static_cast<TBlobField*>(F("M"))->Modified());
   EXPECT_EQ(F("M")->AsString(), "memo text");
   EXPECT_THROW(ds.CreateBlobStream(F("M"), bmWrite), EDatabaseError);  // browsing
 }

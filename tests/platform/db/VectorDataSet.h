@@ -104,6 +104,9 @@ class TVectorDataSet : public TDataSet {
   }
 
   std::unique_ptr<rtl::TStream> CreateBlobStream(TField* Field, TBlobStreamMode Mode) override;
+  // The BLOB fields the framework closed, by name, in order.
+  std::vector<std::string> ClosedBlobs;
+  void CloseBlob(TField* Field) override { ClosedBlobs.push_back(Field->FieldName()); }
 
  protected:
   // --- buffers ---
