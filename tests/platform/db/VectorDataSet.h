@@ -46,6 +46,12 @@ class TVectorDataSet : public TDataSet {
     FColumns.push_back({Name, Type, Size, Required});
   }
 
+  // Index definitions the dataset reports when asked (UpdateIndexDefs), as
+  // name and fields.
+  std::vector<std::pair<std::string, std::string>> Indexes;
+  // The definition collections whose changes reached DefChanged, in order.
+  std::vector<void*> DefChanges;
+
   // Failure injection: the next N posts, edits or deletes raise "Record is
   // locked", as a lock conflict of the engine would.
   int FailPosts = 0;
@@ -216,6 +222,11 @@ class TVectorDataSet : public TDataSet {
     if (DefaultFields()) DestroyFields();
   }
   bool IsCursorOpen() override { return FOpen; }
+  void UpdateIndexDefs() override {
+    IndexDefs().Clear();
+    for (const auto& [name, fields] : Indexes) IndexDefs().Add(name, fields, TIndexOptions{});
+  }
+  void DefChanged(void* Sender) override { DefChanges.push_back(Sender); }
 
   // --- editing ---
   void InternalInsert() override {
