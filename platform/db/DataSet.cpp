@@ -126,6 +126,7 @@ void TDataSet::DoInternalOpen() {
 
 void TDataSet::CloseCursor() {
   FInternalOpenComplete = false;
+  FreeFieldBuffers();
   ClearBuffers();
   SetBufListSize(0);
   FBufferCount = 0;
@@ -783,6 +784,21 @@ void TDataSet::CheckOperation(TDataOperation Operation, const TDataSetErrorEvent
   }
 }
 
+void TDataSet::FreeFieldBuffers() {
+  for (TField* f : FFields.List()) {
+    auto* blob = dynamic_cast<TBlobField*>(f);
+    if (blob == nullptr || !blob->Modified()) continue;
+    CloseBlob(blob);
+    blob->SetModified(false);
+  }
+}
+
+void TDataSet::InternalPost() {
+  for (TField* f : FFields.List())
+    if (f->Required() && f->FieldKind() == fkData && f->DataType() != ftAutoInc && f->IsNull())
+      DatabaseError(rtl::Format(msg::FieldRequired, f->DisplayName()), this);
+}
+
 void TDataSet::InitRecord(TRecordBuffer Buffer) {
   InternalInitRecord(Buffer);
   ClearCalcFields(Buffer);
@@ -882,6 +898,7 @@ void TDataSet::Post() {
   DataEvent(deCheckBrowseMode, 0);
   Notify(BeforePost);
   CheckOperation(&TDataSet::InternalPost, OnPostError);
+  FreeFieldBuffers();
   SetState(dsBrowse);
   Resync(TResyncMode{});
   Notify(AfterPost);
@@ -895,6 +912,7 @@ void TDataSet::Cancel() {
   if (scrollEvents) DoBeforeScroll();
   UpdateCursorPos();
   InternalCancel();
+  FreeFieldBuffers();
   SetState(dsBrowse);
   Resync(TResyncMode{});
   Notify(AfterCancel);
@@ -912,6 +930,7 @@ void TDataSet::Delete() {
   Notify(BeforeDelete);
   DoBeforeScroll();
   CheckOperation(&TDataSet::InternalDelete, OnDeleteError);
+  FreeFieldBuffers();
   SetState(dsBrowse);
   Resync(TResyncMode{});
   Notify(AfterDelete);

@@ -154,6 +154,8 @@ class TDataSet : public rtl::TComponent {
   virtual void DataConvert(TField* Field, const void* Source, void* Dest, bool ToNative);
   virtual std::unique_ptr<rtl::TStream> CreateBlobStream(TField* Field, TBlobStreamMode Mode);
   // Tells the dataset that a BLOB field's stream is done with; nothing here.
+  // Post, Cancel, Delete and closing call it for every BLOB field written
+  // since the record was fetched.
   virtual void CloseBlob(TField*) {}
   // The current record into Buffer; False when there is none (the base has none).
   virtual bool GetCurrentRecord(TRecordBuffer) { return false; }
@@ -253,7 +255,11 @@ class TDataSet : public rtl::TComponent {
   virtual bool IsCursorOpen() = 0;
   virtual void InternalInsert() {}
   virtual void InternalEdit() {}
-  virtual void InternalPost() = 0;
+  // The checks every post goes through: a required data field that is null
+  // refuses the record ("Field '%s' must have a value"). A descendant calls it
+  // before it stores the record. Autoincrement fields are left to the store,
+  // which numbers them when the record is written.
+  virtual void InternalPost();
   virtual void InternalCancel() {}
   virtual void InternalDelete() = 0;
   virtual void InternalAddRecord(TRecordBuffer Buffer, bool Append) = 0;
@@ -305,6 +311,9 @@ class TDataSet : public rtl::TComponent {
  private:
   using TDataOperation = void (TDataSet::*)();
   void CheckOperation(TDataOperation Operation, const TDataSetErrorEvent& ErrorEvent);
+  // Closes the BLOB fields written since the record was fetched (CloseBlob)
+  // and clears their Modified flags.
+  void FreeFieldBuffers();
   void DoInternalOpen();
   void OpenCursorComplete(bool Complete);
   void ActivateBuffers();

@@ -158,14 +158,19 @@ void TFieldDefs::Update() {
 
 // --- TIndexDefs ---
 
+void TIndexDefs::Changed() {
+  if (FInternalUpdate == 0 && FDataSet) FDataSet->DefChanged(this);
+}
 TIndexDef* TIndexDefs::Add(const std::string& Name, const std::string& Fields,
                            TIndexOptions Options) {
   FItems.push_back(std::make_unique<TIndexDef>(Name, Fields, Options));
+  Changed();
   return FItems.back().get();
 }
 
 TIndexDef* TIndexDefs::AddIndexDef() {
   FItems.push_back(std::make_unique<TIndexDef>());
+  Changed();
   return FItems.back().get();
 }
 
@@ -173,9 +178,13 @@ void TIndexDefs::Delete(int32_t Index) {
   if (Index < 0 || Index >= Count())
     throw rtl::EListError(rtl::Format("List index out of bounds (%d)", Index));
   FItems.erase(FItems.begin() + Index);
+  Changed();
 }
 
-void TIndexDefs::Clear() { FItems.clear(); }
+void TIndexDefs::Clear() {
+  FItems.clear();
+  Changed();
+}
 
 int32_t TIndexDefs::IndexOf(std::string_view Name) const {
   for (int32_t i = 0; i < Count(); ++i)
@@ -225,11 +234,19 @@ void TIndexDefs::Assign(const TIndexDefs& Source) {
   if (&Source == this) return;
   FItems.clear();
   for (const auto& item : Source.FItems) FItems.push_back(std::make_unique<TIndexDef>(*item));
+  Changed();
 }
 
 void TIndexDefs::Update() {
   if (FUpdated || FDataSet == nullptr) return;
-  FDataSet->UpdateIndexDefs();
+  ++FInternalUpdate;
+  try {
+    FDataSet->UpdateIndexDefs();
+  } catch (...) {
+    --FInternalUpdate;
+    throw;
+  }
+  --FInternalUpdate;
   FUpdated = true;
 }
 

@@ -165,9 +165,13 @@ class TIndexDefs {
   void Update();
 
  private:
+  // Tells the dataset (DefChanged) about a change made by others than its own
+  // refresh.
+  void Changed();
   TDataSet* FDataSet;
   std::vector<std::unique_ptr<TIndexDef>> FItems;
   bool FUpdated = false;
+  int32_t FInternalUpdate = 0;
 };
 
 }  // namespace db

@@ -770,14 +770,17 @@ TVarBytesField::TVarBytesField(rtl::TComponent* AOwner) : TBinaryField(AOwner) {
 }
 
 std::string TVarBytesField::ReadBytes(const std::vector<uint8_t>& Native) {
+  if (Native.size() < 2) return std::string();  // a field of size 0 holds nothing
   uint16_t len;
   std::memcpy(&len, Native.data(), 2);
-  len = static_cast<uint16_t>(std::min<size_t>(len, static_cast<size_t>(Size())));
+  // A damaged length must not read past the slot.
+  len = static_cast<uint16_t>(std::min<size_t>(len, static_cast<size_t>(Capacity())));
   return std::string(reinterpret_cast<const char*>(Native.data()) + 2, len);
 }
 
 void TVarBytesField::WriteBytes(const std::string& Value, std::vector<uint8_t>& Native) {
-  uint16_t len = static_cast<uint16_t>(std::min(Value.size(), static_cast<size_t>(Size())));
+  if (Native.size() < 2) return;
+  uint16_t len = static_cast<uint16_t>(std::min(Value.size(), static_cast<size_t>(Capacity())));
   std::memcpy(Native.data(), &len, 2);
   std::memcpy(Native.data() + 2, Value.data(), len);
 }

@@ -14,7 +14,10 @@
 //                              milliseconds from the start of the day before
 //                              0001-01-01)
 //   time stamp                 16 bytes, the TSQLTimeStamp record
-//   bytes                      Size + 1 bytes; var bytes: a 2-byte length + Size
+//   bytes                      Size + 1 bytes
+//   var bytes                  Size + 1 bytes: a 2-byte length, then at most
+//                              Size - 1 bytes (the engine's slot of the field is
+//                              Size + 1 bytes, and the length travels in it)
 //   BLOB kinds                 none: their data go through BLOB streams
 // Getters zero their native buffer before asking the dataset, so a dataset that
 // delivers a narrower value into a wider slot leaves no garbage behind.
@@ -451,7 +454,9 @@ class TBytesField : public TBinaryField {
 class TVarBytesField : public TBinaryField {
  public:
   explicit TVarBytesField(rtl::TComponent* AOwner);
-  int32_t DataSize() const override { return Size() + 2; }
+  int32_t DataSize() const override { return Size() + 1; }
+  // The most bytes a value keeps; longer values are cut to it.
+  int32_t Capacity() const { return Size() > 1 ? Size() - 1 : 0; }
 
  protected:
   std::string ReadBytes(const std::vector<uint8_t>& Native) override;

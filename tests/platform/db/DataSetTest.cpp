@@ -344,6 +344,29 @@ TEST_F(DataSetTest, AFailedPostKeepsTheEditSoItCanBeTriedAgain) {
   EXPECT_EQ(ds.FieldByName("NAME")->AsString(), "kept");
 }
 
+// A null required field refuses the post before the record is stored, and the
+// refusal reaches OnPostError like any other post error; an autoincrement
+// field is numbered by the store, so it may be null.
+TEST(RequiredFieldsTest, ANullRequiredFieldRefusesThePost) {
+  TVectorDataSet req;
+  req.SetName("Guests");
+  req.AddColumn("ID", ftAutoInc, 0, true);
+  req.AddColumn("CODE", ftString, 6, true);
+  req.AddColumn("NOTE", ftString, 10);
+  req.Open();
+  std::string seen;
+  req.OnPostError = [&](TDataSet&, EDatabaseError& e, TDataAction&) { seen = e.what(); };
+  req.Append();
+  req.FieldByName("NOTE")->SetAsString("x");
+  EXPECT_THROW(req.Post(), EDatabaseError);
+  EXPECT_EQ(seen, "Guests: Field 'CODE' must have a value");
+  EXPECT_EQ(req.State(), dsInsert);
+  EXPECT_EQ(req.StoredRows(), 0u);
+  req.FieldByName("CODE")->SetAsString("000001");
+  req.Post();
+  EXPECT_EQ(req.StoredRows(), 1u);
+}
+
 TEST_F(DataSetTest, AFailedInsertLeavesTheDatasetOnItsRecord) {
   Fill(3);
   ds.Next();

@@ -61,6 +61,23 @@ TEST(FieldDefsTest, UpdateOfAClosedDatasetReadsTheDefinitionsWithoutOpeningIt) {
   EXPECT_EQ(ds.FieldCount(), 0);
 }
 
+// The dataset hears of changes that others make to its definitions (a table
+// keeps definitions it was given), not of its own refresh of them.
+TEST(DefinitionsTest, ChangesByOthersReachDefChangedButTheDatasetsOwnRefreshDoesNot) {
+  TVectorDataSet ds;
+  ds.AddColumn("ID", ftInteger);
+  ds.Indexes = {{"byId", "ID"}};
+  ds.FieldDefs().Update();
+  ds.IndexDefs().Update();
+  ASSERT_EQ(ds.IndexDefs().Count(), 1);
+  EXPECT_TRUE(ds.DefChanges.empty());
+
+  ds.FieldDefs().Add("NAME", ftString, 10);
+  ds.IndexDefs().Add("byName", "NAME", TIndexOptions{});
+  ds.IndexDefs().Delete(0);
+  EXPECT_EQ(ds.DefChanges, (std::vector<void*>{&ds.FieldDefs(), &ds.IndexDefs(), &ds.IndexDefs()}));
+}
+
 TEST(ExtractFieldNameTest, SplitsAtSemicolonsAndTrims) {
   std::string list = " A ; B;;C;";
   std::vector<std::string> names;

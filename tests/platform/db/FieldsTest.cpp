@@ -31,6 +31,8 @@ class FieldsTest : public ::testing::Test {
     ds.AddColumn("G", ftGuid, 38);
     ds.AddColumn("M", ftMemo);
     ds.AddColumn("WM", ftWideMemo);
+    ds.AddColumn("BY", ftBytes, 4);
+    ds.AddColumn("VB", ftVarBytes, 4);
     ds.Open();
     ds.Append();
   }
@@ -52,8 +54,8 @@ TEST_F(FieldsTest, DefaultFieldsFollowTheDefinitions) {
       {"F", ftFloat, 8, 7},        {"C", ftCurrency, 8, 8},    {"B", ftBoolean, 2, 9},
       {"D", ftDate, 4, 10},        {"T", ftTime, 4, 11},       {"DT", ftDateTime, 8, 12},
       {"TS", ftTimeStamp, 16, 13}, {"G", ftGuid, 39, 14},      {"M", ftMemo, 0, 15},
-      {"WM", ftWideMemo, 0, 16}};
-  ASSERT_EQ(ds.FieldCount(), 16);
+      {"WM", ftWideMemo, 0, 16},   {"BY", ftBytes, 5, 17},     {"VB", ftVarBytes, 5, 18}};
+  ASSERT_EQ(ds.FieldCount(), 18);
   for (const Expect& e : cases) {
     SCOPED_TRACE(e.name);
     TField* f = F(e.name);
@@ -98,6 +100,10 @@ TEST_F(FieldsTest, TypedValuesSurviveAPostAndReadBack) {
   F("DT")->SetAsDateTime(stamp);
   F("TS")->SetAsDateTime(stamp);
   F("G")->SetAsString("{00000000-0000-0000-0000-000000000001}");
+  F("BY")->SetAsString(std::string("w\0yz", 4));
+  // The length travels in the field's slot, so a value keeps at most Size - 1
+  // bytes; a longer one is cut, never stored with a length its bytes lack.
+  F("VB")->SetAsString("abcd");
   ds.Post();
 
   EXPECT_EQ(F("S")->AsString(), "abcde");
@@ -118,6 +124,12 @@ TEST_F(FieldsTest, TypedValuesSurviveAPostAndReadBack) {
   EXPECT_NEAR(F("DT")->AsDateTime(), stamp, ms / 2);
   EXPECT_NEAR(F("TS")->AsDateTime(), stamp, ms / 2);
   EXPECT_EQ(F("G")->AsString(), "{00000000-0000-0000-0000-000000000001}");
+  EXPECT_EQ(F("BY")->AsString(), std::string("w\0yz", 4));
+  EXPECT_EQ(F("VB")->AsString(), "abc");
+  ds.Edit();
+  F("VB")->SetAsString(std::string("\0b", 2));
+  ds.Post();
+  EXPECT_EQ(F("VB")->AsString(), std::string("\0b", 2));
   EXPECT_EQ(F("I")->AsVariant().AsInteger(), -42);
   EXPECT_EQ(F("S")->AsVariant().AsString(), "abcde");
 }
@@ -206,7 +218,11 @@ TEST_F(FieldsTest, BlobFieldsWriteThroughStreamsAndCancelDropsTheChange) {
   F("M")->SetAsString("memo text");
   F("WM")->SetAsWideString(u"wide \u20ac");
   EXPECT_TRUE(static_cast<TBlobField*>(F("M"))->Modified());
+  EXPECT_TRUE(ds.ClosedBlobs.empty());
   ds.Post();
+  // The post closes each written BLOB field once and forgets it was written.
+  EXPECT_EQ(ds.ClosedBlobs, (std::vector<std::string>{"M", "WM"}));
+  EXPECT_FALSE(static_cast<TBlobField*>(F("M"))->Modified());
   EXPECT_EQ(F("M")->AsString(), "memo text");
   EXPECT_EQ(F("WM")->AsWideString(), u"wide \u20ac");
   EXPECT_EQ(static_cast<TBlobField*>(F("M"))->BlobSize(), 9);
@@ -215,6 +231,8 @@ TEST_F(FieldsTest, BlobFieldsWriteThroughStreamsAndCancelDropsTheChange) {
   F("M")->SetAsString("other");
   EXPECT_EQ(F("M")->AsString(), "other");
   ds.Cancel();
+  EXPECT_EQ(ds.ClosedBlobs, (std::vector<std::string>{"M", "WM", "M"}));
+  EXPECT_FALSE(static_cast<TBlobField*>(F("M"))->Modified());
   EXPECT_EQ(F("M")->AsString(), "memo text");
   EXPECT_THROW(ds.CreateBlobStream(F("M"), bmWrite), EDatabaseError);  // browsing
 }

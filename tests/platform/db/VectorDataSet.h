@@ -29,6 +29,7 @@ class TVectorDataSet : public TDataSet {
     std::string Name;
     TFieldType Type;
     int32_t Size;
+    bool Required;
   };
 
   explicit TVectorDataSet(rtl::TComponent* AOwner = nullptr) : TDataSet(AOwner) {}
@@ -40,9 +41,16 @@ class TVectorDataSet : public TDataSet {
     }
   }
 
-  void AddColumn(const std::string& Name, TFieldType Type, int32_t Size = 0) {
-    FColumns.push_back({Name, Type, Size});
+  void AddColumn(const std::string& Name, TFieldType Type, int32_t Size = 0,
+                 bool Required = false) {
+    FColumns.push_back({Name, Type, Size, Required});
   }
+
+  // Index definitions the dataset reports when asked (UpdateIndexDefs), as
+  // name and fields.
+  std::vector<std::pair<std::string, std::string>> Indexes;
+  // The definition collections whose changes reached DefChanged, in order.
+  std::vector<void*> DefChanges;
 
   // Failure injection: the next N posts, edits or deletes raise "Record is
   // locked", as a lock conflict of the engine would.
@@ -102,6 +110,9 @@ class TVectorDataSet : public TDataSet {
   }
 
   std::unique_ptr<rtl::TStream> CreateBlobStream(TField* Field, TBlobStreamMode Mode) override;
+  // The BLOB fields the framework closed, by name, in order.
+  std::vector<std::string> ClosedBlobs;
+  void CloseBlob(TField* Field) override { ClosedBlobs.push_back(Field->FieldName()); }
 
  protected:
   // --- buffers ---
@@ -183,7 +194,7 @@ class TVectorDataSet : public TDataSet {
   // --- opening ---
   void InternalInitFieldDefs() override {
     FieldDefs().Clear();
-    for (const Column& c : FColumns) FieldDefs().Add(c.Name, c.Type, c.Size);
+    for (const Column& c : FColumns) FieldDefs().Add(c.Name, c.Type, c.Size, c.Required);
   }
   void InternalOpen() override {
     if (FailOpens > 0) {
@@ -211,6 +222,11 @@ class TVectorDataSet : public TDataSet {
     if (DefaultFields()) DestroyFields();
   }
   bool IsCursorOpen() override { return FOpen; }
+  void UpdateIndexDefs() override {
+    IndexDefs().Clear();
+    for (const auto& [name, fields] : Indexes) IndexDefs().Add(name, fields, TIndexOptions{});
+  }
+  void DefChanged(void* Sender) override { DefChanges.push_back(Sender); }
 
   // --- editing ---
   void InternalInsert() override {
@@ -227,6 +243,7 @@ class TVectorDataSet : public TDataSet {
     FOld.assign(ActiveBuffer(), ActiveBuffer() + BufferSize());
   }
   void InternalPost() override {
+    TDataSet::InternalPost();
     if (FailPosts > 0) {
       --FailPosts;
       DatabaseError("Record is locked", this);
@@ -427,16 +444,17 @@ class TVectorDataSet : public TDataSet {
 
   static int32_t NativeSize(const TFieldDef& d) {
     switch (d.DataType()) {
+      // The engine's slot sizes: a dataset copies exactly these bytes
+      // between its record and a field's native buffer.
       case ftString:
       case ftFixedChar:
       case ftBytes:
+      case ftVarBytes:
         return d.Size() + 1;
       case ftGuid:
         return 39;
       case ftWideString:
         return (d.Size() + 1) * 2;
-      case ftVarBytes:
-        return d.Size() + 2;
       case ftSmallint:
       case ftWord:
       case ftBoolean:
