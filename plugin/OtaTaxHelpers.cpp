@@ -78,9 +78,9 @@ std::string FormatCurrencyText(rtl::Currency value) {
   if (decimals >= 1 && decimals <= 4) {
     pattern += '.';
     pattern.append(static_cast<size_t>(decimals), '0');
-  } else {
-    decimals = 0;
   }
+  // Rounding to more than four decimals leaves money as it is; the pattern
+  // without decimals then rounds as the formatting does.
   int64_t unit = 1;
   for (int i = decimals; i < 4; ++i) unit *= 10;
   int64_t rounded = DivideHalfEven(value.Raw, unit) * unit;
@@ -108,7 +108,8 @@ rtl::Currency ParseCurrencyText(std::string_view text) {
   const rtl::TFormatSettings& fs = rtl::FormatSettings();
   std::string t(text);
   if (!fs.CurrencyString.empty()) {
-    for (size_t at; (at = t.find(fs.CurrencyString)) != std::string::npos;)
+    // One pass over the text: what a removal joins is not an occurrence.
+    for (size_t at = 0; (at = t.find(fs.CurrencyString, at)) != std::string::npos;)
       t.erase(at, fs.CurrencyString.size());
   }
   if (fs.ThousandSeparator != '\0') {

@@ -102,6 +102,12 @@ std::optional<TColor> TryStringToColor(std::string_view text) {
   if (auto named = IdentToColor(text)) return named;
   int32_t value = 0;
   if (rtl::TryStrToInt(text, value)) return value;
+  // A colour written in hexadecimal fills all 32 bits: "$FF00000F" is the
+  // system colour 15, not a number too large for a colour.
+  int64_t wide = 0;
+  if (text.find_first_of("$xX") != std::string_view::npos && rtl::TryStrToInt64(text, wide) &&
+      wide > INT32_MAX && wide <= int64_t{UINT32_MAX})
+    return static_cast<TColor>(static_cast<uint32_t>(wide));
   return std::nullopt;
 }
 

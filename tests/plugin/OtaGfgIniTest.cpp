@@ -131,8 +131,10 @@ TEST_F(Settings, StripeColourAcceptsNamesNumbersAndSystemColours) {
     const char* text;
     ui::TColor color;
   } cases[] = {
-      {"clRed", 0x0000FF}, {"CLBTNFACE", ui::clBtnFace}, {"$00FF8000", 0x00FF8000},
-      {"255", 255},        {"not a colour", 0xF0FBFF},   {"", 0xF0FBFF},
+      {"clRed", 0x0000FF},          {"CLBTNFACE", ui::clBtnFace},
+      {"$00FF8000", 0x00FF8000},    {"255", 255},
+      {"not a colour", 0xF0FBFF},   {"", 0xF0FBFF},
+      {"$FF00000F", ui::clBtnFace}, {"4294967295", 0xF0FBFF},
   };
   for (const auto& c : cases) {
     r.WriteString("GridStripeColor", c.text);

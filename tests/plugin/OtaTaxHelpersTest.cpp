@@ -88,6 +88,8 @@ TEST(CurrencyText, FormatsAndParsesBackUnderEachCurrencyFormat) {
       {Locale('.', ',', "$", 0, 0), 12.5, "$12"},
       {Locale('.', ',', "$", 0, 0), 13.5, "$14"},
       {Locale('.', ',', "$", 0, 4), 3.1416, "$3.1416"},
+      // More than four decimals: nothing to round first, so the text rounds as formatted.
+      {Locale('.', ',', "$", 0, 5), 12.5, "$13"},
       {Locale('.', ',', "$", 0, 2), -42.25, "-$42.25"},
   };
   for (const auto& c : cases) {
@@ -96,7 +98,8 @@ TEST(CurrencyText, FormatsAndParsesBackUnderEachCurrencyFormat) {
     EXPECT_EQ(text, c.text);
     // Parsing the text gives the value back, rounded to the currency decimals.
     double unit = 1;
-    for (int i = 0; i < c.fs.CurrencyDecimals; ++i) unit /= 10;
+    int shown = c.fs.CurrencyDecimals <= 4 ? c.fs.CurrencyDecimals : 0;
+    for (int i = 0; i < shown; ++i) unit /= 10;
     EXPECT_NEAR(ParseCurrencyText(text).ToDouble(), c.value, unit / 2 + 1e-9) << c.text;
   }
 }
@@ -112,6 +115,11 @@ TEST(CurrencyText, ParsingEmptyTextIsZeroAndLettersRaise) {
   EXPECT_THROW(ParseCurrencyText("1.5"), rtl::EConvertError);
   EXPECT_THROW(ParseCurrencyText("abc"), rtl::EConvertError);
   EXPECT_THROW(ParseCurrencyText("12x"), rtl::EConvertError);
+
+  rtl::ScopedFormatSettings kr(Locale(',', ' ', "kr", 3, 2));
+  EXPECT_EQ(ParseCurrencyText("1 234,50 kr").Raw, 12345000);
+  // Each occurrence is removed once: the "kr" that removing one leaves behind stays.
+  EXPECT_THROW(ParseCurrencyText("12,50 kkrr"), rtl::EConvertError);
 }
 
 TEST(LightColours, ThresholdLiesBetween128And129) {
