@@ -441,8 +441,11 @@ TEST(VEXMetaDefsStreamTest, DamagedCountsAndNameLengthsRaiseTheItemsReadCode) {
       {"negative text size",
        Bytes().header("F", 1).u8(bftVarchar).u8(aftString).i32(-1).s + fieldTail, 3, 10189},
       {"text size past what a record can hold",
-       Bytes().header("F", 1).u8(bftWideVarchar).u8(aftWideString).i32(0x7FFFFFFF).s + fieldTail,
-       3, 10189},
+       Bytes().header("F", 1).u8(bftWideVarchar).u8(aftWideString).i32(0x7FFFFFFF).s + fieldTail, 3,
+       10189},
+      {"largest text size whose data size fits",
+       Bytes().header("F", 1).u8(bftWideVarchar).u8(aftWideString).i32(0x3FFFFFFE).s + fieldTail, 3,
+       0},
       {"negative bytes size",
        Bytes().header("F", 1).u8(bftBytes).u8(aftBytes).i32(-2).s + fieldTail, 3, 10189},
   };
