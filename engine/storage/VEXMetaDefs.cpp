@@ -216,6 +216,14 @@ void TVEXFieldDef::LoadFromStream(TVEXStream& Stream) {
   BaseFieldType = static_cast<TVEXBaseFieldType>(ReadU8(Stream, 10187));
   AdvancedFieldType = static_cast<TVEXAdvancedFieldType>(ReadU8(Stream, 10188));
   FieldSize = ReadI32(Stream, 10189);
+  // The text and byte types take their record space from FieldSize: a negative
+  // size, or one whose data size overflows, would lay out overlapping fields.
+  // No sound file holds one.
+  const bool sized = IsStringBaseFieldType(BaseFieldType) || BaseFieldType == bftBytes ||
+                     BaseFieldType == bftVarBytes;
+  if (sized && (FieldSize < 0 || FieldSize > INT32_MAX / 2 - 1)) {
+    throw EVEXException(10189, "Invalid field size in stream: %d", FieldSize);
+  }
   if (IsBLOBBaseFieldType(BaseFieldType)) {
     const uint8_t algorithm = ReadU8(Stream, 10192);
     // Compression code selects its algorithm by this byte; only the four

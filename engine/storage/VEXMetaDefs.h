@@ -136,7 +136,8 @@ class TVEXFieldDef : public TVEXMetaObjectDef {
   // the five autoincrement settings (i64 x 4, u8), then the default value in the
   // value's own stream form. Loading prepares the default's expression and the
   // data sizes; offsets are left to the collection. A field of another type
-  // keeps the BLOB settings it had.
+  // keeps the BLOB settings it had. A text or bytes field whose size is
+  // negative or too large for its data size raises 10189.
   void LoadFromStream(TVEXStream& Stream) override;
   void SaveToStream(TVEXStream& Stream) const override;
 

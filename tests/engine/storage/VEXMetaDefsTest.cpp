@@ -413,10 +413,12 @@ TEST(VEXMetaDefsStreamTest, DamagedCountsAndNameLengthsRaiseTheItemsReadCode) {
   const std::string notNullHead = Bytes().header("", 0).i32(0).i32(0).i32(0).s;
   const std::string uniqueHead = Bytes().header("", 0).i32(0).i32(0).i32(0).s;
   const std::string indexHead = Bytes().header("IX", 0).u8(0).u8(0).u8(0).s;
+  // Whatever follows the size: the autoincrement settings and a null default.
+  const std::string fieldTail = Bytes().i64(1).i64(0).i64(0).i64(0).u8(0).u8(0).u8(1).s;
   struct Case {
     const char* what;
     std::string bytes;
-    int kind;  // 0 NOT NULL, 1 UNIQUE, 2 index
+    int kind;  // 0 NOT NULL, 1 UNIQUE, 2 index, 3 field
     int32_t code;
   };
   const Case cases[] = {
@@ -436,6 +438,16 @@ TEST(VEXMetaDefsStreamTest, DamagedCountsAndNameLengthsRaiseTheItemsReadCode) {
        30309},
       {"huge index column count", indexHead + Bytes().i32(0x7FFFFFFF).i32(-1).s, 2, 10352},
       {"negative index column count", indexHead + Bytes().i32(-3).i32(-1).s, 2, 10352},
+      {"negative text size",
+       Bytes().header("F", 1).u8(bftVarchar).u8(aftString).i32(-1).s + fieldTail, 3, 10189},
+      {"text size past what a record can hold",
+       Bytes().header("F", 1).u8(bftWideVarchar).u8(aftWideString).i32(0x7FFFFFFF).s + fieldTail, 3,
+       10189},
+      {"largest text size whose data size fits",
+       Bytes().header("F", 1).u8(bftWideVarchar).u8(aftWideString).i32(0x3FFFFFFE).s + fieldTail, 3,
+       0},
+      {"negative bytes size",
+       Bytes().header("F", 1).u8(bftBytes).u8(aftBytes).i32(-2).s + fieldTail, 3, 10189},
   };
   for (const Case& c : cases) {
     auto stream = StreamOver(c.bytes);
@@ -446,8 +458,11 @@ TEST(VEXMetaDefsStreamTest, DamagedCountsAndNameLengthsRaiseTheItemsReadCode) {
     } else if (c.kind == 1) {
       TVEXConstraintDefUnique def;
       code = CodeOf([&] { def.LoadFromStream(*stream); });
-    } else {
+    } else if (c.kind == 2) {
       TVEXIndexDef def;
+      code = CodeOf([&] { def.LoadFromStream(*stream); });
+    } else {
+      TVEXFieldDef def;
       code = CodeOf([&] { def.LoadFromStream(*stream); });
     }
     EXPECT_EQ(code, c.code) << c.what;
