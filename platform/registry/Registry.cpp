@@ -89,7 +89,11 @@ std::string ValueText(const Value& v) {
     case ValueType::Binary:
       return "hex:" + HexBytes(v.Data);
   }
-  return "hex:";
+  // A type the system does not use itself (a multi-string, a 64-bit number)
+  // is written back as it was read.
+  char prefix[24];
+  std::snprintf(prefix, sizeof prefix, "hex(%x):", static_cast<uint32_t>(v.Type));
+  return prefix + HexBytes(v.Data);
 }
 
 class Parser {
@@ -238,9 +242,19 @@ class Parser {
       v.Type = ValueType::DWord;
       v.Data = ReadHex(data.substr(7));
       if (v.Data.size() != 4) Fail("a dword needs four bytes");
+    } else if (data.starts_with("hex(")) {
+      // Other value types (multi-strings, 64-bit numbers) are kept as raw bytes:
+      // they read as a wrong type, so readers take their defaults, and a rewrite
+      // of the file keeps them.
+      size_t close = data.find("):");
+      std::string_view code = data.substr(4, close == std::string_view::npos ? 0 : close - 4);
+      if (code.empty() || code.size() > 8 ||
+          code.find_first_not_of("0123456789abcdefABCDEF") != std::string_view::npos)
+        Fail("bad value type");
+      v.Type = static_cast<ValueType>(std::stoul(std::string(code), nullptr, 16));
+      v.Data = ReadHex(data.substr(close + 2));
     } else {
-      // Value types the system never uses (multi-strings, qwords, deletions)
-      // are refused rather than silently dropped on the next write.
+      // Deletion lines and anything else are not part of an exported hive.
       Fail("unsupported value data");
     }
     key.Values[Hive::Fold(name)] = {name, std::move(v)};
@@ -463,14 +477,20 @@ bool TRegistry::OpenKey(std::string_view path, bool canCreate) {
     FStore->Update([&](Hive& hive) { hive.Ensure(p); });
     FCurrentPath = p.empty() ? "\\" : p;
     return true;
-  } catch (const rtl::Exception&) {
+  } catch (const rtl::Exception& e) {
     // The caller learns of the failure from the result; the reads and writes
-    // that follow on an unopened key raise.
+    // that follow on an unopened key raise, naming this reason.
+    FOpenError = e.Message();
     return false;
   }
 }
 
-void TRegistry::CloseKey() { FCurrentPath.clear(); }
+void TRegistry::CloseKey() {
+  FCurrentPath.clear();
+  FOpenError.clear();
+}
+
+std::string TRegistry::NoKeyReason() const { return FOpenError.empty() ? "" : ": " + FOpenError; }
 
 bool TRegistry::KeyExists(std::string_view path) {
   try {
@@ -490,7 +510,7 @@ bool TRegistry::ValueExists(std::string_view name) {
 
 std::optional<Value> TRegistry::Get(std::string_view name) {
   if (FCurrentPath.empty())
-    throw ERegistryException("Failed to get data for '" + std::string(name) + "'");
+    throw ERegistryException("Failed to get data for '" + std::string(name) + "'" + NoKeyReason());
   Hive hive = FStore->Load();
   const Key* key = hive.Find(FCurrentPath == "\\" ? "" : FCurrentPath);
   if (!key) return std::nullopt;
@@ -501,7 +521,7 @@ std::optional<Value> TRegistry::Get(std::string_view name) {
 
 void TRegistry::Put(std::string_view name, Value value) {
   if (FCurrentPath.empty())
-    throw ERegistryException("Failed to set data for '" + std::string(name) + "'");
+    throw ERegistryException("Failed to set data for '" + std::string(name) + "'" + NoKeyReason());
   std::string path = FCurrentPath == "\\" ? "" : FCurrentPath;
   FStore->Update([&](Hive& hive) {
     hive.Ensure(path).Values[Hive::Fold(name)] = {std::string(name), value};

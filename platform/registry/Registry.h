@@ -158,7 +158,10 @@ class TRegistry {
   void Put(std::string_view name, Value value);
 
   std::shared_ptr<Store> FStore;
+  std::string NoKeyReason() const;
+
   std::string FCurrentPath;  // empty: no key open
+  std::string FOpenError;    // why the last OpenKey failed, for the errors that follow
 };
 
 }  // namespace reg

@@ -112,6 +112,13 @@ TEST(Registry, DamagedFilesAreReportedAndNeverOverwritten) {
   }
   reg::TRegistry r(store);
   EXPECT_FALSE(r.OpenKey("A", true));
+  try {
+    r.WriteString("x", "y");
+    ADD_FAILURE() << "a write to an unopened key must fail";
+  } catch (const reg::ERegistryException& e) {
+    // The writer's error says why the key could not be opened.
+    EXPECT_NE(e.Message().find("line 4"), std::string::npos) << e.Message();
+  }
   EXPECT_THROW(store->Update([](reg::Hive& h) { h.Ensure("B"); }), reg::ERegistryException);
   EXPECT_EQ(ReadFile(path), damaged);
 }
@@ -198,5 +205,25 @@ TEST(Registry, ParsesContinuedHexLinesAndRefusesForeignRoots) {
   EXPECT_THROW(reg::ParseHive("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\X]\n"),
                reg::ERegistryException);
   EXPECT_THROW(reg::ParseHive("REGEDIT4\n"), reg::ERegistryException);
+}
+}  // namespace
+
+namespace {
+TEST(Registry, ForeignValueTypesReadAsWrongTypesAndSurviveRewrites) {
+  auto store = std::make_shared<reg::MemoryStore>();
+  store->Update([](reg::Hive& h) {
+    h = reg::ParseHive(
+        "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\X]\n"
+        "\"Multi\"=hex(7):41,00,00,00,00,00\n"
+        "\"Wide\"=hex(b):01,00,00,00,00,00,00,00\n");
+  });
+  reg::TRegistry r(store);
+  ASSERT_TRUE(r.OpenKey("Software\\X", false));
+  EXPECT_THROW(r.ReadString("Multi"), reg::ERegistryException);
+  EXPECT_THROW(r.ReadInteger("Wide"), reg::ERegistryException);
+  r.WriteInteger("N", 1);
+  std::string text = reg::SerializeHive(store->Load());
+  EXPECT_NE(text.find("\"Multi\"=hex(7):41,00,00,00,00,00"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"Wide\"=hex(b):01,00,00,00,00,00,00,00"), std::string::npos) << text;
 }
 }  // namespace
