@@ -140,7 +140,8 @@ TEST(RtlDateText, ParsingFollowsTheShortDateFormat) {
   for (const char* text : badDates) {
     EXPECT_THROW(rtl::StrToDate(text, de), rtl::EConvertError) << text;
   }
-  const char* badTimes[] = {"25:00", "12:60", "14", "13:00 PM", "ab"};
+  EXPECT_EQ(rtl::StrToTime("14", de), rtl::EncodeTime(14, 0, 0, 0));  // a bare hour
+  const char* badTimes[] = {"25:00", "12:60", "24", "13:00 PM", "ab", "14:"};
   for (const char* text : badTimes) {
     EXPECT_THROW(rtl::StrToTime(text, Us()), rtl::EConvertError) << text;
   }
