@@ -16,7 +16,7 @@ using Extended = long double;
 // Modes: 0 none, 1 HALFEVEN, 2 HALFPOS, 3 HALFNEG, 4 HALFDOWN, 5 HALFUP,
 // 6 RNDNEG (floor), 7 RNDPOS (ceiling), 8 RNDDOWN (truncate), 9 RNDUP (away from
 // zero); above 9 plain rounding to nearest, ties to even. Negative Digits round
-// to tens, hundreds ... Raises rtl::EInvalidOperation when the scaled value does
+// to tens, hundreds ... Raises rtl::EInvalidOp when the scaled value does
 // not fit a 64-bit integer.
 Extended RoundToDecimals(int32_t Digits, uint8_t Mode, Extended Value, double RelErr);
 

@@ -400,8 +400,11 @@ LockResult File::Lock(int64_t offset, int64_t count) {
   }
   if (!SetRange(FFd, FFdWritable ? F_WRLCK : F_RDLCK, offset, count, false)) {
     int error = errno;
-    SetLastError(error);
-    return (error == EAGAIN || error == EACCES) ? LockResult::Refused : LockResult::Failed;
+    // Some file systems answer a conflict with EACCES, which callers read as a
+    // revoked share; a refusal always leaves EAGAIN.
+    bool conflict = error == EAGAIN || error == EACCES;
+    SetLastError(conflict ? EAGAIN : error);
+    return conflict ? LockResult::Refused : LockResult::Failed;
   }
   FLocks.emplace(offset, count);
   return LockResult::Granted;

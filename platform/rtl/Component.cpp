@@ -153,7 +153,14 @@ void TComponent::Destroying() {
 void TComponent::DestroyComponents() {
   while (!FComponents.empty()) {
     TComponent* last = FComponents.back();
-    Remove(last);  // no notification: the owner itself is going
+    // The owner itself is going, so a removal is announced only for a component
+    // that others asked to hear about (FreeNotification, also from a sibling):
+    // a sibling freed later must not keep a pointer to it.
+    if (last->FComponentState.Contains(csFreeNotification)) {
+      RemoveComponent(last);
+    } else {
+      Remove(last);
+    }
     delete last;
   }
 }

@@ -18,6 +18,13 @@
 // description (BeginLoading) and cleared by Loaded, which subclasses extend to
 // apply what they deferred while loading.
 //
+// Construction and destruction. Notification(opInsert) runs inside
+// TComponent's constructor and the removal notification of a deleted component
+// inside ~TComponent, so the owner's components see the inserted or deleted
+// component as a plain TComponent then (no dynamic_cast to its class succeeds).
+// A subclass that owners must recognise on insertion repeats the notification
+// (Owner()->Notification(this, opInsert)) at the end of its own constructor.
+//
 // Destruction order. ~TComponent runs after a subclass's destructor, so a
 // subclass whose owned components need it alive while they go calls
 // Destroying() and DestroyComponents() first thing in its own destructor.
@@ -86,7 +93,9 @@ class TComponent {
 
   // Marks this component and everything it owns as being destroyed.
   void Destroying();
-  // Frees the owned components from the last to the first.
+  // Frees the owned components from the last to the first; one that was the
+  // target of FreeNotification is first removed with opRemove to the owner's
+  // components, the others silently.
   void DestroyComponents();
 
   // Loading from a stored description: BeginLoading sets csLoading on this

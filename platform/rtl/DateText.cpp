@@ -274,10 +274,9 @@ class Scanner {
   bool Time(TDateTime& result) {
     int hour = 0, min = 0, sec = 0, msec = 0, digits = 0;
     if (!Number(hour, digits, 2)) return false;
-    bool hasMinutes = false;
+    // A bare hour ("14") is a time too, as the platform's parser has it.
     if (Char(FFs.TimeSeparator)) {
       if (!Number(min, digits, 2)) return false;
-      hasMinutes = true;
       if (Char(FFs.TimeSeparator)) {
         if (!Number(sec, digits, 2)) return false;
         if (Char('.') || (FFs.DecimalSeparator != '.' && Char(FFs.DecimalSeparator))) {
@@ -286,7 +285,6 @@ class Scanner {
       }
     }
     int ampm = AmPm();
-    if (!hasMinutes && ampm == 0) return false;
     if (ampm != 0) {
       if (hour < 1 || hour > 12) return false;
       if (ampm == 1 && hour == 12) hour = 0;

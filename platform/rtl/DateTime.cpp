@@ -143,7 +143,15 @@ int DayOfWeek(TDateTime value) {
 }
 
 int64_t DaysBetween(TDateTime from, TDateTime to) {
-  return static_cast<int64_t>(std::trunc(to - from));
+  // A value as milliseconds on a straight line; before the epoch the fraction
+  // counts forward from the (negative) day's midnight.
+  auto line = [](TDateTime value) {
+    double days = std::trunc(value);
+    auto ms = static_cast<int64_t>(std::nearbyint(std::fabs(value - days) * MSecsPerDay));
+    return static_cast<int64_t>(days) * MSecsPerDay + ms;
+  };
+  int64_t span = line(to) - line(from);
+  return (span < 0 ? -span : span) / MSecsPerDay;
 }
 
 TDateTime DateOf(TDateTime value) { return std::trunc(value); }

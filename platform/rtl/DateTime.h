@@ -44,7 +44,10 @@ void DecodeTime(TDateTime value, int& hour, int& min, int& sec, int& msec);
 
 // 1 = Sunday ... 7 = Saturday.
 int DayOfWeek(TDateTime value);
-// The whole days from `from` to `to`, truncated toward zero (negative when `to` is earlier).
+// The whole days between two values: the size of their difference with the
+// fraction dropped, whichever comes first. Counted on whole milliseconds, so
+// two equal clock times N days apart are N days apart even where the binary
+// fractions of their values differ in the last bit.
 int64_t DaysBetween(TDateTime from, TDateTime to);
 // Moves by whole months, keeping the time; a day beyond the new month's end becomes its last day.
 TDateTime IncMonth(TDateTime value, int months);

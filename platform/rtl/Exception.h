@@ -61,6 +61,12 @@ class EOverflow : public EMathError {
 class EZeroDivide : public EMathError {
   using EMathError::EMathError;
 };
+// A floating value that has no result in the asked form (a NaN or a value beyond
+// the 64-bit range rounded to an integer): the platform's invalid-operation
+// error of its floating-point arithmetic, a math error like the two above.
+class EInvalidOp : public EMathError {
+  using EMathError::EMathError;
+};
 
 // An operation the object's state does not allow.
 class EInvalidOperation : public Exception {

@@ -111,6 +111,12 @@ void Variant::SetElement(int32_t index, const Variant& value) {
       elementType == varVariant ? value : value.ChangeType(static_cast<TVarType>(elementType));
 }
 
+void Variant::OverflowError(uint16_t target) const {
+  throw EVariantOverflowError(
+      Format("Overflow while converting variant of type (%s) into type (%s)", VarTypeAsText(FType),
+             VarTypeAsText(target)));
+}
+
 void Variant::CastError(uint16_t target) const {
   throw EVariantTypeCastError(Format("Could not convert variant of type (%s) into type (%s)",
                                      VarTypeAsText(FType), VarTypeAsText(target)));
@@ -151,23 +157,23 @@ long double Variant::AsLongDouble(uint16_t target) const {
 int64_t Variant::IntegerIn(int64_t min, int64_t max, uint16_t target) const {
   if (IsSignedKind(FType) || FType == varEmpty || FType == varBoolean) {
     int64_t v = FType == varEmpty ? 0 : FType == varBoolean ? (FBool ? -1 : 0) : FInt;
-    if (v < min || v > max) throw EVariantOverflowError("Arithmetic overflow");
+    if (v < min || v > max) OverflowError(target);
     return v;
   }
   if (IsUnsignedKind(FType)) {
-    if (FUInt > static_cast<uint64_t>(max)) throw EVariantOverflowError("Arithmetic overflow");
+    if (FUInt > static_cast<uint64_t>(max)) OverflowError(target);
     return static_cast<int64_t>(FUInt);
   }
   if (IsStringKind(FType)) {
     int64_t v;
     if (TryStrToInt64(AsString(), v)) {
-      if (v < min || v > max) throw EVariantOverflowError("Arithmetic overflow");
+      if (v < min || v > max) OverflowError(target);
       return v;
     }
   }
   long double f = std::nearbyint(AsLongDouble(target));  // halves to even
   if (!(f >= static_cast<long double>(min) && f <= static_cast<long double>(max))) {
-    throw EVariantOverflowError("Arithmetic overflow");
+    OverflowError(target);
   }
   return static_cast<int64_t>(f);
 }
@@ -198,7 +204,7 @@ Currency Variant::AsCurrency() const {
   }
   long double scaled = std::nearbyint(AsLongDouble(varCurrency) * Currency::Scale);
   if (!(scaled >= -9223372036854775808.0L && scaled < 9223372036854775808.0L)) {
-    throw EVariantOverflowError("Arithmetic overflow");
+    OverflowError(varCurrency);
   }
   return Currency::FromRaw(static_cast<int64_t>(scaled));
 }

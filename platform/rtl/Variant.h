@@ -11,7 +11,8 @@
 //
 // Conversions (As...) follow the platform:
 //   Empty  gives 0, "", false, day 0.   Null  raises (VarToStr gives "").
-//   floats to integers round halves to even; out of range raises EVariantOverflowError.
+//   floats to integers round halves to even; out of range raises EVariantOverflowError
+//   "Overflow while converting variant of type (X) into type (Y)".
 //   booleans are -1 / 0 as numbers and "True" / "False" as text.
 //   text to numbers, money and dates parses with FormatSettings(); text to a
 //   boolean takes "true"/"false" (any case) or a number.
@@ -142,6 +143,7 @@ class Variant {
 
  private:
   [[noreturn]] void CastError(uint16_t target) const;
+  [[noreturn]] void OverflowError(uint16_t target) const;
   long double AsLongDouble(uint16_t target) const;
   int64_t IntegerIn(int64_t min, int64_t max, uint16_t target) const;
   const std::vector<Variant>& Items() const;

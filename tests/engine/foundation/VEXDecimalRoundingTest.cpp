@@ -73,8 +73,8 @@ TEST(DecimalRounding, NonFiniteValuesComeBackUnchanged) {
 }
 
 TEST(DecimalRounding, ValuesBeyondTheIntegerRangeRaise) {
-  EXPECT_THROW(RoundToDecimalsDefault(2, 1, 1e17), rtl::EInvalidOperation);
-  EXPECT_THROW(RoundToDecimalsDefault(0, 5, -1e19), rtl::EInvalidOperation);
+  EXPECT_THROW(RoundToDecimalsDefault(2, 1, 1e17), rtl::EInvalidOp);
+  EXPECT_THROW(RoundToDecimalsDefault(0, 5, -1e19), rtl::EInvalidOp);
   // A huge negative digit count scales everything to zero instead of a NaN.
   EXPECT_EQ(RoundToDecimalsDefault(-6000, 1, 12345.0), 0);
 }

@@ -78,9 +78,10 @@ struct ReadRow {
 // Columns: Shortint Smallint Integer Int64 Byte Word Cardinal Single Double
 // Extended AnsiString WideString VEXDate VEXTime VEXDateTime Boolean Currency.
 std::vector<ReadRow> ReadRows() {
-  const std::vector<std::string> text12 = {"12",     "12",     "12",     "12", "12", "12",
-                                           "12",     "12",     "12",     "12", "12", "12",
-                                           "!30051", "!30051", "!30051", "F",  "12"};
+  const std::vector<std::string> text12 = {"12", "12", "12", "12", "12", "12", "12", "12", "12",
+                                           "12", "12", "12",
+                                           // a bare number is an hour, never a date
+                                           "!30051", "43200000", "693594/43200000", "F", "12"};
   const std::vector<std::string> none(17, "!30052");
   std::vector<std::string> blob = none;
   blob[10] = "ab";

@@ -93,6 +93,24 @@ TEST(RtlComponent, FreeNotificationAcrossOwnersClearsReferences) {
   delete user;
 }
 
+TEST(RtlComponent, OwnerAnnouncesTheFreeingOfAFreeNotificationTarget) {
+  // The target comes after its user, so it is freed first: the user must hear of
+  // it (while the target is still whole) rather than keep a dangling pointer.
+  std::vector<std::string> journal;
+  auto owner = std::make_unique<Probe>(nullptr, "owner", journal);
+  auto* user = new Probe(owner.get(), "user", journal);
+  auto* target = new Probe(owner.get(), "target", journal);
+  new Probe(owner.get(), "plain", journal);
+  user->FLinked = target;
+  target->FreeNotification(user);
+  journal.clear();
+  owner.reset();
+  std::vector<std::string> expected = {"free plain",    "target -target", "user -target",
+                                       "owner -target", "free target",    "free user",
+                                       "free owner"};
+  EXPECT_EQ(journal, expected);
+}
+
 TEST(RtlComponent, NamesAreValidatedAndUniqueWithinTheOwner) {
   std::vector<std::string> journal;
   Probe owner(nullptr, "owner", journal);

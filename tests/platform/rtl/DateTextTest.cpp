@@ -54,8 +54,18 @@ TEST(RtlDateTime, EncodeAndDecodeAcrossTheRange) {
 TEST(RtlDateTime, CalendarHelpers) {
   EXPECT_EQ(rtl::DayOfWeek(rtl::EncodeDate(2016, 9, 6)), 3);  // a Tuesday
   EXPECT_EQ(rtl::DayOfWeek(-1), 6);                           // 1899-12-29, a Friday
-  EXPECT_EQ(rtl::DaysBetween(rtl::EncodeDate(2016, 9, 6) + 0.9, rtl::EncodeDate(2016, 9, 9) + 0.1),
-            2);
+  struct Span {
+    rtl::TDateTime from, to;
+    int64_t days;
+  } spans[] = {
+      {rtl::EncodeDate(2016, 9, 6) + 0.9, rtl::EncodeDate(2016, 9, 9) + 0.1, 2},
+      {rtl::EncodeDate(2016, 9, 9) + 0.1, rtl::EncodeDate(2016, 9, 6) + 0.9, 2},  // the size
+      // 1989-09-16 is day 32768: the two values' fractions differ in their last bit.
+      {rtl::EncodeDateTime(1989, 9, 14, 1, 0, 0, 0), rtl::EncodeDateTime(1989, 9, 16, 1, 0, 0, 0),
+       2},
+      {-1.75, 0.25, 0},  // 1899-12-29 18:00 to 1899-12-30 06:00: half a day
+  };
+  for (const auto& s : spans) EXPECT_EQ(rtl::DaysBetween(s.from, s.to), s.days);
   EXPECT_EQ(rtl::IncMonth(rtl::EncodeDate(2016, 1, 31), 1), rtl::EncodeDate(2016, 2, 29));
   EXPECT_EQ(rtl::IncMonth(rtl::EncodeDate(2016, 3, 31) + 0.5, -13),
             rtl::EncodeDate(2015, 2, 28) + 0.5);
@@ -130,7 +140,8 @@ TEST(RtlDateText, ParsingFollowsTheShortDateFormat) {
   for (const char* text : badDates) {
     EXPECT_THROW(rtl::StrToDate(text, de), rtl::EConvertError) << text;
   }
-  const char* badTimes[] = {"25:00", "12:60", "14", "13:00 PM", "ab"};
+  EXPECT_EQ(rtl::StrToTime("14", de), rtl::EncodeTime(14, 0, 0, 0));  // a bare hour
+  const char* badTimes[] = {"25:00", "12:60", "24", "13:00 PM", "ab", "14:"};
   for (const char* text : badTimes) {
     EXPECT_THROW(rtl::StrToTime(text, Us()), rtl::EConvertError) << text;
   }

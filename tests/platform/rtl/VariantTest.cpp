@@ -71,6 +71,11 @@ TEST(RtlVariant, ConversionsTheEngineReliesOn) {
   } catch (const rtl::EVariantTypeCastError& e) {
     EXPECT_EQ(e.Message(), "Could not convert variant of type (Null) into type (Integer)");
   }
+  try {
+    rtl::Variant(300).ChangeType(rtl::varByte);
+  } catch (const rtl::EVariantOverflowError& e) {
+    EXPECT_EQ(e.Message(), "Overflow while converting variant of type (Integer) into type (Byte)");
+  }
 }
 
 TEST(RtlVariant, ArraysHaveBoundsAndTypedElements) {
