@@ -365,6 +365,8 @@ void TProtection::CodeStream(rtl::TStream* Source, rtl::TStream* Dest, int32_t D
     int64_t destPos = Dest->Position();
     int32_t done = 0;
     while (done < DataSize) {
+      // Every action stops at DataSize: bytes past it are the caller's, and
+      // coding them into Dest would change data it did not hand over.
       const int32_t want = std::min(kPieceSize, DataSize - done);
       if (Action == paCalc) {
         const int32_t got = Source->Read(piece, want);

@@ -154,7 +154,8 @@ TEST(CipherLibrary, ReproducesThePublishedKnownAnswerVectors) {
 
 // cmCTS by its definition, built from bare block operations: whole blocks
 // C = E(P xor F), F = C xor F; a last partial block P xor E(F), F = E(F) xor F.
-std::string ReferenceCTS(TCipherClass cls, const std::string& key, std::string vector,
+// vector ends as the chaining value that the next call starts from.
+std::string ReferenceCTS(TCipherClass cls, const std::string& key, std::string& vector,
                          const std::string& plain) {
   BareBlock block(cls, key);
   const size_t bs = static_cast<size_t>(cls->BufSize);
@@ -170,6 +171,7 @@ std::string ReferenceCTS(TCipherClass cls, const std::string& key, std::string v
   if (pos < plain.size()) {
     const std::string b = block.Encrypt(vector);
     for (size_t i = 0; pos + i < plain.size(); ++i) out += char(plain[pos + i] ^ b[i]);
+    for (size_t i = 0; i < bs; ++i) vector[i] = char(vector[i] ^ b[i]);
   }
   return out;
 }
@@ -188,8 +190,17 @@ TEST(CipherChaining, FollowsTheCTSDefinitionForWholeAndPartialBlocks) {
     cipher->Init(key.data(), cls->KeySize, vector.data());
     std::string coded = plain;
     cipher->EncodeBuffer(coded.data(), coded.data(), static_cast<int32_t>(coded.size()));
+    std::string chain = vector;
     EXPECT_EQ(Hex(coded),
-              Hex(ReferenceCTS(cls, key.substr(0, size_t(cls->KeySize)), vector, plain)));
+              Hex(ReferenceCTS(cls, key.substr(0, size_t(cls->KeySize)), chain, plain)));
+    // The whole block of chaining value after the partial block carries on, on
+    // decoding as on encoding.
+    EXPECT_EQ(Hex(cipher->Feedback(), cls->BufSize), Hex(chain));
+    auto decoder = cls->Create();
+    decoder->Init(key.data(), cls->KeySize, vector.data());
+    decoder->DecodeBuffer(coded.data(), coded.data(), static_cast<int32_t>(coded.size()));
+    EXPECT_EQ(Hex(coded), Hex(plain));
+    EXPECT_EQ(Hex(decoder->Feedback(), cls->BufSize), Hex(chain));
   }
 }
 
@@ -373,6 +384,9 @@ TEST(CipherState, CodingWithoutAKeyRaisesErrorThree) {
   EXPECT_NO_THROW(keyed.DecodeBuffer(buffer, buffer, 16));
   keyed.Protect();
   EXPECT_FALSE(keyed.Initialized());
+  EXPECT_FALSE(keyed.HasHashKey());
+  EXPECT_EQ(Hex(keyed.Vector(), 16), std::string(32, 'f'));
+  EXPECT_EQ(Hex(keyed.Feedback(), 16), std::string(32, 'f'));
   EXPECT_THROW(keyed.DecodeBuffer(buffer, buffer, 16), ECipherException);
 }
 
