@@ -76,6 +76,8 @@ TEST(DateFormater, ToDateReadsEachKindOfToken) {
     EXPECT_EQ(h, c.hour) << c.format << " " << c.input;
     EXPECT_EQ(n, c.minute) << c.format << " " << c.input;
   }
+  EXPECT_EQ(TDateFormater("HH24:NN:SS").ToDate("07:05:09"), rtl::EncodeTime(7, 5, 9, 0));
+  EXPECT_EQ(TDateFormater("H:N:S").ToDate("7:5:9"), rtl::EncodeTime(7, 5, 9, 0));
 }
 
 TEST(DateFormater, ToDateRejectsMalformedInput) {

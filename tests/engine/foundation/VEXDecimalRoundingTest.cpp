@@ -12,7 +12,7 @@ using namespace vex;
 namespace {
 
 TEST(DecimalRounding, DefaultFuzzIsTheDocumentedDouble) {
-  EXPECT_DOUBLE_EQ(DefaultRoundingRelErr(), 5.481726184209375e-16);
+  EXPECT_EQ(DefaultRoundingRelErr(), 5.481726184209375e-16);
 }
 
 struct RoundCase {
