@@ -28,8 +28,15 @@ double DefaultRoundingRelErr() { return std::bit_cast<double>(uint64_t{0x3CC3C00
 Extended RoundToDecimals(int32_t Digits, uint8_t Mode, Extended Value, double RelErr) {
   if (Mode == 0 || !std::isfinite(Value)) return Value;
 
+  // Zero stays zero at any digit count; scaling it by a 10^Digits beyond the
+  // extended range would make 0 * inf a NaN and raise.
+  if (Value == 0) return 0;
+
+  // Once the power has overflowed, further multiplications cannot change it; a
+  // digit count near the int32 limits would otherwise spin for seconds.
   Extended p = 1;
-  for (int64_t i = 0, n = std::abs(static_cast<int64_t>(Digits)); i < n; ++i) p *= 10;
+  for (int64_t i = 0, n = std::abs(static_cast<int64_t>(Digits)); i < n && std::isfinite(p); ++i)
+    p *= 10;
 
   Extended x, e;
   if (Digits >= 0) {

@@ -76,6 +76,8 @@ TEST(DateFormater, ToDateReadsEachKindOfToken) {
     EXPECT_EQ(h, c.hour) << c.format << " " << c.input;
     EXPECT_EQ(n, c.minute) << c.format << " " << c.input;
   }
+  EXPECT_EQ(TDateFormater("HH24:NN:SS").ToDate("07:05:09"), rtl::EncodeTime(7, 5, 9, 0));
+  EXPECT_EQ(TDateFormater("H:N:S").ToDate("7:5:9"), rtl::EncodeTime(7, 5, 9, 0));
 }
 
 TEST(DateFormater, ToDateRejectsMalformedInput) {
@@ -112,6 +114,10 @@ TEST(DateFormater, ToStringFormatsEachKindOfToken) {
       {"'YYYY' YYYY", rtl::EncodeDate(2016, 9, 6), "YYYY 2016"},
       // 23:59:59.9996 is the next midnight, not 24:00:00 of the same day.
       {"YYYY-MM-DD HH24:NN:SS", rtl::EncodeDate(2016, 9, 6) + 0.99999999999, "2016-09-07 00:00:00"},
+      // Before 1899-12-30 the fraction still counts forward from midnight.
+      {"YYYY-MM-DD HH24:NN DY DW", rtl::EncodeDateTime(1800, 1, 1, 6, 30, 0, 0),
+       "1800-01-01 06:30 1 3"},
+      {"YYYY-MM-DD HH24:NN:SS", rtl::EncodeDate(1800, 1, 1) - 0.99999999999, "1800-01-02 00:00:00"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(TDateFormater(c.format).ToString(c.value), c.text) << c.format;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
 
 #include "foundation/VEXDecimalRounding.h"
@@ -11,7 +12,7 @@ using namespace vex;
 namespace {
 
 TEST(DecimalRounding, DefaultFuzzIsTheDocumentedDouble) {
-  EXPECT_DOUBLE_EQ(DefaultRoundingRelErr(), 5.481726184209375e-16);
+  EXPECT_EQ(DefaultRoundingRelErr(), 5.481726184209375e-16);
 }
 
 struct RoundCase {
@@ -77,6 +78,11 @@ TEST(DecimalRounding, ValuesBeyondTheIntegerRangeRaise) {
   EXPECT_THROW(RoundToDecimalsDefault(0, 5, -1e19), rtl::EInvalidOp);
   // A huge negative digit count scales everything to zero instead of a NaN.
   EXPECT_EQ(RoundToDecimalsDefault(-6000, 1, 12345.0), 0);
+  EXPECT_EQ(RoundToDecimalsDefault(INT32_MIN, 5, -12345.0), 0);
+  EXPECT_THROW(RoundToDecimalsDefault(INT32_MAX, 1, 1e-300), rtl::EInvalidOperation);
+  // Zero is zero at every digit count, also where 10^Digits overflows.
+  EXPECT_EQ(RoundToDecimalsDefault(6000, 1, 0.0), 0);
+  EXPECT_EQ(RoundToDecimalsDefault(2, 9, -0.0), 0);
 }
 
 }  // namespace
