@@ -79,7 +79,7 @@ TEST(DecimalRounding, ValuesBeyondTheIntegerRangeRaise) {
   // A huge negative digit count scales everything to zero instead of a NaN.
   EXPECT_EQ(RoundToDecimalsDefault(-6000, 1, 12345.0), 0);
   EXPECT_EQ(RoundToDecimalsDefault(INT32_MIN, 5, -12345.0), 0);
-  EXPECT_THROW(RoundToDecimalsDefault(INT32_MAX, 1, 1e-300), rtl::EInvalidOperation);
+  EXPECT_THROW(RoundToDecimalsDefault(INT32_MAX, 1, 1e-300), rtl::EInvalidOp);
   // Zero is zero at every digit count, also where 10^Digits overflows.
   EXPECT_EQ(RoundToDecimalsDefault(6000, 1, 0.0), 0);
   EXPECT_EQ(RoundToDecimalsDefault(2, 9, -0.0), 0);
