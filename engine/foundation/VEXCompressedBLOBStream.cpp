@@ -72,9 +72,11 @@ TVEXCompressedBLOBStream::TVEXCompressedBLOBStream(rtl::TStream& Stream,
     } else {
       FUncompressedSize = FBLOBDescriptor.UncompressedSize;
       const int64_t size = Stream.GetSize();
-      // Wraps instead of overflowing when a damaged descriptor holds nonsense.
+      // The message's end wraps instead of overflowing when a damaged
+      // descriptor holds nonsense; the test itself compares without adding, so
+      // a size that wraps the end cannot pass it.
       const int64_t end = int64_t(uint64_t(FStartPosition) + uint64_t(FUncompressedSize));
-      if (!ToRepair && (FUncompressedSize < 0 || size < end))
+      if (!ToRepair && (FUncompressedSize < 0 || size - FStartPosition < FUncompressedSize))
         throw EVEXException(10081, kTooSmall, size, end);
     }
     FCompressedSize = FUncompressedSize;

@@ -45,7 +45,9 @@ bool CompressBuffer(TVEXCompressionAlgorithm Algorithm, uint8_t Mode, const void
                     int32_t InSize, void*& OutBuffer, int32_t& OutSize);
 
 // OutSize comes in as the expected uncompressed size and goes out as the size
-// produced; the data may not decompress to more than the expected size. False
+// produced; the data may not decompress to more than the expected size. An
+// expected size of 0 means unknown: zlib and bzip2 then grow their buffer as
+// the data need, PPM refuses. False
 // for acaNone, an unknown algorithm, InSize 0 or less, an empty result or any
 // failure of the decompressor. Whether the size produced is the expected one
 // is the caller's to check.

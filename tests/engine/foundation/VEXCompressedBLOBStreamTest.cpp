@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -415,6 +416,12 @@ TEST(CompressedBLOBStream, UncompressedBlobIsItsRawBytesAndStaysWithinThem) {
   int32_t code = 0;
   EXPECT_EQ(Raise([&] { TVEXCompressedBLOBStream(carrier, d, false); }, &code),
             "Stream size = 9 too small. Should be at least = 10 - Native error: 10081");
+  // A size so large that the end it names wraps past the largest position.
+  d.UncompressedSize = INT64_MAX;
+  code = 0;
+  Raise([&] { TVEXCompressedBLOBStream(carrier, d, false); }, &code);
+  EXPECT_EQ(code, 10081);
+  d.UncompressedSize = 6;
   TVEXCompressedBLOBStream repaired(carrier, d, false, true);
   char buffer[10];
   EXPECT_EQ(repaired.Read(buffer, 10), 5);
