@@ -170,7 +170,7 @@ TEST(TVEXVariantArithmetic, RealsAndMoneyComputeInTheCommonType) {
       {"integer * currency", I32(3), kMul, Curr(0.5), Curr(1.5)},
       {"extended", Ext(1.5L), kMul, Ext(-2.0L), Ext(-3.0L)},
       {"single - double in double", F32(0.5f), kSub, F64(0.25), F64(0.25)},
-      {"a sum beyond range is infinite", F64(DBL_MAX), kMul, F64(2), F64(INFINITY)},
+      {"a product beyond range is infinite", F64(DBL_MAX), kMul, F64(2), F64(INFINITY)},
       // The value itself must fit the common type; the conversion refuses.
       {"value that does not fit the common type", Ext(1e4000L), kAdd, Curr(1), {}, 30051},
   });
