@@ -278,7 +278,11 @@ void TVEXVariant::InvertValue() {
     case bftDate: {
       const int32_t v = FDataType == bftDate ? AsVEXDate() : AsInteger();
       if (v == INT32_MIN) RaiseIntOverflow();
-      FDataType == bftDate ? SetAsVEXDate(-v) : SetAsInteger(-v);
+      if (FDataType == bftDate) {
+        SetAsVEXDate(-v);
+      } else {
+        SetAsInteger(-v);
+      }
       return;
     }
     case bftSignedInt64: {
