@@ -22,6 +22,7 @@
 #include <string_view>
 
 #include "foundation/VEXFieldTypes.h"
+#include "foundation/VEXValueCompare.h"
 #include "rtl/Variant.h"
 
 namespace vex {
@@ -77,6 +78,35 @@ class TVEXVariant {
   // A wide text that survives the round trip through 8-bit text becomes a
   // bftVarchar holding that 8-bit text.
   void TryToReduceWideStringToAnsiString();
+
+  // Compares this value (left) with Value (right) by CompareValues. PartialKey
+  // compares only as many characters as Value has. Without TrueFalseNullLogic a
+  // null side is simply the lowest value (two nulls are equal).
+  TVEXCompareResult Compare(const TVEXVariant& Value, bool TrueFalseNullLogic, bool CaseInsensitive,
+                            bool PartialKey) const;
+  // Converts the value in place; a null value is only retyped. Raises 30051 or
+  // 30052 and leaves the value unchanged when the conversion fails.
+  void Cast(TVEXBaseFieldType NewDataType);
+  // Negates the value in place: signed integers, reals, money and dates
+  // arithmetically (the smallest 32- and 64-bit integers raise rtl::EIntOverflow;
+  // 8- and 16-bit ones wrap), unsigned integers by the two's complement within
+  // their width, a flag by NOT. A null value is left alone; other types raise
+  // 30123 "Cannot invert value with not numeric type '%s'".
+  void InvertValue();
+  // Self := self op Value, computed in GetOperationResultType(self's type,
+  // Value's type, false), which the value takes. Integers wrap at their width;
+  // date-times carry whole days of their time part; flags combine by OR; Add
+  // concatenates texts. Nulls: a null Value makes the value null, except that a
+  // text is left as it is by Add; a null value stays null, except that Add gives
+  // a null text a copy of Value. Raises 30052 for a pair without a common type,
+  // 30124-30127 "Not numeric argument in numeric operator '%s'" for a type the
+  // operation is not defined on, and Division raises 30128 "Division error: %s"
+  // for a zero divisor or an overflowing quotient. A right operand that does not
+  // convert leaves the value unchanged.
+  void Add(const TVEXVariant& Value);
+  void Sub(const TVEXVariant& Value);
+  void Mul(const TVEXVariant& Value);
+  void Division(const TVEXVariant& Value);
 
   // Stream form: type (1 byte), null flag (1 byte, 0xFF null, 0 not), and for a
   // non-null value its size (4 bytes, little-endian) and payload.

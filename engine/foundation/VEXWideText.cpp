@@ -1,0 +1,68 @@
+// The platform's wide-text functions in the shape the engine binds them.
+#include "foundation/VEXWideText.h"
+
+#include <span>
+
+#include "text/Text.h"
+
+namespace vex {
+
+namespace {
+
+int32_t PlatformCompareStringW(uint32_t /*Locale*/, uint32_t Flags, const char16_t* String1,
+                               int32_t Count1, const char16_t* String2, int32_t Count2) {
+  try {
+    switch (text::CompareWide(String1, Count1, String2, Count2, (Flags & NORM_IGNORECASE) != 0)) {
+      case text::Order::Less:
+        return 1;
+      case text::Order::Equal:
+        return 2;
+      case text::Order::Greater:
+        return 3;
+    }
+  } catch (const text::TextError&) {
+    // The platform reports a failed comparison by 0; the caller raises.
+  }
+  return 0;
+}
+
+uint32_t PlatformCharUpperBuffW(char16_t* Text, uint32_t Length) {
+  text::UpperCaseInPlace(std::span<char16_t>(Text, Length));
+  return Length;
+}
+
+uint32_t PlatformCharLowerBuffW(char16_t* Text, uint32_t Length) {
+  text::LowerCaseInPlace(std::span<char16_t>(Text, Length));
+  return Length;
+}
+
+// Bound by constant initialisation, so the functions are in place before any
+// other module's load-time code can compare or case text.
+constinit TVEXTextFunctions gBoundTextFunctions = {PlatformCompareStringW, PlatformCharUpperBuffW,
+                                                   PlatformCharLowerBuffW};
+
+std::u16string CaseWideText(std::u16string_view S, uint32_t (*Function)(char16_t*, uint32_t)) {
+  std::u16string result(S);
+  if (!result.empty()) Function(result.data(), static_cast<uint32_t>(result.size()));
+  return result;
+}
+
+}  // namespace
+
+const TVEXTextFunctions& BoundTextFunctions() { return gBoundTextFunctions; }
+
+TVEXTextFunctions ReplaceBoundTextFunctions(const TVEXTextFunctions& Functions) {
+  const TVEXTextFunctions previous = gBoundTextFunctions;
+  gBoundTextFunctions = Functions;
+  return previous;
+}
+
+std::u16string UpperCaseWideText(std::u16string_view S) {
+  return CaseWideText(S, gBoundTextFunctions.CharUpperBuffW);
+}
+
+std::u16string LowerCaseWideText(std::u16string_view S) {
+  return CaseWideText(S, gBoundTextFunctions.CharLowerBuffW);
+}
+
+}  // namespace vex
