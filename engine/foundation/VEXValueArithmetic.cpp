@@ -5,9 +5,9 @@
 // type, and only then casts the value itself, so a right operand that does not
 // convert leaves the value as it was. C++ traps nothing by itself: integers wrap
 // by computing in unsigned types, and the failures the platform would trap
-// (division by zero, the smallest integer divided by -1, a real quotient out of
+// (division by zero, the smallest integer divided by -1, a real result out of
 // range or undefined) are tested for and raised as its errors, which Division
-// reports as 30128.
+// reports as 30128 and the other operations pass on unchanged.
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -66,27 +66,34 @@ T IntegerResult(T a, T b, Operation op) {
   return static_cast<T>(a / b);
 }
 
-// Real arithmetic in T. Only the quotient is checked: the platform traps a zero
-// divisor, an undefined quotient and one beyond the type's range.
+// Real arithmetic in T, trapping as the platform's floating-point unit does: a
+// zero divisor, a result that is undefined (infinity minus infinity, zero times
+// infinity, zero by zero) and a finite pair whose result is beyond the type's
+// range raise its errors; operands that already are infinite or undefined pass
+// through, as they do there.
 template <class T>
 T RealResult(T a, T b, Operation op) {
+  T r = 0;
   switch (op) {
     case Operation::Add:
-      return a + b;
+      r = a + b;
+      break;
     case Operation::Sub:
-      return a - b;
+      r = a - b;
+      break;
     case Operation::Mul:
-      return a * b;
+      r = a * b;
+      break;
     case Operation::Div:
+      if (b == 0 && !std::isnan(a)) {
+        if (a == 0) throw rtl::EInvalidOp("Invalid floating point operation");
+        throw rtl::EZeroDivide("Floating point division by zero");
+      }
+      r = a / b;
       break;
   }
-  if (b == 0 && !std::isnan(a)) {
-    if (a == 0) throw rtl::EMathError("Invalid floating point operation");
-    throw rtl::EZeroDivide("Floating point division by zero");
-  }
-  const T r = a / b;
   if (std::isnan(r) && !std::isnan(a) && !std::isnan(b)) {
-    throw rtl::EMathError("Invalid floating point operation");
+    throw rtl::EInvalidOp("Invalid floating point operation");
   }
   if (std::isinf(r) && std::isfinite(a) && std::isfinite(b)) {
     throw rtl::EOverflow("Floating point overflow");
