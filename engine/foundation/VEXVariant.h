@@ -103,7 +103,7 @@ class TVEXVariant {
   // operation is not defined on. A real result beyond its type's range or
   // undefined raises rtl::EOverflow or rtl::EInvalidOp; Division reports those,
   // a zero divisor and the smallest integer divided by -1 as 30128 "Division
-  // error: %s". A right operand that does not convert leaves the value unchanged.
+  // error: %s". A failed operation leaves the value unchanged.
   void Add(const TVEXVariant& Value);
   void Sub(const TVEXVariant& Value);
   void Mul(const TVEXVariant& Value);

@@ -122,6 +122,9 @@ TEST(TVEXVariantArithmetic, DivisionTruncatesIntegersAndReportsFailuresAs30128) 
       {"int32 min / -1", I32(INT32_MIN), kDiv, I32(-1), {}, 30128},
       {"int64 min / -1", I64(INT64_MIN), kDiv, I64(-1), {}, 30128},
       {"date by zero", Date(10), kDiv, Date(0), {}, 30128},
+      // A failure in the common type leaves the value in its own.
+      {"int8 by a zero int16", I8(7), kDiv, I16(0), {}, 30128},
+      {"date by a date-time of day 0", Date(10), kDiv, DT(0, 5), {}, 30128},
       {"double", F64(7), kDiv, F64(2), F64(3.5)},
       {"integer by double", I32(1), kDiv, F64(4), F64(0.25)},
       {"currency", Curr(10), kDiv, Curr(4), Curr(2.5)},
@@ -187,6 +190,7 @@ TEST(TVEXVariantArithmetic, RealResultsOutOfRangeOrUndefinedRaiseThePlatformsErr
   };
   const Row rows[] = {
       {F64(DBL_MAX), kMul, F64(2), "Floating point overflow"},
+      {F32(3e38f), kMul, F64(1e300), "Floating point overflow"},
       {F64(-DBL_MAX), kSub, F64(DBL_MAX), "Floating point overflow"},
       {F32(FLT_MAX), kAdd, F32(FLT_MAX), "Floating point overflow"},
       {Curr(DBL_MAX), kAdd, Curr(DBL_MAX), "Floating point overflow"},
