@@ -1,13 +1,14 @@
 // Casting, the four arithmetic operations and negation of values.
 //
 // An operation first settles the nulls, then finds the common type of the pair
-// and whether the operation is defined for it, reads the right operand in that
-// type, and only then casts the value itself, so a right operand that does not
-// convert leaves the value as it was. C++ traps nothing by itself: integers wrap
-// by computing in unsigned types, and the failures the platform would trap
-// (division by zero, the smallest integer divided by -1, a real quotient out of
-// range or undefined) are tested for and raised as its errors, which Division
-// reports as 30128.
+// and whether the operation is defined for it, reads both operands in that type
+// and combines them, and only then casts the value itself, so an operand that
+// does not convert or a failed operation leaves the value as it was. C++ traps
+// nothing by itself: integers wrap by computing in unsigned types, and the
+// failures the platform would trap (division by zero, the smallest integer
+// divided by -1, a real result out of range or undefined) are tested for and
+// raised as its errors, which Division reports as 30128 and the other
+// operations pass on unchanged.
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -66,27 +67,34 @@ T IntegerResult(T a, T b, Operation op) {
   return static_cast<T>(a / b);
 }
 
-// Real arithmetic in T. Only the quotient is checked: the platform traps a zero
-// divisor, an undefined quotient and one beyond the type's range.
+// Real arithmetic in T, trapping as the platform's floating-point unit does: a
+// zero divisor, a result that is undefined (infinity minus infinity, zero times
+// infinity, zero by zero) and a finite pair whose result is beyond the type's
+// range raise its errors; operands that already are infinite or undefined pass
+// through, as they do there.
 template <class T>
 T RealResult(T a, T b, Operation op) {
+  T r = 0;
   switch (op) {
     case Operation::Add:
-      return a + b;
+      r = a + b;
+      break;
     case Operation::Sub:
-      return a - b;
+      r = a - b;
+      break;
     case Operation::Mul:
-      return a * b;
+      r = a * b;
+      break;
     case Operation::Div:
+      if (b == 0 && !std::isnan(a)) {
+        if (a == 0) throw rtl::EInvalidOp("Invalid floating point operation");
+        throw rtl::EZeroDivide("Floating point division by zero");
+      }
+      r = a / b;
       break;
   }
-  if (b == 0 && !std::isnan(a)) {
-    if (a == 0) throw rtl::EMathError("Invalid floating point operation");
-    throw rtl::EZeroDivide("Floating point division by zero");
-  }
-  const T r = a / b;
   if (std::isnan(r) && !std::isnan(a) && !std::isnan(b)) {
-    throw rtl::EMathError("Invalid floating point operation");
+    throw rtl::EInvalidOp("Invalid floating point operation");
   }
   if (std::isinf(r) && std::isfinite(a) && std::isfinite(b)) {
     throw rtl::EOverflow("Floating point overflow");
@@ -94,18 +102,21 @@ T RealResult(T a, T b, Operation op) {
   return r;
 }
 
-// Reads the right operand in the common type before the value is cast, then
-// combines the two through the accessors of that type.
+// Reads both operands in the common type (a typed read converts as the cast
+// does) and combines them before the value is cast, so a failed operation
+// leaves the value as it was.
 template <class C, C (TVEXVariant::*Get)() const, void (TVEXVariant::*Set)(C)>
 void Combine(TVEXVariant& self, const TVEXVariant& right, TVEXBaseFieldType type, Operation op) {
   const C b = (right.*Get)();
-  self.Cast(type);
   const C a = (self.*Get)();
+  C result;
   if constexpr (std::is_floating_point_v<C>) {
-    (self.*Set)(RealResult(a, b, op));
+    result = RealResult(a, b, op);
   } else {
-    (self.*Set)(IntegerResult(a, b, op));
+    result = IntegerResult(a, b, op);
   }
+  self.Cast(type);
+  (self.*Set)(result);
 }
 
 // Date-times combine day with day and millisecond with millisecond; the time
@@ -115,7 +126,6 @@ void Combine(TVEXVariant& self, const TVEXVariant& right, TVEXBaseFieldType type
 // a time is that day at that time.
 void CombineDateTime(TVEXVariant& self, const TVEXVariant& right, Operation op) {
   TVEXDateTime b = right.AsVEXDateTime();
-  self.Cast(bftDateTime);
   TVEXDateTime a = self.AsVEXDateTime();
   const bool additive = op == Operation::Add || op == Operation::Sub;
   const bool noDate = additive && a.Date == EmptyVEXDate && b.Date == EmptyVEXDate;
@@ -133,6 +143,7 @@ void CombineDateTime(TVEXVariant& self, const TVEXVariant& right, Operation op) 
   }
   date = IntegerResult(date, days, Operation::Add);
   if (noDate && date == 0) date = EmptyVEXDate;
+  self.Cast(bftDateTime);
   self.SetAsVEXDateTime(TVEXDateTime{date, time});
 }
 

@@ -125,11 +125,13 @@ TVEXCompareResult CompareAnsi(std::string_view left, std::string_view right, boo
   return FromPlatformResult(result);
 }
 
+// Wide text always sorts by the user's default locale, whatever locale the
+// caller names for 8-bit text.
 TVEXCompareResult CompareWide(const std::u16string& left, const std::u16string& right,
-                              bool caseInsensitive, uint32_t locale) {
+                              bool caseInsensitive) {
   const uint32_t flags = SORT_STRINGSORT | (caseInsensitive ? NORM_IGNORECASE : 0);
   const int32_t result = BoundTextFunctions().CompareStringW(
-      locale, flags, left.c_str(), static_cast<int32_t>(left.size()), right.c_str(),
+      LOCALE_USER_DEFAULT, flags, left.c_str(), static_cast<int32_t>(left.size()), right.c_str(),
       static_cast<int32_t>(right.size()));
   if (result < 1 || result > 3) throw EVEXException(30046, kUnicodeNotSupported);
   return FromPlatformResult(result);
@@ -140,7 +142,7 @@ TVEXCompareResult CompareWide(const std::u16string& left, const std::u16string& 
 TVEXCompareResult CompareValues(const void* LeftData, const void* RightData,
                                 TVEXBaseFieldType LeftType, TVEXBaseFieldType RightType,
                                 bool LeftIsNull, bool RightIsNull, int32_t MaxLength,
-                                bool CaseInsensitive, uint32_t Locale, int32_t LeftSize,
+                                bool CaseInsensitive, uint32_t /*Locale*/, int32_t LeftSize,
                                 int32_t RightSize) {
   if (LeftIsNull && RightIsNull) return cmprBothNull;
   if (LeftIsNull) return cmprLeftNull;
@@ -172,7 +174,7 @@ TVEXCompareResult CompareValues(const void* LeftData, const void* RightData,
     case bftWideChar:
     case bftWideVarchar:
       return CompareWide(WideOperand(LeftData, LeftSize, MaxLength),
-                         WideOperand(RightData, RightSize, MaxLength), CaseInsensitive, Locale);
+                         WideOperand(RightData, RightSize, MaxLength), CaseInsensitive);
     case bftSignedInt8:
       return Order(Load<int8_t>(LeftData), Load<int8_t>(RightData));
     case bftSignedInt16:

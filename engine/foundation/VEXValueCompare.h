@@ -31,8 +31,9 @@ enum TVEXCompareResult : uint8_t {
 // whole text), so a key prefix compares equal to every longer text it begins.
 // LeftSize and RightSize are the payload sizes in bytes when the caller knows
 // them (-1 otherwise); a text is then never read past its own payload, and a
-// CLOB, which has no terminator, is exactly its size. Locale is accepted for
-// the callers' sake; the platform compares in its process-wide locale.
+// CLOB, which has no terminator, is exactly its size. Locale is the locale of
+// 8-bit text (the platform compares in its process-wide locale); wide text
+// always compares in the user's default locale.
 //
 // Raises EVEXException 30044 "Cannot compare Incompatible DataTypes: '%s' and
 // '%s'" for a pair without a common type, 30051/30052 when an operand does not

@@ -100,9 +100,10 @@ class TVEXVariant {
   // text is left as it is by Add; a null value stays null, except that Add gives
   // a null text a copy of Value. Raises 30052 for a pair without a common type,
   // 30124-30127 "Not numeric argument in numeric operator '%s'" for a type the
-  // operation is not defined on, and Division raises 30128 "Division error: %s"
-  // for a zero divisor or an overflowing quotient. A right operand that does not
-  // convert leaves the value unchanged.
+  // operation is not defined on. A real result beyond its type's range or
+  // undefined raises rtl::EOverflow or rtl::EInvalidOp; Division reports those,
+  // a zero divisor and the smallest integer divided by -1 as 30128 "Division
+  // error: %s". A failed operation leaves the value unchanged.
   void Add(const TVEXVariant& Value);
   void Sub(const TVEXVariant& Value);
   void Mul(const TVEXVariant& Value);

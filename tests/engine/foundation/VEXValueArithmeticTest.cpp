@@ -122,6 +122,9 @@ TEST(TVEXVariantArithmetic, DivisionTruncatesIntegersAndReportsFailuresAs30128) 
       {"int32 min / -1", I32(INT32_MIN), kDiv, I32(-1), {}, 30128},
       {"int64 min / -1", I64(INT64_MIN), kDiv, I64(-1), {}, 30128},
       {"date by zero", Date(10), kDiv, Date(0), {}, 30128},
+      // A failure in the common type leaves the value in its own.
+      {"int8 by a zero int16", I8(7), kDiv, I16(0), {}, 30128},
+      {"date by a date-time of day 0", Date(10), kDiv, DT(0, 5), {}, 30128},
       {"double", F64(7), kDiv, F64(2), F64(3.5)},
       {"integer by double", I32(1), kDiv, F64(4), F64(0.25)},
       {"currency", Curr(10), kDiv, Curr(4), Curr(2.5)},
@@ -170,10 +173,47 @@ TEST(TVEXVariantArithmetic, RealsAndMoneyComputeInTheCommonType) {
       {"integer * currency", I32(3), kMul, Curr(0.5), Curr(1.5)},
       {"extended", Ext(1.5L), kMul, Ext(-2.0L), Ext(-3.0L)},
       {"single - double in double", F32(0.5f), kSub, F64(0.25), F64(0.25)},
-      {"a product beyond range is infinite", F64(DBL_MAX), kMul, F64(2), F64(INFINITY)},
+      {"an infinite operand stays infinite", F64(INFINITY), kMul, F64(2), F64(INFINITY)},
       // The value itself must fit the common type; the conversion refuses.
       {"value that does not fit the common type", Ext(1e4000L), kAdd, Curr(1), {}, 30051},
   });
+}
+
+// Sums, differences and products of reals trap as the platform does; only
+// Division turns the trap into 30128. The value is left as it was.
+TEST(TVEXVariantArithmetic, RealResultsOutOfRangeOrUndefinedRaiseThePlatformsError) {
+  struct Row {
+    Payload left;
+    Op op;
+    Payload right;
+    const char* message;
+  };
+  const Row rows[] = {
+      {F64(DBL_MAX), kMul, F64(2), "Floating point overflow"},
+      {F32(3e38f), kMul, F64(1e300), "Floating point overflow"},
+      {F64(-DBL_MAX), kSub, F64(DBL_MAX), "Floating point overflow"},
+      {F32(FLT_MAX), kAdd, F32(FLT_MAX), "Floating point overflow"},
+      {Curr(DBL_MAX), kAdd, Curr(DBL_MAX), "Floating point overflow"},
+      {Ext(LDBL_MAX), kMul, Ext(2), "Floating point overflow"},
+      {F64(INFINITY), kSub, F64(INFINITY), "Invalid floating point operation"},
+      {F64(0), kMul, F64(INFINITY), "Invalid floating point operation"},
+  };
+  for (const Row& row : rows) {
+    TVEXVariant left, right;
+    Set(left, row.left);
+    Set(right, row.right);
+    try {
+      if (row.op == kAdd) left.Add(right);
+      if (row.op == kSub) left.Sub(right);
+      if (row.op == kMul) left.Mul(right);
+      ADD_FAILURE() << row.message << ": no error for " << Show(row.left);
+    } catch (const EVEXException& e) {
+      ADD_FAILURE() << e.what();
+    } catch (const rtl::EMathError& e) {
+      EXPECT_STREQ(e.what(), row.message) << Show(row.left);
+    }
+    EXPECT_EQ(Show(left), Show(row.left));
+  }
 }
 
 TEST(TVEXVariantArithmetic, DatesAndTimesCombineAsIntegersAndDateTimesCarryWholeDays) {

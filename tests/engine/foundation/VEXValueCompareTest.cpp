@@ -174,21 +174,28 @@ TEST(CompareValues, RefusesPairsWithoutAnOrder) {
   EXPECT_EQ(code, 30140);
 }
 
+uint32_t gWideLocale = 0;
+
 TEST(CompareValues, ReportsAFailedWideComparison) {
   TVEXTextFunctions failing = BoundTextFunctions();
-  failing.CompareStringW = [](uint32_t, uint32_t, const char16_t*, int32_t, const char16_t*,
-                              int32_t) { return int32_t{0}; };
+  failing.CompareStringW = [](uint32_t locale, uint32_t, const char16_t*, int32_t, const char16_t*,
+                              int32_t) {
+    gWideLocale = locale;
+    return int32_t{0};
+  };
   const TVEXTextFunctions previous = ReplaceBoundTextFunctions(failing);
   int32_t code = 0;
   const Payload a = Wide(u"a");
   const std::string message = Message(
       [&] {
         CompareValues(a.bytes.data(), a.bytes.data(), bftWideVarchar, bftWideVarchar, false, false,
-                      -1, false);
+                      -1, false, 0x0409);
       },
       code);
   ReplaceBoundTextFunctions(previous);
   EXPECT_EQ(code, 30046);
+  // Wide text compares in the user's default locale, not the caller's.
+  EXPECT_EQ(gWideLocale, LOCALE_USER_DEFAULT);
   EXPECT_EQ(message,
             "Unicode is not supported by your version of  Windows. Please download the Microsoft "
             "Layer for Unicode on Windows 95/98/Me Systems from http://www.microsoft.com/downloads "
