@@ -48,6 +48,23 @@ std::string Show(const Payload& p) {
 
 enum Op { kAdd, kSub, kMul, kDiv };
 
+void Apply(Op op, TVEXVariant& left, const TVEXVariant& right) {
+  switch (op) {
+    case kAdd:
+      left.Add(right);
+      break;
+    case kSub:
+      left.Sub(right);
+      break;
+    case kMul:
+      left.Mul(right);
+      break;
+    case kDiv:
+      left.Division(right);
+      break;
+  }
+}
+
 struct Case {
   const char* name;
   Payload left;
@@ -62,20 +79,7 @@ std::string Run(const Case& c) {
   Set(left, c.left);
   Set(right, c.right);
   try {
-    switch (c.op) {
-      case kAdd:
-        left.Add(right);
-        break;
-      case kSub:
-        left.Sub(right);
-        break;
-      case kMul:
-        left.Mul(right);
-        break;
-      case kDiv:
-        left.Division(right);
-        break;
-    }
+    Apply(c.op, left, right);
   } catch (const EVEXException& e) {
     // A refused operation leaves the value as it was.
     EXPECT_EQ(Show(left), Show(c.left)) << c.name << ": value changed by a failed operation";
@@ -286,20 +290,7 @@ TEST(TVEXVariantArithmetic, NotNumericErrorNamesTheOperator) {
     Set(left, row.left);
     Set(right, row.left);
     try {
-      switch (row.op) {
-        case kAdd:
-          left.Add(right);
-          break;
-        case kSub:
-          left.Sub(right);
-          break;
-        case kMul:
-          left.Mul(right);
-          break;
-        case kDiv:
-          left.Division(right);
-          break;
-      }
+      Apply(row.op, left, right);
       ADD_FAILURE() << row.message << ": no error";
     } catch (const EVEXException& e) {
       EXPECT_STREQ(e.what(), row.message);
