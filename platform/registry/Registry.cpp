@@ -469,13 +469,14 @@ bool TRegistry::OpenKey(std::string_view path, bool canCreate) {
   CloseKey();
   std::string p = NormalizePath(path);
   try {
-    if (FStore->Load().Find(p)) {
-      FCurrentPath = p.empty() ? "\\" : p;
-      return true;
+    Hive hive = FStore->Load();
+    if (hive.Find(p)) {
+      FSnapshot = std::move(hive);
+    } else {
+      if (!canCreate) return false;
+      FStore->Update([&](Hive& current) { current.Ensure(p); });  // the first read loads anew
     }
-    if (!canCreate) return false;
-    FStore->Update([&](Hive& hive) { hive.Ensure(p); });
-    FCurrentPath = p.empty() ? "\\" : p;
+    FCurrentPath = std::move(p);
     return true;
   } catch (const rtl::Exception& e) {
     // The caller learns of the failure from the result; the reads and writes
@@ -486,7 +487,8 @@ bool TRegistry::OpenKey(std::string_view path, bool canCreate) {
 }
 
 void TRegistry::CloseKey() {
-  FCurrentPath.clear();
+  FCurrentPath.reset();
+  FSnapshot.reset();
   FOpenError.clear();
 }
 
@@ -509,10 +511,13 @@ bool TRegistry::ValueExists(std::string_view name) {
 }
 
 std::optional<Value> TRegistry::Get(std::string_view name) {
-  if (FCurrentPath.empty())
+  if (!FCurrentPath)
     throw ERegistryException("Failed to get data for '" + std::string(name) + "'" + NoKeyReason());
-  Hive hive = FStore->Load();
-  const Key* key = hive.Find(FCurrentPath == "\\" ? "" : FCurrentPath);
+  // The reads of one open key share one snapshot of the hive, so a group of
+  // values read together comes from one state of the file and the file is
+  // parsed once, not once per value.
+  if (!FSnapshot) FSnapshot = FStore->Load();
+  const Key* key = FSnapshot->Find(*FCurrentPath);
   if (!key) return std::nullopt;
   auto it = key->Values.find(Hive::Fold(name));
   if (it == key->Values.end()) return std::nullopt;
@@ -520,11 +525,11 @@ std::optional<Value> TRegistry::Get(std::string_view name) {
 }
 
 void TRegistry::Put(std::string_view name, Value value) {
-  if (FCurrentPath.empty())
+  if (!FCurrentPath)
     throw ERegistryException("Failed to set data for '" + std::string(name) + "'" + NoKeyReason());
-  std::string path = FCurrentPath == "\\" ? "" : FCurrentPath;
+  FSnapshot.reset();  // the next read sees this write and any other made since
   FStore->Update([&](Hive& hive) {
-    hive.Ensure(path).Values[Hive::Fold(name)] = {std::string(name), value};
+    hive.Ensure(*FCurrentPath).Values[Hive::Fold(name)] = {std::string(name), value};
   });
 }
 

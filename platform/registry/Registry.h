@@ -160,8 +160,9 @@ class TRegistry {
   std::shared_ptr<Store> FStore;
   std::string NoKeyReason() const;
 
-  std::string FCurrentPath;  // empty: no key open
-  std::string FOpenError;    // why the last OpenKey failed, for the errors that follow
+  std::optional<std::string> FCurrentPath;  // none: no key open; "" is the root
+  std::optional<Hive> FSnapshot;            // the hive as the reads of this key see it
+  std::string FOpenError;  // why the last OpenKey failed, for the errors that follow
 };
 
 }  // namespace reg
