@@ -17,6 +17,7 @@
 #include "foundation/VEXConverts.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXMemory.h"
+#include "foundation/VEXVariant.h"
 #include "rtl/CodePage.h"
 #include "rtl/DateText.h"
 #include "rtl/FormatSettings.h"
@@ -443,26 +444,8 @@ void PutFromCurrency(Result& r, TVEXBaseFieldType to, double a) {
   }
 }
 
-size_t FixedWidth(TVEXBaseFieldType t) {
-  switch (t) {
-    case bftSignedInt8:
-    case bftUnsignedInt8:
-      return 1;
-    case bftSignedInt16:
-    case bftUnsignedInt16:
-    case bftLogical:
-      return 2;
-    case bftSignedInt64:
-    case bftDouble:
-    case bftDateTime:
-    case bftCurrency:
-      return 8;
-    case bftExtended:
-      return ExtendedSize;
-    default:
-      return 4;
-  }
-}
+// The slot width of a number, date or flag: what its payload must hold.
+size_t FixedWidth(TVEXBaseFieldType t) { return static_cast<size_t>(GetDataTypeSize(t, 0)); }
 
 void Convert(Result& r, const void* source, int32_t size, TVEXBaseFieldType from,
              TVEXBaseFieldType to) {
