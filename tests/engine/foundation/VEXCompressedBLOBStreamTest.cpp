@@ -82,16 +82,6 @@ std::vector<ChainBlock> ChainOf(rtl::TStream& carrier, const TVEXBLOBDescriptor&
   return chain;
 }
 
-std::string Raise(const std::function<void()>& op, int32_t* code = nullptr) {
-  try {
-    op();
-  } catch (const EVEXException& e) {
-    if (code != nullptr) *code = e.NativeError;
-    return e.what();
-  }
-  return "<no exception>";
-}
-
 TEST(CompressedBLOBStream, ASmallBlobIsOneHeaderedBlockBehindItsStartPosition) {
   TVEXMemoryStream carrier;
   Put(carrier, "PREFIX!!");
@@ -326,7 +316,8 @@ TEST(CompressedBLOBStream, DetectsADamagedChainWithTheCodeOfWhatIsWrong) {
     Put(carrier, t.Bytes);
     int32_t code = 0;
     std::unique_ptr<TVEXCompressedBLOBStream> blob;
-    Raise([&] { blob = std::make_unique<TVEXCompressedBLOBStream>(carrier, t.D, false); }, &code);
+    testing::MessageOf(
+        [&] { blob = std::make_unique<TVEXCompressedBLOBStream>(carrier, t.D, false); }, &code);
     if (c.AtOpen) {
       EXPECT_EQ(code, c.Code);
       continue;
@@ -337,7 +328,7 @@ TEST(CompressedBLOBStream, DetectsADamagedChainWithTheCodeOfWhatIsWrong) {
     EXPECT_EQ(blob->Read(first.data(), 1000), 1000);
     EXPECT_EQ(first, t.Data.substr(0, 1000));
     char byte;
-    Raise([&] { blob->Read(&byte, 1); }, &code);
+    testing::MessageOf([&] { blob->Read(&byte, 1); }, &code);
     EXPECT_EQ(code, c.Code);
   }
 }
@@ -349,7 +340,7 @@ TEST(CompressedBLOBStream, AWrongChecksumNamesBothValues) {
   Put(carrier, t.Bytes);
   TVEXCompressedBLOBStream blob(carrier, t.D, false);
   char byte;
-  EXPECT_EQ(Raise([&] { blob.Read(&byte, 1); }),
+  EXPECT_EQ(testing::MessageOf([&] { blob.Read(&byte, 1); }),
             "Decompress buffer failed. CheckSum = " + std::to_string(t.Chain[0].Header.Crc32) +
                 ", Header.Crc32 = 4294967280 - Native error: 10089");
 }
@@ -369,7 +360,7 @@ TEST(CompressedBLOBStream, RepairOpenCutsATornLastBlock) {
     TVEXMemoryStream carrier;
     Put(carrier, bytes.substr(0, size_t(cut)));
     int32_t code = 0;
-    Raise([&] { TVEXCompressedBLOBStream(carrier, d, false); }, &code);
+    testing::MessageOf([&] { TVEXCompressedBLOBStream(carrier, d, false); }, &code);
     EXPECT_EQ(code, 10082);
 
     TVEXCompressedBLOBStream repaired(carrier, d, false, true);
@@ -414,12 +405,12 @@ TEST(CompressedBLOBStream, UncompressedBlobIsItsRawBytesAndStaysWithinThem) {
 
   d.UncompressedSize = 6;
   int32_t code = 0;
-  EXPECT_EQ(Raise([&] { TVEXCompressedBLOBStream(carrier, d, false); }, &code),
+  EXPECT_EQ(testing::MessageOf([&] { TVEXCompressedBLOBStream(carrier, d, false); }, &code),
             "Stream size = 9 too small. Should be at least = 10 - Native error: 10081");
   // A size so large that the end it names wraps past the largest position.
   d.UncompressedSize = INT64_MAX;
   code = 0;
-  Raise([&] { TVEXCompressedBLOBStream(carrier, d, false); }, &code);
+  testing::MessageOf([&] { TVEXCompressedBLOBStream(carrier, d, false); }, &code);
   EXPECT_EQ(code, 10081);
   d.UncompressedSize = 6;
   TVEXCompressedBLOBStream repaired(carrier, d, false, true);
@@ -475,7 +466,7 @@ TEST(CompressedBLOBStream, FailuresOfTheCarryingStreamRaiseTheirCodes) {
   };
   for (const Case& c : cases) {
     int32_t code = 0;
-    Raise(c.Op, &code);
+    testing::MessageOf(c.Op, &code);
     EXPECT_EQ(code, c.Code) << c.Name;
   }
 }

@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <limits>
 #include <string>
 
+#include "foundation/VEXExcept.h"
 #include "foundation/VEXStream.h"
 
 namespace vex::testing {
@@ -55,6 +57,18 @@ inline std::string ContentOf(rtl::TStream& stream) {
   if (!bytes.empty()) stream.Read(bytes.data(), static_cast<int32_t>(bytes.size()));
   stream.Seek(position, rtl::soFromBeginning);
   return bytes;
+}
+
+// The message of the engine exception op raises (its code into *code), or
+// "<no exception>".
+inline std::string MessageOf(const std::function<void()>& op, int32_t* code = nullptr) {
+  try {
+    op();
+  } catch (const EVEXException& e) {
+    if (code != nullptr) *code = e.NativeError;
+    return e.what();
+  }
+  return "<no exception>";
 }
 
 }  // namespace vex::testing

@@ -21,15 +21,7 @@ using testing::ContentOf;
 using ::testing::ElementsAre;
 using testing::ShortStream;
 
-std::string MessageOf(const std::function<void()>& op, int32_t* code = nullptr) {
-  try {
-    op();
-  } catch (const EVEXException& e) {
-    if (code != nullptr) *code = e.NativeError;
-    return e.what();
-  }
-  return "<no exception>";
-}
+using testing::MessageOf;
 
 void Put(rtl::TStream& stream, const std::string& bytes) {
   stream.Write(bytes.data(), static_cast<int32_t>(bytes.size()));
