@@ -277,24 +277,25 @@ void TVEXConstraintDefs::LoadFromStream(TVEXStream& Stream) {
   CheckCount(Stream, FLoadedItemCount, MinStoredItemSize(), 10159);
   for (int32_t i = 0; i < FLoadedItemCount; ++i) {
     const uint8_t type = ReadU8(Stream, 10220);
-    TVEXConstraintDef* def;
-    switch (type) {
-      case ctPK:
-        def = AddPK();
-        break;
-      case ctUnique:
-        def = AddUnique();
-        break;
-      case ctNotNull:
-        def = AddNotNull();
-        break;
-      case ctCheck:
-        def = AddCheck();
-        break;
-      default:
-        throw EVEXException(30316, "Unknown Constraint Type: '%d'", static_cast<int32_t>(type));
-    }
+    TVEXConstraintDef* def = AddOfType(static_cast<TVEXConstraintType>(type));
+    if (def == nullptr)
+      throw EVEXException(30316, "Unknown Constraint Type: '%d'", static_cast<int32_t>(type));
     def->LoadFromStream(Stream);
+  }
+}
+
+TVEXConstraintDef* TVEXConstraintDefs::AddOfType(TVEXConstraintType Type) {
+  switch (Type) {
+    case ctPK:
+      return AddPK();
+    case ctUnique:
+      return AddUnique();
+    case ctNotNull:
+      return AddNotNull();
+    case ctCheck:
+      return AddCheck();
+    default:
+      return nullptr;
   }
 }
 
@@ -313,23 +314,8 @@ void TVEXConstraintDefs::Assign(const TVEXMetaObjectDefs& Source) {
   for (int32_t i = 0; i < Source.Count(); ++i) {
     const auto* source = dynamic_cast<const TVEXConstraintDef*>(Source.GetDef(i));
     if (source == nullptr) throw rtl::EInvalidOperation("Invalid class typecast");
-    TVEXConstraintDef* def;
-    switch (source->ConstraintType) {
-      case ctPK:
-        def = AddPK();
-        break;
-      case ctUnique:
-        def = AddUnique();
-        break;
-      case ctNotNull:
-        def = AddNotNull();
-        break;
-      case ctCheck:
-        def = AddCheck();
-        break;
-      default:
-        throw EVEXException(30035, "Not implemented yet");
-    }
+    TVEXConstraintDef* def = AddOfType(source->ConstraintType);
+    if (def == nullptr) throw EVEXException(30035, "Not implemented yet");
     def->Assign(*source);
   }
 }

@@ -166,6 +166,9 @@ class TVEXConstraintDefs : public TVEXMetaObjectDefs {
   TVEXConstraintDefCheck* AddCheck();
   TVEXConstraintDefPrimary* AddPK();
   TVEXConstraintDefUnique* AddUnique();
+  // A new definition of the class for Type, appended; nullptr (nothing added)
+  // for a type without a class.
+  TVEXConstraintDef* AddOfType(TVEXConstraintType Type);
 
   TVEXConstraintDef* GetDef(int32_t Index) const {
     return static_cast<TVEXConstraintDef*>(TVEXMetaObjectDefs::GetDef(Index));
