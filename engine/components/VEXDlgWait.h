@@ -28,7 +28,8 @@
 //      application restored; IsClosed True. The owner then frees the form.
 // Invariants:
 //   - IsShown is True exactly while the other windows are disabled (EWindowList
-//     is held) and EActiveWindow is remembered.
+//     holds those there were) and EActiveWindow is remembered; dropping
+//     EWindowList enables them again.
 //   - the application's restore handler is the form's only in state 4; the
 //     destructor gives the old one back should an owner drop the form there.
 //

@@ -105,8 +105,9 @@ class Ui {
   // it any other way is mrCancel.
   virtual TModalResult ShowPasswordDialog(PasswordDialogParts& parts) = 0;
 
-  // A hidden wait form showing `parts`, which must outlive the view. Clicks on
-  // its buttons go to their Click; Escape presses btnCancel. Never null.
+  // A hidden wait form showing the controls of `parts`, which must outlive the
+  // view (the struct itself need not). Clicks on its buttons go to their
+  // Click; Escape presses btnCancel. Never null.
   virtual std::unique_ptr<FormView> CreateWaitForm(WaitFormParts& parts) = 0;
 
   // Handles the pending events of the toolkit, then fires the timers that are
