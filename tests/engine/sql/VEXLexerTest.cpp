@@ -112,6 +112,14 @@ TEST(VEXLexerTest, ScansTokensWithTypeTextWordAndPosition) {
         {tktString, u"=", N, 1, 29},  {tktInt, u"6", N, 1, 30},     {tktString, u"x", N, 1, 32},
         {tktString, u"<", N, 1, 33},  {tktString, u"y", N, 1, 34},  {tktString, u">", N, 1, 35},
         {tktString, u"z", N, 1, 36},  {tktString, u"|", N, 1, 37},  {tktString, u"w", N, 1, 38}}},
+      // White space after a lone dot only ends it.
+      {u"t.\r\ncol t.\tc",
+       {{tktString, u"t", N, 1, 1},
+        {tktDot, u".", N, 1, 2},
+        {tktString, u"col", N, 2, 1},
+        {tktString, u"t", N, 2, 5},
+        {tktDot, u".", N, 2, 6},
+        {tktString, u"c", N, 2, 8}}},
       // Positions across CR LF and across a quoted text that spans lines.
       {u"SELECT\r\n  a, 'x\r\ny' ,b\r\nFROM t",
        {{tktReservedWord, u"SELECT", rwSELECT, 1, 1},
@@ -310,7 +318,7 @@ TEST(VEXLexerTest, PositionalParametersCountOverTheWholeText) {
   Params p;
   TVEXLexer lex(u"? , ?; ?a", &p.list, false);
   EXPECT_EQ(ShowParameters(lex),
-            "tktParameter Param1=7;tktString ,=-;tktParameter Param2=x;tktParameter Param3=1;");
+            "tktParameter Param1=7;tktComma ,=-;tktParameter Param2=x;tktParameter Param3=1;");
   EXPECT_EQ(ErrorOf(u"?,?,?,?,?", &p.list), "list: List index out of bounds (4)");
   EXPECT_THROW(p.list.GetValue(-1), rtl::EListError);
   EXPECT_THROW(p.list.GetValue(4), rtl::EListError);
