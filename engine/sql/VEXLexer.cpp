@@ -93,7 +93,7 @@ bool IsReservedWordToken(const TToken& Token, TReservedWord Word) {
 //     open, every other kind is finished where it starts.
 //  2. FCommandOpen means the last command takes the next token; FDepth, the
 //     last "(" and ")" and the unterminated-text mark belong to that command.
-//  3. FLine/FColumn are the position of FText[FPos].
+//  3. FLine/FColumn are the position of S[FPos].
 class TVEXLexer::TScanner {
  public:
   explicit TScanner(TVEXLexer& Lex) : L(Lex), S(Lex.FSQL) {}
@@ -159,22 +159,7 @@ class TVEXLexer::TScanner {
   bool IsDelimiter(char16_t c) const {
     if (IsWhiteSpace(c)) return false;
     if (!FTokenOpen) return true;
-    switch (c) {
-      case u'>':
-      case u'<':
-      case u'=':
-      case u'(':
-      case u')':
-      case u',':
-      case u'/':
-      case u'*':
-      case u':':
-      case u'?':
-      case u'|':
-        return true;
-      default:
-        break;
-    }
+    if (std::u16string_view(u"><=(),/*:?|").find(c) != std::u16string_view::npos) return true;
     const TTokenType t = L.Commands.back().Tokens.back().TokenType;
     if (c == u'.' && t != tktInt) return true;
     if (t == tktDot && !IsDigit(c)) return true;
