@@ -134,8 +134,7 @@ TVEXAdvIndexDef* TVEXAdvIndexDefs::AddIndexDef() {
 
 TVEXAdvIndexDef* TVEXAdvIndexDefs::Add(std::string_view Name, std::string_view Fields,
                                        db::TIndexOptions Options, bool Temporary,
-                                       std::string_view DescFields,
-                                       std::string_view CaseInsFields,
+                                       std::string_view DescFields, std::string_view CaseInsFields,
                                        std::string_view MaxIndexedSizes) {
   TVEXAdvIndexDef* def = AddIndexDef();
   def->Name = Name;

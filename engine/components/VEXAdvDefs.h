@@ -136,8 +136,7 @@ class TVEXAdvIndexDefs {
   TVEXAdvIndexDef* AddIndexDef();
   TVEXAdvIndexDef* Add(std::string_view Name, std::string_view Fields, db::TIndexOptions Options,
                        bool Temporary = false, std::string_view DescFields = {},
-                       std::string_view CaseInsFields = {},
-                       std::string_view MaxIndexedSizes = {});
+                       std::string_view CaseInsFields = {}, std::string_view MaxIndexedSizes = {});
   // Removes the first item named IndexName (locale comparison ignoring case).
   // Raises 20190 "Index '%s' not found", the list unchanged, when none is.
   void DeleteIndexDef(std::string_view IndexName);

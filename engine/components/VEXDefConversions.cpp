@@ -18,10 +18,14 @@ constexpr int32_t kDefaultMaxIndexedSize = 20;
 
 TVEXCompressionAlgorithm ToEngineCompressionAlgorithm(TCompressionAlgorithm Algorithm) {
   switch (Algorithm) {
-    case caZLIB: return acaZLIB;
-    case caBZIP: return acaBZIP;
-    case caPPM: return acaPPM;
-    default: return acaNone;
+    case caZLIB:
+      return acaZLIB;
+    case caBZIP:
+      return acaBZIP;
+    case caPPM:
+      return acaPPM;
+    default:
+      return acaNone;
   }
 }
 
@@ -155,8 +159,7 @@ TVEXConstraintDefUnique* ConstraintDefFromIndexDef(const TVEXIndexDef& IndexDef,
   return constraint;
 }
 
-void EngineDefsToAdvFieldDefs(const TVEXFieldDefs& VisibleFieldDefs,
-                              const TVEXFieldDefs& FieldDefs,
+void EngineDefsToAdvFieldDefs(const TVEXFieldDefs& VisibleFieldDefs, const TVEXFieldDefs& FieldDefs,
                               const TVEXConstraintDefs& ConstraintDefs,
                               TVEXAdvFieldDefs& AdvFieldDefs) {
   AdvFieldDefs.Clear();
@@ -339,8 +342,7 @@ void EngineIndexDefToAdvIndexDef(const TVEXIndexDef& IndexDef, TVEXAdvIndexDef& 
   AdvIndexDef.Temporary = IndexDef.Temporary;
 }
 
-void EngineIndexDefsToAdvIndexDefs(const TVEXIndexDefs& IndexDefs,
-                                   TVEXAdvIndexDefs& AdvIndexDefs) {
+void EngineIndexDefsToAdvIndexDefs(const TVEXIndexDefs& IndexDefs, TVEXAdvIndexDefs& AdvIndexDefs) {
   AdvIndexDefs.Clear();
   for (int32_t i = 0; i < IndexDefs.Count(); ++i) {
     EngineIndexDefToAdvIndexDef(*IndexDefs.GetIndexDef(i), *AdvIndexDefs.AddIndexDef());
@@ -359,10 +361,14 @@ bool FieldDefExists(const db::TFieldDefs& FieldDefs, std::string_view Name) {
 
 TCompressionAlgorithm ToComponentCompressionAlgorithm(TVEXCompressionAlgorithm Algorithm) {
   switch (Algorithm) {
-    case acaZLIB: return caZLIB;
-    case acaBZIP: return caBZIP;
-    case acaPPM: return caPPM;
-    default: return caNone;
+    case acaZLIB:
+      return caZLIB;
+    case acaBZIP:
+      return caBZIP;
+    case acaPPM:
+      return caPPM;
+    default:
+      return caNone;
   }
 }
 

@@ -68,8 +68,7 @@ TVEXConstraintDefUnique* ConstraintDefFromIndexDef(const TVEXIndexDef& IndexDef,
 // a constraint on a table field that no visible field shows is passed over.
 // 30032 (NOT NULL) or 30031 (CHECK) "Field #%d not found" for an id the table
 // does not have; 30039 "Not implemented yet" for a foreign key.
-void EngineDefsToAdvFieldDefs(const TVEXFieldDefs& VisibleFieldDefs,
-                              const TVEXFieldDefs& FieldDefs,
+void EngineDefsToAdvFieldDefs(const TVEXFieldDefs& VisibleFieldDefs, const TVEXFieldDefs& FieldDefs,
                               const TVEXConstraintDefs& ConstraintDefs,
                               TVEXAdvFieldDefs& AdvFieldDefs);
 // The platform fields of a cursor's visible fields; a NOT NULL constraint makes

@@ -1,5 +1,3 @@
-#include "components/VEXAdvDefs.h"
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -7,8 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "support/NativeError.h"
+#include "components/VEXAdvDefs.h"
 #include "rtl/Exception.h"
+#include "support/NativeError.h"
 
 namespace vex {
 namespace {
