@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <set>
+#include <string>
 #include <utility>
 
 #include "foundation/VEXExcept.h"
@@ -595,6 +597,53 @@ void TVEXPageManager::CancelChanges(int32_t SessionID) {
   }
   keepRest.Dismiss();
   added.SetSize(0);
+}
+
+// ---------------------------------------------------------------------------
+// Integrity walk
+
+void TVEXPageManager::CheckInvariants() const {
+  std::string found;
+  const auto report = [&found](const std::string& where, const TVEXPage* page, const char* what) {
+    found += where + ": page " + std::to_string(page->PageNo()) + " " + what + "; ";
+  };
+  std::set<const TVEXPage*> seen;
+  const auto walk = [&](const TVEXSortedPageList& list, const std::string& where,
+                        const int32_t* sessionID) {
+    int64_t previous = std::numeric_limits<int64_t>::min();
+    for (int32_t i = 0; i < list.Count(); ++i) {
+      const TVEXPage* page = list.Page(i);
+      if (page->ParentList() != &list) report(where, page, "names another list");
+      if (page->PageNo() <= previous) report(where, page, "is out of order or listed twice");
+      previous = page->PageNo();
+      if (!seen.insert(page).second) report(where, page, "is in two places");
+      if (page->PageManager() != this) report(where, page, "belongs to another page manager");
+      if (page->UseCount() < 0) report(where, page, "has a negative use count");
+      if (sessionID != nullptr && page->SessionID() != *sessionID)
+        report(where, page, "belongs to another session");
+    }
+  };
+
+  walk(*FSharedPages, "cache", nullptr);
+  for (int32_t i = 0; i < FSharedPages->Count(); ++i) {
+    const TVEXPage* page = FSharedPages->Page(i);
+    if (page->UseCount() == 0 && page->IsDirty()) report("cache", page, "is changed but unheld");
+  }
+  std::set<int32_t> sessions;
+  for (const auto& info : FSessions) {
+    const std::string where = "session " + std::to_string(info->SessionID);
+    if (!sessions.insert(info->SessionID).second) found += where + ": two change sets; ";
+    walk(*info->DirtyPages, where, &info->SessionID);
+  }
+  for (const TVEXPage* page : FDisplacedPages) {
+    if (page->ParentList() != nullptr) report("displaced", page, "is also listed");
+    if (page->UseCount() <= 0) report("displaced", page, "is held by nobody");
+    if (!seen.insert(page).second) report("displaced", page, "is in two places");
+  }
+  if (!found.empty()) {
+    found.resize(found.size() - 2);
+    throw EPageManagerIntegrityError("Page manager integrity check failed: " + found);
+  }
 }
 
 }  // namespace vex

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "foundation/VEXTypes.h"
+#include "rtl/Exception.h"
 
 namespace rtl {
 class TStream;
@@ -283,6 +284,11 @@ struct TVEXSessionPageInfo {
   TVEXIntegerArray RemovedPageNumbers;
 };
 
+// Raised by TVEXPageManager::CheckInvariants; the message lists what it found.
+class EPageManagerIntegrityError : public rtl::Exception {
+  using rtl::Exception::Exception;
+};
+
 // The abstract page store of one open database (see the top of this file).
 // The engines derive from it, set the geometry when they create or open their
 // store, and implement the four page I/O operations.
@@ -373,6 +379,14 @@ class TVEXPageManager {
   // forgotten. Checked first: 20087 for a page that is not dirty, 20088 for
   // one that is still held. Nothing happens for a session without a change set.
   void CancelChanges(int32_t SessionID);
+
+  // The integrity walk over the invariants at the top of this file: every
+  // page object in exactly one place (the list its ParentList names, or the
+  // displaced set), every list strictly ascending by page number, one change
+  // set per session holding only that session's pages, no unheld changed page
+  // in the cache, no displaced page that nobody holds. Changes nothing; raises
+  // EPageManagerIntegrityError naming every broken rule it found.
+  void CheckInvariants() const;
 
  protected:
   // True with the index into FSessions when the session has a change set.
