@@ -1,7 +1,5 @@
 #include "storage/VEXMetaDefs.h"
 
-#include <atomic>
-
 #include "foundation/VEXConverts.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXStream.h"
@@ -149,8 +147,6 @@ TVEXShortName ReadCountedName(TVEXStream& Stream, CountWidth Width, int32_t Coun
   return TVEXShortName(std::string_view(bytes).substr(1));
 }
 
-std::atomic<TVEXDefaultValueExpressionParser*> gDefaultValueExpressionParser{nullptr};
-
 }  // namespace
 
 // --- Root ------------------------------------------------------------------
@@ -170,17 +166,6 @@ void TVEXMetaObjectDef::LoadFromStream(TVEXStream& Stream) {
 void TVEXMetaObjectDef::SaveToStream(TVEXStream& Stream) const {
   WriteByteCountedName(Stream, Name, 10164, 10165);
   WriteI32(Stream, ObjectID, 10168);
-}
-
-// --- Default-value expressions ---------------------------------------------
-
-TVEXDefaultValueExpressionParser* SetDefaultValueExpressionParser(
-    TVEXDefaultValueExpressionParser* Parser) {
-  return gDefaultValueExpressionParser.exchange(Parser);
-}
-
-TVEXDefaultValueExpressionParser* DefaultValueExpressionParser() {
-  return gDefaultValueExpressionParser.load();
 }
 
 // --- Field definition ------------------------------------------------------
@@ -294,7 +279,7 @@ void TVEXFieldDef::CalcDataSizes() {
 
 void TVEXFieldDef::PrepareDefaultValueExpr() {
   DefaultValueExpr.reset();
-  TVEXDefaultValueExpressionParser* parser = DefaultValueExpressionParser();
+  TVEXExpressionParser* parser = ExpressionParser();
   if (parser != nullptr && parser->IsDefaultValueExpression(DefaultValue)) {
     DefaultValueExpr = parser->CreateDefaultValueExpression(DefaultValue.AsWideString());
   }
