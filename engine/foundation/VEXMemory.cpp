@@ -45,17 +45,18 @@ bool EndMarkIntact(const void* userData, int32_t userSize) {
   return mark == kEndMark;
 }
 
-// Never destroyed: blocks may still be freed by other modules' finalisation.
-union ProcessManager {
-  constexpr ProcessManager() : manager() {}
-  ~ProcessManager() {}
-  TVEXMemoryManager manager;
-};
-constinit ProcessManager gProcessManager;
-
 }  // namespace
 
-TVEXMemoryManager* MemoryManager = &gProcessManager.manager;
+constinit TVEXMemoryManager* MemoryManager = nullptr;
+
+void CreateMemoryManager() {
+  if (MemoryManager == nullptr) MemoryManager = new TVEXMemoryManager();
+}
+
+void FreeMemoryManager() noexcept {
+  delete MemoryManager;
+  MemoryManager = nullptr;
+}
 
 void TVEXMemoryManager::AddToTotal(int64_t delta) {
   std::lock_guard<std::mutex> guard(MMLock);

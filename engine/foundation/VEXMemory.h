@@ -98,10 +98,12 @@ class TVEXMemoryManager {
   std::mutex MMLock;
 };
 
-// The process-wide manager, without a limit. It is constant-initialised and
-// never destroyed, so it is usable before and after every other module's
-// initialisation and finalisation.
+// The process-wide manager, without a limit. Created by the engine's start-up
+// (CreateMemoryManager) before anything that allocates, freed by its shut-down
+// after everything else; nil while the engine is stopped.
 extern TVEXMemoryManager* MemoryManager;
+void CreateMemoryManager();
+void FreeMemoryManager() noexcept;
 
 // A byte move whose source and destination may overlap. A count of 0 or less
 // moves nothing.

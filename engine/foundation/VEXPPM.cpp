@@ -6,6 +6,7 @@
 #include <span>
 
 #include "foundation/VEXPPMModel.h"
+#include "foundation/VEXStartup.h"
 #include "rtl/Exception.h"
 
 namespace vex {
@@ -23,10 +24,17 @@ using HeapBuffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
 }  // namespace
 
+namespace {
+std::unique_ptr<std::recursive_mutex> gPpmLock;
+}  // namespace
+
 std::recursive_mutex& PpmLock() {
-  static std::recursive_mutex lock;
-  return lock;
+  if (!gPpmLock) RaiseEngineNotStarted("The PPM lock");
+  return *gPpmLock;
 }
+
+void CreatePpmLock() { gPpmLock = std::make_unique<std::recursive_mutex>(); }
+void FreePpmLock() noexcept { gPpmLock.reset(); }
 
 TVEXPPMLevel PpmLevel(int32_t level) {
   if (level < 1) level = 1;

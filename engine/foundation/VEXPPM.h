@@ -43,7 +43,10 @@ void PpmCompressBuffer(const void* InBuf, int32_t InBytes, void*& OutBuf, int32_
 // the known size.
 void PpmDecompressBuffer(const void* InBuf, int32_t InBytes, void*& OutBuf, int32_t& OutBytes);
 
-// The process-wide lock every PPM call runs under.
+// The process-wide lock every PPM call runs under; created and freed by the
+// engine's start-up and shut-down (EVEXEngineNotStarted in between).
 std::recursive_mutex& PpmLock();
+void CreatePpmLock();
+void FreePpmLock() noexcept;
 
 }  // namespace vex
