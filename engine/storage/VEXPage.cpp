@@ -9,6 +9,7 @@
 #include <string>
 #include <utility>
 
+#include "foundation/VEXConst.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXMemory.h"
 #include "os/Clock.h"
@@ -363,7 +364,7 @@ void TVEXPageManager::RemovePage(int32_t SessionID, int32_t PageNo) {
 
 TVEXPage* TVEXPageManager::GetPage(int32_t SessionID, int32_t PageNo, uint16_t PageType,
                                    bool SynchronizeAllowed) {
-  if (SessionID == -1) throw EVEXException(20186, "Invalid Session ID");
+  if (SessionID == -1) throw EVEXException(20186, sInvalidSessionID);
   TVEXSessionPageInfo& info = SessionInfo(SessionID);
   const auto checkNotHeldByOther = [SessionID](const TVEXPage* page) {
     if (page->UseCount() > 0 && page->SessionID() != SessionID) {
@@ -384,8 +385,7 @@ TVEXPage* TVEXPageManager::GetPage(int32_t SessionID, int32_t PageNo, uint16_t P
         // An image that failed to read again is not left in the cache.
         FailureGuard drop([this, PageNo] { RemovePageFromList(FSharedPages.get(), PageNo); });
         if (!page->Synchronize()) {
-          throw EVEXException(20299, "Error reading database file page. Page No: %d, type %d",
-                              PageNo, PageType);
+          throw EVEXException(20299, sErrorReadingPage, PageNo, PageType);
         }
         UpdatePageTableState(SessionID, page);
         drop.Dismiss();
@@ -407,8 +407,7 @@ TVEXPage* TVEXPageManager::ReadPageIntoCache(int32_t SessionID, int32_t PageNo, 
   page->SetPageNo(PageNo);
   page->SetSessionID(SessionID);
   if (!InternalReadPage(page) || page->PageBuffer() == nullptr) {
-    throw EVEXException(20299, "Error reading database file page. Page No: %d, type %d", PageNo,
-                        PageType);
+    throw EVEXException(20299, sErrorReadingPage, PageNo, PageType);
   }
   if (!FIgnoreCRCErrors && FPageHeaderSize > 0 && PageType != kAnyPageType) {
     const uint16_t found = page->PageHeader()->PageType;
