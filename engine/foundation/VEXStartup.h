@@ -26,8 +26,11 @@
 //     still freed).
 //   - The engine can be started again after it was stopped, any number of
 //     times in one process; each start creates fresh state.
-//   - State used while the engine is stopped raises EVEXEngineNotStarted
-//     (except the memory manager, which is a bare pointer and is nil).
+//   - The engine's state used while the engine is stopped raises
+//     EVEXEngineNotStarted (except the memory manager, which is a bare pointer
+//     and is nil). The platform's clock, format settings and registry store
+//     are made here too, but a program that uses the platform alone (its
+//     tests, the web-service stand-in) still gets them on first use.
 //
 // Threads: start and stop while no other thread uses the engine (library load
 // and unload, a test program's main). Adding and removing steps likewise.
