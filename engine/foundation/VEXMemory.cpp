@@ -60,7 +60,7 @@ void FreeMemoryManager() noexcept {
 }
 
 void TVEXMemoryManager::AddToTotal(int64_t delta) {
-  std::lock_guard<std::mutex> guard(MMLock);
+  TVEXLockGuard guard(MMLock);
   FTotalMemAllocated.store(FTotalMemAllocated.load(std::memory_order_relaxed) + delta,
                            std::memory_order_relaxed);
 }

@@ -26,15 +26,15 @@ using HeapBuffer = std::unique_ptr<uint8_t, FreeDeleter>;
 }  // namespace
 
 namespace {
-std::unique_ptr<std::recursive_mutex> gPpmLock;
+std::unique_ptr<TVEXLock> gPpmLock;
 }  // namespace
 
-std::recursive_mutex& PpmLock() {
+TVEXLock& PpmLock() {
   if (!gPpmLock) RaiseEngineNotStarted("The PPM lock");
   return *gPpmLock;
 }
 
-void CreatePpmLock() { gPpmLock = std::make_unique<std::recursive_mutex>(); }
+void CreatePpmLock() { gPpmLock = std::make_unique<TVEXLock>(); }
 void FreePpmLock() noexcept { gPpmLock.reset(); }
 
 TVEXPPMLevel PpmLevel(int32_t level) {
@@ -55,7 +55,7 @@ void PpmCompressBuffer(const void* InBuf, int32_t InBytes, void*& OutBuf, int32_
   if (InBytes < 0 || estimate > INT32_MAX) throw rtl::Exception(sPPMCompressionError);
   const TVEXPPMLevel level = PpmLevel(Level);
 
-  std::lock_guard<std::recursive_mutex> guard(PpmLock());
+  TVEXLockGuard guard(PpmLock());
   HeapBuffer out(static_cast<uint8_t*>(std::calloc(size_t(estimate), 1)));
   if (!out) throw rtl::Exception(sPPMCompressionError);
   const uint32_t header = PpmHeaderWord(level.MaxOrder, level.MemMB);
@@ -90,7 +90,7 @@ void PpmDecompressBuffer(const void* InBuf, int32_t InBytes, void*& OutBuf, int3
   const size_t known = size_t(OutBytes);
   OutBytes = 0;
 
-  std::lock_guard<std::recursive_mutex> guard(PpmLock());
+  TVEXLockGuard guard(PpmLock());
   HeapBuffer out(static_cast<uint8_t*>(std::calloc(known, 1)));
   if (!out) throw rtl::Exception(sPPMDecompressionError);
 

@@ -15,7 +15,8 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
+
+#include "foundation/VEXLock.h"
 
 namespace vex {
 
@@ -45,7 +46,7 @@ void PpmDecompressBuffer(const void* InBuf, int32_t InBytes, void*& OutBuf, int3
 
 // The process-wide lock every PPM call runs under; created and freed by the
 // engine's start-up and shut-down (EVEXEngineNotStarted in between).
-std::recursive_mutex& PpmLock();
+TVEXLock& PpmLock();
 void CreatePpmLock();
 void FreePpmLock() noexcept;
 

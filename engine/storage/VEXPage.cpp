@@ -269,12 +269,15 @@ TVEXSessionPageInfo::TVEXSessionPageInfo(int32_t aSessionID)
       AddedPageNumbers(0, kListAllocBy, kListMaxAllocBy),
       RemovedPageNumbers(0, kListAllocBy, kListMaxAllocBy) {}
 
-TVEXPageManager::TVEXPageManager() : FSharedPages(std::make_unique<TVEXSortedPageList>(0)) {
+TVEXPageManager::TVEXPageManager(TVEXLock* DatabaseLock)
+    : FSharedPages(std::make_unique<TVEXSortedPageList>(0)),
+      FDatabaseLock(DatabaseLock != nullptr ? *DatabaseLock : FOwnLock) {
   const int64_t pages = MemoryManager->GetFreeMemorySize() / kBytesPerCachedPage;
   FCacheCapacity = static_cast<int32_t>(std::clamp<int64_t>(pages, 0, kMaxCacheCapacity));
 }
 
-TVEXPageManager::~TVEXPageManager() { FreeAllPages(); }
+// Nobody else can hold the page manager while it is destroyed.
+TVEXPageManager::~TVEXPageManager() VEX_NO_THREAD_SAFETY_ANALYSIS { FreeAllPages(); }
 
 void TVEXPageManager::Close() {
   for (const auto& info : FSessions) {
@@ -383,7 +386,10 @@ TVEXPage* TVEXPageManager::GetPage(int32_t SessionID, int32_t PageNo, uint16_t P
       if (SynchronizeAllowed && page->UseCount() == 0 &&
           !IsPageTableStateCurrent(SessionID, page)) {
         // An image that failed to read again is not left in the cache.
-        FailureGuard drop([this, PageNo] { RemovePageFromList(FSharedPages.get(), PageNo); });
+        // The guard runs while GetPage still holds the database lock.
+        FailureGuard drop([this, PageNo]() VEX_NO_THREAD_SAFETY_ANALYSIS {
+          RemovePageFromList(FSharedPages.get(), PageNo);
+        });
         if (!page->Synchronize()) {
           throw EVEXException(20299, sErrorReadingPage, PageNo, PageType);
         }

@@ -40,7 +40,7 @@ void ExpectFoundationStateUsable() {
   void* block = MemoryManager->GetMem(16);
   MemoryManager->FreeMem(block);
   EXPECT_EQ(MemoryManager->TotalMemAllocated(), 0);
-  { std::lock_guard<std::recursive_mutex> held(PpmLock()); }
+  { TVEXLockGuard held(PpmLock()); }
   ASSERT_EQ(GetCipherList().size(), 1u);
   EXPECT_EQ(GetCipherList()[0].Text, "Rijndael=");
   EXPECT_EQ(UpperCaseWideText(u"abc"), u"ABC");
