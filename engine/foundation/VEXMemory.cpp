@@ -58,9 +58,7 @@ constinit ProcessManager gProcessManager;
 TVEXMemoryManager* MemoryManager = &gProcessManager.manager;
 
 void TVEXMemoryManager::AddToTotal(int64_t delta) {
-  std::lock_guard<std::mutex> guard(MMLock);
-  FTotalMemAllocated.store(FTotalMemAllocated.load(std::memory_order_relaxed) + delta,
-                           std::memory_order_relaxed);
+  FTotalMemAllocated.fetch_add(delta, std::memory_order_relaxed);
 }
 
 void* TVEXMemoryManager::GetMem(int64_t bufferSize) {

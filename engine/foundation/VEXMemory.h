@@ -9,15 +9,15 @@
 //   user bytes ... | uint32 0xACCEACCE
 // The pointer handed out points at the first user byte.
 //
-// Thread safety: any thread may call a manager. The counter is updated under
-// MMLock, which is the innermost lock of the engine; the limit test reads it
-// without the lock, so concurrent requests may overshoot a limit by the blocks
-// in flight.
+// Thread safety: any thread may call a manager; it takes no lock. The counter
+// is one atomic word, added to after each allocation and taken from after
+// each free, so it never loses a change; the limit test reads it before the
+// allocation, so concurrent requests may overshoot a limit by the blocks in
+// flight.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 
 namespace vex {
 
@@ -95,7 +95,6 @@ class TVEXMemoryManager {
   int64_t FMaxMemorySize = 0;
   std::atomic<int64_t> FTotalMemAllocated{0};
   std::atomic<int64_t> FFreeSystemMemorySize{0};
-  std::mutex MMLock;
 };
 
 // The process-wide manager, without a limit. It is constant-initialised and
