@@ -6,6 +6,7 @@
 #include <unicode/ucol.h>
 #include <unicode/utf16.h>
 
+#include <array>
 #include <atomic>
 #include <climits>
 #include <map>
@@ -143,14 +144,15 @@ Order CompareAnsi(std::string_view left, std::string_view right, bool ignoreCase
   if (left.size() > kOnStack || right.size() > kOnStack) {
     return CompareWide(rtl::Win1252ToUtf16(left), rtl::Win1252ToUtf16(right), ignoreCase);
   }
+  static const std::array<char16_t, 256> kWide = [] {
+    std::array<char16_t, 256> table{};
+    for (int c = 0; c < 256; ++c) table[c] = rtl::Win1252ToChar16(static_cast<char>(c));
+    return table;
+  }();
   char16_t leftWide[kOnStack];
   char16_t rightWide[kOnStack];
   auto widen = [](std::string_view from, char16_t* to) {
-    for (size_t i = 0; i < from.size(); ++i) {
-      const char c = from[i];
-      to[i] = static_cast<unsigned char>(c) < 0x80 ? static_cast<char16_t>(c)
-                                                    : rtl::Win1252ToChar16(c);
-    }
+    for (size_t i = 0; i < from.size(); ++i) to[i] = kWide[static_cast<unsigned char>(from[i])];
     return std::u16string_view(to, from.size());
   };
   return CompareWide(widen(left, leftWide), widen(right, rightWide), ignoreCase);
