@@ -9,7 +9,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <pugixml.hpp>
 #include <stdexcept>
@@ -260,6 +262,11 @@ void Server::QueueReply(Reply reply) {
   FQueue.push_back(std::move(reply));
 }
 
+void Server::SetReadTimeout(std::chrono::milliseconds timeout) {
+  std::lock_guard guard(FLock);
+  FReadTimeout = timeout;
+}
+
 std::vector<Request> Server::Requests() const {
   std::lock_guard guard(FLock);
   return FRequests;
@@ -281,12 +288,12 @@ void Server::Stop() {
   }
 }
 
-bool Server::WaitReadable(int fd) {
+bool Server::WaitReadable(int fd, int timeoutMs) {
   pollfd fds[2] = {{fd, POLLIN, 0}, {FWake[0], POLLIN, 0}};
   for (;;) {
-    int n = ::poll(fds, 2, -1);
+    int n = ::poll(fds, 2, timeoutMs);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || (fds[1].revents & POLLIN)) return false;
+    if (n <= 0 || (fds[1].revents & POLLIN)) return false;
     return (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
   }
 }
@@ -313,9 +320,19 @@ Reply Server::Choose(const Request& request) {
 }
 
 void Server::Serve(int connection) {
+  std::chrono::steady_clock::time_point deadline;
+  {
+    std::lock_guard guard(FLock);
+    deadline = std::chrono::steady_clock::now() + FReadTimeout;
+  }
   std::string data;
+  // The whole request must arrive before the deadline, however it trickles in.
   auto readMore = [&]() {
-    if (!WaitReadable(connection)) return false;
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline -
+                                                             std::chrono::steady_clock::now());
+    if (left.count() <= 0 ||
+        !WaitReadable(connection, static_cast<int>(std::min<int64_t>(left.count(), INT_MAX))))
+      return false;
     char buffer[8192];
     ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
     if (n <= 0) return false;
