@@ -9,9 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
+#include "os/File.h"
+#include "os/OsError.h"
 #include "rtl/CodePage.h"
 
 namespace reg {
@@ -268,32 +268,40 @@ class Parser {
 
 // ---- file store helpers -------------------------------------------------------
 
+[[noreturn]] void FileFailure(const char* what, const std::string& path, int error) {
+  throw ERegistryException(std::string("Cannot ") + what + " the registry file " + path + ": " +
+                           os::ErrorText(error));
+}
+
+// The file's bytes; `exists` is false (and the text empty) when there is no file.
 std::string ReadWholeFile(const std::string& path, bool& exists) {
-  std::ifstream in(path, std::ios::binary);
-  exists = static_cast<bool>(in);
-  if (!in) {
-    if (errno != ENOENT && std::filesystem::exists(path))
-      throw ERegistryException("Cannot read the registry file " + path + ": " +
-                               std::strerror(errno));
-    return {};
+  exists = false;
+  os::File file;
+  if (!file.Open(path, os::Access::Read, os::Share::DenyNone)) {
+    int error = os::LastError();
+    if (error == ENOENT) return {};
+    FileFailure("read", path, error);
   }
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  int64_t size = 0;
+  if (!file.GetSize(size)) FileFailure("read", path, os::LastError());
+  std::string text(static_cast<size_t>(size), '\0');
+  size_t got = 0;
+  if (!file.Read(text.data(), text.size(), 0, &got)) FileFailure("read", path, os::LastError());
+  text.resize(got);
+  exists = true;
+  return text;
 }
 
 class FileLock {
  public:
   explicit FileLock(const std::string& path) {
     FFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (FFd < 0)
-      throw ERegistryException("Cannot lock the registry file " + path + ": " +
-                               std::strerror(errno));
+    if (FFd < 0) FileFailure("lock", path, errno);
     while (::flock(FFd, LOCK_EX) != 0) {
       if (errno != EINTR) {
         int e = errno;
         ::close(FFd);
-        throw ERegistryException("Cannot lock the registry file " + path + ": " + std::strerror(e));
+        FileFailure("lock", path, e);
       }
     }
   }
@@ -305,39 +313,36 @@ class FileLock {
   int FFd = -1;
 };
 
+// Removes the half-made replacement on every way out but success.
+class ReplacementGuard {
+ public:
+  explicit ReplacementGuard(std::string path) : FPath(std::move(path)) {}
+  ~ReplacementGuard() {
+    if (!FKept) ::unlink(FPath.c_str());
+  }
+  ReplacementGuard(const ReplacementGuard&) = delete;
+  ReplacementGuard& operator=(const ReplacementGuard&) = delete;
+  void Keep() { FKept = true; }
+
+ private:
+  std::string FPath;
+  bool FKept = false;
+};
+
+// REQUIRES: the caller holds the FileLock of `path`, which makes the one
+// replacement name safe to reuse.
 void WriteAtomically(const std::string& path, const std::string& text) {
-  std::string tmp = path + ".XXXXXX";
-  int fd = ::mkstemp(tmp.data());
-  if (fd < 0)
-    throw ERegistryException("Cannot write the registry file " + path + ": " +
-                             std::strerror(errno));
-  auto fail = [&](const char* what) {
-    int e = errno;
-    ::close(fd);
-    ::unlink(tmp.c_str());
-    throw ERegistryException(std::string("Cannot ") + what + " the registry file " + path + ": " +
-                             std::strerror(e));
-  };
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      fail("write");
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (::fchmod(fd, 0600) != 0 || ::fsync(fd) != 0) fail("write");
-  if (::close(fd) != 0) {
-    int e = errno;
-    ::unlink(tmp.c_str());
-    throw ERegistryException("Cannot write the registry file " + path + ": " + std::strerror(e));
-  }
-  if (::rename(tmp.c_str(), path.c_str()) != 0) {
-    int e = errno;
-    ::unlink(tmp.c_str());
-    throw ERegistryException("Cannot replace the registry file " + path + ": " + std::strerror(e));
-  }
+  const std::string replacement = path + ".tmp";
+  os::File file;
+  if (!file.Open(replacement, os::Access::Write, os::Share::Exclusive,
+                 os::Disposition::CreateAlways))
+    FileFailure("write", path, os::LastError());
+  ReplacementGuard guard(replacement);
+  if (::chmod(replacement.c_str(), 0600) != 0) FileFailure("write", path, errno);
+  if (!file.Write(text.data(), text.size(), 0) || !file.Flush() || !file.Close())
+    FileFailure("write", path, os::LastError());
+  if (::rename(replacement.c_str(), path.c_str()) != 0) FileFailure("replace", path, errno);
+  guard.Keep();
 }
 
 std::mutex& CurrentStoreMutex() {
@@ -428,7 +433,9 @@ Hive FileStore::Load() {
 void FileStore::Update(const std::function<void(Hive&)>& change) {
   std::filesystem::path dir = std::filesystem::path(FPath).parent_path();
   std::error_code ec;
-  if (!dir.empty()) std::filesystem::create_directories(dir, ec);
+  if (!dir.empty() && !std::filesystem::create_directories(dir, ec) && ec)
+    throw ERegistryException("Cannot create the folder of the registry file " + FPath + ": " +
+                             ec.message());
   FileLock lock(FPath + ".lock");
   Hive hive = Load();  // raises for a damaged file, which is then left as it is
   change(hive);

@@ -9,11 +9,11 @@
 //    MemoryStore keeps it in memory for tests; FileStore keeps it in a UTF-8 text
 //    file in the registry editor's export format, so a person can read and edit
 //    it. Every change to a FileStore re-reads the file, applies the change and
-//    writes the whole hive to a temporary file that is renamed over the old one,
-//    all under an exclusive lock of a companion ".lock" file: two processes that
-//    write at once both keep their values, and a crash leaves the old file or the
-//    new one, never half of either. A file that cannot be parsed is reported and
-//    never overwritten.
+//    writes the whole hive to a temporary file (through os::File) that is renamed
+//    over the old one, all under an exclusive lock of a companion ".lock" file:
+//    two processes that write at once both keep their values, and a crash or a
+//    failed write leaves the old file or the new one, never half of either. A
+//    file that cannot be parsed is reported and never overwritten.
 //  * TRegistry is the access object of one accessor routine: open a key (with
 //    create-if-missing), read or write values of the key, close it. Reads of a
 //    value of the wrong type or size, or of a missing number, raise
@@ -21,6 +21,9 @@
 //    to their defaults; a missing text reads as empty.
 //
 // Texts are Windows-1252 inside the system and UTF-8 in the file.
+// Errors: every failure of this layer, file-system failures included, is an
+// ERegistryException; no exception of the standard library leaves it (beyond
+// running out of memory).
 // Threads: a Store may be used from several threads (changes are serialised);
 // a TRegistry belongs to one thread.
 #pragma once
