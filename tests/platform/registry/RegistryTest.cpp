@@ -286,6 +286,39 @@ TEST(Registry, FilesThatCannotBeReachedGiveTheLayersOwnErrorsOnly) {
   ::chmod(locked.c_str(), 0700);
 }
 
+TEST(Registry, AWriteKeepsEveryOtherValueAsItsTextStands) {
+  TempDir dir;
+  const std::string path = dir.File("HKCU.reg");
+  // Written by another program: characters Windows-1252 lacks in a key, a name
+  // and texts, and texts in the UTF-16 form with line breaks and trailing NULs.
+  const std::string other =
+      "[HKEY_CURRENT_USER\\Software\\\xC5\x81\xC3\xB3" "d\xC5\xBA]\n"
+      "\"City\"=\"\xC5\x81\xC3\xB3" "d\xC5\xBA \xE4\xB8\xAD\"\n"
+      "\"Note\"=hex(1):61,00,0d,00,0a,00,62,00,00,00,00,00,00,00\n"
+      "\"Path\"=hex(2):25,00,41,00,25,00,00,00\n"
+      "\"\xC5\x81" "abel\"=\"x\"\n";
+  std::ofstream(path, std::ios::binary) << "Windows Registry Editor Version 5.00\n\n" << other;
+
+  reg::TRegistry r(std::make_shared<reg::FileStore>(path));
+  ASSERT_TRUE(r.OpenKey("\\Software\\Lodgemark\\Valmora", true));
+  r.WriteString("LogIn", "Caf\xE9");
+  std::string text = ReadFile(path);
+  EXPECT_NE(text.find(other), std::string::npos) << text;
+  EXPECT_NE(text.find("\"LogIn\"=\"Caf\xC3\xA9\"\n"), std::string::npos) << text;
+
+  reg::TRegistry again(std::make_shared<reg::FileStore>(path));
+  ASSERT_TRUE(again.OpenKey("Software\\Lodgemark\\Valmora", false));
+  EXPECT_EQ(again.ReadString("LogIn"), "Caf\xE9");
+
+  // A text with a line break keeps its trailing NULs across a rewrite; one
+  // terminator ends it in the file.
+  r.WriteString("Multi", std::string("a\r\nb\0\0", 6));
+  r.WriteInteger("Other", 1);
+  EXPECT_EQ(r.ReadString("Multi"), std::string("a\r\nb\0\0", 6));
+  EXPECT_NE(ReadFile(path).find("\"Multi\"=hex(1):61,00,0d,00,0a,00,62,00,00,00,00,00,00,00\n"),
+            std::string::npos);
+}
+
 #ifdef VALMORA_TEST_HOOKS
 TEST(Registry, AWriteStoppedByAFailedFileWriteLeavesTheOldFile) {
   TempDir dir;
