@@ -155,6 +155,9 @@ XmlNode XmlDocument::DocumentElement() const {
 XmlNode XmlDocument::InsertProcessingInstruction(std::string_view target, std::string_view data) {
   pugi::xml_node inserted;
   if (target == "xml") {
+    for (pugi::xml_node c = FDoc->first_child(); c; c = c.next_sibling())
+      if (c.type() == pugi::node_declaration)
+        throw rtl::EInvalidOperation("The document already has an XML declaration");
     // Let the parser read the declaration's pseudo-attributes, so that a
     // malformed body is refused here rather than written out.
     std::string text = "<?xml " + ToUtf8(data) + "?><r/>";
@@ -164,9 +167,11 @@ XmlNode XmlDocument::InsertProcessingInstruction(std::string_view target, std::s
     if (!ok || probe.first_child().type() != pugi::node_declaration)
       throw rtl::EInvalidOperation(
           rtl::Format("The declaration '%s' is not valid", std::string(data)));
-    inserted = FDoc->insert_copy_before(probe.first_child(), FDoc->first_child());
+    // Prepending also works on an empty document, where there is no first child
+    // to insert before.
+    inserted = FDoc->prepend_copy(probe.first_child());
   } else {
-    inserted = FDoc->insert_child_before(pugi::node_pi, FDoc->first_child());
+    inserted = FDoc->prepend_child(pugi::node_pi);
     inserted.set_name(ToUtf8(target).c_str());
     inserted.set_value(ToUtf8(data).c_str());
   }

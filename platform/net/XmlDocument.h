@@ -10,8 +10,8 @@
 // Declaration. A serialised document always starts with exactly one declaration,
 // <?xml version="1.0" encoding="UTF-8"?>, because its bytes are always UTF-8: a
 // declaration node in the tree (the "xml" processing instruction the requests
-// insert, or none at all for a loaded reply) never produces a second one or a
-// false encoding name.
+// insert, held once as the tree's first node, or none at all for a loaded reply)
+// never produces a second one or a false encoding name.
 //
 // Loading. LoadXML reads untrusted replies. Nothing is ever fetched: no DTD is
 // processed and only the predefined and numeric entities are expanded. A text
@@ -99,9 +99,10 @@ class XmlDocument {
   XmlNode DocumentElement() const;
 
   // Creates a processing instruction and inserts it before the document's first
-  // child, so that it becomes the first node. The target "xml" makes it the
-  // declaration; its data must then be a valid declaration body
-  // ('version="1.0" encoding="UTF-8"'), else rtl::EInvalidOperation.
+  // child (in an empty document, as its only child), so that it becomes the
+  // first node, and returns it. The target "xml" makes it the declaration; its
+  // data must then be a valid declaration body ('version="1.0" encoding="UTF-8"'),
+  // and the document must not hold a declaration yet, else rtl::EInvalidOperation.
   XmlNode InsertProcessingInstruction(std::string_view target, std::string_view data);
 
   // Removes every node.

@@ -46,6 +46,26 @@ TEST(NetXmlDocument, BuildsTheTreeAndSerialisesItWithOneDeclarationAndNoWhitespa
   EXPECT_EQ(net::XmlDocument().Xml(), "");
 }
 
+TEST(NetXmlDocument, TheDeclarationOfANewDocumentIsHeldOnceAsItsFirstNode) {
+  net::XmlDocument doc;
+  net::XmlNode pi = doc.InsertProcessingInstruction("xml", R"(version="1.0" encoding="UTF-8")");
+  ASSERT_TRUE(pi);
+  EXPECT_EQ(pi.NodeName(), "xml");
+  net::XmlNode root = doc.AsNode().AppendElement("valmora");
+  auto top = doc.AsNode().ChildNodes();
+  ASSERT_EQ(top.size(), 2u);
+  EXPECT_EQ(top[0], pi);
+  EXPECT_EQ(top[1], root);
+  EXPECT_EQ(doc.Xml(), std::string(kDecl) + "<valmora/>");
+  EXPECT_THROW(doc.InsertProcessingInstruction("xml", R"(version="1.0")"), rtl::EInvalidOperation);
+  EXPECT_EQ(doc.AsNode().ChildNodes().size(), 2u);
+
+  net::XmlDocument other;
+  net::XmlNode note = other.InsertProcessingInstruction("note", "kept");
+  ASSERT_TRUE(note);
+  EXPECT_EQ(other.AsNode().ChildNodes().at(0), note);
+}
+
 TEST(NetXmlDocument, TextIsWindows1252InsideAndUtf8InTheDocument) {
   net::XmlDocument doc;
   doc.AsNode().AppendElement("n", "Jos\xE9 \x80").SetAttribute("city", "K\xF6ln");
