@@ -1,5 +1,6 @@
 // net::XmlDocument: the XML document object the plug-in builds its requests in
-// and reads the service's replies from, over pugixml.
+// and reads the service's replies from. The tree and its serialisation are
+// pugixml's; replies are parsed by libxml2, which checks them.
 //
 // Text. Inside the system every 8-bit string is Windows-1252; XML text outside
 // it is UTF-8. So node names, element text and attribute values go in and come
@@ -13,10 +14,17 @@
 // insert, held once as the tree's first node, or none at all for a loaded reply)
 // never produces a second one or a false encoding name.
 //
-// Loading. LoadXML reads untrusted replies. Nothing is ever fetched: no DTD is
-// processed and only the predefined and numeric entities are expanded. A text
-// that is not one well-formed document (no element, several top-level elements,
-// text beside the root, nesting deeper than MaxDepth) leaves the document empty.
+// Loading. LoadXML reads untrusted replies, and takes only a text that is one
+// well-formed XML document in its declared encoding (UTF-8 when it names none;
+// windows-1252, ISO-8859-1 and the other common ones are decoded): a bare "&",
+// an undefined entity, a duplicate attribute, "<" in an attribute value, a
+// character XML forbids, bytes the encoding does not allow, "--" in a comment,
+// text beside the root or a second root all leave the document empty. Nothing is
+// ever fetched or expanded: no DTD is loaded, a document that declares an entity
+// is refused, and only the predefined and numeric character references are
+// read. Elements may nest MaxDepth levels deep. Comments and processing
+// instructions of a reply are not kept, nor is whitespace-only text between
+// elements.
 //
 // Nodes. XmlNode is a light handle into its document, like a pointer: it stays
 // valid while its document lives and is neither cleared nor loaded again. A
@@ -121,8 +129,8 @@ class XmlDocument {
   // nesting; an element holding only text stays on one line.
   std::string FormattedXml() const;
 
-  // Writes Xml() to the file, replacing it, in place. Raises rtl::EOSError when
-  // the file cannot be written.
+  // Writes Xml() to the file through os::File, replacing it, in place. Raises
+  // rtl::EOSError (with the errno value) when the file cannot be written.
   void Save(const std::string& path) const;
 
   std::vector<XmlNode> GetElementsByTagName(std::string_view name) const;
