@@ -17,6 +17,7 @@
 #include <pugixml.hpp>
 #include <sstream>
 
+#include "net/Limits.h"
 #include "os/File.h"
 #include "os/OsError.h"
 #include "rtl/CodePage.h"
@@ -390,6 +391,10 @@ void XmlDocument::Clear() {
 bool XmlDocument::LoadXML(std::string_view text) {
   FDoc->reset();
   FParseError.clear();
+  if (text.size() > MaxReplySize) {
+    FParseError = rtl::Format("The text is larger than %d bytes", static_cast<int64_t>(MaxReplySize));
+    return false;
+  }
   ParseState state;
   std::unique_ptr<xmlDoc, DocDeleter> parsed = ParseReply(text, state);
   if (!parsed) {

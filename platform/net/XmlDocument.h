@@ -22,7 +22,8 @@
 // text beside the root or a second root all leave the document empty. Nothing is
 // ever fetched or expanded: no DTD is loaded, a document that declares an entity
 // is refused, and only the predefined and numeric character references are
-// read. Elements may nest MaxDepth levels deep. Comments and processing
+// read. Elements may nest MaxDepth levels deep, and a text longer than
+// MaxReplySize (net/Limits.h) is refused unread. Comments and processing
 // instructions of a reply are not kept, nor is whitespace-only text between
 // elements.
 //

@@ -202,6 +202,12 @@ Reply Reply::After(std::chrono::milliseconds delay) const {
   return r;
 }
 
+Reply Reply::WithoutLength() const {
+  Reply r = *this;
+  r.SendLength = false;
+  return r;
+}
+
 Reply CannedReply(const Request& request) {
   std::string action = request.Action();
   if (action == "setAllotments" || action == "setRates")
@@ -391,7 +397,9 @@ void Server::Serve(int connection) {
   if (reply.CloseWithoutReply) return;
   std::string answer = "HTTP/1.1 " + std::to_string(reply.Status) + " " + Reason(reply.Status) +
                        "\r\nContent-Type: " + reply.ContentType +
-                       "\r\nContent-Length: " + std::to_string(reply.Body.size()) +
+                       (reply.SendLength
+                            ? "\r\nContent-Length: " + std::to_string(reply.Body.size())
+                            : std::string()) +
                        "\r\nConnection: close\r\n\r\n" + reply.Body;
   SendAll(connection, answer);
 }

@@ -53,6 +53,7 @@ struct Reply {
   std::string Body;
   std::chrono::milliseconds Delay{0};  // waited before the answer is sent
   bool CloseWithoutReply = false;      // close the connection, send nothing
+  bool SendLength = true;              // false: no Content-Length, the close ends the body
 
   static Reply Xml(std::string body, int status = 200);
   // A SOAP fault whose `faultstring` holds the text.
@@ -64,6 +65,9 @@ struct Reply {
   static Reply Closed();
   // This reply, sent only after `delay`.
   Reply After(std::chrono::milliseconds delay) const;
+  // This reply without a Content-Length header: the client learns its size only
+  // when the connection closes.
+  Reply WithoutLength() const;
 };
 
 // What the service answers when nothing is scripted: an acknowledgement for

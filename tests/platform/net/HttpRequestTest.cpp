@@ -9,6 +9,7 @@
 
 #include "ValmoraStub.h"
 #include "net/HttpRequest.h"
+#include "net/Limits.h"
 #include "rtl/Exception.h"
 
 namespace {
@@ -81,6 +82,29 @@ TEST(NetHttpRequest, NoReplyRaisesAndClearsTheEarlierReply) {
   // Only the web's schemes are spoken, and the address must be one.
   EXPECT_THROW(request.Post("file:///etc/hostname", "<a/>"), net::ENetError);
   EXPECT_THROW(request.Post("", "<a/>"), net::ENetError);
+}
+
+TEST(NetHttpRequest, AReplyLargerThanTheBoundIsRefusedAndNotKept) {
+  valmora_stub::Server server;
+  const Reply over = Reply::Xml(std::string(net::MaxReplySize + 1, 'x'));
+  const Reply cases[] = {over, over.WithoutLength()};  // announced, and found out while arriving
+  net::HttpRequest request;
+  for (const Reply& reply : cases) {
+    server.QueueReply(Reply::Xml("<earlier/>"));
+    request.Post(server.Url(), "<a/>");
+    server.QueueReply(reply);
+    try {
+      request.Post(server.Url(), "<a/>");
+      ADD_FAILURE() << "no error";
+    } catch (const net::ENetError& e) {
+      EXPECT_NE(e.Message().find("larger than 16777216 bytes"), std::string::npos) << e.Message();
+    }
+    EXPECT_EQ(request.ResponseText(), "");
+  }
+  // The bound itself is still taken.
+  server.QueueReply(Reply::Xml(std::string(net::MaxReplySize, 'x')).WithoutLength());
+  request.Post(server.Url(), "<a/>");
+  EXPECT_EQ(request.ResponseText().size(), net::MaxReplySize);
 }
 
 TEST(LoopbackService, ASilentConnectionIsClosedAfterTheReadTimeAndLaterClientsAreServed) {

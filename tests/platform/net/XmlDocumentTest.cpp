@@ -6,6 +6,7 @@
 #include <sstream>
 #include <string>
 
+#include "net/Limits.h"
 #include "net/XmlDocument.h"
 #include "os/FileFaults.h"
 #include "rtl/Exception.h"
@@ -192,6 +193,14 @@ TEST(NetXmlDocument, PrefixedNamesAndNamespaceDeclarationsStayAsWritten) {
                            "<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\" "
                            "a=\"1\"><soap:Body><faultstring xml:lang=\"en\">No</faultstring>"
                            "</soap:Body></soap:Envelope>");
+}
+
+TEST(NetXmlDocument, ATextLargerThanTheReplyBoundIsRefusedUnread) {
+  std::string text = "<a>" + std::string(net::MaxReplySize - 7, 'x') + "</a>";
+  net::XmlDocument doc;
+  EXPECT_FALSE(doc.LoadXML(text + " "));
+  EXPECT_NE(doc.ParseError().find("larger than"), std::string::npos) << doc.ParseError();
+  EXPECT_FALSE(doc.DocumentElement());
 }
 
 TEST(NetXmlDocument, FormattedXmlPutsOneElementPerLineIndentedByLevel) {
