@@ -88,7 +88,9 @@ ParseState& StateOf(void* parserContext) {
 void Record(ParseState& state, const xmlError* error) {
   if (error == nullptr) return;
   if (error->level < XML_ERR_ERROR && error->code != XML_WAR_UNDECLARED_ENTITY) return;
-  std::string message = error->message ? error->message : "The text is not well-formed XML";
+  // libxml2 words its messages in UTF-8, quoting names from the text.
+  std::string message =
+      error->message ? rtl::Utf8ToWin1252(error->message) : "The text is not well-formed XML";
   while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
   if (error->line > 0)
     state.Note(rtl::Format("%s (line %d, column %d)", message, error->line, error->int2));
@@ -110,7 +112,7 @@ void OnOtherError(void* state, xmlErrorPtr error) {
 void RefuseEntity(void* parserContext, const xmlChar* name) {
   StateOf(parserContext)
       .Note(rtl::Format("The document declares the entity '%s'; entities are not accepted",
-                        std::string(Chars(name))));
+                        rtl::Utf8ToWin1252(Chars(name))));
   xmlStopParser(static_cast<xmlParserCtxt*>(parserContext));
 }
 void OnEntityDecl(void* ctx, const xmlChar* name, int, const xmlChar*, const xmlChar*, xmlChar*) {
