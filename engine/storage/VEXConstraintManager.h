@@ -31,6 +31,7 @@ namespace vex {
 
 class TVEXStream;
 
+// REQUIRES: every method is called with the owning database's lock held.
 class TVEXBaseConstraintManager {
  public:
   // An empty constraint collection. The table gives the field definitions

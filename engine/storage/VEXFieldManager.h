@@ -34,6 +34,7 @@ namespace vex {
 
 class TVEXStream;
 
+// REQUIRES: every method is called with the owning database's lock held.
 class TVEXBaseFieldManager {
  public:
   // An empty field collection. aTableData owns the manager (not owned).

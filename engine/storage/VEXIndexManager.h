@@ -211,6 +211,7 @@ class TVEXIndex {
 // index's, which every index is whatever its definition's IndexType says.
 using TVEXIndexFactory = std::function<std::unique_ptr<TVEXIndex>(TVEXBaseIndexManager&)>;
 
+// REQUIRES: every method is called with the owning database's lock held.
 class TVEXBaseIndexManager {
  public:
   // Empty definitions and open list. Temporary indexes live in

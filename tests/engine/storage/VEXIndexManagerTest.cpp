@@ -315,6 +315,30 @@ TEST_F(IndexManagerTest, DroppingOpensTheIndexFirstAndTemporaryOnesGoTogether) {
   EXPECT_EQ(Indexes().FindOpenIndex(permanent), nullptr);
 }
 
+TEST_F(IndexManagerTest, ANewTablesIndexesAreBuiltFromTheirDefinitionsAndEmptiedInPlace) {
+  TVEXIndexDefs defs;
+  for (const char* name : {"ByName", "ByCity", "ByAge"}) {
+    TVEXIndexDef* def = defs.AddCreated();
+    def->Name = name;
+    def->ObjectID = Table.GetNewObjectId();
+    def->SetColumnCount(1);
+    def->GetIndexColumn(0)->FieldName = name + 2;
+  }
+  Indexes().CreateIndexDefs(defs);
+  Indexes().CreateIndexesByIndexDefs(nullptr);
+  for (int32_t i = 0; i < 3; ++i) EXPECT_GE(Indexes().IndexDefs().GetIndexDef(i)->RootPageNo, 1);
+  Insert("Ann", "Oslo", 1);
+  Insert("Bob", "Rome", 2);
+  CheckIndexes();
+
+  Indexes().EmptyAllIndexes(1);
+  for (int32_t i = 0; i < 3; ++i) {
+    const TVEXIndexDef& def = *Indexes().IndexDefs().GetIndexDef(i);
+    EXPECT_TRUE(Table.Store.Roots.at(def.RootPageNo).empty()) << def.Name.str();
+    EXPECT_EQ(Indexes().FindOpenIndex(def.ObjectID), nullptr);
+  }
+}
+
 TEST_F(IndexManagerTest, RenamedFieldIsRenamedInEveryIndexWhateverTheLetterCase) {
   TVEXIndexDefs defs;
   auto add = [&](const char* name, std::initializer_list<const char*> columns) {
