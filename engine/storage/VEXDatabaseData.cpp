@@ -7,26 +7,26 @@
 
 namespace vex {
 
-TVEXDatabaseData::~TVEXDatabaseData() {
+TVEXDatabaseData::~TVEXDatabaseData() VEX_NO_THREAD_SAFETY_ANALYSIS {
   // Newest first, so a table made from another's data never outlives it.
   while (!FTableDataList.empty()) FTableDataList.pop_back();
 }
 
 void TVEXDatabaseData::ConnectSession(TVEXBaseSession& Session) {
-  TVEXDatabaseLockGuard lock(*this);
+  TVEXLockGuard lock(FCSect);
   if (std::find(FSessionList.begin(), FSessionList.end(), &Session) == FSessionList.end())
     FSessionList.push_back(&Session);
   Session.SetSessionID(0);
 }
 
 void TVEXDatabaseData::DisconnectSession(TVEXBaseSession& Session) {
-  TVEXDatabaseLockGuard lock(*this);
+  TVEXLockGuard lock(FCSect);
   std::erase(FSessionList, &Session);
 }
 
 bool TVEXDatabaseData::FreeIfNoSessionsConnected() {
   {
-    TVEXDatabaseLockGuard lock(*this);
+    TVEXLockGuard lock(FCSect);
     if (!FSessionList.empty() || FOwner == nullptr) return false;
   }
   // The lock is left before the owner destroys the object that holds it.
@@ -35,12 +35,12 @@ bool TVEXDatabaseData::FreeIfNoSessionsConnected() {
 }
 
 void TVEXDatabaseData::GetTablesList(rtl::TStringList& List) {
-  TVEXDatabaseLockGuard lock(*this);
+  TVEXLockGuard lock(FCSect);
   for (const auto& table : FTableDataList) List.Add(table->TableName());
 }
 
 TVEXTableData* TVEXDatabaseData::FindTableData(const TVEXCursor& Cursor) {
-  TVEXDatabaseLockGuard lock(*this);
+  TVEXLockGuard lock(FCSect);
   const std::string wanted = rtl::AnsiUpperCase(Cursor.TableName());
   for (const auto& table : FTableDataList) {
     if (rtl::AnsiUpperCase(table->TableName()) == wanted) return table.get();
@@ -49,33 +49,41 @@ TVEXTableData* TVEXDatabaseData::FindTableData(const TVEXCursor& Cursor) {
 }
 
 TVEXTableData* TVEXDatabaseData::FindOrCreateTableData(TVEXCursor& Cursor) {
-  TVEXDatabaseLockGuard lock(*this);
+  TVEXLockGuard lock(FCSect);
   TVEXTableData* table = FindTableData(Cursor);
   return table != nullptr ? table : CreateTableData(Cursor);
 }
 
 void TVEXDatabaseData::Commit(int32_t SessionID, bool /*DoFlushBuffers*/) {
-  TVEXDatabaseLockGuard lock(*this);
-  if (FPageManager != nullptr) FPageManager->ApplyChanges(SessionID);
+  TVEXLockGuard lock(FCSect);
+  if (FPageManager == nullptr) return;
+  TVEXLockGuard pages(FPageManager->DatabaseLock());
+  FPageManager->ApplyChanges(SessionID);
 }
 
 void TVEXDatabaseData::Rollback(int32_t SessionID) {
-  TVEXDatabaseLockGuard lock(*this);
-  if (FPageManager != nullptr) FPageManager->CancelChanges(SessionID);
-  // By index: a table's rollback may not add or drop tables, but it must not
-  // be able to invalidate the walk either.
-  for (size_t i = 0; i < FTableDataList.size(); ++i) FTableDataList[i]->Rollback(SessionID);
+  TVEXLockGuard lock(FCSect);
+  if (FPageManager != nullptr) {
+    TVEXLockGuard pages(FPageManager->DatabaseLock());
+    FPageManager->CancelChanges(SessionID);
+  }
+  // By index, so a table that a rollback drops cannot invalidate the walk.
+  for (size_t i = 0; i < FTableDataList.size(); ++i) {
+    TVEXTableData& table = *FTableDataList[i];
+    TVEXLockGuard tableLock(table.DatabaseLock());
+    table.Rollback(SessionID);
+  }
 }
 
 bool TVEXDatabaseData::TableExists(std::string_view TableName) {
-  TVEXDatabaseLockGuard lock(*this);
+  TVEXLockGuard lock(FCSect);
   rtl::TStringList list;
   GetTablesList(list);
   return list.IndexOf(TableName) >= 0;
 }
 
 void TVEXDatabaseData::FreeTableData(TVEXTableData* TableData) {
-  TVEXDatabaseLockGuard lock(*this);
+  TVEXLockGuard lock(FCSect);
   auto it = std::find_if(FTableDataList.begin(), FTableDataList.end(),
                          [TableData](const auto& t) { return t.get() == TableData; });
   if (it == FTableDataList.end()) return;
@@ -86,7 +94,7 @@ void TVEXDatabaseData::FreeTableData(TVEXTableData* TableData) {
 }
 
 TVEXTableData* TVEXDatabaseData::AddTableData(std::unique_ptr<TVEXTableData> TableData) {
-  TVEXDatabaseLockGuard lock(*this);
+  TVEXLockGuard lock(FCSect);
   FTableDataList.push_back(std::move(TableData));
   return FTableDataList.back().get();
 }

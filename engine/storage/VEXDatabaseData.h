@@ -62,11 +62,11 @@
 
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "foundation/VEXLock.h"
 #include "storage/VEXBaseSession.h"
 #include "storage/VEXCursor.h"
 #include "storage/VEXPage.h"
@@ -98,12 +98,16 @@ class TVEXDatabaseData {
   TVEXDatabaseData(const TVEXDatabaseData&) = delete;
   TVEXDatabaseData& operator=(const TVEXDatabaseData&) = delete;
 
-  // The database lock (re-entrant).
-  void Lock() { FCSect.lock(); }
-  void Unlock() { FCSect.unlock(); }
+  // The database lock (re-entrant); the engines give it to their page
+  // manager.
+  TVEXLock& DatabaseLock() VEX_RETURN_CAPABILITY(FCSect) { return FCSect; }
+  void Lock() VEX_ACQUIRE(FCSect) { FCSect.Lock(); }
+  void Unlock() VEX_RELEASE(FCSect) { FCSect.Unlock(); }
 
-  const std::vector<TVEXBaseSession*>& SessionList() const { return FSessionList; }
-  const std::vector<std::unique_ptr<TVEXTableData>>& TableDataList() const {
+  const std::vector<TVEXBaseSession*>& SessionList() const VEX_REQUIRES(FCSect) {
+    return FSessionList;
+  }
+  const std::vector<std::unique_ptr<TVEXTableData>>& TableDataList() const VEX_REQUIRES(FCSect) {
     return FTableDataList;
   }
   const std::string& DatabaseName() const { return FDatabaseName; }
@@ -161,27 +165,15 @@ class TVEXDatabaseData {
   TVEXTableData* AddTableData(std::unique_ptr<TVEXTableData> TableData);
 
  private:
-  std::recursive_mutex FCSect;
-  std::vector<TVEXBaseSession*> FSessionList;
-  std::vector<std::unique_ptr<TVEXTableData>> FTableDataList;
+  mutable TVEXLock FCSect;
+  std::vector<TVEXBaseSession*> FSessionList VEX_GUARDED_BY(FCSect);
+  std::vector<std::unique_ptr<TVEXTableData>> FTableDataList VEX_GUARDED_BY(FCSect);
   std::string FDatabaseName;
   TVEXPageManager* FPageManager = nullptr;
   bool FReadOnly = false;
   bool FMultiUser = false;
   std::string FSessionName;
   TVEXDatabaseDataOwner* FOwner = nullptr;
-};
-
-// Holds a database's lock for one scope.
-class TVEXDatabaseLockGuard {
- public:
-  explicit TVEXDatabaseLockGuard(TVEXDatabaseData& Data) : FData(Data) { FData.Lock(); }
-  ~TVEXDatabaseLockGuard() { FData.Unlock(); }
-  TVEXDatabaseLockGuard(const TVEXDatabaseLockGuard&) = delete;
-  TVEXDatabaseLockGuard& operator=(const TVEXDatabaseLockGuard&) = delete;
-
- private:
-  TVEXDatabaseData& FData;
 };
 
 }  // namespace vex

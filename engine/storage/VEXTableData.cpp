@@ -17,7 +17,8 @@ std::atomic<bool> GDesignMode{false};
 bool DesignMode() { return GDesignMode.load(); }
 void SetDesignMode(bool Value) { GDesignMode.store(Value); }
 
-TVEXTableData::TVEXTableData(TVEXDatabaseData* aDatabaseData) : FDatabaseData(aDatabaseData) {}
+TVEXTableData::TVEXTableData(TVEXDatabaseData* aDatabaseData)
+    : FDatabaseData(aDatabaseData), FDatabaseLock(aDatabaseData->DatabaseLock()) {}
 
 TVEXTableData::~TVEXTableData() {
   // The open index objects go first: closing one may still read the fields
@@ -27,9 +28,6 @@ TVEXTableData::~TVEXTableData() {
   FFieldManager.reset();
   FRecordManager.reset();
 }
-
-void TVEXTableData::Lock() { FDatabaseData->Lock(); }
-void TVEXTableData::Unlock() { FDatabaseData->Unlock(); }
 
 int32_t TVEXTableData::GetNewObjectId() { return FDatabaseData->GetNewObjectId(); }
 
@@ -84,11 +82,15 @@ void TVEXTableData::InitCursorBuffers(TVEXCursor& Cursor) {
 }
 
 void TVEXTableData::ApplyChanges(int32_t SessionID, bool InTransaction) {
-  if (!InTransaction && FPageManager != nullptr) FPageManager->ApplyChanges(SessionID);
+  if (InTransaction || FPageManager == nullptr) return;
+  TVEXLockGuard pages(FPageManager->DatabaseLock());
+  FPageManager->ApplyChanges(SessionID);
 }
 
 void TVEXTableData::CancelChanges(int32_t SessionID, bool InTransaction) {
-  if (!InTransaction && FPageManager != nullptr) FPageManager->CancelChanges(SessionID);
+  if (InTransaction || FPageManager == nullptr) return;
+  TVEXLockGuard pages(FPageManager->DatabaseLock());
+  FPageManager->CancelChanges(SessionID);
 }
 
 void TVEXTableData::DeleteTable(TVEXCursor* /*Cursor*/, bool DesignMode) {
@@ -177,7 +179,7 @@ bool TVEXTableData::IsUniqueConstraintFailed(int32_t SessionID, int32_t IndexID,
 }
 
 void TVEXTableData::EmptyIndex(int32_t IndexID, int32_t SessionID) {
-  TVEXDatabaseLockGuard lock(*FDatabaseData);
+  TVEXLockGuard lock(FDatabaseLock);
   FIndexManager->EmptyIndex(SessionID, IndexID);
 }
 
@@ -195,12 +197,11 @@ std::string TVEXTableData::FindOrCreateIndex(TVEXCursor& Cursor,
                                              const rtl::TStringList& AscDescList,
                                              const rtl::TStringList& CaseSensitivityList,
                                              bool& IsCreated) {
-  // Destroyed in reverse: a failed change set is cancelled, then the cursor
-  // goes back, then the lock is released.
-  TVEXDatabaseLockGuard lock(*FDatabaseData);
+  // Destroyed in reverse: the cursor goes back, then a failed change set is
+  // cancelled and the lock released.
+  TVEXTableOperation operation(*this, Cursor);
   TVEXMemBlock pos = Cursor.SavePosition();
   ScopeExit restore([&] { Cursor.RestorePosition(pos); });
-  TVEXTableOperation operation(*this, Cursor);
   const int32_t indexID = FIndexManager->FindOrCreateIndex(Cursor, FieldNamesList, AscDescList,
                                                            CaseSensitivityList, IsCreated);
   const auto* def =
@@ -214,7 +215,7 @@ std::string TVEXTableData::FindOrCreateIndex(TVEXCursor& Cursor,
 bool TVEXTableData::IndexExists(TVEXCursor& Cursor, const rtl::TStringList& FieldNamesList,
                                 const rtl::TStringList& AscDescList,
                                 const rtl::TStringList& CaseSensitivityList) {
-  TVEXDatabaseLockGuard lock(*FDatabaseData);
+  TVEXLockGuard lock(FDatabaseLock);
   return FIndexManager->IsIndexExists(&FieldNamesList, &AscDescList, &CaseSensitivityList,
                                       Cursor.GetSessionID(), Cursor.GetFieldDefs());
 }
@@ -236,7 +237,8 @@ TVEXTableOperation::TVEXTableOperation(TVEXTableData& Table, int32_t SessionID, 
   FTable.Lock();
 }
 
-TVEXTableOperation::~TVEXTableOperation() {
+// The analysis tracks the scoped lock in the caller; these bodies run under it.
+TVEXTableOperation::~TVEXTableOperation() VEX_NO_THREAD_SAFETY_ANALYSIS {
   if (!FDone) {
     try {
       FTable.CancelChanges(FSessionID, FInTransaction);
@@ -247,7 +249,7 @@ TVEXTableOperation::~TVEXTableOperation() {
   FTable.Unlock();
 }
 
-void TVEXTableOperation::Commit() {
+void TVEXTableOperation::Commit() VEX_NO_THREAD_SAFETY_ANALYSIS {
   FTable.ApplyChanges(FSessionID, FInTransaction);
   FDone = true;
 }

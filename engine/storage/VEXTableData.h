@@ -41,6 +41,7 @@
 #include <string_view>
 #include <vector>
 
+#include "foundation/VEXLock.h"
 #include "storage/VEXConstraintManager.h"
 #include "storage/VEXCursor.h"
 #include "storage/VEXFieldManager.h"
@@ -109,8 +110,9 @@ class TVEXTableData : public TVEXManagedTable {
   void SetDisableTempFiles(bool Value) { FDisableTempFiles = Value; }
 
   // The database's lock (see Threads above).
-  void Lock();
-  void Unlock();
+  TVEXLock& DatabaseLock() const VEX_RETURN_CAPABILITY(FDatabaseLock) { return FDatabaseLock; }
+  void Lock() VEX_ACQUIRE(FDatabaseLock) { FDatabaseLock.Lock(); }
+  void Unlock() VEX_RELEASE(FDatabaseLock) { FDatabaseLock.Unlock(); }
 
   // --- TVEXManagedTable (what the managers ask of their table)
   int32_t GetNewObjectId() override;
@@ -132,96 +134,103 @@ class TVEXTableData : public TVEXManagedTable {
   // The cursor's FieldValuesOffset becomes the memory offset of the first
   // field (0 without fields), its RecordSize the memory record size
   // (GetRecordBufferSize, so 10131 without fields outside design time).
-  virtual void InitCursorBuffers(TVEXCursor& Cursor);
+  virtual void InitCursorBuffers(TVEXCursor& Cursor) VEX_REQUIRES(FDatabaseLock);
   // Outside a transaction: commits / drops the session's change set in the
   // table's page manager; inside, and without a page manager, nothing.
-  virtual void ApplyChanges(int32_t SessionID, bool InTransaction);
-  virtual void CancelChanges(int32_t SessionID, bool InTransaction);
+  virtual void ApplyChanges(int32_t SessionID, bool InTransaction) VEX_REQUIRES(FDatabaseLock);
+  virtual void CancelChanges(int32_t SessionID, bool InTransaction) VEX_REQUIRES(FDatabaseLock);
   // Creates the table's storage and metadata (the engine).
   virtual void CreateTable(TVEXCursor* Cursor, TVEXFieldDefs& FieldDefs, TVEXIndexDefs& IndexDefs,
-                           TVEXConstraintDefs& ConstraintDefs) = 0;
+                           TVEXConstraintDefs& ConstraintDefs) VEX_REQUIRES(FDatabaseLock) = 0;
   // The check before an engine deletes the table: unless DesignMode, 20017
   // "Cannot delete table '%s'. Table is open by another dataset" while any
   // cursor has it open.
-  virtual void DeleteTable(TVEXCursor* Cursor, bool DesignMode);
+  virtual void DeleteTable(TVEXCursor* Cursor, bool DesignMode) VEX_REQUIRES(FDatabaseLock);
   // Autoincrement counters back to their start values, every index emptied in
   // the cursor's session (the system session without a cursor). The engine
   // empties the records around it.
-  virtual void EmptyTable(TVEXCursor* Cursor);
+  virtual void EmptyTable(TVEXCursor* Cursor) VEX_REQUIRES(FDatabaseLock);
   // 10150 "Cannot rename table '%s'. Table is open by another dataset" while
   // any cursor has it open, also at design time; otherwise the new name.
-  virtual void RenameTable(std::string_view NewTableName, TVEXCursor* Cursor);
+  virtual void RenameTable(std::string_view NewTableName, TVEXCursor* Cursor)
+      VEX_REQUIRES(FDatabaseLock);
   // Registers / forgets a cursor that opens / closes the table.
-  virtual void OpenTable(TVEXCursor& Cursor);
-  virtual void CloseTable(TVEXCursor& Cursor);
+  virtual void OpenTable(TVEXCursor& Cursor) VEX_REQUIRES(FDatabaseLock);
+  virtual void CloseTable(TVEXCursor& Cursor) VEX_REQUIRES(FDatabaseLock);
   // 30343 "Field '%s' not found"; 30344 "Cannot rename field '%s'. Field '%s'
   // already exists" when a field bears the new name in any letter case (so a
-  // change of case alone is refused); then the field and its index columns
-  // take the new name (cut to 255 characters).
-  virtual void RenameField(std::string_view FieldName, std::string_view NewFieldName);
+  // change of case alone is refused) VEX_REQUIRES(FDatabaseLock); then the field and its index
+  // columns take the new name (cut to 255 characters).
+  virtual void RenameField(std::string_view FieldName, std::string_view NewFieldName)
+      VEX_REQUIRES(FDatabaseLock);
   // Builds the index (IndexDef receives its object id and root page) from the
   // existing records through Cursor and, unless the index or the cursor is
   // temporary, adds the constraint a unique or primary index implies. The
   // cursor's position is kept (design note 7).
-  virtual void AddIndex(TVEXIndexDef& IndexDef, TVEXCursor& Cursor);
+  virtual void AddIndex(TVEXIndexDef& IndexDef, TVEXCursor& Cursor) VEX_REQUIRES(FDatabaseLock);
   // Drops the index IndexID (20018 for an unknown one), with its constraint
   // when there is a cursor and neither the index nor the cursor is temporary.
   // Works in the cursor's session, or the system session without a cursor.
-  virtual void DeleteIndex(int32_t IndexID, TVEXCursor* Cursor);
+  virtual void DeleteIndex(int32_t IndexID, TVEXCursor* Cursor) VEX_REQUIRES(FDatabaseLock);
 
   // --- BLOBs
   // Drops what the engine caches of the record's BLOBs; nothing in the base.
-  virtual void ClearBlobsCacheInRecordBuffer(uint8_t* Buffer);
+  virtual void ClearBlobsCacheInRecordBuffer(uint8_t* Buffer) VEX_REQUIRES(FDatabaseLock);
   virtual void WriteBLOBFieldToRecordBuffer(TVEXCursor& Cursor, int32_t FieldNo,
-                                            TVEXStream& BLOBStream) = 0;
+                                            TVEXStream& BLOBStream) VEX_REQUIRES(FDatabaseLock) = 0;
   // Nothing in the base.
-  virtual void ClearBLOBFieldInRecordBuffer(uint8_t* RecordBuffer, int32_t FieldNo);
+  virtual void ClearBLOBFieldInRecordBuffer(uint8_t* RecordBuffer, int32_t FieldNo)
+      VEX_REQUIRES(FDatabaseLock);
   // ClearBLOBFieldInRecordBuffer for every BLOB, CLOB and wide CLOB field
   // (10421 when the first BLOB field has no block size).
-  virtual void ClearBLOBFieldsInRecordBuffer(uint8_t* RecordBuffer);
+  virtual void ClearBLOBFieldsInRecordBuffer(uint8_t* RecordBuffer) VEX_REQUIRES(FDatabaseLock);
   virtual std::unique_ptr<TVEXStream> InternalCreateBlobStream(TVEXCursor& Cursor, bool ToInsert,
                                                                int32_t FieldNo,
-                                                               TVEXBLOBOpenMode OpenMode) = 0;
+                                                               TVEXBLOBOpenMode OpenMode)
+      VEX_REQUIRES(FDatabaseLock) = 0;
   virtual void GetDirectBlobData(TVEXCursor& Cursor, int32_t FieldNo, uint8_t* RecordBuffer,
                                  TVEXPartialTemporaryBLOBDescriptor& BLOBDescriptor,
-                                 uint8_t*& pBlobData) = 0;
+                                 uint8_t*& pBlobData) VEX_REQUIRES(FDatabaseLock) = 0;
   virtual void SetDirectBlobData(TVEXCursor& Cursor, int32_t FieldNo, uint8_t* RecordBuffer,
                                  TVEXPartialTemporaryBLOBDescriptor& BLOBDescriptor,
-                                 uint8_t*& pBlobData) = 0;
+                                 uint8_t*& pBlobData) VEX_REQUIRES(FDatabaseLock) = 0;
   virtual void FreeDirectBlobData(TVEXCursor& Cursor, int32_t FieldNo, uint8_t* RecordBuffer,
                                   TVEXPartialTemporaryBLOBDescriptor& BLOBDescriptor,
-                                  uint8_t*& pBlobData) = 0;
+                                  uint8_t*& pBlobData) VEX_REQUIRES(FDatabaseLock) = 0;
 
   // --- records (the engine; each keeps the cursor's record bitmap current and
   // commits outside a transaction)
-  virtual bool InsertRecord(TVEXCursor& Cursor) = 0;
-  virtual bool DeleteRecord(TVEXCursor& Cursor) = 0;
-  virtual bool UpdateRecord(TVEXCursor& Cursor) = 0;
+  virtual bool InsertRecord(TVEXCursor& Cursor) VEX_REQUIRES(FDatabaseLock) = 0;
+  virtual bool DeleteRecord(TVEXCursor& Cursor) VEX_REQUIRES(FDatabaseLock) = 0;
+  virtual bool UpdateRecord(TVEXCursor& Cursor) VEX_REQUIRES(FDatabaseLock) = 0;
 
   // --- navigation and search (the navigation layer gives these their common
   // body; until then each engine supplies them)
-  virtual TVEXGetRecordResult GetRecordBuffer(TVEXCursor& Cursor,
-                                              TVEXGetRecordMode GetRecordMode) = 0;
-  virtual bool Locate(TVEXCursor& Cursor, TVEXBaseExpression& SearchExpression) = 0;
-  virtual bool FindKey(TVEXCursor& Cursor, TVEXSearchCondition SearchCondition) = 0;
-  virtual void SetRecNo(TVEXCursor& Cursor, int64_t RecNo) = 0;
-  virtual int64_t GetRecNo(TVEXCursor& Cursor) = 0;
-  virtual void InternalSetRecNo(TVEXCursor& Cursor, int64_t RecNo) = 0;
-  virtual int64_t InternalGetRecNo(TVEXCursor& Cursor) = 0;
-  virtual int64_t InternalGetRecordCount(TVEXCursor& Cursor) = 0;
+  virtual TVEXGetRecordResult GetRecordBuffer(TVEXCursor& Cursor, TVEXGetRecordMode GetRecordMode)
+      VEX_REQUIRES(FDatabaseLock) = 0;
+  virtual bool Locate(TVEXCursor& Cursor, TVEXBaseExpression& SearchExpression)
+      VEX_REQUIRES(FDatabaseLock) = 0;
+  virtual bool FindKey(TVEXCursor& Cursor, TVEXSearchCondition SearchCondition)
+      VEX_REQUIRES(FDatabaseLock) = 0;
+  virtual void SetRecNo(TVEXCursor& Cursor, int64_t RecNo) VEX_REQUIRES(FDatabaseLock) = 0;
+  virtual int64_t GetRecNo(TVEXCursor& Cursor) VEX_REQUIRES(FDatabaseLock) = 0;
+  virtual void InternalSetRecNo(TVEXCursor& Cursor, int64_t RecNo) VEX_REQUIRES(FDatabaseLock) = 0;
+  virtual int64_t InternalGetRecNo(TVEXCursor& Cursor) VEX_REQUIRES(FDatabaseLock) = 0;
+  virtual int64_t InternalGetRecordCount(TVEXCursor& Cursor) VEX_REQUIRES(FDatabaseLock) = 0;
 
   // The session's last autoincrement value of a field; 0 in the base.
-  virtual int64_t LastAutoincValue(int32_t FieldNo, TVEXBaseSession& Session);
+  virtual int64_t LastAutoincValue(int32_t FieldNo, TVEXBaseSession& Session)
+      VEX_REQUIRES(FDatabaseLock);
   // After a session's transaction was rolled back: RebuildTemporaryIndexes.
-  virtual void Rollback(int32_t SessionID);
+  virtual void Rollback(int32_t SessionID) VEX_REQUIRES(FDatabaseLock);
 
   // --- not virtual
   // Takes the lock itself.
   void EmptyIndex(int32_t IndexID, int32_t SessionID);
   // DeleteIndex of the first definition until none is left.
-  void DeleteAllIndexes(TVEXCursor* Cursor);
+  void DeleteAllIndexes(TVEXCursor* Cursor) VEX_REQUIRES(FDatabaseLock);
   // Nothing without an index manager.
-  void EmptyAllIndexes(int32_t SessionID);
+  void EmptyAllIndexes(int32_t SessionID) VEX_REQUIRES(FDatabaseLock);
   // Takes the lock itself. The name of an index serving the parallel lists
   // (field names, "ASC"/"DESC", case sensitivity): an existing one
   // (IsCreated false) or a new temporary index of the cursor's session
@@ -238,19 +247,20 @@ class TVEXTableData : public TVEXManagedTable {
                    const rtl::TStringList& CaseSensitivityList);
   // Brings the temporary indexes of every cursor of that session up to date
   // with the table.
-  void RebuildTemporaryIndexes(int32_t SessionID);
+  void RebuildTemporaryIndexes(int32_t SessionID) VEX_REQUIRES(FDatabaseLock);
 
  protected:
   // The engine makes its record manager, sized from the field manager.
-  virtual void CreateRecordManager() = 0;
+  virtual void CreateRecordManager() VEX_REQUIRES(FDatabaseLock) = 0;
   // Fill the managers the engine made (design notes 2 and 3). The definitions
   // receive their new object ids.
-  virtual void CreateFieldManager(TVEXFieldDefs& FieldDefs);
-  virtual void CreateIndexManager(TVEXIndexDefs& IndexDefs);
+  virtual void CreateFieldManager(TVEXFieldDefs& FieldDefs) VEX_REQUIRES(FDatabaseLock);
+  virtual void CreateIndexManager(TVEXIndexDefs& IndexDefs) VEX_REQUIRES(FDatabaseLock);
   // 30058 "Not implemented yet" for a foreign key (or a type after CHECK);
   // each constraint then names this table, is copied, linked to its field and
   // index ids, and named when it has no name.
-  virtual void CreateConstraintManager(TVEXConstraintDefs& ConstraintDefs);
+  virtual void CreateConstraintManager(TVEXConstraintDefs& ConstraintDefs)
+      VEX_REQUIRES(FDatabaseLock);
   virtual int64_t GetBitmapRecordCount(int32_t SessionID) = 0;
   virtual int64_t GetBitmapRecNoByRecordID(TVEXPageItemID RecordID) = 0;
   virtual TVEXPageItemID GetRecordIDByBitmapRecNo(int64_t RecNo) = 0;
@@ -270,6 +280,7 @@ class TVEXTableData : public TVEXManagedTable {
   bool FIsRepairing = false;
   TVEXPageManager* FPageManager = nullptr;
   TVEXDatabaseData* FDatabaseData;
+  TVEXLock& FDatabaseLock;
   std::string FTableName;
   std::vector<TVEXCursor*> FCursorList;
   bool FDisableTempFiles = false;
@@ -279,14 +290,16 @@ class TVEXTableData : public TVEXManagedTable {
 // database lock; Commit applies the cursor's session's changes (outside a
 // transaction); leaving the scope without Commit, by an exception or early,
 // cancels them; the lock is released last.
-class TVEXTableOperation {
+class VEX_SCOPED_CAPABILITY TVEXTableOperation {
  public:
-  TVEXTableOperation(TVEXTableData& Table, int32_t SessionID, bool InTransaction);
-  explicit TVEXTableOperation(TVEXTableData& Table, const TVEXCursor& Cursor)
+  TVEXTableOperation(TVEXTableData& Table, int32_t SessionID, bool InTransaction)
+      VEX_ACQUIRE(Table.DatabaseLock());
+  TVEXTableOperation(TVEXTableData& Table, const TVEXCursor& Cursor)
+      VEX_ACQUIRE(Table.DatabaseLock())
       : TVEXTableOperation(Table, Cursor.GetSessionID(), Cursor.InTransaction()) {}
   // Cancels an uncommitted change set (a failure to cancel is reported, not
   // raised), then unlocks.
-  ~TVEXTableOperation();
+  ~TVEXTableOperation() VEX_RELEASE();
   TVEXTableOperation(const TVEXTableOperation&) = delete;
   TVEXTableOperation& operator=(const TVEXTableOperation&) = delete;
 
