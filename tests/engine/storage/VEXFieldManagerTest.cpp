@@ -11,16 +11,17 @@
 #include "engine/foundation/VEXVariantTestSupport.h"
 #include "foundation/VEXExcept.h"
 #include "storage/VEXFieldManager.h"
+#include "support/NativeError.h"
 
 namespace vex {
 namespace {
 
 using testing::AddField;
-using testing::CodeOf;
 using testing::FakeSession;
 using testing::GetField;
 using testing::IsFieldNull;
 using testing::NullRecord;
+using testsupport::CodeOf;
 
 // --- Autoincrement sequences -----------------------------------------------
 
