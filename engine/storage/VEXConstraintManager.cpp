@@ -253,7 +253,8 @@ TVEXConstraintDefUnique* ConstraintDefFromIndexDef(const TVEXIndexDef& IndexDef,
     TVEXConstraintColumn column;
     column.ColumnName = fieldName;
     constraint->Columns.push_back(column);
-    name += "$" + fieldName;
+    // Past 255 characters the name would only be cut again.
+    if (name.size() < TVEXShortName::MaxLength) name += "$" + fieldName;
   }
   constraint->Name = name;
   return constraint;
