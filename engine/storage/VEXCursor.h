@@ -91,6 +91,7 @@ class TVEXCursor : public TVEXManagerCursor {
   TVEXPageItemID GetCurrentRecordID() const override { return CurrentRecordID; }
   uint8_t* GetCurrentRecordBuffer() const override { return FCurrentRecordBuffer; }
   const TVEXFieldDefs& GetFieldDefs() const override { return FFieldDefs; }
+  TVEXCursor& GetCursor() override { return *this; }
 
  private:
   std::string FTableName;
