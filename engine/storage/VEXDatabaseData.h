@@ -31,27 +31,30 @@
 // Lock order, outermost first: the session lock, the list of shared database
 // objects, this database lock (FCSect; also the lock of every table of the
 // database), the disk engine's table-lock manager's lock; the memory manager's
-// and the PPM lock innermost, for one call. The page manager, table data,
-// indexes and record bitmaps take no lock of their own.
+// and the PPM lock innermost, for one call. The engines build their page
+// manager on this lock (DatabaseLock), and each table data answers it as its
+// own, so the page manager, table data, indexes and record bitmaps add no lock.
 //
-// A session's change set (the page manager's pages of one session id):
+// A session's change set (the page manager's pages of one session id), and
+// the function behind each transition:
 //
-//                  table operation outside a transaction
-//                  (TVEXTableOperation: TVEXTableData::ApplyChanges commits,
-//                   TVEXTableData::CancelChanges drops it on failure)
-//           +----------------------------------------------+
-//           v                                              |
-//     [ empty ] --- a table operation changes pages ---> [ open ]
-//       ^   |                                              |
-//       |   | TVEXBaseSession::StartTransaction            |
-//       |   v                                              |
-//       | [ in transaction ] -- table operations: ApplyChanges and
-//       |        |              CancelChanges do nothing; pages stay
-//       |        |
-//       |        +-- TVEXDatabaseData::Commit (page manager ApplyChanges) --+
-//       |        +-- TVEXDatabaseData::Rollback (page manager CancelChanges,|
-//       |             then TVEXTableData::Rollback of every table)          |
-//       +-------------------------------------------------------------------+
+//                      a table operation changes a page
+//   +-------------+    (TVEXPageManager::AddPage, PutPage of a dirty page)    +--------+
+//   | none        | --------------------------------------------------------> | open   |
+//   +-------------+                                                           +--------+
+//      ^  ^  ^                                                                  |  |  |
+//      |  |  |  outside a transaction, the operation succeeded:                |  |  |
+//      |  |  +--- TVEXTableOperation::Commit -> TVEXTableData::ApplyChanges ----+  |  |
+//      |  |       (TVEXPageManager::ApplyChanges: the pages are written)           |  |
+//      |  |     outside a transaction, the operation failed:                       |  |
+//      |  +------ ~TVEXTableOperation -> TVEXTableData::CancelChanges -------------+  |
+//      |          (TVEXPageManager::CancelChanges: the pages are dropped)             |
+//      |        in a transaction (TVEXBaseSession::StartTransaction set the          |
+//      |        session's InTransaction): ApplyChanges and CancelChanges of the       |
+//      |        table do nothing and the set stays open, until                        |
+//      +--------- TVEXDatabaseData::Commit (TVEXPageManager::ApplyChanges), or -------+
+//                 TVEXDatabaseData::Rollback (TVEXPageManager::CancelChanges, then
+//                 TVEXTableData::Rollback of every open table)
 //
 // The local session sets and clears its transaction flag around its calls of
 // Commit and Rollback.
