@@ -56,6 +56,9 @@ class TVEXManagerCursor {
   virtual uint8_t* GetCurrentRecordBuffer() const = 0;
   // The cursor's copy of the table's field definitions.
   virtual const TVEXFieldDefs& GetFieldDefs() const = 0;
+  // The record as it was read before an edit, from which an index finds the
+  // entry that an update moves; nullptr while the cursor is not editing.
+  virtual const uint8_t* GetEditRecordBuffer() const { return nullptr; }
 };
 
 // The table that owns the managers.
