@@ -58,6 +58,13 @@ TVEXBTreePagePtr TVEXBTreePage::GetIndexPage(TVEXPageManager& PageManager,
   return page;
 }
 
+TVEXBTreePagePtr TVEXBTreePage::FetchChild(int32_t SessionID, int32_t ChildNo) const {
+  if (FDepth + 1 >= TVEXKeyPath::kMaxLevels) RaiseIntegrity(20032, PageNo(), 0);
+  TVEXBTreePagePtr child = Fetch(SessionID, ChildNo);
+  child->FDepth = FDepth + 1;
+  return child;
+}
+
 uint16_t TVEXBTreePage::GetU16(int32_t Offset) const {
   uint16_t v;
   std::memcpy(&v, PageData() + Offset, 2);
@@ -261,7 +268,7 @@ void TVEXBTreePage::InsertLeafEntry(int32_t SessionID, const uint8_t* Key,
     int32_t child = 0;
     ChooseChild(SessionID, Key, Reference, child);
     KeyPath.AddItem(PageNo(), child, EntryCount());
-    TVEXBTreePagePtr page = Fetch(SessionID, ChildPageNo(child));
+    TVEXBTreePagePtr page = FetchChild(SessionID, ChildPageNo(child));
     page->InsertLeafEntry(SessionID, Key, Reference, KeyPath);
     return;
   }
@@ -391,7 +398,7 @@ bool TVEXBTreePage::DeleteLeafEntry(int32_t SessionID, const uint8_t* Key,
         KeyPath.AddItem(PageNo(), i, EntryCount());
         bool found;
         {
-          TVEXBTreePagePtr child = Fetch(SessionID, ChildPageNo(i));
+          TVEXBTreePagePtr child = FetchChild(SessionID, ChildPageNo(i));
           found = child->DeleteLeafEntry(SessionID, Key, Reference, KeyPath);
         }
         if (found) return true;
@@ -402,7 +409,7 @@ bool TVEXBTreePage::DeleteLeafEntry(int32_t SessionID, const uint8_t* Key,
     int32_t child = 0;
     ChooseChild(SessionID, Key, Reference, child);
     KeyPath.AddItem(PageNo(), child, EntryCount());
-    TVEXBTreePagePtr page = Fetch(SessionID, ChildPageNo(child));
+    TVEXBTreePagePtr page = FetchChild(SessionID, ChildPageNo(child));
     return page->DeleteLeafEntry(SessionID, Key, Reference, KeyPath);
   }
   int32_t pos = 0;
@@ -525,7 +532,7 @@ void TVEXBTreePage::DeleteNodeEntry(int32_t SessionID, TVEXKeyPath& KeyPath, boo
 void TVEXBTreePage::CollapseRoot(int32_t SessionID) {
   const int32_t childNo = ChildPageNo(0);
   {
-    TVEXBTreePagePtr child = Fetch(SessionID, childNo);
+    TVEXBTreePagePtr child = FetchChild(SessionID, childNo);
     CopyFrom(*child, 0, child->EntryCount());
   }
   SetIsRoot(true);
@@ -552,7 +559,7 @@ bool TVEXBTreePage::FindEntry(int32_t SessionID, const uint8_t* Key, const uint8
     Position.AddItem(PageNo(), i, EntryCount());
     bool found;
     {
-      TVEXBTreePagePtr child = Fetch(SessionID, ChildPageNo(i));
+      TVEXBTreePagePtr child = FetchChild(SessionID, ChildPageNo(i));
       found = child->FindEntry(SessionID, Key, Reference, Position);
     }
     if (found) return true;
@@ -622,7 +629,7 @@ bool TVEXBTreePage::FindByCondition(int32_t SessionID, bool First, const uint8_t
     Position.AddItem(PageNo(), i, EntryCount());
     bool found;
     {
-      TVEXBTreePagePtr child = Fetch(SessionID, ChildPageNo(i));
+      TVEXBTreePagePtr child = FetchChild(SessionID, ChildPageNo(i));
       found = child->FindByCondition(SessionID, First, Key, Operator, Position);
     }
     if (found) return true;
@@ -679,7 +686,7 @@ bool TVEXBTreePage::GetFirstPosition(int32_t SessionID, TVEXKeyPath& Position) {
   if (EntryCount() == 0) return false;
   Position.AddItem(PageNo(), 0, EntryCount());
   if (IsLeaf()) return true;
-  TVEXBTreePagePtr child = Fetch(SessionID, ChildPageNo(0));
+  TVEXBTreePagePtr child = FetchChild(SessionID, ChildPageNo(0));
   return child->GetFirstPosition(SessionID, Position);
 }
 
@@ -688,14 +695,14 @@ bool TVEXBTreePage::GetLastPosition(int32_t SessionID, TVEXKeyPath& Position) {
   const int32_t last = EntryCount() - 1;
   Position.AddItem(PageNo(), last, EntryCount());
   if (IsLeaf()) return true;
-  TVEXBTreePagePtr child = Fetch(SessionID, ChildPageNo(last));
+  TVEXBTreePagePtr child = FetchChild(SessionID, ChildPageNo(last));
   return child->GetLastPosition(SessionID, Position);
 }
 
 bool TVEXBTreePage::GetFirstEntry(int32_t SessionID, uint8_t* Key, uint8_t* Reference) {
   if (EntryCount() == 0) return false;
   if (!IsLeaf()) {
-    TVEXBTreePagePtr child = Fetch(SessionID, ChildPageNo(0));
+    TVEXBTreePagePtr child = FetchChild(SessionID, ChildPageNo(0));
     return child->GetFirstEntry(SessionID, Key, Reference);
   }
   std::memcpy(Key, GetPKey(0), static_cast<size_t>(KeyPrefixSize()));
@@ -708,7 +715,7 @@ bool TVEXBTreePage::GetLastEntry(int32_t SessionID, uint8_t* Key, uint8_t* Refer
   if (EntryCount() == 0) return false;
   const int32_t last = EntryCount() - 1;
   if (!IsLeaf()) {
-    TVEXBTreePagePtr child = Fetch(SessionID, ChildPageNo(last));
+    TVEXBTreePagePtr child = FetchChild(SessionID, ChildPageNo(last));
     return child->GetLastEntry(SessionID, Key, Reference);
   }
   std::memcpy(Key, GetPKey(last), static_cast<size_t>(KeyPrefixSize()));
@@ -732,7 +739,7 @@ void TVEXBTreePage::FreeAllPages(int32_t SessionID, bool KeepRootPage) {
     for (int32_t i = 0; i < EntryCount(); ++i) {
       const int32_t childNo = ChildPageNo(i);
       if (childNo == -1) continue;
-      TVEXBTreePagePtr child = Fetch(SessionID, childNo);
+      TVEXBTreePagePtr child = FetchChild(SessionID, childNo);
       child->FreeAllPages(SessionID, false);
     }
   }
@@ -805,7 +812,7 @@ void TVEXBTreePage::CheckPage(int32_t SessionID, TVEXKeyPath& KeyPath, int32_t D
     if (KeyPath.PageExists(pageNo)) RaiseIntegrity(20032, pageNo, i);
     KeyPath.AddItem(pageNo, i, count);
     {
-      TVEXBTreePagePtr child = Fetch(SessionID, ChildPageNo(i));
+      TVEXBTreePagePtr child = FetchChild(SessionID, ChildPageNo(i));
       if (i > 0 && child->LeftPageNo() != ChildPageNo(i - 1)) RaiseIntegrity(20033, pageNo, i);
       if (i < count - 1 && child->RightPageNo() != ChildPageNo(i + 1))
         RaiseIntegrity(20034, pageNo, i);

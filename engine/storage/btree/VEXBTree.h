@@ -185,6 +185,9 @@ class TVEXBTreePage : public TVEXPageController {
   TVEXBTreePagePtr Fetch(int32_t SessionID, int32_t PageNo) const {
     return GetIndexPage(*LPageManager, *LKeyRef, SessionID, PageNo);
   }
+  // A child page one level down. A damaged tree whose child links lead back
+  // up would descend for ever: more levels than any tree has raise 20032.
+  TVEXBTreePagePtr FetchChild(int32_t SessionID, int32_t ChildNo) const;
   TVEXBTreePagePtr Add(int32_t SessionID) const {
     return AddIndexPage(*LPageManager, *LKeyRef, SessionID);
   }
@@ -231,6 +234,8 @@ class TVEXBTreePage : public TVEXPageController {
   TVEXPageManager* LPageManager;
   TVEXBTreeKeyRef* LKeyRef;
   TVEXPageHold FHold;
+  // Levels below the page the operation started from.
+  int32_t FDepth = 0;
 };
 
 // Moves a key path to the next (Forward) or prior entry along the level

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <set>
 #include <vector>
 
 #include "foundation/VEXExcept.h"
@@ -16,6 +17,11 @@ constexpr int32_t kSystemSession = -2;
 
 [[noreturn]] void RaiseInvalidPageNumber(int32_t Code) {
   throw EVEXException(Code, "Invalid page number");
+}
+
+[[noreturn]] void RaiseCircularLinks(int32_t PageNo) {
+  throw EVEXException(20032, "Index integrity error. Circular links. PageNo=%d EntryNo=%d", PageNo,
+                      0);
 }
 
 const TVEXKeyPath& AsPath(const TVEXIndexPosition& Position) {
@@ -284,7 +290,9 @@ int64_t TVEXBTreeRecordIndex::GetRecNoByRecordID(int32_t SessionID, TVEXPageItem
         TVEXBTreePage::GetIndexPage(PageManager(), *FKeyRef, SessionID, leafItem.PageNo);
     pageNo = leaf->LeftPageNo();
   }
+  std::set<int32_t> visited;  // a damaged level list must not loop
   while (pageNo != -1) {
+    if (!visited.insert(pageNo).second) RaiseCircularLinks(pageNo);
     TVEXBTreePagePtr leaf = TVEXBTreePage::GetIndexPage(PageManager(), *FKeyRef, SessionID, pageNo);
     recNo += leaf->EntryCount();
     pageNo = leaf->LeftPageNo();
@@ -298,7 +306,9 @@ TVEXPageItemID TVEXBTreeRecordIndex::GetRecordIDByRecNo(int32_t SessionID, int64
     throw EVEXException(20074, "Cannot retrieve record from empty index");
   int32_t pageNo = path.Items[static_cast<size_t>(path.Count - 1)].PageNo;
   int64_t before = 0;
+  std::set<int32_t> visited;  // a damaged level list must not loop
   while (pageNo != -1 && RecNo >= 1) {
+    if (!visited.insert(pageNo).second) RaiseCircularLinks(pageNo);
     TVEXBTreePagePtr leaf = TVEXBTreePage::GetIndexPage(PageManager(), *FKeyRef, SessionID, pageNo);
     if (RecNo <= before + leaf->EntryCount()) {
       TVEXPageItemID id;

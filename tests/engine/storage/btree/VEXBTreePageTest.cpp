@@ -267,3 +267,21 @@ TEST(BTreePage, CheckIntegrityNamesTheEntryOutOfOrder) {
 
 }  // namespace
 }  // namespace vex
+
+namespace vex {
+namespace {
+
+TEST(BTreePage, AChildLinkBackToTheRootIsAnErrorNotAnEndlessDescent) {
+  PageTree tree(ExactFit(4));
+  for (uint16_t r = 0; r < 12; ++r) tree.Insert(r, r);
+  {
+    TVEXBTreePagePtr root = tree.RootPage();
+    root->UpdateReference(0, reinterpret_cast<const uint8_t*>(&tree.Root));
+  }
+  std::vector<uint8_t> key(4);
+  EXPECT_EQ(CodeOf([&] { tree.RootPage()->GetFirstKey(kSession, key.data()); }), 20032);
+  EXPECT_NE(CodeOf([&] { tree.CheckIntegrity(); }), 0);
+}
+
+}  // namespace
+}  // namespace vex
