@@ -30,7 +30,8 @@ enum TVEXSearchCondition : uint8_t {
 
 // The first KeyFieldCount columns of index IndexID compare to the key values
 // held in KeyRecordBuffer (a memory record of the table) as Condition says.
-struct TVEXScanSearchCondition {
+class TVEXScanSearchCondition {
+ public:
   TVEXSearchCondition Condition = scNone;
   // Not owned here.
   uint8_t* KeyRecordBuffer = nullptr;
@@ -43,7 +44,8 @@ struct TVEXScanSearchCondition {
 
 // Where in an index a cursor last stood: the index fills it after each step
 // and trusts it only for the same index, record and table state.
-struct TVEXIndexPositionCache {
+class TVEXIndexPositionCache {
+ public:
   // Made by the index (CreateIndexPosition) on first use.
   std::unique_ptr<TVEXIndexPosition> Position;
   int32_t IndexID = -1;

@@ -85,15 +85,23 @@ class TVEXBTreePage : public TVEXPageController {
   TVEXBTreePage(TVEXPageManager& PageManager, TVEXBTreeKeyRef& KeyRef, TVEXPageHold Hold);
   ~TVEXBTreePage() override = default;
 
+  // These three are the tree's only doors to the page manager. REQUIRES:
+  // PageManager.DatabaseLock(), held by the caller of the index operation.
+  // A page object cannot name its manager's lock in a form the analysis can
+  // follow from page to page, so the contract is stated here and the
+  // analysis is told to trust it.
+  //
   // A new page of type 12 in the session, initialised by Init.
   static TVEXBTreePagePtr AddIndexPage(TVEXPageManager& PageManager, TVEXBTreeKeyRef& KeyRef,
-                                       int32_t SessionID);
+                                       int32_t SessionID) VEX_NO_THREAD_SAFETY_ANALYSIS;
   // The page of that number; a page of another type fails in GetPage (20153),
   // a page whose header cannot be a tree page of this tree raises 20035.
   static TVEXBTreePagePtr GetIndexPage(TVEXPageManager& PageManager, TVEXBTreeKeyRef& KeyRef,
-                                       int32_t SessionID, int32_t PageNo);
+                                       int32_t SessionID,
+                                       int32_t PageNo) VEX_NO_THREAD_SAFETY_ANALYSIS;
   // Frees the page number at the session's commit.
-  static void RemoveIndexPage(TVEXPageManager& PageManager, int32_t SessionID, int32_t PageNo) {
+  static void RemoveIndexPage(TVEXPageManager& PageManager, int32_t SessionID, int32_t PageNo)
+      VEX_NO_THREAD_SAFETY_ANALYSIS {
     PageManager.RemovePage(SessionID, PageNo);
   }
   // Gives the page back now (the object is unusable afterwards).
