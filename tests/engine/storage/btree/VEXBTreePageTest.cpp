@@ -285,3 +285,39 @@ TEST(BTreePage, AChildLinkBackToTheRootIsAnErrorNotAnEndlessDescent) {
 
 }  // namespace
 }  // namespace vex
+
+namespace vex {
+namespace {
+
+// On 4096-byte pages a page-index leaf holds exactly 673 entries. A leaf
+// emptied beside a full neighbour cannot merge by the room test, yet it must
+// leave the tree: later inserts would otherwise land in a removed page.
+TEST(BTreePage, AnEmptiedPageBesideAFullOneLeavesTheTree) {
+  PageTree tree(4096);
+  ASSERT_EQ(tree.RootPage()->Capacity(), 673);
+  for (int32_t key = 0; key < 674; ++key) tree.Insert(1000 + key, 0);  // splits 337 / 337
+  for (uint16_t r = 1; r <= 336; ++r) tree.Insert(1000, r);            // the left leaf fills up
+  TVEXBTreePagePtr root = tree.RootPage();
+  ASSERT_EQ(root->EntryCount(), 2);
+  const int32_t rightNo = root->ChildPageNo(1);
+  EXPECT_EQ(TVEXBTreePage::GetIndexPage(tree.Store, tree.Key, kSession, root->ChildPageNo(0))
+                ->EntryCount(),
+            673);
+  root.reset();
+  for (int32_t key = 1337; key <= 1673; ++key) {
+    ASSERT_TRUE(tree.Delete(key, 0));
+    ASSERT_NO_THROW(tree.CheckIntegrity()) << key;
+  }
+  root = tree.RootPage();
+  EXPECT_TRUE(root->IsLeaf()) << "the emptied right leaf went and the root took the left one";
+  EXPECT_EQ(root->EntryCount(), 673);
+  root.reset();
+  tree.Insert(5000, 1);
+  tree.CheckIntegrity();
+  tree.Store.ApplyChanges(kSession);
+  EXPECT_EQ(tree.Store.Violations, 0);
+  EXPECT_EQ(tree.Store.Allocated.count(rightNo), 0u) << "the removed page is not written again";
+}
+
+}  // namespace
+}  // namespace vex
