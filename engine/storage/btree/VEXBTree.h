@@ -164,8 +164,8 @@ class TVEXBTreePage : public TVEXPageController {
   bool FindByCondition(int32_t SessionID, bool First, const uint8_t* Key,
                        TVEXSearchCondition Operator, TVEXKeyPath& Position);
   void FreeAllPages(int32_t SessionID, bool KeepRootPage);
-  // Raises 20028-20035 or 20194 ("Index integrity error. ...") at the first
-  // broken invariant below this page.
+  // Called on the root: raises 20028-20035 ("Index integrity error. ...") at
+  // the first broken invariant of the tree (the numbered list above).
   void CheckIntegrity(int32_t SessionID, TVEXKeyPath& KeyPath);
   // The key (and reference) of the first or last leaf entry below this page;
   // false when there is none.
