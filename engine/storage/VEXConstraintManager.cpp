@@ -1,10 +1,10 @@
 #include "storage/VEXConstraintManager.h"
 
-#include <exception>
 #include <string>
 #include <vector>
 
 #include "foundation/VEXExcept.h"
+#include "foundation/VEXGuards.h"
 #include "foundation/VEXTypes.h"
 #include "foundation/VEXValueCompare.h"
 #include "os/Clock.h"
@@ -216,14 +216,10 @@ void TVEXBaseConstraintManager::FillConstraintAutoNames() {
 void TVEXBaseConstraintManager::AddConstraintFromIndex(const TVEXIndexDef& IndexDef) {
   TVEXConstraintDefUnique* constraint = ConstraintDefFromIndexDef(IndexDef, FConstraintDefs);
   if (constraint == nullptr) return;
-  try {
-    constraint->ObjectID = FTableData.GetNewObjectId();
-    LinkObjectId(*constraint);
-  } catch (...) {
-    // An unlinked constraint would make every later check of the table fail.
-    FConstraintDefs.Delete(FConstraintDefs.Count() - 1);
-    throw;
-  }
+  // An unlinked constraint would make every later check of the table fail.
+  ScopeFailure forget([&] { FConstraintDefs.Delete(FConstraintDefs.Count() - 1); });
+  constraint->ObjectID = FTableData.GetNewObjectId();
+  LinkObjectId(*constraint);
 }
 
 void TVEXBaseConstraintManager::DeleteConstraintForIndexID(int32_t IndexObjectID) {
@@ -257,7 +253,8 @@ TVEXConstraintDefUnique* ConstraintDefFromIndexDef(const TVEXIndexDef& IndexDef,
     TVEXConstraintColumn column;
     column.ColumnName = fieldName;
     constraint->Columns.push_back(column);
-    name += "$" + fieldName;
+    // Past 255 characters the name would only be cut again.
+    if (name.size() < TVEXShortName::MaxLength) name += "$" + fieldName;
   }
   constraint->Name = name;
   return constraint;

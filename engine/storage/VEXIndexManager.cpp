@@ -1,9 +1,9 @@
 #include "storage/VEXIndexManager.h"
 
-#include <exception>
 #include <utility>
 
 #include "foundation/VEXExcept.h"
+#include "foundation/VEXGuards.h"
 #include "foundation/VEXStream.h"
 #include "rtl/CodePage.h"
 #include "rtl/Lists.h"
@@ -11,25 +11,6 @@
 namespace vex {
 
 namespace {
-
-// Runs an action when the scope is left: always, or only when it is left by
-// an exception raised inside it.
-template <class F>
-class ScopeAction {
- public:
-  ScopeAction(bool OnFailureOnly, F Action)
-      : FOnFailureOnly(OnFailureOnly), FAction(std::move(Action)) {}
-  ScopeAction(const ScopeAction&) = delete;
-  ScopeAction& operator=(const ScopeAction&) = delete;
-  ~ScopeAction() noexcept {
-    if (!FOnFailureOnly || std::uncaught_exceptions() > FUncaught) FAction();
-  }
-
- private:
-  bool FOnFailureOnly;
-  F FAction;
-  int FUncaught = std::uncaught_exceptions();
-};
 
 [[noreturn]] void RaiseIndexNotFound() { throw EVEXException(20018, "Index not found"); }
 
@@ -110,7 +91,7 @@ void TVEXBaseIndexManager::InternalCreateIndex(TVEXManagerCursor* Cursor, TVEXIn
   const int32_t indexId = IndexDef.ObjectID;
   // IndexDef may be the collection's own definition (CreateIndexesByIndexDefs):
   // once it is deleted here nothing may touch it again.
-  ScopeAction forget(true, [&] {
+  ScopeFailure forget([&] {
     const int32_t no = FIndexDefs.GetDefNumberByObjectId(indexId);
     if (no != -1) FIndexDefs.Delete(no);
   });
@@ -192,7 +173,7 @@ void TVEXBaseIndexManager::CloseIndex(int32_t IndexID) {
 void TVEXBaseIndexManager::DropIndex(int32_t SessionID, int32_t IndexID) {
   TVEXIndex* index = OpenIndex(IndexID);
   {
-    ScopeAction close(false, [&] { CloseIndex(IndexID); });
+    ScopeExit close([&] { CloseIndex(IndexID); });
     index->DropIndex(SessionID);
   }
   const int32_t no = FIndexDefs.GetDefNumberByObjectId(IndexID);
@@ -217,7 +198,7 @@ void TVEXBaseIndexManager::DropTemporaryIndexes(int32_t SessionID) {
 
 void TVEXBaseIndexManager::EmptyIndex(int32_t SessionID, int32_t IndexID) {
   TVEXIndex* index = OpenIndex(IndexID);
-  ScopeAction close(false, [&] { CloseIndex(IndexID); });
+  ScopeExit close([&] { CloseIndex(IndexID); });
   index->EmptyIndex(SessionID);
 }
 
@@ -294,7 +275,7 @@ void TVEXBaseIndexManager::SynchronizeTemporaryIndexes(TVEXManagerCursor& Cursor
     TVEXIndex* index = OpenIndex(indexId);
     {
       FSynchronizingTemporaryIndexes = true;
-      ScopeAction clear(false, [&] { FSynchronizingTemporaryIndexes = false; });
+      ScopeExit clear([&] { FSynchronizingTemporaryIndexes = false; });
       index->RebuildTemporaryIndex(&Cursor);
     }
     def = static_cast<TVEXIndexDef*>(FIndexDefs.GetDefByObjectId(indexId));

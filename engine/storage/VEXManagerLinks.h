@@ -22,6 +22,7 @@ class TVEXBaseConstraintManager;
 class TVEXBaseFieldManager;
 class TVEXBaseIndexManager;
 class TVEXBaseRecordManager;
+class TVEXCursor;
 class TVEXFieldDefs;
 class TVEXPageManager;
 
@@ -43,7 +44,9 @@ class TVEXManagerSession {
   virtual bool GetSequenceValue(int32_t ObjectID, int64_t& Value) const = 0;
 };
 
-// The part of a cursor that the index manager and the indexes read.
+// The part of a cursor that the index manager and the indexes read. The
+// abstract cursor derives from it, so a cursor a record scan stands on can be
+// handed to an index as it is.
 class TVEXManagerCursor {
  public:
   virtual ~TVEXManagerCursor() = default;
@@ -56,6 +59,10 @@ class TVEXManagerCursor {
   virtual uint8_t* GetCurrentRecordBuffer() const = 0;
   // The cursor's copy of the table's field definitions.
   virtual const TVEXFieldDefs& GetFieldDefs() const = 0;
+  // The abstract cursor itself (itself, for TVEXCursor), for what is passed on
+  // through the seams: an index fills itself through a record scan opened on
+  // it (VEXSeams.h).
+  virtual TVEXCursor& GetCursor() = 0;
   // The record as it was read before an edit, from which an index finds the
   // entry that an update moves; nullptr while the cursor is not editing.
   virtual const uint8_t* GetEditRecordBuffer() const { return nullptr; }

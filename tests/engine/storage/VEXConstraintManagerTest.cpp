@@ -6,23 +6,23 @@
 #include <string>
 #include <vector>
 
-#include "VEXMetaDefsTestSupport.h"
 #include "VEXTableFakes.h"
 #include "foundation/VEXExcept.h"
 #include "os/Clock.h"
 #include "rtl/CodePage.h"
 #include "rtl/Lists.h"
 #include "storage/VEXConstraintManager.h"
+#include "support/NativeError.h"
 
 namespace vex {
 namespace {
 
 using testing::AddField;
-using testing::CodeOf;
 using testing::FakeCursor;
 using testing::FakeTable;
-using testing::MessageOf;
 using testing::NullRecord;
+using testsupport::CodeOf;
+using testsupport::MessageOf;
 
 // What a check raised, in the form of testing::MessageOf.
 std::string Raised(const std::string& expected) {

@@ -6,21 +6,23 @@
 #include <string>
 #include <vector>
 
+#include "VEXExpressionFakes.h"
 #include "VEXManagerFakes.h"
 #include "VEXMetaDefsTestSupport.h"
 #include "engine/foundation/VEXVariantTestSupport.h"
 #include "foundation/VEXExcept.h"
 #include "storage/VEXFieldManager.h"
+#include "support/NativeError.h"
 
 namespace vex {
 namespace {
 
 using testing::AddField;
-using testing::CodeOf;
 using testing::FakeSession;
 using testing::GetField;
 using testing::IsFieldNull;
 using testing::NullRecord;
+using testsupport::CodeOf;
 
 // --- Autoincrement sequences -----------------------------------------------
 
@@ -348,25 +350,24 @@ TEST(FieldManagerMostUpdated, BlocksThatDoNotFitAreRefusedUnchanged) {
 
 // Takes the text "NOW" for an expression giving the current fake time, and
 // "NOTHING" for one giving null.
-class FakeDefaultParser : public TVEXDefaultValueExpressionParser {
+class FakeDefaultParser : public TVEXExpressionParser {
  public:
-  class Expr : public TVEXDefaultValueExpression {
+  class Expr : public testing::FakeExpression {
    public:
-    Expr(FakeDefaultParser& Parser, bool Null) : FParser(Parser), FNull(Null) {}
+    Expr(FakeDefaultParser& Parser, std::u16string_view Text)
+        : FakeExpression(std::u16string(Text)), FParser(Parser) {}
     TVEXVariant* GetValue(bool) override {
-      if (FNull) {
-        FValue.Clear(bftDateTime);
+      if (Text == u"NOTHING") {
+        Value.Clear(bftDateTime);
       } else {
-        FValue.Clear(bftUnknown);
-        FValue.SetAsTDateTime(FParser.Now);
+        Value.Clear(bftUnknown);
+        Value.SetAsTDateTime(FParser.Now);
       }
-      return &FValue;
+      return &Value;
     }
 
    private:
     FakeDefaultParser& FParser;
-    bool FNull;
-    TVEXVariant FValue;
   };
 
   bool IsDefaultValueExpression(const TVEXVariant& Value) override {
@@ -374,9 +375,9 @@ class FakeDefaultParser : public TVEXDefaultValueExpressionParser {
     const std::string text = Value.AsAnsiString();
     return text == "NOW" || text == "NOTHING";
   }
-  std::unique_ptr<TVEXDefaultValueExpression> CreateDefaultValueExpression(
+  std::unique_ptr<TVEXBaseExpression> CreateDefaultValueExpression(
       std::u16string_view Text) override {
-    return std::make_unique<Expr>(*this, Text == u"NOTHING");
+    return std::make_unique<Expr>(*this, Text);
   }
 
   double Now = 45000.25;
@@ -384,9 +385,6 @@ class FakeDefaultParser : public TVEXDefaultValueExpressionParser {
 
 class FieldManagerDefaults : public ::testing::Test {
  protected:
-  void SetUp() override { FPrevious = SetDefaultValueExpressionParser(&Parser); }
-  void TearDown() override { SetDefaultValueExpressionParser(FPrevious); }
-
   TVEXFieldDef* WithDefault(TVEXFieldDef* def, std::string_view text) {
     def->DefaultValue.Clear(bftVarchar);
     def->DefaultValue.SetAsAnsiString(text);
@@ -395,11 +393,9 @@ class FieldManagerDefaults : public ::testing::Test {
   }
 
   FakeDefaultParser Parser;
+  testing::InstalledParser Installed{&Parser};
   TVEXBaseFieldManager Manager{nullptr};
   FakeSession Session;
-
- private:
-  TVEXDefaultValueExpressionParser* FPrevious = nullptr;
 };
 
 TEST_F(FieldManagerDefaults, ConstantsAreTheSameForEveryRecordAndNowIsTheTimeOfInsertion) {

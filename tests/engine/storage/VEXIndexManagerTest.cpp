@@ -6,22 +6,22 @@
 #include <string>
 #include <vector>
 
-#include "VEXMetaDefsTestSupport.h"
 #include "VEXTableFakes.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXStream.h"
 #include "rtl/Lists.h"
 #include "storage/VEXIndexManager.h"
+#include "support/NativeError.h"
 
 namespace vex {
 namespace {
 
 using testing::AddField;
-using testing::CodeOf;
 using testing::FakeCursor;
 using testing::FakeIndex;
 using testing::FakeTable;
 using testing::NullRecord;
+using testsupport::CodeOf;
 
 rtl::TStringList List(std::initializer_list<const char*> items) {
   rtl::TStringList list;

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -232,6 +233,8 @@ class FakeCursor : public TVEXManagerCursor {
   TVEXPageItemID GetCurrentRecordID() const override { return RecordID; }
   uint8_t* GetCurrentRecordBuffer() const override { return const_cast<uint8_t*>(Record.data()); }
   const TVEXFieldDefs& GetFieldDefs() const override { return FFieldDefs; }
+  // The fake index fills itself from the record store, not through a scan.
+  TVEXCursor& GetCursor() override { throw std::logic_error("a fake cursor has no TVEXCursor"); }
 
   TVEXPageItemID RecordID{-1, 0};
   std::vector<uint8_t> Record;
