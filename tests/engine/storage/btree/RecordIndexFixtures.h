@@ -7,6 +7,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,8 @@ class IndexCursor : public TVEXManagerCursor {
   TVEXPageItemID GetCurrentRecordID() const override { return RecordID; }
   uint8_t* GetCurrentRecordBuffer() const override { return const_cast<uint8_t*>(Record.data()); }
   const TVEXFieldDefs& GetFieldDefs() const override { return FFieldDefs; }
+  // The tests fill indexes through their own record scan, not the seam's.
+  TVEXCursor& GetCursor() override { throw std::logic_error("a test cursor has no TVEXCursor"); }
   const uint8_t* GetEditRecordBuffer() const override {
     return Edit.empty() ? nullptr : Edit.data();
   }
