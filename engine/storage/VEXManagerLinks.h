@@ -63,6 +63,9 @@ class TVEXManagerCursor {
   // through the seams: an index fills itself through a record scan opened on
   // it (VEXSeams.h).
   virtual TVEXCursor& GetCursor() = 0;
+  // The record as it was read before an edit, from which an index finds the
+  // entry that an update moves; nullptr while the cursor is not editing.
+  virtual const uint8_t* GetEditRecordBuffer() const { return nullptr; }
 };
 
 // The table that owns the managers.

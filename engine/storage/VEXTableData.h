@@ -47,6 +47,7 @@
 #include "storage/VEXFieldManager.h"
 #include "storage/VEXIndexManager.h"
 #include "storage/VEXManagerLinks.h"
+#include "storage/VEXScanConditions.h"
 
 namespace rtl {
 class TStringList;
@@ -59,16 +60,6 @@ class TVEXBaseExpression;
 class TVEXStream;
 // How a BLOB stream is opened (the engine's BLOB stream seam defines it).
 enum TVEXBLOBOpenMode : uint8_t;
-
-// How a record's key compares to a search key.
-enum TVEXSearchCondition : uint8_t {
-  scNone,
-  scEqual,
-  scLower,
-  scGreater,
-  scLowerEqual,
-  scGreaterEqual
-};
 
 // The descriptor of a BLOB handed out as one memory block; the table data
 // passes it through unchanged.
