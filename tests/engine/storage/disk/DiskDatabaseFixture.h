@@ -1,0 +1,111 @@
+// A scratch folder, a fake clock (the header lock's 4500 x 20 ms waits run in
+// virtual time) and helpers that build and reopen database files with the
+// disk page manager, for the tests of the disk layer.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DiskTestSupport.h"
+#include "storage/disk/VEXDiskPageManager.h"
+
+namespace vex::testing {
+
+inline std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline void WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+// Overwrites bytes of a closed file in place.
+inline void PatchFile(const std::string& path, int64_t offset, const void* bytes, size_t count) {
+  std::vector<uint8_t> image = ReadWholeFile(path);
+  ASSERT_LE(static_cast<size_t>(offset) + count, image.size());
+  std::memcpy(image.data() + offset, bytes, count);
+  WriteWholeFile(path, image);
+}
+
+template <class T>
+T ValueAt(const std::vector<uint8_t>& bytes, size_t offset) {
+  T value{};
+  std::memcpy(&value, bytes.data() + offset, sizeof(T));
+  return value;
+}
+
+struct OpenResult {
+  std::unique_ptr<TVEXDiskPageManager> Manager;
+  bool ReadOnly = false;
+  bool RepairNeeded = false;
+  bool MultiUser = false;
+};
+
+class DiskDatabaseTest : public ::testing::Test {
+ protected:
+  std::string PathOf(const std::string& name = "db.vex") const { return FDir / name; }
+
+  std::unique_ptr<TVEXDiskPageManager> Create(const std::string& name = "db.vex",
+                                              const TVEXPassword& password = {},
+                                              uint16_t pageSize = 4096,
+                                              uint16_t extentPages = 8) {
+    auto manager = std::make_unique<TVEXDiskPageManager>();
+    manager->CreateAndOpenDatabase(PathOf(name), password, pageSize, extentPages);
+    return manager;
+  }
+
+  OpenResult Open(const std::string& name = "db.vex", const TVEXPassword& password = {},
+                  bool multiUser = false, bool readOnly = false, bool exclusive = false) {
+    OpenResult result;
+    result.Manager = std::make_unique<TVEXDiskPageManager>();
+    result.ReadOnly = readOnly;
+    result.MultiUser = multiUser;
+    result.Manager->OpenDatabase(PathOf(name), password, result.ReadOnly, result.RepairNeeded,
+                                 exclusive, result.MultiUser);
+    return result;
+  }
+
+  // A new committed page of session 0 whose data bytes are all `fill`.
+  static int32_t AddPageWith(TVEXDiskPageManager& manager, uint8_t fill,
+                             uint16_t type = ptTableRecord, int32_t session = 0) {
+    TVEXPage* page = manager.AddPage(session, type);
+    std::memset(page->PageData(), fill, static_cast<size_t>(manager.PageDataSize()));
+    const int32_t pageNo = page->PageNo();
+    manager.PutPage(page);
+    manager.ApplyChanges(session);
+    return pageNo;
+  }
+
+  // Changes every data byte of a committed page to `fill` and commits.
+  static void RewritePage(TVEXDiskPageManager& manager, int32_t pageNo, uint8_t fill,
+                          uint16_t type = ptTableRecord, int32_t session = 0) {
+    TVEXPage* page = manager.GetPage(session, pageNo, type, true);
+    std::memset(page->PageData(), fill, static_cast<size_t>(manager.PageDataSize()));
+    page->SetIsDirty(true);
+    manager.PutPage(page);
+    manager.ApplyChanges(session);
+  }
+
+  // The first data byte of a page as a session reads it.
+  static uint8_t FirstDataByte(TVEXDiskPageManager& manager, int32_t pageNo,
+                               uint16_t type = ptTableRecord, int32_t session = 0) {
+    TVEXPage* page = manager.GetPage(session, pageNo, type, true);
+    const uint8_t value = page->PageData()[0];
+    manager.PutPage(page);
+    return value;
+  }
+
+  testsupport::FakeClockScope FClock;
+  testsupport::ScratchDir FDir;
+};
+
+}  // namespace vex::testing
