@@ -194,24 +194,24 @@ TCipher* TVEXPageCipher::CipherFor(uint8_t Algorithm) {
 }
 
 bool TVEXPageCipher::Encrypt(uint8_t Algorithm, uint8_t* Buffer, int32_t Size) {
-  try {
-    TCipher* cipher = CipherFor(Algorithm);
-    if (cipher == nullptr) return false;
-    cipher->Done();
-    cipher->EncodeBuffer(Buffer, Buffer, Size);
-    cipher->Done();
-    return true;
-  } catch (const std::exception&) {
-    return false;
-  }
+  return Code(Algorithm, Buffer, Size, true);
 }
 
 bool TVEXPageCipher::Decrypt(uint8_t Algorithm, uint8_t* Buffer, int32_t Size) {
+  return Code(Algorithm, Buffer, Size, false);
+}
+
+bool TVEXPageCipher::Code(uint8_t Algorithm, uint8_t* Buffer, int32_t Size, bool Encode) {
   try {
     TCipher* cipher = CipherFor(Algorithm);
     if (cipher == nullptr) return false;
+    // Every buffer starts the chain afresh, as a newly keyed cipher would.
     cipher->Done();
-    cipher->DecodeBuffer(Buffer, Buffer, Size);
+    if (Encode) {
+      cipher->EncodeBuffer(Buffer, Buffer, Size);
+    } else {
+      cipher->DecodeBuffer(Buffer, Buffer, Size);
+    }
     cipher->Done();
     return true;
   } catch (const std::exception&) {

@@ -203,6 +203,7 @@ class TVEXPageCipher {
 
  private:
   TCipher* CipherFor(uint8_t Algorithm);
+  bool Code(uint8_t Algorithm, uint8_t* Buffer, int32_t Size, bool Encode);
 
   std::string FPassword;
   std::array<std::shared_ptr<TCipher>, kCryptoAlgorithmCount> FCiphers;

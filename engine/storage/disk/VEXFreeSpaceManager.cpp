@@ -152,21 +152,22 @@ void TVEXDatabaseFreeSpaceManager::StoreHeaderCounters() {
   FLoadedTotalPageCount = FTotalPageCount;
 }
 
+void TVEXDatabaseFreeSpaceManager::StoreHeaderCountersAfterFailure() noexcept {
+  // What was done stays done: the counters that changed are written even when
+  // a later step failed. That failure is the one to report.
+  try {
+    StoreHeaderCounters();
+  } catch (const std::exception&) {
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Allocation
 
 int32_t TVEXDatabaseFreeSpaceManager::GetPage(int32_t /*DesiredStartPageNo*/) {
   HeaderLockHold lock(LPageManager, 20231);
   ReloadHeaderCounters();
-  // What was done stays done: the counters that changed are written even when
-  // a later step fails.
-  OnFailure storeCounters([this] {
-    try {
-      StoreHeaderCounters();
-    } catch (const std::exception&) {
-      // The first failure is the one to report.
-    }
-  });
+  OnFailure storeCounters([this] { StoreHeaderCountersAfterFailure(); });
   int32_t pageNo = FindFreePage();
   if (pageNo < 0) pageNo = GrowFile();
   if (FLastUsedPageNo < pageNo) FLastUsedPageNo = pageNo;
@@ -316,13 +317,7 @@ void TVEXDatabaseFreeSpaceManager::FreePage(int32_t PageNo) {
   CheckPageNoForSystemPages(PageNo);
   HeaderLockHold lock(LPageManager, 20232);
   ReloadHeaderCounters();
-  OnFailure storeCounters([this] {
-    try {
-      StoreHeaderCounters();
-    } catch (const std::exception&) {
-      // The first failure is the one to report.
-    }
-  });
+  OnFailure storeCounters([this] { StoreHeaderCountersAfterFailure(); });
   SetPageUsage(PageNo, false);
   FLastUsedPageNo = FindLastUsedPage();
   ShrinkFile();

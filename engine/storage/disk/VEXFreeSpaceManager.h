@@ -77,6 +77,7 @@ class TVEXDatabaseFreeSpaceManager {
 
   void ReloadHeaderCounters();
   void StoreHeaderCounters();
+  void StoreHeaderCountersAfterFailure() noexcept;
 
   int32_t FindFreePage();
   int32_t SearchEAMPage(int64_t Index);
