@@ -10,11 +10,13 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "DiskTestSupport.h"
 #include "storage/disk/VEXDiskPageManager.h"
+#include "storage/disk/VEXFreeSpaceManager.h"
 
 namespace vex::testing {
 
@@ -41,6 +43,64 @@ T ValueAt(const std::vector<uint8_t>& bytes, size_t offset) {
   T value{};
   std::memcpy(&value, bytes.data() + offset, sizeof(T));
   return value;
+}
+
+// A map page's header and data, read straight from the file.
+inline std::vector<uint8_t> MapPage(TVEXDiskPageManager& manager, int64_t pageNo, uint16_t type) {
+  std::vector<uint8_t> page(manager.PageSize());
+  manager.ReadPageRegion(page.data(), static_cast<int32_t>(pageNo), 0,
+                         static_cast<uint16_t>(page.size()));
+  EXPECT_EQ(ValueAt<uint16_t>(page, 8), type) << "map page " << pageNo;
+  return page;
+}
+
+// The integrity walk of the free-space maps against the set of pages in use:
+// file size, last used page, every PFS bit, and no EAM extent marked full that
+// has a free page.
+inline void CheckFreeSpaceMaps(TVEXDiskPageManager& manager, const std::set<int32_t>& inUse) {
+  TVEXDatabaseFreeSpaceManager& space = *manager.FreeSpaceManager();
+  manager.ReadDBHeader();
+  const int64_t total = manager.DBHeader()->TotalPageCount;
+  const int64_t ppp = space.PFSPagesAddressed();
+  const int64_t epe = space.EAMExtentsAddressed();
+  const int64_t pce = manager.DBHeader()->PageCountInExtent;
+  ASSERT_EQ(manager.DatabaseFile().GetSize(), manager.OffsetToFirstPage() + total * manager.PageSize());
+  const int32_t lastUsed = manager.DBHeader()->LastUsedPageNo;
+  ASSERT_EQ(lastUsed, inUse.empty() ? -1 : *inUse.rbegin());
+  if (total == 0) return;
+
+  std::vector<bool> used(static_cast<size_t>(total));
+  for (int64_t k = 0; k * ppp < total; ++k) {
+    const std::vector<uint8_t> pfs = MapPage(manager, space.PFSPageNo(k), ptPFS);
+    for (int64_t bit = 0; bit < ppp; ++bit) {
+      const int64_t pageNo = k * ppp + bit;
+      const bool set = (pfs[40 + bit / 8] >> (bit % 8)) & 1;
+      if (pageNo >= total) {
+        ASSERT_FALSE(set) << "bit beyond the file: " << pageNo;
+        continue;
+      }
+      const bool expected = space.IsSystemPage(pageNo) || inUse.count(static_cast<int32_t>(pageNo));
+      ASSERT_EQ(set, expected) << "PFS bit of page " << pageNo;
+      used[static_cast<size_t>(pageNo)] = set;
+    }
+  }
+  for (int64_t k = 0; k * space.EAMPagesAddressed() < total; ++k) {
+    const std::vector<uint8_t> eam = MapPage(manager, space.EAMPageNo(k), ptEAM);
+    for (int64_t x = 0; x < epe && (k * epe + x) * pce < total; ++x) {
+      const int64_t extent = k * epe + x;
+      const int entry = (eam[40 + x / 4] >> (2 * (x % 4))) & 3;
+      bool allUsed = true;
+      for (int64_t p = extent * pce; p < (extent + 1) * pce; ++p) {
+        if (p >= total || !used[static_cast<size_t>(p)]) allUsed = false;
+      }
+      ASSERT_NE(entry, 2) << "extent " << extent;
+      // 1 and 0 are hints that a search may look there; 3 must be true, or
+      // free pages would be lost to every search.
+      if (entry == 3) {
+        ASSERT_TRUE(allUsed) << "extent " << extent << " marked full";
+      }
+    }
+  }
 }
 
 struct OpenResult {

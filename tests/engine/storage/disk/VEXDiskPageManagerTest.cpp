@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -152,6 +154,71 @@ TEST_F(DiskPageManagerTest, AFlippedDataByteOfAnEncryptedPageFailsItsCRC) {
   // A repair reads what is there.
   opened.Manager->SetIgnoreCRCErrors(true);
   EXPECT_EQ(FirstDataByte(*opened.Manager, pageNo), 0x11);
+}
+
+// The committed pages against a map of page number to fill byte: change sets
+// of random adds, rewrites and removals, committed or rolled back, with the
+// free-space maps walked and every page read back after each one, and the
+// database reopened now and then so that the pages come from the file.
+TEST_F(DiskPageManagerTest, RandomChangeSetsKeepTheFileInStepWithAModel) {
+  const TVEXPassword password{"model", craDES_Triple};
+  for (uint32_t seed : {1u, 2u}) {
+    SCOPED_TRACE(seed);
+    auto manager = Create("db.vex", password, 512, 2);
+    const int32_t dataSize = manager->PageDataSize();
+    std::map<int32_t, uint8_t> committed;
+    std::mt19937 random(seed);
+    const auto pick = [&random](size_t n) {
+      return std::uniform_int_distribution<size_t>(0, n - 1)(random);
+    };
+    for (int round = 0; round < 150; ++round) {
+      std::map<int32_t, uint8_t> next = committed;
+      for (size_t change = 0, count = 1 + pick(6); change < count; ++change) {
+        const auto fill = static_cast<uint8_t>(pick(256));
+        const size_t kind = next.empty() ? 0 : pick(3);
+        if (kind == 0) {
+          TVEXPage* page = manager->AddPage(0, ptTableRecord);
+          std::memset(page->PageData(), fill, static_cast<size_t>(dataSize));
+          next[page->PageNo()] = fill;
+          manager->PutPage(page);
+          continue;
+        }
+        auto it = next.begin();
+        std::advance(it, static_cast<std::ptrdiff_t>(pick(next.size())));
+        if (kind == 1) {
+          TVEXPage* page = manager->GetPage(0, it->first, ptTableRecord, true);
+          std::memset(page->PageData(), fill, static_cast<size_t>(dataSize));
+          page->SetIsDirty(true);
+          manager->PutPage(page);
+          it->second = fill;
+        } else {
+          manager->RemovePage(0, it->first);
+          next.erase(it);
+        }
+      }
+      if (pick(4) == 0) {
+        manager->CancelChanges(0);
+      } else {
+        manager->ApplyChanges(0);
+        committed = next;
+      }
+      if (round % 30 == 29) {
+        manager.reset();
+        manager = Open("db.vex", password).Manager;
+      }
+      std::set<int32_t> inUse;
+      for (const auto& [pageNo, fill] : committed) inUse.insert(pageNo);
+      CheckFreeSpaceMaps(*manager, inUse);
+      for (const auto& [pageNo, fill] : committed) {
+        TVEXPage* page = manager->GetPage(0, pageNo, ptTableRecord, true);
+        const uint8_t first = page->PageData()[0], last = page->PageData()[dataSize - 1];
+        manager->PutPage(page);
+        ASSERT_EQ(first, fill) << "page " << pageNo;
+        ASSERT_EQ(last, fill) << "page " << pageNo;
+      }
+      if (HasFatalFailure()) return;
+    }
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -38,60 +38,10 @@ class FreeSpaceTest : public DiskDatabaseTest {
   int32_t Total() const { return FManager->DBHeader()->TotalPageCount; }
   int32_t LastUsed() const { return FManager->DBHeader()->LastUsedPageNo; }
 
-  // A map page's header and data, read straight from the file.
+  void CheckIntegrity() { CheckFreeSpaceMaps(*FManager, FUsed); }
+
   std::vector<uint8_t> MapPage(int64_t pageNo, uint16_t type) {
-    std::vector<uint8_t> page(FManager->PageSize());
-    FManager->ReadPageRegion(page.data(), static_cast<int32_t>(pageNo), 0,
-                             static_cast<uint16_t>(page.size()));
-    EXPECT_EQ(ValueAt<uint16_t>(page, 8), type) << "map page " << pageNo;
-    return page;
-  }
-
-  // Walks the whole map against the reference set of used pages.
-  void CheckIntegrity() {
-    FManager->ReadDBHeader();
-    const int64_t total = Total();
-    const int64_t ppp = FSpace->PFSPagesAddressed();
-    const int64_t epe = FSpace->EAMExtentsAddressed();
-    const int64_t pce = FManager->DBHeader()->PageCountInExtent;
-    ASSERT_EQ(FManager->DatabaseFile().GetSize(),
-              FManager->OffsetToFirstPage() + total * FManager->PageSize());
-    const int32_t expectedLast = FUsed.empty() ? -1 : *FUsed.rbegin();
-    ASSERT_EQ(LastUsed(), expectedLast);
-    if (total == 0) return;
-
-    std::vector<bool> used(static_cast<size_t>(total));
-    for (int64_t k = 0; k * ppp < total; ++k) {
-      const std::vector<uint8_t> pfs = MapPage(FSpace->PFSPageNo(k), ptPFS);
-      for (int64_t bit = 0; bit < ppp; ++bit) {
-        const int64_t pageNo = k * ppp + bit;
-        const bool set = (pfs[40 + bit / 8] >> (bit % 8)) & 1;
-        if (pageNo >= total) {
-          ASSERT_FALSE(set) << "bit beyond the file: " << pageNo;
-          continue;
-        }
-        const bool expected = FSpace->IsSystemPage(pageNo) || FUsed.count(static_cast<int32_t>(pageNo));
-        ASSERT_EQ(set, expected) << "PFS bit of page " << pageNo;
-        used[static_cast<size_t>(pageNo)] = set;
-      }
-    }
-    for (int64_t k = 0; k * FSpace->EAMPagesAddressed() < total; ++k) {
-      const std::vector<uint8_t> eam = MapPage(FSpace->EAMPageNo(k), ptEAM);
-      for (int64_t x = 0; x < epe && (k * epe + x) * pce < total; ++x) {
-        const int64_t extent = k * epe + x;
-        const int entry = (eam[40 + x / 4] >> (2 * (x % 4))) & 3;
-        bool allUsed = true;
-        for (int64_t p = extent * pce; p < (extent + 1) * pce; ++p) {
-          if (p >= total || !used[static_cast<size_t>(p)]) allUsed = false;
-        }
-        ASSERT_NE(entry, 2) << "extent " << extent;
-        // 1 and 0 are hints that a search may look there; 3 must be true, or
-        // free pages would be lost to every search.
-        if (entry == 3) {
-          ASSERT_TRUE(allUsed) << "extent " << extent << " marked full";
-        }
-      }
-    }
+    return testing::MapPage(*FManager, pageNo, type);
   }
 
   std::unique_ptr<TVEXDiskPageManager> FManager;
