@@ -384,12 +384,12 @@ void TVEXDiskPageManager::OpenDatabase(const std::string& DatabaseFileName,
     }
     // The file decides the pair, not the caller.
     FPassword.CryptoAlgorithm = static_cast<TVEXCryptoAlgorithm>(FCryptoHeader.CryptoAlgorithm);
-    const bool decrypted = FCipher.Decrypt(FCryptoHeader.CryptoAlgorithm,
-                                           FCryptoHeader.ControlBlock,
-                                           sizeof(FCryptoHeader.ControlBlock));
-    if (!decrypted || UpdateCrc32(0, FCryptoHeader.ControlBlock,
-                                  sizeof(FCryptoHeader.ControlBlock)) !=
-                          FCryptoHeader.ControlBlockCRC) {
+    const bool decrypted =
+        FCipher.Decrypt(FCryptoHeader.CryptoAlgorithm, FCryptoHeader.ControlBlock,
+                        sizeof(FCryptoHeader.ControlBlock));
+    if (!decrypted ||
+        UpdateCrc32(0, FCryptoHeader.ControlBlock, sizeof(FCryptoHeader.ControlBlock)) !=
+            FCryptoHeader.ControlBlockCRC) {
       throw EVEXException(30445, "Cannot open database - incorrect password");
     }
   }
@@ -420,8 +420,7 @@ void TVEXDiskPageManager::TruncateDatabase() {
   // Read again: another connection may have taken pages since this one last
   // looked, and cutting them off would lose them.
   ReadDBHeader();
-  const int64_t unused =
-      int64_t{FDBHeader.TotalPageCount} - 1 - int64_t{FDBHeader.LastUsedPageNo};
+  const int64_t unused = int64_t{FDBHeader.TotalPageCount} - 1 - int64_t{FDBHeader.LastUsedPageNo};
   if (unused > 0) TruncateFile(static_cast<int32_t>(unused));
 }
 
@@ -495,7 +494,8 @@ int64_t TVEXDiskPageManager::GetPagePosition(int32_t PageNo) const {
 }
 
 int64_t TVEXDiskPageManager::PageCountBound() {
-  const int64_t inFile = (FDatabaseFile->GetSize() - FOffsetToFirstPage) / std::max<int32_t>(FPageSize, 1);
+  const int64_t inFile =
+      (FDatabaseFile->GetSize() - FOffsetToFirstPage) / std::max<int32_t>(FPageSize, 1);
   return std::max<int64_t>({int64_t{FDBHeader.TotalPageCount}, inFile, 0});
 }
 
@@ -509,7 +509,8 @@ bool TVEXDiskPageManager::PageIsEncrypted(const TVEXPage* aPage) const {
 
 bool TVEXDiskPageManager::InternalReadPage(TVEXPage* aPage) {
   if (aPage->PageBuffer() == nullptr) aPage->AllocPageBuffer();
-  if (!FDatabaseFile->ReadBuffer(aPage->PageBuffer(), FPageSize, GetPagePosition(aPage->PageNo()))) {
+  if (!FDatabaseFile->ReadBuffer(aPage->PageBuffer(), FPageSize,
+                                 GetPagePosition(aPage->PageNo()))) {
     aPage->PageHeader()->State = kRemovedPageState;
     return false;
   }
@@ -716,7 +717,9 @@ bool TVEXDiskPageManager::UnlockFreeSpaceManager() {
   return FDatabaseFile->UnlockByte(FOffsetToLockedBytes + 2, 1);
 }
 
-bool TVEXDiskPageManager::LockTables() { return FDatabaseFile->LockByte(FOffsetToLockedBytes + 3, 1); }
+bool TVEXDiskPageManager::LockTables() {
+  return FDatabaseFile->LockByte(FOffsetToLockedBytes + 3, 1);
+}
 
 bool TVEXDiskPageManager::UnlockTables() {
   return FDatabaseFile->UnlockByte(FOffsetToLockedBytes + 3, 1);

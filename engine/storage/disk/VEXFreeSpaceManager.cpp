@@ -235,7 +235,8 @@ int32_t TVEXDatabaseFreeSpaceManager::GrowFile() {
   // The file never ends on a map page, so the maps it needs are never cut off
   // from the pages they describe.
   while (IsSystemPage(FTotalPageCount + step - 1)) ++step;
-  if (step > std::numeric_limits<int32_t>::max()) throw EVEXException(20237, "Invalid database format");
+  if (step > std::numeric_limits<int32_t>::max())
+    throw EVEXException(20237, "Invalid database format");
   LPageManager->ExtendFile(static_cast<int32_t>(step));
   FTotalPageCount = LPageManager->DBHeader()->TotalPageCount;
 

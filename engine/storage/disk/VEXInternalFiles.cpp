@@ -84,8 +84,8 @@ void WriteFileHeader(uint8_t* PageData, int32_t StoredSize, int32_t ContentSize,
 
 // Pages a stored size needs, at least one.
 int64_t PagesFor(int64_t StoredSize, int64_t DataSize) {
-  return std::max<int64_t>(1, (std::max<int64_t>(StoredSize, 0) + kFileHeaderSize + DataSize - 1) /
-                                  DataSize);
+  return std::max<int64_t>(
+      1, (std::max<int64_t>(StoredSize, 0) + kFileHeaderSize + DataSize - 1) / DataSize);
 }
 
 [[noreturn]] void RaiseChainBroken(int64_t Steps) {
@@ -112,12 +112,12 @@ void TVEXInternalDBTransactedAccessFile::CheckOpened(const char* Operation) cons
 }
 
 int32_t TVEXInternalDBTransactedAccessFile::ChainPageNo(int32_t SessionID, int64_t Index,
-                                                       bool SynchronizeAllowed) {
+                                                        bool SynchronizeAllowed) {
   if (Index >= LPageManager->PageCountBound()) RaiseChainBroken(0);
   int32_t pageNo = FStartPageNo;
   for (int64_t step = 0; step < Index; ++step) {
-    PageHold page(LPageManager, LPageManager->GetPage(SessionID, pageNo, FPageTypeID,
-                                                      SynchronizeAllowed));
+    PageHold page(LPageManager,
+                  LPageManager->GetPage(SessionID, pageNo, FPageTypeID, SynchronizeAllowed));
     pageNo = page->PageHeader()->NextPageNo;
     if (pageNo == -1) RaiseChainBroken(step + 1);
   }
@@ -164,9 +164,9 @@ void TVEXInternalDBTransactedAccessFile::InitFileHeader(int32_t SessionID) {
   WriteFileHeader(page->PageData(), 0, 0, acaNone);
 }
 
-void TVEXInternalDBTransactedAccessFile::SetFileSize(int32_t SessionID, int32_t NewSize,
-                                                     int32_t DecompressedSize,
-                                                     TVEXCompressionAlgorithm CompressionAlgorithm) {
+void TVEXInternalDBTransactedAccessFile::SetFileSize(
+    int32_t SessionID, int32_t NewSize, int32_t DecompressedSize,
+    TVEXCompressionAlgorithm CompressionAlgorithm) {
   CheckOpened("SetSize");
   int32_t oldSize;
   {
@@ -178,9 +178,9 @@ void TVEXInternalDBTransactedAccessFile::SetFileSize(int32_t SessionID, int32_t 
   const int64_t oldPages = PagesFor(oldSize, dataSize);
   const int64_t newPages = PagesFor(NewSize, dataSize);
   if (newPages > oldPages) {
-    PageHold page(LPageManager, LPageManager->GetPage(
-                                    SessionID, ChainPageNo(SessionID, oldPages - 1, true),
-                                    FPageTypeID, true));
+    PageHold page(LPageManager,
+                  LPageManager->GetPage(SessionID, ChainPageNo(SessionID, oldPages - 1, true),
+                                        FPageTypeID, true));
     for (int64_t i = oldPages; i < newPages; ++i) {
       const int32_t next = page->PageHeader()->NextPageNo;
       if (next != -1) {
@@ -202,11 +202,10 @@ void TVEXInternalDBTransactedAccessFile::SetFileSize(int32_t SessionID, int32_t 
 void TVEXInternalDBTransactedAccessFile::GetFileSize(int32_t SessionID, int32_t& Size,
                                                      int32_t& DecompressedSize,
                                                      TVEXCompressionAlgorithm& CompressionAlgorithm,
-                                                     bool& FileWasChanged,
-                                                     bool SyncronizeAllowed) {
+                                                     bool& FileWasChanged, bool SyncronizeAllowed) {
   CheckOpened("GetSize");
-  PageHold first(LPageManager, LPageManager->GetPage(SessionID, FStartPageNo, FPageTypeID,
-                                                     SyncronizeAllowed));
+  PageHold first(LPageManager,
+                 LPageManager->GetPage(SessionID, FStartPageNo, FPageTypeID, SyncronizeAllowed));
   const TVEXInternalFileHeader header = ReadFileHeader(first->PageData());
   Size = header.StoredSize;
   DecompressedSize = header.ContentSize;
@@ -415,10 +414,9 @@ void TVEXInternalDBDirectAccessFile::DeleteFile(int32_t StartPageNo) {
 int32_t TVEXInternalDBDirectAccessFile::GetSize() {
   CheckOpened("GetSize");
   int32_t size = 0;
-  LPageManager->ReadPageRegion(&size, FStartPageNo,
-                               sizeof(TVEXDiskPageHeader) +
-                                   offsetof(TVEXInternalFileHeader, StoredSize),
-                               sizeof(size));
+  LPageManager->ReadPageRegion(
+      &size, FStartPageNo,
+      sizeof(TVEXDiskPageHeader) + offsetof(TVEXInternalFileHeader, StoredSize), sizeof(size));
   return size;
 }
 
@@ -430,8 +428,9 @@ TVEXInternalDBDirectAccessFile::Location TVEXInternalDBDirectAccessFile::Locate(
     throw EVEXException(20159, "Seek position bigger then file size. FileSize=%d. Position=%d",
                         FFileSize, Position);
   }
-  return {static_cast<int32_t>(index),
-          static_cast<uint16_t>(sizeof(TVEXDiskPageHeader) + (Position + kFileHeaderSize) % dataSize)};
+  return {
+      static_cast<int32_t>(index),
+      static_cast<uint16_t>(sizeof(TVEXDiskPageHeader) + (Position + kFileHeaderSize) % dataSize)};
 }
 
 template <class Move>
@@ -467,8 +466,7 @@ void TVEXInternalDBDirectAccessFile::WriteBuffer(const void* Buffer, int32_t Cou
   CheckOpened("DirectWriteBuffer");
   const int32_t storedSize = GetSize();
   if (Position < 0 || Count < 0 || int64_t{Position} + Count > storedSize) {
-    throw EVEXException(20158,
-                        "Cannot write after end of file. FileSize=%d. Position=%d, Count=%d",
+    throw EVEXException(20158, "Cannot write after end of file. FileSize=%d. Position=%d, Count=%d",
                         storedSize, Position, Count);
   }
   const auto* bytes = static_cast<const uint8_t*>(Buffer);
@@ -500,8 +498,7 @@ bool TVEXInternalDBDirectAccessFile::LockByte(int32_t ByteNo) {
 bool TVEXInternalDBDirectAccessFile::UnlockByte(int32_t ByteNo) {
   CheckOpened("UnlockByte");
   const Location at = Locate(ByteNo);
-  return LPageManager->UnlockPageByte(FFilePages[static_cast<size_t>(at.PageIndex)],
-                                      at.PageOffset);
+  return LPageManager->UnlockPageByte(FFilePages[static_cast<size_t>(at.PageIndex)], at.PageOffset);
 }
 
 bool TVEXInternalDBDirectAccessFile::IsByteLocked(int32_t ByteNo) {
@@ -518,8 +515,9 @@ bool TVEXInternalDBDirectAccessFile::IsRegionLocked(int32_t ByteNo, int32_t Byte
   const Location last = Locate(int64_t{ByteNo} + ByteCount - 1);
   const int32_t pageEnd = LPageManager->PageSize() - 1;
   for (int32_t index = first.PageIndex; index <= last.PageIndex; ++index) {
-    const int32_t from = index == first.PageIndex ? first.PageOffset
-                                                  : static_cast<int32_t>(sizeof(TVEXDiskPageHeader));
+    const int32_t from = index == first.PageIndex
+                             ? first.PageOffset
+                             : static_cast<int32_t>(sizeof(TVEXDiskPageHeader));
     const int32_t to = index == last.PageIndex ? last.PageOffset : pageEnd;
     if (LPageManager->IsPageRegionLocked(FFilePages[static_cast<size_t>(index)],
                                          static_cast<uint16_t>(from),

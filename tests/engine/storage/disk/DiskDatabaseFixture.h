@@ -27,7 +27,8 @@ inline std::vector<uint8_t> ReadWholeFile(const std::string& path) {
 
 inline void WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 // Overwrites bytes of a closed file in place.
@@ -64,7 +65,8 @@ inline void CheckFreeSpaceMaps(TVEXDiskPageManager& manager, const std::set<int3
   const int64_t ppp = space.PFSPagesAddressed();
   const int64_t epe = space.EAMExtentsAddressed();
   const int64_t pce = manager.DBHeader()->PageCountInExtent;
-  ASSERT_EQ(manager.DatabaseFile().GetSize(), manager.OffsetToFirstPage() + total * manager.PageSize());
+  ASSERT_EQ(manager.DatabaseFile().GetSize(),
+            manager.OffsetToFirstPage() + total * manager.PageSize());
   const int32_t lastUsed = manager.DBHeader()->LastUsedPageNo;
   ASSERT_EQ(lastUsed, inUse.empty() ? -1 : *inUse.rbegin());
   if (total == 0) return;
@@ -116,8 +118,7 @@ class DiskDatabaseTest : public ::testing::Test {
 
   std::unique_ptr<TVEXDiskPageManager> Create(const std::string& name = "db.vex",
                                               const TVEXPassword& password = {},
-                                              uint16_t pageSize = 4096,
-                                              uint16_t extentPages = 8) {
+                                              uint16_t pageSize = 4096, uint16_t extentPages = 8) {
     auto manager = std::make_unique<TVEXDiskPageManager>();
     manager->CreateAndOpenDatabase(PathOf(name), password, pageSize, extentPages);
     return manager;

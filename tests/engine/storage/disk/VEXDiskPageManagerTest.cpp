@@ -1,5 +1,3 @@
-#include "storage/disk/VEXDiskPageManager.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,6 +10,7 @@
 #include "DiskDatabaseFixture.h"
 #include "foundation/VEXStream.h"
 #include "os/File.h"
+#include "storage/disk/VEXDiskPageManager.h"
 #include "storage/disk/VEXFreeSpaceManager.h"
 
 namespace vex::testing {
@@ -60,9 +59,9 @@ TEST_F(DiskPageManagerTest, NewFileIsItsPrologueThenTheFirstPageBringsThreePages
 
   const std::vector<uint8_t> file = ReadWholeFile(PathOf());
   ASSERT_EQ(file.size(), 380u + 6 * 4096);
-  EXPECT_EQ(ValueAt<int32_t>(file, 30), 6);   // TotalPageCount
-  EXPECT_EQ(ValueAt<int32_t>(file, 34), 2);   // LastUsedPageNo
-  EXPECT_EQ(ValueAt<int32_t>(file, 38), 1);   // State: one commit
+  EXPECT_EQ(ValueAt<int32_t>(file, 30), 6);  // TotalPageCount
+  EXPECT_EQ(ValueAt<int32_t>(file, 34), 2);  // LastUsedPageNo
+  EXPECT_EQ(ValueAt<int32_t>(file, 38), 1);  // State: one commit
   EXPECT_EQ(file[42], 2);
 
   struct PageCase {
@@ -77,10 +76,10 @@ TEST_F(DiskPageManagerTest, NewFileIsItsPrologueThenTheFirstPageBringsThreePages
     const int64_t at = PageOffset(c.pageNo);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&file[at]), 4), "VEXP");
     EXPECT_EQ(ValueAt<uint16_t>(file, at + 8), c.type);
-    EXPECT_EQ(ValueAt<int32_t>(file, at + 10), -1);  // NextPageNo
+    EXPECT_EQ(ValueAt<int32_t>(file, at + 10), -1);   // NextPageNo
     EXPECT_EQ(ValueAt<uint32_t>(file, at + 14), 0u);  // no CRC without encryption
     EXPECT_EQ(file[at + 20], 0);                      // Cipherype
-    EXPECT_EQ(ValueAt<int32_t>(file, at + 22), -1);  // ObjectID
+    EXPECT_EQ(ValueAt<int32_t>(file, at + 22), -1);   // ObjectID
     EXPECT_EQ(file[at + 40], c.firstData);
     for (int64_t i = at + 41; i < at + kPageSize; ++i) ASSERT_EQ(file[i], c.restData) << i;
   }
@@ -111,8 +110,8 @@ TEST_F(DiskPageManagerTest, EveryCipherPairChecksThePasswordAndEncryptsPagesAsAF
     for (const auto& [pageNo, fill] : {std::pair{2, 0x5A}, std::pair{3, 0xC3}}) {
       std::vector<uint8_t> plain(kPageSize - 40, static_cast<uint8_t>(fill));
       const uint32_t crc = UpdateCrc32(0, plain.data(), static_cast<int32_t>(plain.size()));
-      ASSERT_TRUE(EncryptPageBuffer(pair, plain.data(), static_cast<int32_t>(plain.size()),
-                                    "Secret"));
+      ASSERT_TRUE(
+          EncryptPageBuffer(pair, plain.data(), static_cast<int32_t>(plain.size()), "Secret"));
       const int64_t at = PageOffset(pageNo);
       EXPECT_EQ(file[at + 20], algorithm);
       EXPECT_EQ(ValueAt<uint32_t>(file, at + 14), crc);
@@ -131,11 +130,11 @@ TEST_F(DiskPageManagerTest, EveryCipherPairChecksThePasswordAndEncryptsPagesAsAF
 
     TVEXDiskPageManager wrong;
     bool readOnly = false, repair = false, multiUser = false;
-    EXPECT_EQ(CodeOf([&] {
-                wrong.OpenDatabase(PathOf(name), {"secret", pair}, readOnly, repair, false,
-                                   multiUser);
-              }),
-              30445);
+    EXPECT_EQ(
+        CodeOf([&] {
+          wrong.OpenDatabase(PathOf(name), {"secret", pair}, readOnly, repair, false, multiUser);
+        }),
+        30445);
     EXPECT_FALSE(wrong.IsOpened());
   }
 }
@@ -349,11 +348,11 @@ TEST_F(DiskPageManagerTest, DamagedProloguesAreRefusedAndUnfinishedOnesAskForRep
     PatchFile(PathOf(), c.offset, c.bytes.data(), c.bytes.size());
     TVEXDiskPageManager opened;
     bool readOnly = false, repair = false, multiUser = false;
-    EXPECT_EQ(CodeOf([&] {
-                opened.OpenDatabase(PathOf(), {"pw", craSquare}, readOnly, repair, false,
-                                    multiUser);
-              }),
-              c.code);
+    EXPECT_EQ(
+        CodeOf([&] {
+          opened.OpenDatabase(PathOf(), {"pw", craSquare}, readOnly, repair, false, multiUser);
+        }),
+        c.code);
     EXPECT_EQ(opened.IsOpened(), c.code == 0);
     if (c.code == 0) {
       EXPECT_EQ(repair, c.repair);
@@ -366,7 +365,10 @@ TEST_F(DiskPageManagerTest, ADatabaseBehindAStubTakesItsHeaderLockAtItsOwnOffset
   AddPageWith(*manager, 0x3C);
   manager.reset();
   std::vector<uint8_t> image(5000, 0x90);
-  std::memcpy(image.data(), "\x7f" "ELF", 4);
+  std::memcpy(image.data(),
+              "\x7f"
+              "ELF",
+              4);
   const std::vector<uint8_t> database = ReadWholeFile(PathOf());
   image.insert(image.end(), database.begin(), database.end());
   WriteWholeFile(PathOf("stub.vex"), image);

@@ -1,5 +1,3 @@
-#include "storage/disk/VEXFreeSpaceManager.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,6 +8,7 @@
 
 #include "DiskDatabaseFixture.h"
 #include "storage/disk/VEXDiskPageManager.h"
+#include "storage/disk/VEXFreeSpaceManager.h"
 
 namespace vex::testing {
 namespace {

@@ -1,5 +1,3 @@
-#include "storage/disk/VEXInternalFiles.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,6 +7,7 @@
 
 #include "DiskDatabaseFixture.h"
 #include "storage/disk/VEXDiskPageManager.h"
+#include "storage/disk/VEXInternalFiles.h"
 
 namespace vex::testing {
 namespace {
