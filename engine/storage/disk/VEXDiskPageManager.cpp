@@ -593,16 +593,24 @@ void TVEXDiskPageManager::WriteEmptyPage(int32_t PageNo) {
   FDatabaseFile->WriteBuffer(image.data(), FPageSize, GetPagePosition(PageNo), 10469);
 }
 
+TVEXDatabaseFreeSpaceManager& TVEXDiskPageManager::OpenFreeSpaceManager() const {
+  // The maps exist exactly while the file is open.
+  if (FDatabaseFreeSpaceManager == nullptr) throw EVEXException(10459, kNotOpened);
+  return *FDatabaseFreeSpaceManager;
+}
+
 void TVEXDiskPageManager::InternalAddPage(TVEXPage* aPage) {
+  TVEXDatabaseFreeSpaceManager& space = OpenFreeSpaceManager();
   // The buffer first: a number taken from the maps and then lost to a failed
   // allocation would stay marked used.
   aPage->AllocPageBuffer();
-  aPage->SetPageNo(FDatabaseFreeSpaceManager->GetPage(-1));
+  aPage->SetPageNo(space.GetPage(-1));
 }
 
 void TVEXDiskPageManager::InternalRemovePage(int32_t PageNo) {
+  TVEXDatabaseFreeSpaceManager& space = OpenFreeSpaceManager();
   InternalWritePageState(PageNo, kRemovedPageState);
-  FDatabaseFreeSpaceManager->FreePage(PageNo);
+  space.FreePage(PageNo);
 }
 
 TVEXPage* TVEXDiskPageManager::GetPage(int32_t SessionID, int32_t PageNo, uint16_t PageType,

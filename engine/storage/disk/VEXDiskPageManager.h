@@ -332,6 +332,8 @@ class TVEXDiskPageManager : public TVEXPageManager {
   void WriteLockedBytes();
   void ReadLockedByteSize();
   void CreateFreeSpaceManager();
+  // The free-space manager of the open file; 10459 while closed.
+  TVEXDatabaseFreeSpaceManager& OpenFreeSpaceManager() const;
   // Takes the header lock with the standard waits or raises NativeErrorCode.
   void LockDBHeaderOrRaise(int32_t NativeErrorCode);
   bool PageIsEncrypted(const TVEXPage* aPage) const;

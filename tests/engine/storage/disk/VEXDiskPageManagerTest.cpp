@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -431,6 +432,35 @@ TEST_F(DiskPageManagerTest, PageRegionsEndAtThePageEnd) {
               c.writeCode);
   }
   EXPECT_EQ(CodeOf([&] { manager->GetPagePosition(-1); }), 10471);
+}
+
+TEST_F(DiskPageManagerTest, AClosedDatabaseRefusesHeaderPageAndObjectIdWork) {
+  auto manager = Create();
+  manager->CloseDatabase();
+  struct Case {
+    const char* what;
+    std::function<void()> act;
+    int32_t code;
+  };
+  const std::vector<Case> cases = {
+      {"read header", [&] { manager->ReadDBHeader(); }, 10459},
+      {"write header", [&] { manager->WriteDBHeader(true); }, 10460},
+      {"add page", [&] { manager->AddPage(0, ptTableRecord); }, 10459},
+      {"object id", [&] { manager->GetNextObjectID(1, 1); }, 30399},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string message;
+    EXPECT_EQ(CodeOf(c.act, &message), c.code);
+    EXPECT_NE(message.find("Error - database file is not opened."), std::string::npos) << message;
+  }
+  bool readOnly = false, repair = false, multiUser = false;
+  manager->OpenDatabase(PathOf(), {}, readOnly, repair, false, multiUser);
+  EXPECT_EQ(
+      CodeOf([&] { manager->OpenDatabase(PathOf(), {}, readOnly, repair, false, multiUser); }),
+      10462);
+  EXPECT_EQ(CodeOf([&] { manager->CreateAndOpenDatabase(PathOf("other.vex"), {}, 4096, 8); }),
+            10461);
 }
 
 TEST_F(DiskPageManagerTest, PageStatesAdvanceWrapBelowTheRemovedMarkAndMarkRemovedPages) {
