@@ -9,16 +9,13 @@
 #include <memory>
 #include <string>
 
+#include "foundation/VEXGuards.h"
+
 namespace vex {
 
 namespace {
 
 constexpr int64_t kMaxBuffer = std::numeric_limits<int32_t>::max();
-
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-using HeapBuffer = std::unique_ptr<char, FreeDeleter>;
 
 int64_t RoundUp(int64_t value, int64_t unit) { return (value + unit - 1) / unit * unit; }
 
@@ -27,7 +24,7 @@ template <class E>
   throw E("error " + std::to_string(code));
 }
 
-bool Resize(HeapBuffer& buffer, int64_t size) {
+bool Resize(TVEXMallocPtr<char>& buffer, int64_t size) {
   void* resized = std::realloc(buffer.get(), static_cast<size_t>(size));
   if (resized == nullptr) return false;
   (void)buffer.release();
@@ -45,7 +42,7 @@ void BZip2CompressBuffer(const void* InBuf, int32_t InBytes, void*& OutBuf, int3
   // 1 % more than the input and 600 bytes is bzip2's own bound for its output.
   const int64_t size = static_cast<int64_t>(std::nearbyint(double(InBytes) * 1.01)) + 600;
   if (size > kMaxBuffer) Raise<EBZCompressionError>(BZ_MEM_ERROR);
-  HeapBuffer out(static_cast<char*>(std::malloc(static_cast<size_t>(size))));
+  TVEXMallocPtr<char> out(static_cast<char*>(std::malloc(static_cast<size_t>(size))));
   if (!out) Raise<EBZCompressionError>(BZ_MEM_ERROR);
   unsigned int produced = static_cast<unsigned int>(size);
   int rc =
@@ -64,7 +61,7 @@ void BZip2DecompressBuffer(const void* InBuf, int32_t InBytes, int32_t OutEstima
   const int64_t step = RoundUp(std::max<int64_t>(int64_t(InBytes) * 10, 1), 65536);
   const bool bounded = OutEstimate > 0;
   int64_t size = bounded ? OutEstimate : step;
-  HeapBuffer out(static_cast<char*>(std::malloc(static_cast<size_t>(size))));
+  TVEXMallocPtr<char> out(static_cast<char*>(std::malloc(static_cast<size_t>(size))));
   if (!out) Raise<EBZDecompressionError>(BZ_MEM_ERROR);
   for (;;) {
     unsigned int produced = static_cast<unsigned int>(size);

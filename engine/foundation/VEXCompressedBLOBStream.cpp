@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "foundation/VEXExcept.h"
+#include "foundation/VEXGuards.h"
 #include "foundation/VEXMemory.h"
 
 namespace vex {
@@ -25,26 +26,6 @@ constexpr const char* kWrongChecksum = "Decompress buffer failed. CheckSum = %d,
 constexpr const char* kInvalidSize = "Invalid stream size = %d. Should be = %d";
 constexpr const char* kSeekFailed = "Cannot set stream position to %d. Position = %d, Size = %d";
 constexpr const char* kWriteError = "Error writing to stream";
-
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-using HeapBuffer = std::unique_ptr<uint8_t, FreeDeleter>;
-
-// A memory-manager block freed on every way out.
-class MMBuffer {
- public:
-  explicit MMBuffer(int64_t size, bool zeroed = false)
-      : FData(static_cast<uint8_t*>(zeroed ? MemoryManager->AllocMem(size)
-                                           : MemoryManager->GetMem(size))) {}
-  ~MMBuffer() { MemoryManager->FreeAndNillMem(FData); }
-  MMBuffer(const MMBuffer&) = delete;
-  MMBuffer& operator=(const MMBuffer&) = delete;
-  uint8_t* Data() const { return FData; }
-
- private:
-  uint8_t* FData;
-};
 
 }  // namespace
 
@@ -143,15 +124,16 @@ void TVEXCompressedBLOBStream::CutChain(int64_t blockCount) {
 uint8_t* TVEXCompressedBLOBStream::LoadBlock(int64_t k) {
   const TVEXCompressedStreamBlockHeader& h = FHeaders.Items[k];
   rtl::TStream& stream = *FCompressedStream;
-  MMBuffer compressed(h.CompressedSize);
+  TVEXMemBlock compressed = TVEXMemBlock::GetMem(h.CompressedSize);
   stream.Seek(FHeaders.Positions[k] + kHeaderSize, rtl::soFromBeginning);
-  ReadStreamChecked(compressed.Data(), h.CompressedSize, stream, 10086);
+  ReadStreamChecked(compressed.As<uint8_t>(), h.CompressedSize, stream, 10086);
   void* out = nullptr;
   int32_t outSize = h.UncompressedSize;
-  if (!DecompressBuffer(FCompressionAlgorithm, compressed.Data(), h.CompressedSize, out, outSize))
+  if (!DecompressBuffer(FCompressionAlgorithm, compressed.As<uint8_t>(), h.CompressedSize, out,
+                        outSize))
     throw EVEXException(10087, kDecompressFailed, int32_t(FCompressionAlgorithm),
                         int32_t(h.CompressedSize), int32_t(h.UncompressedSize));
-  HeapBuffer block(static_cast<uint8_t*>(out));
+  TVEXMallocPtr<uint8_t> block(static_cast<uint8_t*>(out));
   if (outSize != h.UncompressedSize)
     throw EVEXException(10088, kWrongSize, outSize, int32_t(h.UncompressedSize));
   const uint32_t crc = UpdateCrc32(0, block.get(), outSize);
@@ -177,7 +159,7 @@ void* TVEXCompressedBLOBStream::CompressBlock(const void* data, int32_t n,
 
 void TVEXCompressedBLOBStream::WriteBlock(int64_t k, const void* data, int32_t n) {
   TVEXCompressedStreamBlockHeader& h = FHeaders.Items[k];
-  HeapBuffer compressed(static_cast<uint8_t*>(CompressBlock(data, n, h)));
+  TVEXMallocPtr<uint8_t> compressed(static_cast<uint8_t*>(CompressBlock(data, n, h)));
   h.OffsetToNextHeader = kHeaderSize + int64_t(h.CompressedSize);
   rtl::TStream& stream = *FCompressedStream;
   SeekStreamChecked(stream, 10099, FHeaders.Positions[k]);
@@ -218,7 +200,7 @@ int32_t TVEXCompressedBLOBStream::Read(void* Buffer, int32_t Count) {
   int64_t done = 0;
   FCurrentHeader = FPosition / blockSize;
   while (FPosition < FUncompressedSize && done < Count) {
-    HeapBuffer block(LoadBlock(FCurrentHeader));
+    TVEXMallocPtr<uint8_t> block(LoadBlock(FCurrentHeader));
     const int64_t offset = FPosition % blockSize;
     const int64_t n =
         std::min({blockSize - offset, int64_t(Count) - done, FUncompressedSize - FPosition});
@@ -260,14 +242,14 @@ int32_t TVEXCompressedBLOBStream::Write(const void* Buffer, int32_t Count) {
     if (fill > 0) {
       // The last block is partial: complete it and write it again in place.
       const int64_t k = BlockCount() - 1;
-      MMBuffer block(blockSize);
+      TVEXMemBlock block = TVEXMemBlock::GetMem(blockSize);
       {
-        HeapBuffer old(LoadBlock(k));
-        std::memcpy(block.Data(), old.get(), static_cast<size_t>(fill));
+        TVEXMallocPtr<uint8_t> old(LoadBlock(k));
+        std::memcpy(block.As<uint8_t>(), old.get(), static_cast<size_t>(fill));
       }
       const int64_t n = std::min(remaining, blockSize - fill);
-      std::memcpy(block.Data() + fill, source, static_cast<size_t>(n));
-      WriteBlock(k, block.Data(), static_cast<int32_t>(fill + n));
+      std::memcpy(block.As<uint8_t>() + fill, source, static_cast<size_t>(n));
+      WriteBlock(k, block.As<uint8_t>(), static_cast<int32_t>(fill + n));
       source += n;
       remaining -= n;
       FUncompressedSize += n;
@@ -324,10 +306,10 @@ void TVEXCompressedBLOBStream::SetSize(int64_t NewSize) {
   } else if (NewSize > FUncompressedSize) {
     Seek(0, rtl::soFromEnd);
     const int64_t blockSize = ChainBlockSize();
-    MMBuffer zeros(std::min(blockSize, NewSize - FUncompressedSize), true);
+    TVEXMemBlock zeros = TVEXMemBlock::AllocMem(std::min(blockSize, NewSize - FUncompressedSize));
     while (FUncompressedSize < NewSize) {
       const int64_t n = std::min(blockSize, NewSize - FUncompressedSize);
-      if (Write(zeros.Data(), static_cast<int32_t>(n)) == 0) break;
+      if (Write(zeros.Get(), static_cast<int32_t>(n)) == 0) break;
     }
   } else if (NewSize < FUncompressedSize) {
     const int64_t blockSize = ChainBlockSize();
@@ -336,9 +318,9 @@ void TVEXCompressedBLOBStream::SetSize(int64_t NewSize) {
     FHeaders.SetSize(r > 0 ? q + 1 : q);
     FBLOBDescriptor.NumBlocks = FHeaders.ItemCount;
     if (r > 0) {
-      HeapBuffer block(LoadBlock(q));
+      TVEXMallocPtr<uint8_t> block(LoadBlock(q));
       TVEXCompressedStreamBlockHeader& h = FHeaders.Items[q];
-      HeapBuffer compressed(
+      TVEXMallocPtr<uint8_t> compressed(
           static_cast<uint8_t*>(CompressBlock(block.get(), static_cast<int32_t>(r), h)));
       const int64_t position = FHeaders.Positions[q];
       stream.SetSize(position);

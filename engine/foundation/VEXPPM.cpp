@@ -5,6 +5,7 @@
 #include <memory>
 #include <span>
 
+#include "foundation/VEXGuards.h"
 #include "foundation/VEXPPMModel.h"
 #include "rtl/Exception.h"
 
@@ -15,11 +16,6 @@ namespace {
 constexpr TVEXPPMLevel kLevels[9] = {{2, 2},  {3, 3},   {4, 7},    {5, 16},  {7, 22},
                                      {8, 25}, {10, 40}, {13, 100}, {16, 100}};
 constexpr uint32_t kVariantMark = 6;
-
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-using HeapBuffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
 }  // namespace
 
@@ -47,7 +43,7 @@ void PpmCompressBuffer(const void* InBuf, int32_t InBytes, void*& OutBuf, int32_
   const TVEXPPMLevel level = PpmLevel(Level);
 
   std::lock_guard<std::recursive_mutex> guard(PpmLock());
-  HeapBuffer out(static_cast<uint8_t*>(std::calloc(size_t(estimate), 1)));
+  TVEXMallocPtr<uint8_t> out(static_cast<uint8_t*>(std::calloc(size_t(estimate), 1)));
   if (!out) throw rtl::Exception("PPM Compression error");
   const uint32_t header = PpmHeaderWord(level.MaxOrder, level.MemMB);
   for (int i = 0; i < 4; ++i) out.get()[i] = static_cast<uint8_t>(header >> (8 * i));
@@ -82,7 +78,7 @@ void PpmDecompressBuffer(const void* InBuf, int32_t InBytes, void*& OutBuf, int3
   OutBytes = 0;
 
   std::lock_guard<std::recursive_mutex> guard(PpmLock());
-  HeapBuffer out(static_cast<uint8_t*>(std::calloc(known, 1)));
+  TVEXMallocPtr<uint8_t> out(static_cast<uint8_t*>(std::calloc(known, 1)));
   if (!out) throw rtl::Exception("PPM Decompression error");
 
   int64_t result = 0;

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "foundation/VEXExcept.h"
+#include "foundation/VEXGuards.h"
 #include "foundation/VEXMemory.h"
 #include "os/OsError.h"
 #include "os/TempFile.h"
@@ -24,20 +25,10 @@ constexpr const char* kZeroBlockSize = "Stream block size = 0 is not allowed";
 
 constexpr int64_t kMaxMemoryStreamSize = std::numeric_limits<int32_t>::max();
 
-// A memory-manager block that is freed on every way out of a copy.
-class ChunkBuffer {
- public:
-  explicit ChunkBuffer(int64_t size) : FData(size > 0 ? MemoryManager->GetMem(size) : nullptr) {}
-  ~ChunkBuffer() {
-    if (FData != nullptr) MemoryManager->FreeAndNillMem(FData);
-  }
-  ChunkBuffer(const ChunkBuffer&) = delete;
-  ChunkBuffer& operator=(const ChunkBuffer&) = delete;
-  void* Data() const { return FData; }
-
- private:
-  void* FData;
-};
+// The buffer of a copy; an empty copy needs none.
+TVEXMemBlock ChunkBuffer(int64_t size) {
+  return size > 0 ? TVEXMemBlock::GetMem(size) : TVEXMemBlock();
+}
 
 // Reads Count bytes and raises Code with the read message when fewer come.
 void ReadOrRaise(void* buffer, int32_t count, rtl::TStream& stream, int32_t code) {
@@ -83,12 +74,12 @@ void TVEXStream::SaveToStream(TVEXStream& Stream) {
   Seek(0, rtl::soFromBeginning);
   DoProgress(0);
   int64_t size = GetSize();
-  ChunkBuffer chunk(std::min<int64_t>(FBlockSize, size));
+  TVEXMemBlock chunk = ChunkBuffer(std::min<int64_t>(FBlockSize, size));
   int64_t copied = 0;
   while (copied < size) {
     int32_t n = static_cast<int32_t>(std::min<int64_t>(FBlockSize, size - copied));
-    ReadOrRaise(chunk.Data(), n, *this, 10146);
-    WriteOrRaise(chunk.Data(), n, Stream, 10147);
+    ReadOrRaise(chunk.Get(), n, *this, 10146);
+    WriteOrRaise(chunk.Get(), n, Stream, 10147);
     copied += n;
     DoProgress(static_cast<double>(copied) / static_cast<double>(size) * 100.0);
   }
@@ -110,11 +101,11 @@ void TVEXStream::LoadFromStreamWithPosition(TVEXStream& Stream, int64_t FromPosi
   // Sized from where the source really stands: a seek it refused leaves it
   // before FromPosition, with more than StreamSize bytes to go.
   const int64_t chunkSize = std::min<int64_t>(FBlockSize, end - Stream.Position());
-  ChunkBuffer chunk(chunkSize);
+  TVEXMemBlock chunk = ChunkBuffer(chunkSize);
   for (int64_t at = Stream.Position(); at < end; at = Stream.Position()) {
     int32_t n = static_cast<int32_t>(std::min(chunkSize, end - at));
-    ReadOrRaise(chunk.Data(), n, Stream, 10148);
-    WriteOrRaise(chunk.Data(), n, *this, 10149);
+    ReadOrRaise(chunk.Get(), n, Stream, 10148);
+    WriteOrRaise(chunk.Get(), n, *this, 10149);
     DoProgress(static_cast<double>(Stream.Position()) / static_cast<double>(Stream.GetSize()) *
                100.0);
   }

@@ -9,6 +9,7 @@
 
 #include "foundation/VEXConverts.h"
 #include "foundation/VEXExcept.h"
+#include "foundation/VEXGuards.h"
 #include "foundation/VEXMemory.h"
 #include "foundation/VEXOperationTypes.h"
 #include "foundation/VEXTypesRoutines.h"
@@ -27,33 +28,16 @@ constexpr const char* kUnicodeNotSupported =
     "\"unicows.dll\""
     " file to the folder with your application";
 
-// A converted operand, released on every way out.
-class ConvertedOperand {
- public:
-  ConvertedOperand() = default;
-  ~ConvertedOperand() {
-    if (FBlock != nullptr) {
-      try {
-        MemoryManager->FreeAndNillMem(FBlock);
-      } catch (...) {
-        // Only released here; a damaged block is no reason to hide the result.
-      }
-    }
-  }
-  ConvertedOperand(const ConvertedOperand&) = delete;
-  ConvertedOperand& operator=(const ConvertedOperand&) = delete;
-
-  // Converts Data (of Size bytes, -1 unknown) in place of the caller's operand.
-  void Convert(const void*& Data, int32_t& Size, TVEXBaseFieldType From, TVEXBaseFieldType To) {
-    int32_t size = 0;
-    FBlock = ConvertValue(Data, Size, From, size, To);
-    Data = FBlock;
-    Size = size;
-  }
-
- private:
-  void* FBlock = nullptr;
-};
+// Converts Data (of Size bytes, -1 unknown) in place of the caller's operand;
+// the block answered holds the converted value.
+TVEXMemBlock ConvertOperand(const void*& Data, int32_t& Size, TVEXBaseFieldType From,
+                            TVEXBaseFieldType To) {
+  int32_t size = 0;
+  TVEXMemBlock block(ConvertValue(Data, Size, From, size, To));
+  Data = block.Get();
+  Size = size;
+  return block;
+}
 
 template <class T>
 T Load(const void* p) {
@@ -160,10 +144,10 @@ TVEXCompareResult CompareValues(const void* LeftData, const void* RightData,
   }
   if (LeftData == nullptr || RightData == nullptr) throw EVEXException(30140, "Value is Null");
 
-  ConvertedOperand leftConverted;
-  ConvertedOperand rightConverted;
-  if (LeftType != type) leftConverted.Convert(LeftData, LeftSize, LeftType, type);
-  if (RightType != type) rightConverted.Convert(RightData, RightSize, RightType, type);
+  TVEXMemBlock leftConverted;
+  TVEXMemBlock rightConverted;
+  if (LeftType != type) leftConverted = ConvertOperand(LeftData, LeftSize, LeftType, type);
+  if (RightType != type) rightConverted = ConvertOperand(RightData, RightSize, RightType, type);
 
   switch (type) {
     case bftChar:

@@ -10,6 +10,7 @@
 
 #include "foundation/VEXConverts.h"
 #include "foundation/VEXExcept.h"
+#include "foundation/VEXGuards.h"
 #include "foundation/VEXMemory.h"
 #include "foundation/VEXStream.h"
 #include "foundation/VEXTypesRoutines.h"
@@ -19,29 +20,6 @@
 namespace vex {
 
 namespace {
-
-// Owns a memory manager block until it is handed over.
-class BlockGuard {
- public:
-  explicit BlockGuard(void* block = nullptr) : FBlock(block) {}
-  ~BlockGuard() {
-    if (FBlock != nullptr) {
-      try {
-        MemoryManager->FreeAndNillMem(FBlock);
-      } catch (...) {
-        // A damaged guard mark is reported where the block is freed in the
-        // normal course; on the way out of a failure it is only released.
-      }
-    }
-  }
-  BlockGuard(const BlockGuard&) = delete;
-  BlockGuard& operator=(const BlockGuard&) = delete;
-  void* Get() const { return FBlock; }
-  void* Release() { return std::exchange(FBlock, nullptr); }
-
- private:
-  void* FBlock;
-};
 
 template <class T>
 T LoadAs(const void* p) {
@@ -202,7 +180,7 @@ void TVEXVariant::ConvertTo(TVEXBaseFieldType NewDataType) {
   if (FDataType == bftClob && NewDataType == bftVarchar) {
     // A CLOB already is 8-bit text; it only lacks the terminator. A linked
     // CLOB gets an owned copy, since its memory is not the value's to resize.
-    BlockGuard block(MemoryManager->GetMem(static_cast<int64_t>(FDataSize) + 1));
+    TVEXMemBlock block = TVEXMemBlock::GetMem(static_cast<int64_t>(FDataSize) + 1);
     std::memcpy(block.Get(), FPData, static_cast<size_t>(FDataSize));
     static_cast<char*>(block.Get())[FDataSize] = '\0';
     const int32_t size = FDataSize + 1;
@@ -214,7 +192,7 @@ void TVEXVariant::ConvertTo(TVEXBaseFieldType NewDataType) {
     return;
   }
   int32_t size = 0;
-  BlockGuard block(ConvertValue(FPData, FDataSize, FDataType, size, NewDataType));
+  TVEXMemBlock block(ConvertValue(FPData, FDataSize, FDataType, size, NewDataType));
   ReleasePayload();
   FPData = block.Release();
   FDataSize = size;
@@ -225,7 +203,7 @@ void TVEXVariant::ConvertTo(TVEXBaseFieldType NewDataType) {
 void TVEXVariant::Assign(const TVEXVariant& Source, bool CopyDataFlag) {
   if (&Source == this) return;
   const bool take = !Source.IsNull();
-  BlockGuard copy(take && CopyDataFlag ? MemoryManager->GetMem(Source.FDataSize) : nullptr);
+  TVEXMemBlock copy(take && CopyDataFlag ? MemoryManager->GetMem(Source.FDataSize) : nullptr);
   if (copy.Get() != nullptr) {
     std::memcpy(copy.Get(), Source.FPData, static_cast<size_t>(Source.FDataSize));
   }
@@ -245,7 +223,7 @@ void TVEXVariant::SetData(const void* Buffer, int32_t Size, TVEXBaseFieldType Da
   } else if (FPData != nullptr && !FIsDataLinked && FDataSize == Size) {
     std::memmove(FPData, Buffer, static_cast<size_t>(Size));
   } else {
-    BlockGuard block(MemoryManager->GetMem(Size));
+    TVEXMemBlock block = TVEXMemBlock::GetMem(Size);
     std::memcpy(block.Get(), Buffer, static_cast<size_t>(Size));
     ReleasePayload();
     FPData = block.Release();
@@ -326,7 +304,7 @@ void TVEXVariant::WriteText(TVEXBaseFieldType T, const void* Text, int32_t Size)
   void* block = nullptr;
   int32_t size = 0;
   if (FDataType == T) {
-    BlockGuard copy(MemoryManager->GetMem(Size));
+    TVEXMemBlock copy = TVEXMemBlock::GetMem(Size);
     std::memcpy(copy.Get(), Text, static_cast<size_t>(Size));
     block = copy.Release();
     size = Size;
@@ -345,7 +323,7 @@ void TVEXVariant::ReadTyped(TVEXBaseFieldType T, void* Datum, int32_t Size) cons
     return;
   }
   int32_t size = 0;
-  BlockGuard block(ConvertValue(FPData, FDataSize, FDataType, size, T));
+  TVEXMemBlock block(ConvertValue(FPData, FDataSize, FDataType, size, T));
   std::memcpy(Datum, block.Get(), static_cast<size_t>(std::min(Size, size)));
 }
 
@@ -439,7 +417,7 @@ std::string TVEXVariant::AsAnsiString() const {
                        static_cast<size_t>(std::max(FDataSize - 1, 0)));
   }
   int32_t size = 0;
-  BlockGuard block(ConvertValue(FPData, FDataSize, FDataType, size, bftVarchar));
+  TVEXMemBlock block(ConvertValue(FPData, FDataSize, FDataType, size, bftVarchar));
   return AnsiPayload(block.Get(), size);
 }
 
@@ -454,7 +432,7 @@ std::u16string TVEXVariant::AsWideString() const {
     return WidePayload(FPData, FDataSize);
   }
   int32_t size = 0;
-  BlockGuard block(ConvertValue(FPData, FDataSize, FDataType, size, bftWideVarchar));
+  TVEXMemBlock block(ConvertValue(FPData, FDataSize, FDataType, size, bftWideVarchar));
   return WidePayload(block.Get(), size);
 }
 
@@ -599,7 +577,7 @@ void TVEXVariant::LoadFromStream(TVEXStream& Stream) {
   // The size comes from a file: a damaged one must not make us allocate what
   // the stream cannot hold.
   CheckStreamHolds(Stream, size, 10186);
-  BlockGuard block(MemoryManager->GetMem(size));
+  TVEXMemBlock block = TVEXMemBlock::GetMem(size);
   ReadStreamChecked(block.Get(), size, Stream, 10186);
   FPData = block.Release();
   FDataType = static_cast<TVEXBaseFieldType>(type);

@@ -6,6 +6,8 @@
 #include <limits>
 #include <memory>
 
+#include "foundation/VEXGuards.h"
+
 namespace vex {
 
 namespace {
@@ -13,11 +15,6 @@ namespace {
 constexpr int64_t kMaxBuffer = std::numeric_limits<int32_t>::max();
 // deflate gets this much more room each time it runs out.
 constexpr int64_t kDeflateGrowth = 256;
-
-struct FreeDeleter {
-  void operator()(void* p) const { std::free(p); }
-};
-using HeapBuffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
 std::string& LastErrorText() {
   thread_local std::string text;
@@ -64,7 +61,7 @@ class StreamEnd {
 }
 
 // Resizes a heap buffer, keeping it when the resize fails.
-bool Resize(HeapBuffer& buffer, int64_t size) {
+bool Resize(TVEXMallocPtr<uint8_t>& buffer, int64_t size) {
   void* resized = std::realloc(buffer.get(), static_cast<size_t>(size));
   if (resized == nullptr) return false;
   (void)buffer.release();
@@ -84,7 +81,7 @@ void ZlibCompressBuffer(const void* InBuf, int32_t InBytes, void*& OutBuf, int32
   if (InBytes < 0) RaiseCompression(Z_STREAM_ERROR);
   int64_t size = RoundUp(int64_t(InBytes) + InBytes / 10 + 12, 256);
   if (size > kMaxBuffer) RaiseCompression(Z_MEM_ERROR);
-  HeapBuffer out(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size), 1)));
+  TVEXMallocPtr<uint8_t> out(static_cast<uint8_t*>(std::calloc(static_cast<size_t>(size), 1)));
   if (!out) RaiseCompression(Z_MEM_ERROR);
 
   z_stream s = NewZStream(InBuf, InBytes);
@@ -120,7 +117,7 @@ void ZlibDecompressBuffer(const void* InBuf, int32_t InBytes, int32_t OutEstimat
   const int64_t step = RoundUp(InBytes, 256);
   const bool bounded = OutEstimate > 0;
   int64_t size = bounded ? OutEstimate : step;
-  HeapBuffer out(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
+  TVEXMallocPtr<uint8_t> out(static_cast<uint8_t*>(std::malloc(static_cast<size_t>(size))));
   if (!out) return;
 
   z_stream s = NewZStream(InBuf, InBytes);

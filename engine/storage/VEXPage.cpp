@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "foundation/VEXExcept.h"
+#include "foundation/VEXGuards.h"
 #include "foundation/VEXMemory.h"
 #include "os/Clock.h"
 
@@ -23,24 +24,6 @@ constexpr int32_t kMaxCacheCapacity = 1000;
 constexpr uint32_t kInitialStateRange = 0x3FFFFFFF;
 constexpr int32_t kListAllocBy = 1000;
 constexpr int32_t kListMaxAllocBy = 10000;
-
-// Runs its action when the scope is left without Dismiss, that is on the way
-// out of an exception. The action must not raise.
-template <class F>
-class FailureGuard {
- public:
-  explicit FailureGuard(F action) : FAction(std::move(action)) {}
-  ~FailureGuard() {
-    if (FArmed) FAction();
-  }
-  FailureGuard(const FailureGuard&) = delete;
-  FailureGuard& operator=(const FailureGuard&) = delete;
-  void Dismiss() { FArmed = false; }
-
- private:
-  F FAction;
-  bool FArmed = true;
-};
 
 // Drops the first `count` numbers of the array: those already handed to the
 // store, which a retry must not hand over a second time.
@@ -380,13 +363,12 @@ TVEXPage* TVEXPageManager::GetPage(int32_t SessionID, int32_t PageNo, uint16_t P
       if (SynchronizeAllowed && page->UseCount() == 0 &&
           !IsPageTableStateCurrent(SessionID, page)) {
         // An image that failed to read again is not left in the cache.
-        FailureGuard drop([this, PageNo] { RemovePageFromList(FSharedPages.get(), PageNo); });
+        ScopeFailure drop([this, PageNo] { RemovePageFromList(FSharedPages.get(), PageNo); });
         if (!page->Synchronize()) {
           throw EVEXException(20299, "Error reading database file page. Page No: %d, type %d",
                               PageNo, PageType);
         }
         UpdatePageTableState(SessionID, page);
-        drop.Dismiss();
       }
     } else {
       page = ReadPageIntoCache(SessionID, PageNo, PageType);
@@ -539,14 +521,13 @@ void TVEXPageManager::ApplyChanges(int32_t SessionID) {
   TVEXIntegerArray& removed = info.RemovedPageNumbers;
   int32_t freed = 0;
   {
-    FailureGuard keepRest([&removed, &freed] { DropLeadingNumbers(removed, freed); });
+    ScopeFailure keepRest([&removed, &freed] { DropLeadingNumbers(removed, freed); });
     for (; freed < removed.ItemCount; ++freed) {
       const int32_t pageNo = removed.Items[static_cast<size_t>(freed)];
       InternalRemovePage(pageNo);
       RemovePageFromList(&dirty, pageNo);
       RemovePageFromList(FSharedPages.get(), pageNo);
     }
-    keepRest.Dismiss();
   }
   removed.SetSize(0);
   info.AddedPageNumbers.SetSize(0);
@@ -558,7 +539,7 @@ void TVEXPageManager::ApplyChanges(int32_t SessionID) {
   for (int32_t i = 0; i < dirty.Count(); ++i) pages.push_back(dirty.Page(i));
   dirty.Clear();
   size_t written = 0;
-  FailureGuard restore([&pages, &written, &dirty] {
+  ScopeFailure restore([&pages, &written, &dirty] {
     for (size_t i = written; i < pages.size(); ++i) dirty.Insert(pages[i]);
   });
   for (; written < pages.size(); ++written) {
@@ -575,7 +556,6 @@ void TVEXPageManager::ApplyChanges(int32_t SessionID) {
       delete page;
     }
   }
-  restore.Dismiss();
 }
 
 void TVEXPageManager::CancelChanges(int32_t SessionID) {
@@ -595,12 +575,13 @@ void TVEXPageManager::CancelChanges(int32_t SessionID) {
   info.RemovedPageNumbers.SetSize(0);
 
   TVEXIntegerArray& added = info.AddedPageNumbers;
-  int32_t returned = 0;
-  FailureGuard keepRest([&added, &returned] { DropLeadingNumbers(added, returned); });
-  for (; returned < added.ItemCount; ++returned) {
-    InternalRemovePage(added.Items[static_cast<size_t>(returned)]);
+  {
+    int32_t returned = 0;
+    ScopeFailure keepRest([&added, &returned] { DropLeadingNumbers(added, returned); });
+    for (; returned < added.ItemCount; ++returned) {
+      InternalRemovePage(added.Items[static_cast<size_t>(returned)]);
+    }
   }
-  keepRest.Dismiss();
   added.SetSize(0);
 }
 

@@ -7,23 +7,11 @@
 #include "rtl/CodePage.h"
 #include "rtl/DateTime.h"
 #include "rtl/Format.h"
+#include "rtl/ScopeGuard.h"
 
 namespace db {
 
 namespace {
-// Runs a callable when the scope ends, also when an exception passes.
-template <class F>
-class Finally {
- public:
-  explicit Finally(F f) : FFunc(std::move(f)) {}
-  Finally(const Finally&) = delete;
-  Finally& operator=(const Finally&) = delete;
-  ~Finally() { FFunc(); }
-
- private:
-  F FFunc;
-};
-
 // The body, then the cleanup also when the body raises; the body's error wins
 // over one of the cleanup.
 template <class Body, class Cleanup>
@@ -401,7 +389,7 @@ void TDataSet::UpdateCalcFields() {
 void TDataSet::GetCalcFields(TRecordBuffer Buffer) {
   if (FCalcFieldsSize <= 0) return;
   TDataSetState saved = SetTempState(dsCalcFields);
-  Finally restore([&] { RestoreState(saved); });
+  rtl::ScopeExit restore([&] { RestoreState(saved); });
   CalculateFields(Buffer);
 }
 

@@ -9,6 +9,7 @@
 #include "rtl/DateTime.h"
 #include "rtl/Format.h"
 #include "rtl/NumberText.h"
+#include "rtl/ScopeGuard.h"
 #include "rtl/Stream.h"
 
 namespace db {
@@ -120,13 +121,10 @@ void TField::Validate(const void* Buffer) {
   if (!OnValidate) return;
   FValueBuffer = Buffer;
   FValidating = true;
-  struct Reset {
-    TField* f;
-    ~Reset() {
-      f->FValidating = false;
-      f->FValueBuffer = nullptr;
-    }
-  } reset{this};
+  rtl::ScopeExit reset([this] {
+    FValidating = false;
+    FValueBuffer = nullptr;
+  });
   OnValidate(*this);
 }
 
@@ -140,11 +138,7 @@ bool TField::IsNull() { return !GetData(nullptr); }
 rtl::Variant TField::OldValue() {
   CheckDataSet();
   TDataSetState saved = FDataSet->SetTempState(dsOldValue);
-  struct Restore {
-    TDataSet* ds;
-    TDataSetState s;
-    ~Restore() { ds->RestoreState(s); }
-  } restore{FDataSet, saved};
+  rtl::ScopeExit restore([dataSet = FDataSet, saved] { dataSet->RestoreState(saved); });
   return AsVariant();
 }
 

@@ -10,6 +10,7 @@
 
 #include "foundation/VEXCipher.h"
 #include "foundation/VEXExcept.h"
+#include "foundation/VEXGuards.h"
 #include "foundation/VEXSecurity.h"
 #include "foundation/VEXStream.h"
 #include "os/Clock.h"
@@ -102,23 +103,6 @@ int32_t NextWrittenState(int32_t State) {
   const uint32_t next = static_cast<uint32_t>(State) + 1;
   return next > kMaxWrittenPageState ? 0 : static_cast<int32_t>(next);
 }
-
-// Runs its action on every way out; the action must not raise.
-template <class F>
-class OnExit {
- public:
-  explicit OnExit(F action) : FAction(std::move(action)) {}
-  ~OnExit() {
-    if (FArmed) FAction();
-  }
-  OnExit(const OnExit&) = delete;
-  OnExit& operator=(const OnExit&) = delete;
-  void Dismiss() { FArmed = false; }
-
- private:
-  F FAction;
-  bool FArmed = true;
-};
 
 // The read-only probe: whether the file cannot be written. Writing back the
 // first byte is the test, as an attribute alone does not tell (a file on a
@@ -298,7 +282,7 @@ void TVEXDiskPageManager::CreateAndOpenDatabase(const std::string& DatabaseFileN
   FCipher.SetPassword(Password.Password);
 
   FDatabaseFile->CreateAndOpenFile(DatabaseFileName);
-  OnExit closeOnFailure([this] { CloseDatabase(); });
+  ScopeFailure closeOnFailure([this] { CloseDatabase(); });
   FExclusive = true;
   FMultiUser = false;
   FWritable = true;
@@ -322,7 +306,6 @@ void TVEXDiskPageManager::CreateAndOpenDatabase(const std::string& DatabaseFileN
   WriteLockedBytes();
   InitObjectID(kDBHeaderLockTries, kDBHeaderLockDelayMS);
   CreateFreeSpaceManager();
-  closeOnFailure.Dismiss();
 }
 
 void TVEXDiskPageManager::OpenDatabase(const std::string& DatabaseFileName,
@@ -349,7 +332,7 @@ void TVEXDiskPageManager::OpenDatabase(const std::string& DatabaseFileName,
     FMultiUser = false;
   }
   FDatabaseFile->OpenFile(DatabaseFileName, access, share);
-  OnExit closeOnFailure([this] { CloseDatabase(); });
+  ScopeFailure closeOnFailure([this] { CloseDatabase(); });
   FWritable = !ReadOnly;
 
   // The header is found before its lock is taken, so that a database behind
@@ -359,7 +342,7 @@ void TVEXDiskPageManager::OpenDatabase(const std::string& DatabaseFileName,
   SetPrologueOffsets(headerOffset, kLockedByteSize);
   LockDBHeaderOrRaise(20230);
   {
-    OnExit unlock([this] { UnlockDBHeader(); });
+    ScopeExit unlock([this] { UnlockDBHeader(); });
     ReadDBHeader();
   }
   RepairNeeded = FDBHeader.WriteChangesState != kWriteChangesDone ||
@@ -398,7 +381,6 @@ void TVEXDiskPageManager::OpenDatabase(const std::string& DatabaseFileName,
   SetPrologueOffsets(headerOffset, FLockedBytes.LockedByteSize);
   CreateFreeSpaceManager();
   aMultiUser = FMultiUser;
-  closeOnFailure.Dismiss();
 }
 
 void TVEXDiskPageManager::CloseDatabase() noexcept {
@@ -416,7 +398,7 @@ void TVEXDiskPageManager::CloseDatabase() noexcept {
 
 void TVEXDiskPageManager::TruncateDatabase() {
   LockDBHeaderOrRaise(20213);
-  OnExit unlock([this] { UnlockDBHeader(); });
+  ScopeExit unlock([this] { UnlockDBHeader(); });
   // Read again: another connection may have taken pages since this one last
   // looked, and cutting them off would lose them.
   ReadDBHeader();
@@ -626,7 +608,7 @@ void TVEXDiskPageManager::RemovePage(int32_t SessionID, int32_t PageNo) {
 
 int32_t TVEXDiskPageManager::PageCount() {
   if (!LockDBHeader()) throw EVEXException(20236, kDatabaseLocked);
-  OnExit unlock([this] { UnlockDBHeader(); });
+  ScopeExit unlock([this] { UnlockDBHeader(); });
   ReadDBHeader();
   return FDBHeader.TotalPageCount;
 }
@@ -661,7 +643,7 @@ void TVEXDiskPageManager::ApplyChanges(int32_t SessionID, bool DoFlushBuffers) {
   // A commit the base would refuse must not leave the crash marker behind.
   CheckChangesCanBeApplied(SessionID);
   LockDBHeaderOrRaise(20213);
-  OnExit unlock([this] { UnlockDBHeader(); });
+  ScopeExit unlock([this] { UnlockDBHeader(); });
 
   ReadDBHeader();
   const bool wasClean = FDBHeader.WriteChangesState == kWriteChangesDone;
@@ -687,7 +669,7 @@ int32_t TVEXDiskPageManager::GetNextObjectID(int32_t /*TryCount*/, int32_t /*Del
   if (!RetryCall(kDBHeaderLockTries, kDBHeaderLockDelayMS, [this] { return LockLastObjectID(); })) {
     throw EVEXException(30401, "Cannot get NextObjectID. File area is Locked.");
   }
-  OnExit unlock([this] { UnlockLastObjectID(); });
+  ScopeExit unlock([this] { UnlockLastObjectID(); });
   int32_t counter = 0;
   FDatabaseFile->ReadBuffer(&counter, sizeof(counter), FOffsetToLastObjectID, 30400);
   const int32_t next = static_cast<int32_t>(static_cast<uint32_t>(counter) + 1);
@@ -708,7 +690,7 @@ void TVEXDiskPageManager::InitObjectID(int32_t /*TryCount*/, int32_t /*DelayMS*/
   if (!RetryCall(kDBHeaderLockTries, kDBHeaderLockDelayMS, [this] { return LockLastObjectID(); })) {
     return;
   }
-  OnExit unlock([this] { UnlockLastObjectID(); });
+  ScopeExit unlock([this] { UnlockLastObjectID(); });
   if (!FWritable) return;
   const int32_t zero = 0;
   FDatabaseFile->WriteBuffer(&zero, sizeof(zero), FOffsetToLastObjectID, 30406);

@@ -70,9 +70,9 @@
 #include <string>
 #include <vector>
 
-#include "storage/VEXDatabaseFile.h"
 #include "storage/VEXPage.h"
-#include "storage/VEXTablePagesCache.h"
+#include "storage/disk/VEXDatabaseFile.h"
+#include "storage/disk/VEXTablePagesCache.h"
 
 namespace vex {
 

@@ -8,8 +8,9 @@
 #include <utility>
 
 #include "foundation/VEXExcept.h"
-#include "storage/VEXDatabaseFile.h"
+#include "foundation/VEXGuards.h"
 #include "storage/VEXPage.h"
+#include "storage/disk/VEXDatabaseFile.h"
 #include "storage/disk/VEXDiskPageManager.h"
 
 namespace vex {
@@ -18,23 +19,6 @@ namespace {
 
 constexpr const char* kNotAddressed = "Page: %d cannot be addressed. TotalPageCount=%d";
 constexpr int32_t kFirstStep = 6;
-
-// Runs its action when the scope is left by an exception raised after it was
-// made. The action must not raise.
-template <class F>
-class OnFailure {
- public:
-  explicit OnFailure(F action) : FAction(std::move(action)) {}
-  ~OnFailure() {
-    if (std::uncaught_exceptions() > FUncaught) FAction();
-  }
-  OnFailure(const OnFailure&) = delete;
-  OnFailure& operator=(const OnFailure&) = delete;
-
- private:
-  F FAction;
-  int FUncaught = std::uncaught_exceptions();
-};
 
 // Releases the header lock on every way out.
 class HeaderLockHold {
@@ -167,7 +151,7 @@ void TVEXDatabaseFreeSpaceManager::StoreHeaderCountersAfterFailure() noexcept {
 int32_t TVEXDatabaseFreeSpaceManager::GetPage(int32_t /*DesiredStartPageNo*/) {
   HeaderLockHold lock(LPageManager, 20231);
   ReloadHeaderCounters();
-  OnFailure storeCounters([this] { StoreHeaderCountersAfterFailure(); });
+  ScopeFailure storeCounters([this] { StoreHeaderCountersAfterFailure(); });
   int32_t pageNo = FindFreePage();
   if (pageNo < 0) pageNo = GrowFile();
   if (FLastUsedPageNo < pageNo) FLastUsedPageNo = pageNo;
@@ -318,7 +302,7 @@ void TVEXDatabaseFreeSpaceManager::FreePage(int32_t PageNo) {
   CheckPageNoForSystemPages(PageNo);
   HeaderLockHold lock(LPageManager, 20232);
   ReloadHeaderCounters();
-  OnFailure storeCounters([this] { StoreHeaderCountersAfterFailure(); });
+  ScopeFailure storeCounters([this] { StoreHeaderCountersAfterFailure(); });
   SetPageUsage(PageNo, false);
   FLastUsedPageNo = FindLastUsedPage();
   ShrinkFile();

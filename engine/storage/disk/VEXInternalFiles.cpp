@@ -11,7 +11,9 @@
 #include <utility>
 
 #include "foundation/VEXExcept.h"
+#include "foundation/VEXGuards.h"
 #include "storage/VEXPage.h"
+#include "storage/VEXPageHold.h"
 #include "storage/disk/VEXDiskPageManager.h"
 
 namespace vex {
@@ -20,53 +22,6 @@ namespace {
 
 constexpr int32_t kFileHeaderSize = sizeof(TVEXInternalFileHeader);
 constexpr int32_t kSystemSession = -2;
-
-// Holds one page and gives it back with PutPage on every way out.
-class PageHold {
- public:
-  PageHold(TVEXPageManager* pageManager, TVEXPage* page) : FPageManager(pageManager), FPage(page) {}
-  ~PageHold() { Reset(nullptr); }
-  PageHold(const PageHold&) = delete;
-  PageHold& operator=(const PageHold&) = delete;
-  TVEXPage* operator->() const { return FPage; }
-  TVEXPage* Get() const { return FPage; }
-  // Releases the page held and holds another.
-  void Reset(TVEXPage* page) noexcept {
-    if (FPage != nullptr) {
-      try {
-        FPageManager->PutPage(FPage);
-      } catch (const std::exception&) {
-        // Releasing never fails for a page that was taken.
-      }
-    }
-    FPage = page;
-  }
-
- private:
-  TVEXPageManager* FPageManager;
-  TVEXPage* FPage;
-};
-
-// Restores the page manager's IgnoreCRCErrors on every way out.
-class IgnoreCRCScope {
- public:
-  explicit IgnoreCRCScope(TVEXPageManager* pageManager)
-      : FPageManager(pageManager), FSaved(pageManager->IgnoreCRCErrors()) {
-    pageManager->SetIgnoreCRCErrors(true);
-  }
-  ~IgnoreCRCScope() { FPageManager->SetIgnoreCRCErrors(FSaved); }
-  IgnoreCRCScope(const IgnoreCRCScope&) = delete;
-  IgnoreCRCScope& operator=(const IgnoreCRCScope&) = delete;
-
- private:
-  TVEXPageManager* FPageManager;
-  bool FSaved;
-};
-
-struct FreeDeleter {
-  void operator()(void* p) const noexcept { std::free(p); }
-};
-using MallocBuffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
 // The one reader and writer of TVEXInternalFileHeader.
 TVEXInternalFileHeader ReadFileHeader(const uint8_t* PageData) {
@@ -116,8 +71,8 @@ int32_t TVEXInternalDBTransactedAccessFile::ChainPageNo(int32_t SessionID, int64
   if (Index >= LPageManager->PageCountBound()) RaiseChainBroken(0);
   int32_t pageNo = FStartPageNo;
   for (int64_t step = 0; step < Index; ++step) {
-    PageHold page(LPageManager,
-                  LPageManager->GetPage(SessionID, pageNo, FPageTypeID, SynchronizeAllowed));
+    TVEXPageHold page =
+        TVEXPageHold::Get(*LPageManager, SessionID, pageNo, FPageTypeID, SynchronizeAllowed);
     pageNo = page->PageHeader()->NextPageNo;
     if (pageNo == -1) RaiseChainBroken(step + 1);
   }
@@ -129,7 +84,7 @@ void TVEXInternalDBTransactedAccessFile::CreateFile(int32_t SessionID) {
     throw EVEXException(30383, "Cannot create Internal file. File already exists. StartPageNo=%d",
                         FStartPageNo);
   }
-  PageHold page(LPageManager, LPageManager->AddPage(SessionID, FPageTypeID));
+  TVEXPageHold page = TVEXPageHold::Add(*LPageManager, SessionID, FPageTypeID);
   WriteFileHeader(page->PageData(), 0, 0, acaNone);
   FStartPageNo = page->PageNo();
 }
@@ -146,7 +101,7 @@ void TVEXInternalDBTransactedAccessFile::DeleteFile(int32_t SessionID, int32_t S
     if (step >= bound) RaiseChainBroken(step);
     int32_t next;
     {
-      PageHold page(LPageManager, LPageManager->GetPage(SessionID, pageNo, FPageTypeID, true));
+      TVEXPageHold page = TVEXPageHold::Get(*LPageManager, SessionID, pageNo, FPageTypeID, true);
       next = page->PageHeader()->NextPageNo;
     }
     LPageManager->RemovePage(SessionID, pageNo);
@@ -157,8 +112,11 @@ void TVEXInternalDBTransactedAccessFile::DeleteFile(int32_t SessionID, int32_t S
 
 void TVEXInternalDBTransactedAccessFile::InitFileHeader(int32_t SessionID) {
   if (FStartPageNo == -1) throw EVEXException(20301, "Invalid page number");
-  IgnoreCRCScope acceptDamage(LPageManager);
-  PageHold page(LPageManager, LPageManager->GetPage(SessionID, FStartPageNo, FPageTypeID, true));
+  const bool ignoredCRCErrors = LPageManager->IgnoreCRCErrors();
+  LPageManager->SetIgnoreCRCErrors(true);
+  ScopeExit restore(
+      [this, ignoredCRCErrors] { LPageManager->SetIgnoreCRCErrors(ignoredCRCErrors); });
+  TVEXPageHold page = TVEXPageHold::Get(*LPageManager, SessionID, FStartPageNo, FPageTypeID, true);
   page->InitHeader();
   page->PageHeader()->PageType = FPageTypeID;
   WriteFileHeader(page->PageData(), 0, 0, acaNone);
@@ -170,7 +128,8 @@ void TVEXInternalDBTransactedAccessFile::SetFileSize(
   CheckOpened("SetSize");
   int32_t oldSize;
   {
-    PageHold first(LPageManager, LPageManager->GetPage(SessionID, FStartPageNo, FPageTypeID, true));
+    TVEXPageHold first =
+        TVEXPageHold::Get(*LPageManager, SessionID, FStartPageNo, FPageTypeID, true);
     oldSize = ReadFileHeader(first->PageData()).StoredSize;
     if (oldSize < 0) oldSize = NewSize;
   }
@@ -178,23 +137,22 @@ void TVEXInternalDBTransactedAccessFile::SetFileSize(
   const int64_t oldPages = PagesFor(oldSize, dataSize);
   const int64_t newPages = PagesFor(NewSize, dataSize);
   if (newPages > oldPages) {
-    PageHold page(LPageManager,
-                  LPageManager->GetPage(SessionID, ChainPageNo(SessionID, oldPages - 1, true),
-                                        FPageTypeID, true));
+    const int32_t endOfOld = ChainPageNo(SessionID, oldPages - 1, true);
+    TVEXPageHold page = TVEXPageHold::Get(*LPageManager, SessionID, endOfOld, FPageTypeID, true);
     for (int64_t i = oldPages; i < newPages; ++i) {
       const int32_t next = page->PageHeader()->NextPageNo;
       if (next != -1) {
         // Pages an earlier shrink left in the chain serve again.
-        page.Reset(LPageManager->GetPage(SessionID, next, FPageTypeID, true));
+        page = TVEXPageHold::Get(*LPageManager, SessionID, next, FPageTypeID, true);
         continue;
       }
-      TVEXPage* added = LPageManager->AddPage(SessionID, FPageTypeID);
+      TVEXPageHold added = TVEXPageHold::Add(*LPageManager, SessionID, FPageTypeID);
       page->PageHeader()->NextPageNo = added->PageNo();
       page->SetIsDirty(true);
-      page.Reset(added);
+      page = std::move(added);
     }
   }
-  PageHold first(LPageManager, LPageManager->GetPage(SessionID, FStartPageNo, FPageTypeID, true));
+  TVEXPageHold first = TVEXPageHold::Get(*LPageManager, SessionID, FStartPageNo, FPageTypeID, true);
   WriteFileHeader(first->PageData(), NewSize, DecompressedSize, CompressionAlgorithm);
   first->SetIsDirty(true);
 }
@@ -204,8 +162,8 @@ void TVEXInternalDBTransactedAccessFile::GetFileSize(int32_t SessionID, int32_t&
                                                      TVEXCompressionAlgorithm& CompressionAlgorithm,
                                                      bool& FileWasChanged, bool SyncronizeAllowed) {
   CheckOpened("GetSize");
-  PageHold first(LPageManager,
-                 LPageManager->GetPage(SessionID, FStartPageNo, FPageTypeID, SyncronizeAllowed));
+  TVEXPageHold first =
+      TVEXPageHold::Get(*LPageManager, SessionID, FStartPageNo, FPageTypeID, SyncronizeAllowed);
   const TVEXInternalFileHeader header = ReadFileHeader(first->PageData());
   Size = header.StoredSize;
   DecompressedSize = header.ContentSize;
@@ -256,8 +214,8 @@ void TVEXInternalDBTransactedAccessFile::ReadFile(int32_t SessionID, void* Buffe
   int32_t pageNo = FStartPageNo;
   int64_t offset = kFileHeaderSize;
   for (int64_t done = 0; done < amount; offset = 0) {
-    PageHold page(LPageManager,
-                  LPageManager->GetPage(SessionID, pageNo, FPageTypeID, SynchronizeAllowed));
+    TVEXPageHold page =
+        TVEXPageHold::Get(*LPageManager, SessionID, pageNo, FPageTypeID, SynchronizeAllowed);
     const int64_t n = std::min(dataSize - offset, amount - done);
     std::memcpy(target + done, page->PageData() + offset, static_cast<size_t>(n));
     done += n;
@@ -269,7 +227,7 @@ void TVEXInternalDBTransactedAccessFile::ReadFile(int32_t SessionID, void* Buffe
   int32_t outSize = contentSize;
   const bool decompressed =
       DecompressBuffer(algorithm, work.data(), static_cast<int32_t>(amount), out, outSize);
-  MallocBuffer owned(static_cast<uint8_t*>(out));
+  TVEXMallocPtr<uint8_t> owned(static_cast<uint8_t*>(out));
   if (!decompressed || outSize != contentSize) {
     throw EVEXException(20189, "Table file decompression error. Possible table corruption (%s)",
                         GetLastCompressionError());
@@ -284,7 +242,7 @@ void TVEXInternalDBTransactedAccessFile::WriteFile(int32_t SessionID, const void
   CheckOpened("WriteFile");
   const uint8_t* stored = static_cast<const uint8_t*>(Buffer);
   int32_t storedSize = std::max(Count, 0);
-  MallocBuffer compressed;
+  TVEXMallocPtr<uint8_t> compressed;
   if (Algorithm != acaNone) {
     void* out = nullptr;
     int32_t outSize = 0;
@@ -301,7 +259,7 @@ void TVEXInternalDBTransactedAccessFile::WriteFile(int32_t SessionID, const void
   int32_t pageNo = FStartPageNo;
   int64_t offset = kFileHeaderSize;
   for (int64_t done = 0; done < storedSize; offset = 0) {
-    PageHold page(LPageManager, LPageManager->GetPage(SessionID, pageNo, FPageTypeID, true));
+    TVEXPageHold page = TVEXPageHold::Get(*LPageManager, SessionID, pageNo, FPageTypeID, true);
     const int64_t n = std::min(dataSize - offset, storedSize - done);
     std::memcpy(page->PageData() + offset, stored + done, static_cast<size_t>(n));
     page->SetIsDirty(true);
@@ -359,9 +317,9 @@ void TVEXInternalDBDirectAccessFile::CreateFile(int32_t Size) {
   }
   const int64_t pages = PagesFor(Size, LPageManager->PageDataSize());
   std::vector<int32_t> pageNumbers;
-  PageHold page(LPageManager, nullptr);
+  TVEXPageHold page;
   for (int64_t i = 0; i < pages; ++i) {
-    TVEXPage* added = LPageManager->AddPage(kSystemSession, FPageTypeID);
+    TVEXPageHold added = TVEXPageHold::Add(*LPageManager, kSystemSession, FPageTypeID);
     added->SetEncryptionEnabled(false);
     if (i == 0) {
       WriteFileHeader(added->PageData(), Size, 0, acaNone);
@@ -369,7 +327,7 @@ void TVEXInternalDBDirectAccessFile::CreateFile(int32_t Size) {
       page->PageHeader()->NextPageNo = added->PageNo();
     }
     pageNumbers.push_back(added->PageNo());
-    page.Reset(added);
+    page = std::move(added);
   }
   FStartPageNo = pageNumbers.front();
   FFilePages = std::move(pageNumbers);

@@ -8,20 +8,12 @@
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXMemory.h"
 #include "os/MemoryStatus.h"
+#include "support/NativeError.h"
 
 namespace vex {
 namespace {
 
-// Runs f and returns the engine exception it raised (fails the test if none).
-EVEXException Raised(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EVEXException& e) {
-    return e;
-  }
-  ADD_FAILURE() << "no EVEXException raised";
-  return EVEXException(0, "none");
-}
+using testsupport::Raised;
 
 void DamageBeginMark(void* block) { static_cast<unsigned char*>(block)[-1] ^= 0xFF; }
 

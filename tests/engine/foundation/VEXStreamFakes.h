@@ -11,6 +11,7 @@
 
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXStream.h"
+#include "support/NativeError.h"
 
 namespace vex::testing {
 
@@ -59,16 +60,6 @@ inline std::string ContentOf(rtl::TStream& stream) {
   return bytes;
 }
 
-// The message of the engine exception op raises (its code into *code), or
-// "<no exception>".
-inline std::string MessageOf(const std::function<void()>& op, int32_t* code = nullptr) {
-  try {
-    op();
-  } catch (const EVEXException& e) {
-    if (code != nullptr) *code = e.NativeError;
-    return e.what();
-  }
-  return "<no exception>";
-}
+using testsupport::MessageOf;
 
 }  // namespace vex::testing

@@ -13,6 +13,7 @@
 #include "foundation/VEXMemory.h"
 #include "foundation/VEXStream.h"
 #include "os/TempFile.h"
+#include "support/ScratchDir.h"
 
 namespace vex {
 namespace {
@@ -26,19 +27,6 @@ using testing::MessageOf;
 void Put(rtl::TStream& stream, const std::string& bytes) {
   stream.Write(bytes.data(), static_cast<int32_t>(bytes.size()));
 }
-
-// A folder of its own under the temporary folder, removed with everything in it.
-class ScratchFolder {
- public:
-  ScratchFolder() {
-    std::string pattern = os::TempDirectory() + "/vexstreamtest.XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    Path = ::mkdtemp(buffer.data());
-  }
-  ~ScratchFolder() { std::filesystem::remove_all(Path); }
-  std::string Path;
-};
 
 TEST(UpdateCrc32, KnownValuesWithoutInversion) {
   const std::string abc = "abc";
@@ -216,8 +204,8 @@ TEST_F(CopyFixture, CopyFailuresRaiseTheirCodes) {
 }
 
 TEST(FileStream, SaveAndLoadThroughFiles) {
-  ScratchFolder folder;
-  std::string name = folder.Path + "/data.bin";
+  testsupport::ScratchDir folder;
+  std::string name = folder.Path() + "/data.bin";
   TVEXMemoryStream source;
   Put(source, "file content");
   source.SaveToFile(name);
@@ -237,16 +225,16 @@ TEST(FileStream, SaveAndLoadThroughFiles) {
   }
 
   EXPECT_EQ(
-      MessageOf([&] { TVEXFileStream missing(folder.Path + "/none", 0x20); }),
-      "Cannot open file. FileName = " + folder.Path + "/none, Mode = 32 - Native error: 10105");
+      MessageOf([&] { TVEXFileStream missing(folder.Path() + "/none", 0x20); }),
+      "Cannot open file. FileName = " + folder.Path() + "/none, Mode = 32 - Native error: 10105");
   EXPECT_EQ(
-      MessageOf([&] { TVEXFileStream bad(folder.Path + "/no/such/file", fmCreate); }),
-      "Cannot create file. FileName = " + folder.Path + "/no/such/file - Native error: 10104");
+      MessageOf([&] { TVEXFileStream bad(folder.Path() + "/no/such/file", fmCreate); }),
+      "Cannot create file. FileName = " + folder.Path() + "/no/such/file - Native error: 10104");
 }
 
 TEST(FileStream, GrowthIsZeroAndSizePullsThePositionBack) {
-  ScratchFolder folder;
-  std::string name = folder.Path + "/grow.bin";
+  testsupport::ScratchDir folder;
+  std::string name = folder.Path() + "/grow.bin";
   TVEXFileStream stream(name, fmCreate);
   Put(stream, "abc");
   stream.Seek(6, rtl::soFromBeginning);
@@ -264,8 +252,8 @@ TEST(FileStream, GrowthIsZeroAndSizePullsThePositionBack) {
 }
 
 TEST(FileStream, TemporaryFilesLeaveNothingBehind) {
-  ScratchFolder folder;
-  std::string name = folder.Path + "/scratch.tmp";
+  testsupport::ScratchDir folder;
+  std::string name = folder.Path() + "/scratch.tmp";
   {
     TVEXFileStream named(name, fmCreate, true);
     Put(named, "x");

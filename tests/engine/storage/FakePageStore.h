@@ -17,6 +17,7 @@
 
 #include "foundation/VEXExcept.h"
 #include "storage/VEXPage.h"
+#include "support/NativeError.h"
 
 namespace vex::testing {
 
@@ -178,17 +179,6 @@ class FakePageStore : public TVEXPageManager {
   }
 };
 
-// Runs f and expects an EVEXException with that code; answers its message.
-template <class F>
-std::string ExpectVEXError(int32_t code, F&& f) {
-  try {
-    f();
-  } catch (const EVEXException& e) {
-    EXPECT_EQ(e.NativeError, code) << e.what();
-    return e.what();
-  }
-  ADD_FAILURE() << "no exception; expected native error " << code;
-  return {};
-}
+using testsupport::ExpectVEXError;
 
 }  // namespace vex::testing

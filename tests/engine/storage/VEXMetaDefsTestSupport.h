@@ -12,6 +12,7 @@
 #include "engine/foundation/VEXStreamFakes.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXStream.h"
+#include "support/NativeError.h"
 
 namespace vex::testing {
 
@@ -54,15 +55,6 @@ std::string SavedBytes(const T& saved) {
   return ContentOf(stream);
 }
 
-// The native code of the EVEXException that f raises; 0 when it raises none.
-template <class F>
-int32_t CodeOf(F&& f) {
-  try {
-    f();
-  } catch (const EVEXException& e) {
-    return e.NativeError;
-  }
-  return 0;
-}
+using testsupport::CodeOf;
 
 }  // namespace vex::testing

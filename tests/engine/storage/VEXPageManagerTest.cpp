@@ -7,6 +7,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <stdexcept>
 #include <vector>
 
 #include "FakePageStore.h"
@@ -14,6 +15,8 @@
 #include "os/Clock.h"
 #include "os/MemoryStatus.h"
 #include "storage/VEXPage.h"
+#include "storage/VEXPageHold.h"
+#include "support/FakeClock.h"
 
 namespace vex {
 namespace {
@@ -50,23 +53,17 @@ struct Env {
   }
 
   uint32_t Read(int32_t session, int32_t pageNo) {
-    TVEXPage* page = store.GetPage(session, pageNo, kType, false);
-    const uint32_t v = Version(page);
-    store.PutPage(page);
-    return v;
+    return Version(TVEXPageHold::Get(store, session, pageNo, kType, false).Page());
   }
   void Change(int32_t session, int32_t pageNo, uint32_t v) {
-    TVEXPage* page = store.GetPage(session, pageNo, kType, false);
-    SetVersion(page, v);
-    page->SetIsDirty(true);
-    store.PutPage(page);
+    const TVEXPageHold hold = TVEXPageHold::Get(store, session, pageNo, kType, false);
+    SetVersion(hold.Page(), v);
+    hold->SetIsDirty(true);
   }
   int32_t Add(int32_t session, uint32_t v) {
-    TVEXPage* page = store.AddPage(session, kType);
-    SetVersion(page, v);
-    const int32_t pageNo = page->PageNo();
-    store.PutPage(page);
-    return pageNo;
+    const TVEXPageHold hold = TVEXPageHold::Add(store, session, kType);
+    SetVersion(hold.Page(), v);
+    return hold->PageNo();
   }
   uint32_t StoredVersion(int32_t pageNo) const {
     uint32_t v;
@@ -103,6 +100,39 @@ TEST(VEXPageManager, InvalidSessionIsRefusedBeforeAChangeSetExists) {
             "Invalid Session ID - Native error: 20186");
   EXPECT_EQ(env.store.ChangeSet(-1), nullptr);
   EXPECT_EQ(env.store.Reads, 0);
+}
+
+TEST(VEXPageHold, GivesThePageBackWhenAnExceptionPasses) {
+  Env env(2);
+  TVEXPage* const shared = env.store.GetPage(1, 0, kType, false);  // held once already
+  TVEXPage* added = nullptr;
+  EXPECT_THROW(
+      {
+        const TVEXPageHold read = TVEXPageHold::Get(env.store, 1, 0, kType, false);
+        const TVEXPageHold add = TVEXPageHold::Add(env.store, 1, kType);
+        added = add.Page();
+        EXPECT_EQ(read->UseCount(), 2);
+        EXPECT_EQ(added->UseCount(), 1);
+        throw std::runtime_error("work failed");
+      },
+      std::runtime_error);
+  EXPECT_EQ(shared->UseCount(), 1);
+  EXPECT_EQ(added->UseCount(), 0);
+  env.store.PutPage(shared);
+
+  // A moved hold gives the page back once; a released one not at all.
+  TVEXPageHold first = TVEXPageHold::Get(env.store, 1, 1, kType, false);
+  TVEXPage* const page = first.Page();
+  {
+    TVEXPageHold second = std::move(first);
+    EXPECT_FALSE(first);
+    EXPECT_EQ(page->UseCount(), 1);
+  }
+  EXPECT_EQ(page->UseCount(), 0);
+  TVEXPage* const kept = TVEXPageHold::Get(env.store, 1, 1, kType, false).Release();
+  EXPECT_EQ(kept->UseCount(), 1);
+  env.store.PutPage(kept);
+  EXPECT_EQ(env.store.CheckInvariants(), "");
 }
 
 TEST(VEXPageManager, APageIsSharedWithinASessionAndRefusedToAnother) {
@@ -378,8 +408,7 @@ TEST(VEXPageManager, CachedPageIsRevalidatedOnlyWhenNobodyHoldsIt) {
 }
 
 TEST(VEXPageManager, AddPageStartsADirtyPageAndDropsAStaleCachedCopy) {
-  os::FakeClock clock(0, 7);
-  os::ScopedClock useClock(clock);
+  testsupport::FakeClockScope fake(0, 7);
   Env env(2);
   TVEXPage* page = env.store.AddPage(1, 11);
   EXPECT_EQ(page->PageNo(), 2);

@@ -8,6 +8,7 @@
 
 #include "net/XmlDocument.h"
 #include "rtl/Exception.h"
+#include "support/ScratchDir.h"
 
 namespace {
 
@@ -144,9 +145,8 @@ TEST(NetXmlDocument, FormattedXmlPutsOneElementPerLineIndentedByLevel) {
 }
 
 TEST(NetXmlDocument, SaveWritesTheSerialisationAndReportsAFileThatCannotBeWritten) {
-  char dir[] = "/tmp/xmldocXXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  std::string path = std::string(dir) + "/copy.xml";
+  testsupport::ScratchDir dir;
+  std::string path = dir / "copy.xml";
   {
     std::ofstream old(path);
     old << "an older and much longer copy of another exchange";
@@ -159,14 +159,12 @@ TEST(NetXmlDocument, SaveWritesTheSerialisationAndReportsAFileThatCannotBeWritte
   EXPECT_EQ(saved.str(), doc.Xml());
 
   try {
-    doc.Save(std::string(dir) + "/missing/copy.xml");
+    doc.Save(dir / "missing/copy.xml");
     ADD_FAILURE() << "no error";
   } catch (const rtl::EOSError& e) {
     EXPECT_NE(e.ErrorCode, 0);
     EXPECT_NE(e.Message().find("missing/copy.xml"), std::string::npos);
   }
-  std::remove(path.c_str());
-  rmdir(dir);
 }
 
 TEST(NetXmlDocument, ChangingTheNullNodeIsRefused) {

@@ -1,5 +1,3 @@
-#ifdef VALMORA_TEST_HOOKS
-
 #include <string>
 
 #include "os/File.h"
@@ -32,7 +30,7 @@ class FaultHookTest : public ::testing::Test {
     return outcome;
   }
 
-  ostest::ScratchDir dir;
+  testsupport::ScratchDir dir;
   std::string path = dir / "faults.vex";
   os::File file;
 };
@@ -64,5 +62,3 @@ TEST_F(FaultHookTest, EndsAWriterProcessAtWriteK) {
 }
 
 }  // namespace
-
-#endif

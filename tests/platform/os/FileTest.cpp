@@ -24,7 +24,7 @@ std::string Slurp(const std::string& path) {
 
 class FileTest : public ::testing::Test {
  protected:
-  ostest::ScratchDir dir;
+  testsupport::ScratchDir dir;
   std::string path = dir / "data.vex";
 
   File Create() {

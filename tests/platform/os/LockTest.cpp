@@ -17,7 +17,7 @@ class LockTest : public ::testing::Test {
     ASSERT_TRUE(a.Open(path, Access::ReadWrite, Share::DenyNone, os::Disposition::CreateAlways));
     ASSERT_TRUE(b.Open(path, Access::ReadWrite, Share::DenyNone));
   }
-  ostest::ScratchDir dir;
+  testsupport::ScratchDir dir;
   std::string path = dir / "locks.vex";
   File a, b;
 };

@@ -1,5 +1,4 @@
-// Test equipment for the file layer: a scratch folder per test and a helper
-// process started with posix_spawn.
+// Test equipment for the file layer: a helper process started with posix_spawn.
 #pragma once
 
 #include <fcntl.h>
@@ -10,32 +9,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
+
+#include "support/ScratchDir.h"
 
 extern char** environ;
 
 namespace ostest {
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ostestXXXXXX").string();
-    char* made = ::mkdtemp(pattern.data());
-    if (made == nullptr) throw std::runtime_error("mkdtemp failed");
-    FPath = made;
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(FPath, ec);
-  }
-  std::string operator/(const std::string& name) const { return FPath + "/" + name; }
-  const std::string& Path() const { return FPath; }
-
- private:
-  std::string FPath;
-};
 
 // The helper process (tests/platform/os/worker). Start() returns once the worker
 // has reported "ready" (true) or has ended without doing so (false).

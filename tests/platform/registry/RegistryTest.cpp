@@ -11,26 +11,11 @@
 #include <vector>
 
 #include "registry/Registry.h"
+#include "support/ScratchDir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "regtestXXXXXX").string();
-    FPath = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(FPath, ec);
-  }
-  std::string File(const char* name) const { return (fs::path(FPath) / name).string(); }
-
- private:
-  std::string FPath;
-};
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -98,8 +83,8 @@ TEST(Registry, KeysAreCreatedOnlyWhenAskedAndUnopenedKeysRefuseAccess) {
 }
 
 TEST(Registry, DamagedFilesAreReportedAndNeverOverwritten) {
-  TempDir dir;
-  std::string path = dir.File("HKCU.reg");
+  testsupport::ScratchDir dir;
+  std::string path = dir / "HKCU.reg";
   const std::string damaged =
       "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\A]\n\"x\"=qword:1\n";
   std::ofstream(path) << damaged;
@@ -124,8 +109,8 @@ TEST(Registry, DamagedFilesAreReportedAndNeverOverwritten) {
 }
 
 TEST(Registry, FileStoreKeepsValuesAcrossStoreObjects) {
-  TempDir dir;
-  std::string path = dir.File("sub/HKCU.reg");  // the folder is created on the first write
+  testsupport::ScratchDir dir;
+  std::string path = dir / "sub/HKCU.reg";  // the folder is created on the first write
   {
     reg::TRegistry r(std::make_shared<reg::FileStore>(path));
     ASSERT_TRUE(r.OpenKey("\\Software\\Lodgemark\\Valmora", true));
@@ -137,8 +122,8 @@ TEST(Registry, FileStoreKeepsValuesAcrossStoreObjects) {
 }
 
 TEST(Registry, ConcurrentWritersInSeveralProcessesLoseNothing) {
-  TempDir dir;
-  std::string path = dir.File("HKCU.reg");
+  testsupport::ScratchDir dir;
+  std::string path = dir / "HKCU.reg";
   constexpr int kProcesses = 4, kWrites = 25;
   std::vector<pid_t> children;
   for (int p = 0; p < kProcesses; ++p) {

@@ -14,9 +14,12 @@
 #include <string>
 #include <vector>
 
-#include "DiskTestSupport.h"
 #include "storage/disk/VEXDiskPageManager.h"
 #include "storage/disk/VEXFreeSpaceManager.h"
+#include "support/FakeClock.h"
+#include "support/NativeError.h"
+#include "support/ScratchDir.h"
+#include "support/WriteFault.h"
 
 namespace vex::testing {
 

@@ -38,7 +38,6 @@ int main(int argc, char** argv) {
     if (!file.Open(path, os::Access::ReadWrite, share)) return 3;
     return Ready();
   }
-#ifdef VALMORA_TEST_HOOKS
   if (action == "write" && argc == 5) {
     if (!file.Open(path, os::Access::ReadWrite, os::Share::Exclusive)) return 3;
     long n = std::atol(argv[4]);
@@ -49,6 +48,5 @@ int main(int argc, char** argv) {
     }
     return 0;
   }
-#endif
   return 2;
 }

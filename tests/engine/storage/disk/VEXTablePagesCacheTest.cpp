@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "foundation/VEXExcept.h"
-#include "storage/VEXTablePagesCache.h"
+#include "storage/disk/VEXTablePagesCache.h"
 
 namespace vex {
 namespace {

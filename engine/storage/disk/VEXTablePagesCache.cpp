@@ -1,4 +1,4 @@
-#include "storage/VEXTablePagesCache.h"
+#include "storage/disk/VEXTablePagesCache.h"
 
 #include <algorithm>
 

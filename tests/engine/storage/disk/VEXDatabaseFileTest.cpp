@@ -13,27 +13,16 @@
 #include "os/Clock.h"
 #include "os/FileFaults.h"
 #include "os/OsError.h"
-#include "storage/VEXDatabaseFile.h"
+#include "storage/disk/VEXDatabaseFile.h"
+#include "support/FakeClock.h"
+#include "support/NativeError.h"
+#include "support/ScratchDir.h"
+#include "support/WriteFault.h"
 
 namespace vex {
 namespace {
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vexdbfileXXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    FPath = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(FPath, ec);
-  }
-  std::string operator/(const std::string& name) const { return FPath + "/" + name; }
-
- private:
-  std::string FPath;
-};
+using testsupport::CodeOf;
 
 void WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -53,21 +42,8 @@ class BreakableFile : public TVEXDatabaseFile {
   void BreakHandle() { FHandle.Close(); }
 };
 
-template <class F>
-int32_t RaisedCode(F&& f, std::string* message = nullptr) {
-  try {
-    f();
-  } catch (const EVEXException& e) {
-    if (message) *message = e.Message();
-    return e.NativeError;
-  }
-  return 0;
-}
-
 class DatabaseFileTest : public ::testing::Test {
  protected:
-  DatabaseFileTest() : FScoped(FClock) {}
-
   // A file of `size` bytes whose byte i is i mod 251.
   std::string MakeFile(const std::string& name, size_t size) {
     std::vector<uint8_t> bytes(size);
@@ -76,9 +52,9 @@ class DatabaseFileTest : public ::testing::Test {
     return FDir / name;
   }
 
-  ScratchDir FDir;
-  os::FakeClock FClock;
-  os::ScopedClock FScoped;
+  testsupport::ScratchDir FDir;
+  testsupport::FakeClockScope FFake;
+  os::FakeClock& FClock = FFake.Clock;
 };
 
 TEST_F(DatabaseFileTest, WritesReadsResizesAndKeepsTheFilePointer) {
@@ -135,7 +111,7 @@ TEST_F(DatabaseFileTest, OperationsCheckWhetherTheFileIsOpen) {
   };
   for (const Case& c : closedCases) {
     std::string message;
-    EXPECT_EQ(RaisedCode(c.call, &message), 30376) << c.operation;
+    EXPECT_EQ(CodeOf(c.call, &message), 30376) << c.operation;
     EXPECT_NE(message.find(std::string("(") + c.operation + ") on a closed file"),
               std::string::npos)
         << message;
@@ -149,7 +125,7 @@ TEST_F(DatabaseFileTest, OperationsCheckWhetherTheFileIsOpen) {
   };
   for (const Case& c : openCases) {
     std::string message;
-    EXPECT_EQ(RaisedCode(c.call, &message), 30377) << c.operation;
+    EXPECT_EQ(CodeOf(c.call, &message), 30377) << c.operation;
     EXPECT_NE(message.find(std::string("(") + c.operation + ") on a opened file"),
               std::string::npos)
         << message;
@@ -177,13 +153,13 @@ TEST_F(DatabaseFileTest, UnknownAccessOrShareModeRaisesAndLeavesTheObjectClosed)
   const std::string path = MakeFile("db.vex", 10);
   TVEXDatabaseFile file;
   std::string message;
-  EXPECT_EQ(RaisedCode([&] { file.OpenFile(path, static_cast<TVEXAccessMode>(7), smExclusive); },
-                       &message),
-            30366);
+  EXPECT_EQ(
+      CodeOf([&] { file.OpenFile(path, static_cast<TVEXAccessMode>(7), smExclusive); }, &message),
+      30366);
   EXPECT_NE(message.find("Unknown Access mode: '7'"), std::string::npos) << message;
   EXPECT_EQ(file.FileName(), path);  // stored before the modes are mapped
   EXPECT_EQ(
-      RaisedCode([&] { file.OpenFile(path, amReadOnly, static_cast<TVEXShareMode>(3)); }, &message),
+      CodeOf([&] { file.OpenFile(path, amReadOnly, static_cast<TVEXShareMode>(3)); }, &message),
       30367);
   EXPECT_NE(message.find("Unknown Share mode: '3'"), std::string::npos) << message;
   EXPECT_FALSE(file.IsOpened());
@@ -199,11 +175,11 @@ TEST_F(DatabaseFileTest, CreateReplacesAReadOnlyFileButNotOneInUse) {
   EXPECT_EQ(file.GetSize(), 0);
 
   TVEXDatabaseFile other;
-  EXPECT_EQ(RaisedCode([&] { other.CreateAndOpenFile(path); }), 30361);
+  EXPECT_EQ(CodeOf([&] { other.CreateAndOpenFile(path); }), 30361);
   EXPECT_FALSE(other.IsOpened());
-  EXPECT_EQ(RaisedCode([&] { TVEXDatabaseFile().CreateAndOpenFile(""); }), 30374);
+  EXPECT_EQ(CodeOf([&] { TVEXDatabaseFile().CreateAndOpenFile(""); }), 30374);
   EXPECT_EQ(
-      RaisedCode([&] { TVEXDatabaseFile().OpenFile(FDir / "missing", amReadWrite, smExclusive); }),
+      CodeOf([&] { TVEXDatabaseFile().OpenFile(FDir / "missing", amReadWrite, smExclusive); }),
       30364);
 }
 
@@ -214,11 +190,11 @@ TEST_F(DatabaseFileTest, DeleteTakesTheLastFileOpenedAndRenameNeverReplaces) {
   file.OpenFile(path, amReadWrite, smExclusive);
   file.CloseFile();
 
-  EXPECT_EQ(RaisedCode([&] { file.RenameFile(path, other); }), 30378);
+  EXPECT_EQ(CodeOf([&] { file.RenameFile(path, other); }), 30378);
   file.DeleteFile(other);  // the argument plays no part
   EXPECT_FALSE(std::filesystem::exists(path));
   EXPECT_TRUE(std::filesystem::exists(other));
-  EXPECT_EQ(RaisedCode([&] { file.DeleteFile(path); }), 30362);
+  EXPECT_EQ(CodeOf([&] { file.DeleteFile(path); }), 30362);
 
   file.RenameFile(other, path);
   EXPECT_TRUE(std::filesystem::exists(path));
@@ -311,7 +287,7 @@ TEST_F(DatabaseFileTest, AHandleHoldingLocksIsNotReopened) {
   uint8_t byte = 0;
   EXPECT_FALSE(file.ReadBuffer(&byte, 1, 42));
   EXPECT_FALSE(file.ReopenDatabaseFile());
-  EXPECT_EQ(RaisedCode([&] { file.ReadBuffer(&byte, 1, 42, 10464); }), 10464);
+  EXPECT_EQ(CodeOf([&] { file.ReadBuffer(&byte, 1, 42, 10464); }), 10464);
   EXPECT_EQ(FClock.SleepCount(), 0u);
 }
 
@@ -323,7 +299,7 @@ TEST_F(DatabaseFileTest, GivesUpAfterThreeOpensAndRaisesItsOwnError) {
   std::filesystem::remove(path);
 
   std::string message;
-  EXPECT_EQ(RaisedCode([&] { file.FlushFileBuffers(); }, &message), 30379);
+  EXPECT_EQ(CodeOf([&] { file.FlushFileBuffers(); }, &message), 30379);
   EXPECT_EQ(FClock.SleepCount(), 2u);
   EXPECT_EQ(FClock.SleptMs(), 2000u);
   EXPECT_NE(message.find(std::string("ErrorCode:") + std::to_string(EBADF)), std::string::npos)
@@ -331,7 +307,7 @@ TEST_F(DatabaseFileTest, GivesUpAfterThreeOpensAndRaisesItsOwnError) {
 
   // A failed read names the caller's code and the place, not a size failure.
   uint8_t bytes[4];
-  EXPECT_EQ(RaisedCode([&] { file.ReadBuffer(bytes, 4, 8, 10464); }, &message), 10464);
+  EXPECT_EQ(CodeOf([&] { file.ReadBuffer(bytes, 4, 8, 10464); }, &message), 10464);
   EXPECT_NE(message.find("Cannot Read from file: '" + path +
                          "' Position = 8, Count = 4, FilePosition = -1, FileSize = -1, ErrorCode:" +
                          std::to_string(EBADF) + ". ErrorMessage: " + os::ErrorText(EBADF)),
@@ -345,30 +321,29 @@ TEST_F(DatabaseFileTest, WriteToAReadOnlyHandleRaisesTheCallersCode) {
   TVEXDatabaseFile file;
   file.OpenFile(path, amReadOnly, smShareDenyNone);
   std::string message;
-  EXPECT_EQ(RaisedCode([&] { file.WriteBuffer("x", 1, 5, 10462); }, &message), 10462);
+  EXPECT_EQ(CodeOf([&] { file.WriteBuffer("x", 1, 5, 10462); }, &message), 10462);
   EXPECT_NE(message.find("Cannot Write to file: '" + path +
                          "' Position = 5, Count = 1, FilePosition = 5, FileSize = 100"),
             std::string::npos)
       << message;
-  EXPECT_EQ(RaisedCode([&] { file.SetPosition(-1); }), 30372);
-  EXPECT_EQ(RaisedCode([&] { file.WriteBuffer("x", 1, -1, 0); }), 30372);
-  EXPECT_EQ(RaisedCode([&] { file.WriteBuffer("x", 1, -1, 10469); }), 10469);
+  EXPECT_EQ(CodeOf([&] { file.SetPosition(-1); }), 30372);
+  EXPECT_EQ(CodeOf([&] { file.WriteBuffer("x", 1, -1, 0); }), 30372);
+  EXPECT_EQ(CodeOf([&] { file.WriteBuffer("x", 1, -1, 10469); }), 10469);
 }
 
-#ifdef VALMORA_TEST_HOOKS
 TEST_F(DatabaseFileTest, AWriteThatFailsOnceOnAHealthyHandleSucceeds) {
   const std::string path = FDir / "db.vex";
   TVEXDatabaseFile file;
   file.CreateAndOpenFile(path);
-  os::faults::ArmWriteFault(1, os::faults::WriteFault::FailOnce);
-  file.WriteBuffer("abcd", 4, 0, 10469);
-  os::faults::DisarmWriteFault();
+  {
+    testsupport::ArmedWriteFault fault(1, os::faults::WriteFault::FailOnce);
+    file.WriteBuffer("abcd", 4, 0, 10469);
+  }
   EXPECT_EQ(os::faults::WritesCounted(), 2u);
   EXPECT_EQ(FClock.SleepCount(), 0u);
   file.CloseFile();
   EXPECT_EQ(ReadWholeFile(path), (std::vector<uint8_t>{'a', 'b', 'c', 'd'}));
 }
-#endif
 
 TEST_F(DatabaseFileTest, DesignTimeOpensNest) {
   const std::string path = MakeFile("db.vex", 100);
@@ -460,8 +435,8 @@ TEST_F(DatabaseFileTest, RetryCallPausesAfterEveryFailedTry) {
       {3, 20, 1, true, 1, 0},  {0, 20, 1, false, 0, 0},
   };
   for (const Case& c : cases) {
-    os::FakeClock clock;
-    os::ScopedClock scoped(clock);
+    testsupport::FakeClockScope fake;
+    os::FakeClock& clock = fake.Clock;
     int calls = 0;
     const bool result = RetryCall(c.tryCount, c.delayMs, [&] { return ++calls == c.succeedAt; });
     EXPECT_EQ(result, c.result) << c.tryCount << "/" << c.succeedAt;

@@ -4,12 +4,13 @@
 // kept in FPosition. A "seek" is the check that a working handle exists and the
 // position is not negative, so it fails exactly when a seek on a lost handle
 // would, and every read and write then names FPosition explicitly.
-#include "storage/VEXDatabaseFile.h"
+#include "storage/disk/VEXDatabaseFile.h"
 
 #include <cerrno>
 #include <cstring>
 
 #include "foundation/VEXExcept.h"
+#include "foundation/VEXGuards.h"
 #include "foundation/VEXMemory.h"
 #include "os/Clock.h"
 #include "os/OsError.h"
@@ -419,17 +420,9 @@ bool TVEXDatabaseFile::IsRegionLocked(int64_t Offset, uint32_t Count) {
 // ---- signature search ----
 
 bool TVEXDatabaseFile::FindSignature(int64_t& Offset) {
-  const int64_t savedPosition = GetPosition();
-  struct Restore {
-    TVEXDatabaseFile& file;
-    int64_t position;
-    uint8_t* buffer;
-    ~Restore() {
-      file.FPosition = position;
-      MemoryManager->FreeMem(buffer);
-    }
-  } restore{*this, savedPosition, static_cast<uint8_t*>(MemoryManager->GetMem(kSearchWindowSize))};
-  uint8_t* const buffer = restore.buffer;
+  ScopeExit restorePosition([this, savedPosition = GetPosition()] { FPosition = savedPosition; });
+  const TVEXMemBlock window = TVEXMemBlock::GetMem(kSearchWindowSize);
+  uint8_t* const buffer = window.As<uint8_t>();
 
   auto isSignature = [](const uint8_t* at) {
     return std::memcmp(at, kSignature, kSignatureLength) == 0;
