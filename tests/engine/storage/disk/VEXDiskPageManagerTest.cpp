@@ -463,6 +463,25 @@ TEST_F(DiskPageManagerTest, AClosedDatabaseRefusesHeaderPageAndObjectIdWork) {
             10461);
 }
 
+TEST_F(DiskPageManagerTest, CreatingRefusesAFileItCouldNotOpenAgain) {
+  struct Case {
+    const char* what;
+    TVEXPassword password;
+    uint16_t pageSize, extentPages;
+  };
+  for (const Case& c :
+       {Case{"page size below the minimum", {}, 100, 8}, Case{"no pages per extent", {}, 4096, 0},
+        Case{"unknown cipher", {"pw", static_cast<TVEXCryptoAlgorithm>(9)}, 4096, 8}}) {
+    SCOPED_TRACE(c.what);
+    TVEXDiskPageManager manager;
+    EXPECT_EQ(CodeOf([&] {
+                manager.CreateAndOpenDatabase(PathOf(), c.password, c.pageSize, c.extentPages);
+              }),
+              20237);
+    EXPECT_FALSE(manager.IsOpened());
+  }
+}
+
 TEST_F(DiskPageManagerTest, PageStatesAdvanceWrapBelowTheRemovedMarkAndMarkRemovedPages) {
   auto manager = Create();
   TVEXPage* page = manager->AddPage(0, ptTableRecord);
