@@ -202,6 +202,7 @@ TEST_F(DiskPageManagerTest, RandomChangeSetsKeepTheFileInStepWithAModel) {
         manager->ApplyChanges(0);
         committed = next;
       }
+      manager->CheckInvariants();
       if (round % 30 == 29) {
         manager.reset();
         manager = Open("db.vex", password).Manager;
