@@ -401,6 +401,11 @@ class TVEXPageManager {
   bool FindSessionIndex(int32_t SessionID, int32_t& Index) const VEX_REQUIRES(FDatabaseLock);
   // The change set of the session, created on first use.
   TVEXSessionPageInfo& SessionInfo(int32_t SessionID) VEX_REQUIRES(FDatabaseLock);
+  // The checks ApplyChanges makes before it touches the store (20152, 20085,
+  // 20086), for an engine that marks its store before committing.
+  void CheckChangesCanBeApplied(int32_t SessionID) const VEX_REQUIRES(FDatabaseLock);
+  // Frees every page object, committed or not.
+  void FreeAllPages() noexcept VEX_REQUIRES(FDatabaseLock);
 
   int32_t FCacheCapacity;
   std::unique_ptr<TVEXSortedPageList> FSharedPages VEX_GUARDED_BY(FDatabaseLock);
@@ -435,7 +440,6 @@ class TVEXPageManager {
   // set; when that already holds the number, the released copy is dropped.
   void MoveToDirtyList(TVEXPage* Page) VEX_REQUIRES(FDatabaseLock);
   void EvictPages() VEX_REQUIRES(FDatabaseLock);
-  void FreeAllPages() noexcept VEX_REQUIRES(FDatabaseLock);
 };
 
 }  // namespace vex
