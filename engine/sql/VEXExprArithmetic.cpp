@@ -107,9 +107,8 @@ void TVEXExprNodeArithmetic::EvaluateFunction() {
     }
     case doRAND: {
       const int32_t n = ChildValue(0).AsInteger();
-      Value.SetAsInteger(n <= 0 ? 0
-                                : static_cast<int32_t>(
-                                      os::CurrentClock().Random(static_cast<uint32_t>(n))));
+      Value.SetAsInteger(
+          n <= 0 ? 0 : static_cast<int32_t>(os::CurrentClock().Random(static_cast<uint32_t>(n))));
       break;
     }
     case doROUND:
@@ -132,10 +131,18 @@ void TVEXExprNodeArithmetic::EvaluateFunction() {
           if (x < -1 || x > 1) RaiseInvalidOp();
           Value.SetAsDouble(std::asin(x));
           break;
-        case doATAN: Value.SetAsDouble(Checked(std::atan(x))); break;
-        case doCOS: Value.SetAsDouble(Checked(std::cos(x))); break;
-        case doSIN: Value.SetAsDouble(Checked(std::sin(x))); break;
-        case doEXP: Value.SetAsDouble(Checked(std::exp(x))); break;
+        case doATAN:
+          Value.SetAsDouble(Checked(std::atan(x)));
+          break;
+        case doCOS:
+          Value.SetAsDouble(Checked(std::cos(x)));
+          break;
+        case doSIN:
+          Value.SetAsDouble(Checked(std::sin(x)));
+          break;
+        case doEXP:
+          Value.SetAsDouble(Checked(std::exp(x)));
+          break;
         case doLOG:
           if (x == 0) RaiseZeroDivide();
           if (x < 0) RaiseInvalidOp();
@@ -145,9 +152,15 @@ void TVEXExprNodeArithmetic::EvaluateFunction() {
           if (x < 0) RaiseInvalidOp();
           Value.SetAsDouble(Checked(std::sqrt(x)));
           break;
-        case doCEIL: Value.SetAsInteger(ToInt32(std::ceil(Checked(x)))); break;
-        case doFLOOR: Value.SetAsInteger(ToInt32(std::floor(Checked(x)))); break;
-        case doSIGN: Value.SetAsInteger(x > 0 ? 1 : (x < 0 ? -1 : 0)); break;
+        case doCEIL:
+          Value.SetAsInteger(ToInt32(std::ceil(Checked(x))));
+          break;
+        case doFLOOR:
+          Value.SetAsInteger(ToInt32(std::floor(Checked(x))));
+          break;
+        case doSIGN:
+          Value.SetAsInteger(x > 0 ? 1 : (x < 0 ? -1 : 0));
+          break;
         default:
           throw EVEXException(30121, "Unknown operator: '%s'", GetOperatorName(Operator));
       }
@@ -175,12 +188,15 @@ void TVEXExprNodeArithmetic::EvaluateRound() {
 TVEXAdvancedFieldType TVEXExprNodeArithmetic::GetDataType() {
   switch (Operator) {
     case doABS:
-    case doSQR: return Children[0]->GetDataType();
+    case doSQR:
+      return Children[0]->GetDataType();
     case doCEIL:
     case doFLOOR:
     case doSIGN:
-    case doRAND: return aftInteger;
-    case doROUND: return Children.size() == 1 ? aftInteger : aftDouble;
+    case doRAND:
+      return aftInteger;
+    case doROUND:
+      return Children.size() == 1 ? aftInteger : aftDouble;
     default:
       if (Operator >= doABS && Operator <= doSQRT) return aftDouble;
       return TVEXExprNode::GetDataType();

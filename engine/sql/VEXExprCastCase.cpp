@@ -22,36 +22,51 @@ int32_t TextSizeOfType(TVEXAdvancedFieldType Type, TVEXExprNode& Operand) {
     case aftBytes:
     case aftVarBytes:
     case aftBlob:
-    case aftGraphic: return Operand.GetDataSize();
+    case aftGraphic:
+      return Operand.GetDataSize();
     case aftShortint:
-    case aftAutoIncShortint: return 4;
+    case aftAutoIncShortint:
+      return 4;
     case aftSmallint:
-    case aftAutoIncSmallint: return 6;
+    case aftAutoIncSmallint:
+      return 6;
     case aftInteger:
     case aftAutoInc:
-    case aftAutoIncInteger: return 11;
+    case aftAutoIncInteger:
+      return 11;
     case aftLargeint:
-    case aftAutoIncLargeint: return 20;
+    case aftAutoIncLargeint:
+      return 20;
     case aftByte:
-    case aftAutoIncByte: return 3;
+    case aftAutoIncByte:
+      return 3;
     case aftWord:
-    case aftAutoIncWord: return 5;
+    case aftAutoIncWord:
+      return 5;
     case aftCardinal:
-    case aftAutoIncCardinal: return 10;
+    case aftAutoIncCardinal:
+      return 10;
     case aftSingle:
     case aftDouble:
-    case aftExtended: return 26;
-    case aftBoolean: return 5;
-    case aftCurrency: return 21;
+    case aftExtended:
+      return 26;
+    case aftBoolean:
+      return 5;
+    case aftCurrency:
+      return 21;
     case aftDate:
     case aftTime:
     case aftDateTime:
-    case aftTimeStamp: return 26;
+    case aftTimeStamp:
+      return 26;
     case aftMemo:
     case aftFormattedMemo:
-    case aftWideMemo: return kDefaultCastLength;
-    case aftGuid: return 38;
-    case aftUnknown: break;
+    case aftWideMemo:
+      return kDefaultCastLength;
+    case aftGuid:
+      return 38;
+    case aftUnknown:
+      break;
   }
   throw EVEXException(30466, sUnsupportedDataType, AdvancedFieldTypeToSQLName(Type));
 }
@@ -71,7 +86,8 @@ TVEXVariant& TVEXExprNodeCast::GetDataValue() {
   const TVEXBaseFieldType target = AdvancedToBaseFieldType(FCastType);
   Value.Cast(target);
   if (!IsStringBaseFieldType(target)) return Value;
-  const int32_t limit = LCastSizeNode ? LCastSizeNode->GetDataValue().AsInteger() : kDefaultCastLength;
+  const int32_t limit =
+      LCastSizeNode ? LCastSizeNode->GetDataValue().AsInteger() : kDefaultCastLength;
   if (Value.StrLen() > limit) {
     const size_t n = static_cast<size_t>(std::max(limit, 0));
     if (IsWideStringBaseFieldType(target))

@@ -20,8 +20,8 @@ namespace {
 TVEXExprNodeBoolean::TVEXExprNodeBoolean(bool CaseInsensitive, bool PartialKey)
     : TVEXExprNode(CaseInsensitive, PartialKey) {}
 
-TVEXExprNodeBoolean::TVEXExprNodeBoolean(TVEXDataOperator Op, bool CaseInsensitive,
-                                         bool PartialKey, const std::string& aEscapeStr)
+TVEXExprNodeBoolean::TVEXExprNodeBoolean(TVEXDataOperator Op, bool CaseInsensitive, bool PartialKey,
+                                         const std::string& aEscapeStr)
     : TVEXExprNode(Op, CaseInsensitive, PartialKey), EscapeStr(aEscapeStr) {}
 
 TVEXExprNodeBoolean::TVEXExprNodeBoolean(TVEXDataOperator Op, TVEXExprNodePtr Node,
@@ -143,8 +143,8 @@ void TVEXExprNodeBoolean::EvaluateLike() {
   if (IsWideStringBaseFieldType(opType)) {
     const std::u16string text = tested.IsNull() ? std::u16string() : tested.AsWideString();
     const char16_t escape = useEscape ? rtl::Win1252ToUtf16(EscapeStr.substr(0, 1))[0] : u'\0';
-    match = MatchLikePatternWide(text, patternCopy.AsWideString(), useEscape, escape,
-                                 FCaseInsensitive);
+    match =
+        MatchLikePatternWide(text, patternCopy.AsWideString(), useEscape, escape, FCaseInsensitive);
   } else {
     const std::string text = tested.IsNull() ? std::string() : tested.AsAnsiString();
     match = MatchLikePattern(text, patternCopy.AsAnsiString(), useEscape,
@@ -176,15 +176,26 @@ TVEXVariant& TVEXExprNodeComparison::GetDataValue() {
   const TVEXCompareResult r = left.Compare(right, F3ValueLogic, FCaseInsensitive, FPartialKey);
   bool result;
   switch (Operator) {
-    case doEQ: result = r == cmprEqual; break;
+    case doEQ:
+      result = r == cmprEqual;
+      break;
     case doNE:
       result = F3ValueLogic ? (r == cmprLower || r == cmprGreater) : r != cmprEqual;
       break;
-    case doGT: result = r == cmprGreater; break;
-    case doLT: result = r == cmprLower; break;
-    case doGE: result = r == cmprEqual || r == cmprGreater; break;
-    case doLE: result = r == cmprEqual || r == cmprLower; break;
-    default: throw EVEXException(30117, "Unknown operator: '%s'", GetOperatorName(Operator));
+    case doGT:
+      result = r == cmprGreater;
+      break;
+    case doLT:
+      result = r == cmprLower;
+      break;
+    case doGE:
+      result = r == cmprEqual || r == cmprGreater;
+      break;
+    case doLE:
+      result = r == cmprEqual || r == cmprLower;
+      break;
+    default:
+      throw EVEXException(30117, "Unknown operator: '%s'", GetOperatorName(Operator));
   }
   Value.SetNull();
   Value.SetAsBoolean(result);

@@ -207,8 +207,8 @@ TVEXVariant& TVEXExprNodeDateFunction::GetDataValue() {
         rtl::DecodeTime(source.AsTTime(), part[0], part[1], part[2], part[3]);
       else
         rtl::DecodeDate(source.AsTDate(), part[0], part[1], part[2]);
-      const int index = ExtractDateTimeField >= dtefHour ? ExtractDateTimeField - dtefHour
-                                                         : ExtractDateTimeField;
+      const int index =
+          ExtractDateTimeField >= dtefHour ? ExtractDateTimeField - dtefHour : ExtractDateTimeField;
       Value.SetAsWord(static_cast<uint16_t>(part[index]));
       break;
     }
@@ -220,13 +220,20 @@ TVEXVariant& TVEXExprNodeDateFunction::GetDataValue() {
 
 TVEXAdvancedFieldType TVEXExprNodeDateFunction::GetDataType() {
   switch (Operator) {
-    case doSYSDATE: return aftDateTime;
-    case doCURRENT_DATE: return aftDate;
-    case doCURRENT_TIME: return aftTime;
-    case doTODATE: return DateFormater->GetDataType();
-    case doTOSTRING: return aftString;
-    case doEXTRACT: return aftWord;
-    default: throw EVEXException(30287, "Unknown operator: '%s'", GetOperatorName(Operator));
+    case doSYSDATE:
+      return aftDateTime;
+    case doCURRENT_DATE:
+      return aftDate;
+    case doCURRENT_TIME:
+      return aftTime;
+    case doTODATE:
+      return DateFormater->GetDataType();
+    case doTOSTRING:
+      return aftString;
+    case doEXTRACT:
+      return aftWord;
+    default:
+      throw EVEXException(30287, "Unknown operator: '%s'", GetOperatorName(Operator));
   }
 }
 

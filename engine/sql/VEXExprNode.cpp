@@ -133,36 +133,66 @@ bool TVEXExprNode::CanBeUsedInGroupBy(const std::string& GroupByFields) {
 
 std::string GetOperatorName(TVEXDataOperator Op) {
   switch (Op) {
-    case doEQ: return "=";
-    case doNE: return "<>";
-    case doGT: return ">";
-    case doLT: return "<";
-    case doGE: return ">=";
-    case doLE: return "<=";
-    case doNOT: return "NOT";
-    case doAND: return "AND";
-    case doOR: return "OR";
-    case doLIKE: return "LIKE";
-    case doNOTLIKE: return "NOT LIKE";
-    case doISNULL: return "IS NULL";
-    case doISNOTNULL: return "IS NOT NULL";
-    case doCOUNTALL: return "COUNT(*)";
-    case doADD: return "+";
-    case doSUB: return "-";
-    case doMUL: return "*";
-    case doDIV: return "/";
-    case doCONCAT: return "||";
-    case doUPPER: return "UPPER";
-    case doLOWER: return "LOWER";
-    case doTRIM: return "TRIM";
-    case doLTRIM: return "LTRIM";
-    case doRTRIM: return "RTRIM";
-    case doSUM: return "SUM";
-    case doAVG: return "AVG";
-    case doMIN: return "MIN";
-    case doMAX: return "MAX";
-    case doCOUNT: return "COUNT";
-    default: return "unknown";
+    case doEQ:
+      return "=";
+    case doNE:
+      return "<>";
+    case doGT:
+      return ">";
+    case doLT:
+      return "<";
+    case doGE:
+      return ">=";
+    case doLE:
+      return "<=";
+    case doNOT:
+      return "NOT";
+    case doAND:
+      return "AND";
+    case doOR:
+      return "OR";
+    case doLIKE:
+      return "LIKE";
+    case doNOTLIKE:
+      return "NOT LIKE";
+    case doISNULL:
+      return "IS NULL";
+    case doISNOTNULL:
+      return "IS NOT NULL";
+    case doCOUNTALL:
+      return "COUNT(*)";
+    case doADD:
+      return "+";
+    case doSUB:
+      return "-";
+    case doMUL:
+      return "*";
+    case doDIV:
+      return "/";
+    case doCONCAT:
+      return "||";
+    case doUPPER:
+      return "UPPER";
+    case doLOWER:
+      return "LOWER";
+    case doTRIM:
+      return "TRIM";
+    case doLTRIM:
+      return "LTRIM";
+    case doRTRIM:
+      return "RTRIM";
+    case doSUM:
+      return "SUM";
+    case doAVG:
+      return "AVG";
+    case doMIN:
+      return "MIN";
+    case doMAX:
+      return "MAX";
+    case doCOUNT:
+      return "COUNT";
+    default:
+      return "unknown";
   }
 }
 
