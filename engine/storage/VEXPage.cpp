@@ -489,7 +489,7 @@ void TVEXPageManager::EvictPages() {
   }
 }
 
-void TVEXPageManager::ApplyChanges(int32_t SessionID) {
+void TVEXPageManager::CheckChangesCanBeApplied(int32_t SessionID) const {
   const auto checkReleased = [SessionID](const TVEXPage* page) {
     if (page->SessionID() == SessionID && page->UseCount() > 0) {
       throw EVEXException(20152, "Some session pages not released");
@@ -500,8 +500,7 @@ void TVEXPageManager::ApplyChanges(int32_t SessionID) {
 
   int32_t index;
   if (!FindSessionIndex(SessionID, index)) return;
-  TVEXSessionPageInfo& info = *FSessions[static_cast<size_t>(index)];
-  TVEXSortedPageList& dirty = *info.DirtyPages;
+  const TVEXSortedPageList& dirty = *FSessions[static_cast<size_t>(index)]->DirtyPages;
   // Every page is checked before the store is touched, so a refused commit
   // leaves the change set whole: its freed numbers still in use and its added
   // numbers still recorded for a rollback.
@@ -510,6 +509,14 @@ void TVEXPageManager::ApplyChanges(int32_t SessionID) {
     if (!page->IsDirty()) throw EVEXException(20085, "Invalid page");
     if (page->UseCount() > 0) throw EVEXException(20086, "Cannot write used page");
   }
+}
+
+void TVEXPageManager::ApplyChanges(int32_t SessionID) {
+  CheckChangesCanBeApplied(SessionID);
+  int32_t index;
+  if (!FindSessionIndex(SessionID, index)) return;
+  TVEXSessionPageInfo& info = *FSessions[static_cast<size_t>(index)];
+  TVEXSortedPageList& dirty = *info.DirtyPages;
 
   TVEXIntegerArray& removed = info.RemovedPageNumbers;
   int32_t freed = 0;

@@ -379,6 +379,11 @@ class TVEXPageManager {
   bool FindSessionIndex(int32_t SessionID, int32_t& Index) const;
   // The change set of the session, created on first use.
   TVEXSessionPageInfo& SessionInfo(int32_t SessionID);
+  // The checks ApplyChanges makes before it touches the store (20152, 20085,
+  // 20086), for an engine that marks its store before committing.
+  void CheckChangesCanBeApplied(int32_t SessionID) const;
+  // Frees every page object, committed or not.
+  void FreeAllPages() noexcept;
 
   int32_t FCacheCapacity;
   std::unique_ptr<TVEXSortedPageList> FSharedPages;
@@ -408,7 +413,6 @@ class TVEXPageManager {
   // set; when that already holds the number, the released copy is dropped.
   void MoveToDirtyList(TVEXPage* Page);
   void EvictPages();
-  void FreeAllPages() noexcept;
 };
 
 }  // namespace vex
