@@ -42,10 +42,16 @@ struct TModuleState {
   int32_t CancelledCount = 0;
 };
 
-// The process's one module state, in its load-time initial state until a call sets it.
+// The process's one module state, in its load-time initial state until a call
+// sets it. Created and freed with the engine (see ValmoraLibrary.h); raises
+// vex::EVEXEngineNotStarted in between.
 TModuleState& ModuleState();
 
-// Back to the load-time state (at unload, and between tests).
+// Back to the load-time state (between tests).
 void ResetModuleState();
+
+// The start-up step of the module state.
+void CreateModuleState();
+void FreeModuleState() noexcept;
 
 }  // namespace valmora

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
+#include "foundation/VEXStartup.h"
 #include "rtl/Format.h"
 
 namespace vex {
@@ -214,12 +216,22 @@ void TCipher::CodeData(void* Buffer, int32_t Size, TPAction Action) {
 
 // --- Cipher list -------------------------------------------------------------------
 
+namespace {
+std::unique_ptr<std::vector<TCipherListEntry>> gCipherList;
+}  // namespace
+
 std::vector<TCipherListEntry>& GetCipherList() {
-  // Created on first use holding the one cipher the library lists when it is
-  // loaded, so every caller sees that entry.
-  static std::vector<TCipherListEntry> list{{"Rijndael=", TCipher_Rijndael::Class()}};
-  return list;
+  if (!gCipherList) RaiseEngineNotStarted("The cipher list");
+  return *gCipherList;
 }
+
+void CreateCipherList() {
+  // The one cipher the library lists when it is loaded.
+  gCipherList = std::make_unique<std::vector<TCipherListEntry>>(
+      std::vector<TCipherListEntry>{{"Rijndael=", TCipher_Rijndael::Class()}});
+}
+
+void FreeCipherList() noexcept { gCipherList.reset(); }
 
 namespace {
 std::string TrimText(const std::string& s) {

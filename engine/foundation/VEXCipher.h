@@ -255,6 +255,10 @@ struct TCipherListEntry {
   TCipherClass CipherClass;
 };
 std::vector<TCipherListEntry>& GetCipherList();
+// Creates the list with its one entry, and frees it: the engine's start-up and
+// shut-down only (GetCipherList raises EVEXEngineNotStarted in between).
+void CreateCipherList();
+void FreeCipherList() noexcept;
 // Lists a class, or renames it when listed already. An empty Name becomes the
 // class name without the leading "T" and without all up to the first "_".
 bool AddCipherClass(TCipherClass CipherClass, const std::string& Name,

@@ -5,6 +5,7 @@
 
 #include "db/DataSet.h"
 #include "db/Fields.h"
+#include "foundation/VEXConst.h"
 #include "foundation/VEXExcept.h"
 #include "rtl/DateTime.h"
 #include "rtl/Exception.h"
@@ -111,8 +112,7 @@ TVEXAdvancedFieldType BaseToAdvancedFieldType(TVEXBaseFieldType baseFieldType) {
 TVEXAdvancedFieldType FieldTypeToAdvancedFieldType(db::TFieldType fieldType) {
   const auto* row = FirstRow([&](const TSQLFieldType& r) { return r.FieldType == fieldType; });
   if (row == nullptr) {
-    throw EVEXException(30289, "Unknown DataType: '%s'",
-                        std::to_string(static_cast<int>(fieldType)));
+    throw EVEXException(30289, sUnknownDataType, std::to_string(static_cast<int>(fieldType)));
   }
   return row->AdvancedFieldType;
 }
@@ -162,7 +162,7 @@ int32_t DateTimeToVEXDate(double dateTime) {
   const double days = std::trunc(dateTime);
   // The day count must fit the 64-bit computation; 2^63 itself does not.
   if (!(days > -9223372036854775808.0 && days < 9223372036854775808.0)) {
-    throw rtl::EIntOverflow("Integer overflow");
+    throw rtl::EIntOverflow(sIntegerOverflow);
   }
   const uint64_t vexDate = static_cast<uint64_t>(static_cast<int64_t>(days)) + kVEXDateDelta;
   return static_cast<int32_t>(static_cast<uint32_t>(vexDate));
@@ -174,7 +174,7 @@ double VEXDateToDateTime(int32_t vexDate) {
 
 int32_t DateTimeToVEXTime(double dateTime) {
   const double msecs = std::nearbyint(TimeOfDayMSecs(dateTime));
-  if (!(msecs >= 0 && msecs <= kMSecsPerDay)) throw rtl::EIntOverflow("Integer overflow");
+  if (!(msecs >= 0 && msecs <= kMSecsPerDay)) throw rtl::EIntOverflow(sIntegerOverflow);
   return static_cast<int32_t>(msecs);
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "foundation/VEXExcept.h"
+#include "foundation/VEXStartup.h"
 #include "rtl/CodePage.h"
 #include "rtl/FormatSettings.h"
 #include "rtl/NumberText.h"
@@ -14,16 +15,24 @@ const std::array<std::string_view, dfText> DateFormatKeywords = {
     "YYYY", "YY", "YEAR", "Q",    "MONTH", "MON", "MM",  "M", "RM", "DDD", "DD", "DAY", "DY",
     "DW",   "D",  "HH12", "HH24", "HH",    "H12", "H24", "H", "NN", "N",   "SS", "S",   "AMPM"};
 
+namespace {
+constinit int32_t gMaxKeywordLength = 0;  // 0: not worked out
+}  // namespace
+
 int32_t MaxDateFormatKeywordLength() {
-  // Computed once from the table rather than written down, so that a keyword
-  // added later cannot be missed by the scan's look-ahead.
-  static const int32_t length = [] {
-    size_t longest = 0;
-    for (auto keyword : DateFormatKeywords) longest = std::max(longest, keyword.size());
-    return static_cast<int32_t>(longest);
-  }();
-  return length;
+  if (gMaxKeywordLength == 0) RaiseEngineNotStarted("The date-format keyword table");
+  return gMaxKeywordLength;
 }
+
+void CreateDateFormatKeywordLength() {
+  // Computed from the table rather than written down, so that a keyword added
+  // later cannot be missed by the scan's look-ahead.
+  size_t longest = 0;
+  for (auto keyword : DateFormatKeywords) longest = std::max(longest, keyword.size());
+  gMaxKeywordLength = static_cast<int32_t>(longest);
+}
+
+void FreeDateFormatKeywordLength() noexcept { gMaxKeywordLength = 0; }
 
 namespace {
 

@@ -53,7 +53,10 @@ enum TDateFormatType : uint8_t {
 extern const std::array<std::string_view, dfText> DateFormatKeywords;
 
 // The length of the longest keyword, which bounds the look-ahead of the scan.
+// Worked out by the engine's start-up (EVEXEngineNotStarted before).
 int32_t MaxDateFormatKeywordLength();
+void CreateDateFormatKeywordLength();
+void FreeDateFormatKeywordLength() noexcept;
 
 struct TDateFormatToken {
   TDateFormatType TokenType;

@@ -6,7 +6,9 @@
 #include <array>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 
+#include "foundation/VEXStartup.h"
 #include "foundation/VEXStream.h"
 #include "rtl/Format.h"
 #include "rtl/Stream.h"
@@ -32,13 +34,12 @@ int32_t EffectiveLength(const char* Value, int32_t Len) {
   return Len;
 }
 
+std::unique_ptr<std::vector<TStringFormatClass>> gFormatRegistry;
+constinit TProgressCallback gProgressCallback = nullptr;
+
 std::vector<TStringFormatClass>& FormatRegistry() {
-  // Created on first use with the library's own formats, so that every caller
-  // finds them registered, as they are from the moment the library is loaded.
-  static std::vector<TStringFormatClass> registry{
-      TStringFormat::Class(),        TStringFormat_HEX::Class(), TStringFormat_HEXL::Class(),
-      TStringFormat_MIME64::Class(), TStringFormat_UU::Class(),  TStringFormat_XX::Class()};
-  return registry;
+  if (!gFormatRegistry) RaiseEngineNotStarted("The string-format registry");
+  return *gFormatRegistry;
 }
 
 }  // namespace
@@ -271,9 +272,18 @@ std::string FormatToBytes(const std::string& Value, int32_t Format) {
 
 // --- Progress and byte helpers -------------------------------------------------
 
-TProgressCallback& ProgressCallback() {
-  static TProgressCallback callback = nullptr;
-  return callback;
+TProgressCallback& ProgressCallback() { return gProgressCallback; }
+
+void CreateStringFormats() {
+  gFormatRegistry =
+      std::make_unique<std::vector<TStringFormatClass>>(std::vector<TStringFormatClass>{
+          TStringFormat::Class(), TStringFormat_HEX::Class(), TStringFormat_HEXL::Class(),
+          TStringFormat_MIME64::Class(), TStringFormat_UU::Class(), TStringFormat_XX::Class()});
+}
+
+void FreeStringFormats() noexcept {
+  gFormatRegistry.reset();
+  gProgressCallback = nullptr;
 }
 
 void ReportProgress(TProtection* Sender, int32_t Current, int32_t Maximal) {

@@ -186,6 +186,12 @@ class TProtection {
   TPActions FActions = TPActions::All();
 };
 
+// The registry of string formats, created with the library's own six formats
+// and freed by the engine's start-up and shut-down; the shut-down also clears
+// the progress callback.
+void CreateStringFormats();
+void FreeStringFormats() noexcept;
+
 // The process-wide progress callback; nothing in the system assigns one.
 using TProgressCallback = void (*)(TProtection* Sender, int32_t Current, int32_t Maximal);
 TProgressCallback& ProgressCallback();

@@ -4,6 +4,7 @@
 #include <cfenv>
 #include <cmath>
 
+#include "foundation/VEXConst.h"
 #include "rtl/Exception.h"
 
 namespace vex {
@@ -17,7 +18,7 @@ int64_t RoundEven(Extended x) {
   // 2^63 is exact in the extended format; anything at or beyond it (or a NaN)
   // does not fit.
   constexpr Extended kLimit = 9223372036854775808.0L;
-  if (!(r >= -kLimit && r < kLimit)) throw rtl::EInvalidOp("Invalid floating point operation");
+  if (!(r >= -kLimit && r < kLimit)) throw rtl::EInvalidOp(sInvalidFloatingPointOperation);
   return static_cast<int64_t>(r);
 }
 

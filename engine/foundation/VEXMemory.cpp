@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "foundation/VEXConst.h"
 #include "foundation/VEXExcept.h"
 #include "os/MemoryStatus.h"
 
@@ -45,20 +46,21 @@ bool EndMarkIntact(const void* userData, int32_t userSize) {
   return mark == kEndMark;
 }
 
-// Never destroyed: blocks may still be freed by other modules' finalisation.
-union ProcessManager {
-  constexpr ProcessManager() : manager() {}
-  ~ProcessManager() {}
-  TVEXMemoryManager manager;
-};
-constinit ProcessManager gProcessManager;
-
 }  // namespace
 
-TVEXMemoryManager* MemoryManager = &gProcessManager.manager;
+constinit TVEXMemoryManager* MemoryManager = nullptr;
+
+void CreateMemoryManager() {
+  if (MemoryManager == nullptr) MemoryManager = new TVEXMemoryManager();
+}
+
+void FreeMemoryManager() noexcept {
+  delete MemoryManager;
+  MemoryManager = nullptr;
+}
 
 void TVEXMemoryManager::AddToTotal(int64_t delta) {
-  std::lock_guard<std::mutex> guard(MMLock);
+  TVEXLockGuard guard(MMLock);
   FTotalMemAllocated.store(FTotalMemAllocated.load(std::memory_order_relaxed) + delta,
                            std::memory_order_relaxed);
 }
@@ -67,15 +69,15 @@ void* TVEXMemoryManager::GetMem(int64_t bufferSize) {
   if (bufferSize == 0) throw EVEXException(30286, "Cannot allocate 0 bytes");
   if (FMaxMemorySize != 0 &&
       bufferSize > FMaxMemorySize - FTotalMemAllocated.load(std::memory_order_relaxed)) {
-    throw EVEXException(30004, "Memory limit exceeded (Limit = %d bytes)", FMaxMemorySize);
+    throw EVEXException(30004, sMemoryLimitExceeded, FMaxMemorySize);
   }
   if (bufferSize < 0 || bufferSize > kLargestBlock) {
-    throw EVEXException(30015, "GetMem error: %s", "Out of memory");
+    throw EVEXException(30015, sGetMemError, sOutOfMemory);
   }
 
   auto* start =
       static_cast<unsigned char*>(std::malloc(static_cast<size_t>(bufferSize + kGuardSize)));
-  if (start == nullptr) throw EVEXException(30015, "GetMem error: %s", "Out of memory");
+  if (start == nullptr) throw EVEXException(30015, sGetMemError, sOutOfMemory);
 
   const int32_t userSize = static_cast<int32_t>(bufferSize);
   const uint8_t method = kMethodHeap;
@@ -97,7 +99,7 @@ void* TVEXMemoryManager::AllocMem(int64_t bufferSize) {
 void TVEXMemoryManager::FreeAndNillMem(void*& buffer) {
   if (buffer == nullptr) return;
   const BlockHeader header = ReadHeader(buffer);
-  if (header.beginMark != kBeginMark) throw EVEXException(30001, "Invalid pointer");
+  if (header.beginMark != kBeginMark) throw EVEXException(30001, sInvalidPointer);
   const bool overrun = !EndMarkIntact(buffer, header.userSize);
 
   AddToTotal(-static_cast<int64_t>(header.userSize));
@@ -115,7 +117,7 @@ void TVEXMemoryManager::ReallocMem(void*& buffer, int64_t bufferSize, bool clear
   }
   try {
     const BlockHeader header = ReadHeader(buffer);
-    if (header.beginMark != kBeginMark) throw EVEXException(30002, "Invalid pointer");
+    if (header.beginMark != kBeginMark) throw EVEXException(30002, sInvalidPointer);
     const int64_t oldSize = header.userSize;
 
     auto* newBuffer = static_cast<unsigned char*>(GetMem(bufferSize));
@@ -138,7 +140,7 @@ void TVEXMemoryManager::ReallocMem(void*& buffer, int64_t bufferSize, bool clear
 int64_t TVEXMemoryManager::GetMemoryBufferSize(const void* buffer) const {
   if (buffer == nullptr) return 0;
   const BlockHeader header = ReadHeader(buffer);
-  if (header.beginMark != kBeginMark) throw EVEXException(30005, "Invalid pointer");
+  if (header.beginMark != kBeginMark) throw EVEXException(30005, sInvalidPointer);
   return header.userSize;
 }
 

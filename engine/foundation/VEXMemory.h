@@ -17,14 +17,15 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
+
+#include "foundation/VEXLock.h"
 
 namespace vex {
 
 class TVEXMemoryManager {
  public:
-  constexpr TVEXMemoryManager() = default;
-  constexpr explicit TVEXMemoryManager(int64_t maxMemorySize) : FMaxMemorySize(maxMemorySize) {}
+  TVEXMemoryManager() = default;
+  explicit TVEXMemoryManager(int64_t maxMemorySize) : FMaxMemorySize(maxMemorySize) {}
   TVEXMemoryManager(const TVEXMemoryManager&) = delete;
   TVEXMemoryManager& operator=(const TVEXMemoryManager&) = delete;
   // Live blocks are not tracked and are not freed here.
@@ -95,13 +96,15 @@ class TVEXMemoryManager {
   int64_t FMaxMemorySize = 0;
   std::atomic<int64_t> FTotalMemAllocated{0};
   std::atomic<int64_t> FFreeSystemMemorySize{0};
-  std::mutex MMLock;
+  TVEXLock MMLock;
 };
 
-// The process-wide manager, without a limit. It is constant-initialised and
-// never destroyed, so it is usable before and after every other module's
-// initialisation and finalisation.
+// The process-wide manager, without a limit. Created by the engine's start-up
+// (CreateMemoryManager) before anything that allocates, freed by its shut-down
+// after everything else; nil while the engine is stopped.
 extern TVEXMemoryManager* MemoryManager;
+void CreateMemoryManager();
+void FreeMemoryManager() noexcept;
 
 // A byte move whose source and destination may overlap. A count of 0 or less
 // moves nothing.

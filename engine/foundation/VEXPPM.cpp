@@ -5,8 +5,10 @@
 #include <memory>
 #include <span>
 
+#include "foundation/VEXConst.h"
 #include "foundation/VEXGuards.h"
 #include "foundation/VEXPPMModel.h"
+#include "foundation/VEXStartup.h"
 #include "rtl/Exception.h"
 
 namespace vex {
@@ -19,10 +21,17 @@ constexpr uint32_t kVariantMark = 6;
 
 }  // namespace
 
-std::recursive_mutex& PpmLock() {
-  static std::recursive_mutex lock;
-  return lock;
+namespace {
+std::unique_ptr<TVEXLock> gPpmLock;
+}  // namespace
+
+TVEXLock& PpmLock() {
+  if (!gPpmLock) RaiseEngineNotStarted("The PPM lock");
+  return *gPpmLock;
 }
+
+void CreatePpmLock() { gPpmLock = std::make_unique<TVEXLock>(); }
+void FreePpmLock() noexcept { gPpmLock.reset(); }
 
 TVEXPPMLevel PpmLevel(int32_t level) {
   if (level < 1) level = 1;
@@ -39,12 +48,12 @@ void PpmCompressBuffer(const void* InBuf, int32_t InBytes, void*& OutBuf, int32_
   OutBuf = nullptr;
   OutBytes = 0;
   const int64_t estimate = int64_t(InBytes) + InBytes / 20 + 50;
-  if (InBytes < 0 || estimate > INT32_MAX) throw rtl::Exception("PPM Compression error");
+  if (InBytes < 0 || estimate > INT32_MAX) throw rtl::Exception(sPPMCompressionError);
   const TVEXPPMLevel level = PpmLevel(Level);
 
-  std::lock_guard<std::recursive_mutex> guard(PpmLock());
+  TVEXLockGuard guard(PpmLock());
   TVEXMallocPtr<uint8_t> out(static_cast<uint8_t*>(std::calloc(size_t(estimate), 1)));
-  if (!out) throw rtl::Exception("PPM Compression error");
+  if (!out) throw rtl::Exception(sPPMCompressionError);
   const uint32_t header = PpmHeaderWord(level.MaxOrder, level.MemMB);
   for (int i = 0; i < 4; ++i) out.get()[i] = static_cast<uint8_t>(header >> (8 * i));
 
@@ -57,7 +66,7 @@ void PpmCompressBuffer(const void* InBuf, int32_t InBytes, void*& OutBuf, int32_
       if (coded >= 0) result = coded + 4;
     }
   }
-  if (result <= 0) throw rtl::Exception("PPM Compression error");
+  if (result <= 0) throw rtl::Exception(sPPMCompressionError);
 
   // A failed shrink leaves the larger block, which is just as good.
   if (void* shrunk = std::realloc(out.get(), size_t(result))) {
@@ -77,9 +86,9 @@ void PpmDecompressBuffer(const void* InBuf, int32_t InBytes, void*& OutBuf, int3
   const size_t known = size_t(OutBytes);
   OutBytes = 0;
 
-  std::lock_guard<std::recursive_mutex> guard(PpmLock());
+  TVEXLockGuard guard(PpmLock());
   TVEXMallocPtr<uint8_t> out(static_cast<uint8_t*>(std::calloc(known, 1)));
-  if (!out) throw rtl::Exception("PPM Decompression error");
+  if (!out) throw rtl::Exception(sPPMDecompressionError);
 
   int64_t result = 0;
   const auto* in = static_cast<const uint8_t*>(InBuf);
@@ -98,7 +107,7 @@ void PpmDecompressBuffer(const void* InBuf, int32_t InBytes, void*& OutBuf, int3
       }
     }
   }
-  if (result <= 0) throw rtl::Exception("PPM Decompression error");
+  if (result <= 0) throw rtl::Exception(sPPMDecompressionError);
   OutBuf = out.release();
   OutBytes = static_cast<int32_t>(result);
 }

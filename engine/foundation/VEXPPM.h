@@ -15,7 +15,8 @@
 #pragma once
 
 #include <cstdint>
-#include <mutex>
+
+#include "foundation/VEXLock.h"
 
 namespace vex {
 
@@ -43,7 +44,10 @@ void PpmCompressBuffer(const void* InBuf, int32_t InBytes, void*& OutBuf, int32_
 // the known size.
 void PpmDecompressBuffer(const void* InBuf, int32_t InBytes, void*& OutBuf, int32_t& OutBytes);
 
-// The process-wide lock every PPM call runs under.
-std::recursive_mutex& PpmLock();
+// The process-wide lock every PPM call runs under; created and freed by the
+// engine's start-up and shut-down (EVEXEngineNotStarted in between).
+TVEXLock& PpmLock();
+void CreatePpmLock();
+void FreePpmLock() noexcept;
 
 }  // namespace vex

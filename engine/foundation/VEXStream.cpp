@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "foundation/VEXConst.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXGuards.h"
 #include "foundation/VEXMemory.h"
@@ -163,7 +164,7 @@ void TVEXMemoryStream::SetSize(int64_t NewSize) {
     return;
   }
   if (NewSize > kMaxMemoryStreamSize)
-    throw EVEXException(30004, "Memory limit exceeded (Limit = %d bytes)", kMaxMemoryStreamSize);
+    throw EVEXException(30004, sMemoryLimitExceeded, kMaxMemoryStreamSize);
   int32_t n = static_cast<int32_t>(NewSize);
   if (FBuffer == nullptr) {
     FBuffer = static_cast<uint8_t*>(MemoryManager->AllocMem(n));

@@ -16,6 +16,7 @@
 #include <string>
 #include <type_traits>
 
+#include "foundation/VEXConst.h"
 #include "foundation/VEXConverts.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXOperationTypes.h"
@@ -39,7 +40,7 @@ constexpr int32_t kMsPerDay = 86400000;
 }
 
 [[noreturn]] void RaiseDivByZero() { throw rtl::EDivByZero("Division by zero"); }
-[[noreturn]] void RaiseIntOverflow() { throw rtl::EIntOverflow("Integer overflow"); }
+[[noreturn]] void RaiseIntOverflow() { throw rtl::EIntOverflow(sIntegerOverflow); }
 
 // Integer arithmetic at the width of T, wrapping. The 8- and 16-bit types are
 // computed at 32 bits and cut back, so only 32- and 64-bit quotients can
@@ -87,14 +88,14 @@ T RealResult(T a, T b, Operation op) {
       break;
     case Operation::Div:
       if (b == 0 && !std::isnan(a)) {
-        if (a == 0) throw rtl::EInvalidOp("Invalid floating point operation");
+        if (a == 0) throw rtl::EInvalidOp(sInvalidFloatingPointOperation);
         throw rtl::EZeroDivide("Floating point division by zero");
       }
       r = a / b;
       break;
   }
   if (std::isnan(r) && !std::isnan(a) && !std::isnan(b)) {
-    throw rtl::EInvalidOp("Invalid floating point operation");
+    throw rtl::EInvalidOp(sInvalidFloatingPointOperation);
   }
   if (std::isinf(r) && std::isfinite(a) && std::isfinite(b)) {
     throw rtl::EOverflow("Floating point overflow");

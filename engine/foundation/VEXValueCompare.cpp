@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "foundation/VEXConst.h"
 #include "foundation/VEXConverts.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXGuards.h"
@@ -142,7 +143,7 @@ TVEXCompareResult CompareValues(const void* LeftData, const void* RightData,
                           BaseFieldTypeToSQLName(LeftType), BaseFieldTypeToSQLName(RightType));
     }
   }
-  if (LeftData == nullptr || RightData == nullptr) throw EVEXException(30140, "Value is Null");
+  if (LeftData == nullptr || RightData == nullptr) throw EVEXException(30140, sValueIsNull);
 
   TVEXMemBlock leftConverted;
   TVEXMemBlock rightConverted;
@@ -191,7 +192,7 @@ TVEXCompareResult CompareValues(const void* LeftData, const void* RightData,
     case bftLogical:
       return Order(Load<uint16_t>(LeftData) != 0, Load<uint16_t>(RightData) != 0);
     default:
-      throw EVEXException(30047, "Unknown DataType: '%s'", BaseFieldTypeToSQLName(type));
+      throw EVEXException(30047, sUnknownDataType, BaseFieldTypeToSQLName(type));
   }
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "foundation/VEXConst.h"
 #include "foundation/VEXConverts.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXGuards.h"
@@ -66,7 +67,7 @@ int32_t GetDataTypeSize(TVEXBaseFieldType DataType, int32_t Size) {
     case bftWideClob:
       return 10;
     default:
-      throw EVEXException(30050, "Unknown DataType: '%s'", BaseFieldTypeToSQLName(DataType));
+      throw EVEXException(30050, sUnknownDataType, BaseFieldTypeToSQLName(DataType));
   }
 }
 
@@ -317,7 +318,7 @@ void TVEXVariant::WriteText(TVEXBaseFieldType T, const void* Text, int32_t Size)
 }
 
 void TVEXVariant::ReadTyped(TVEXBaseFieldType T, void* Datum, int32_t Size) const {
-  if (IsNull()) throw EVEXException(30016, "Value is Null");
+  if (IsNull()) throw EVEXException(30016, sValueIsNull);
   if (FDataType == T) {
     std::memcpy(Datum, FPData, static_cast<size_t>(std::min(Size, FDataSize)));
     return;
@@ -481,7 +482,7 @@ rtl::Variant TVEXVariant::AsVariant() const {
     case bftLogical:
       return rtl::Variant(AsBoolean());
     default:
-      throw EVEXException(30114, "Unsupported Variant Type %s", BaseFieldTypeToSQLName(FDataType));
+      throw EVEXException(30114, sUnsupportedVariantType, BaseFieldTypeToSQLName(FDataType));
   }
 }
 
@@ -543,7 +544,7 @@ void TVEXVariant::SetAsVariant(const rtl::Variant& Value) {
     }
     return;
   }
-  throw EVEXException(30113, "Unsupported Variant Type %s", std::to_string(type));
+  throw EVEXException(30113, sUnsupportedVariantType, std::to_string(type));
 }
 
 // ---- stream form ----

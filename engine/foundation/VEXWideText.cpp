@@ -3,6 +3,7 @@
 
 #include <span>
 
+#include "foundation/VEXStartup.h"
 #include "text/Text.h"
 
 namespace vex {
@@ -36,10 +37,8 @@ uint32_t PlatformCharLowerBuffW(char16_t* Text, uint32_t Length) {
   return Length;
 }
 
-// Bound by constant initialisation, so the functions are in place before any
-// other module's load-time code can compare or case text.
-constinit TVEXTextFunctions gBoundTextFunctions = {PlatformCompareStringW, PlatformCharUpperBuffW,
-                                                   PlatformCharLowerBuffW};
+// Bound by the engine's start-up, before anything compares or cases text.
+constinit TVEXTextFunctions gBoundTextFunctions = {nullptr, nullptr, nullptr};
 
 std::u16string CaseWideText(std::u16string_view S, uint32_t (*Function)(char16_t*, uint32_t)) {
   std::u16string result(S);
@@ -49,7 +48,17 @@ std::u16string CaseWideText(std::u16string_view S, uint32_t (*Function)(char16_t
 
 }  // namespace
 
-const TVEXTextFunctions& BoundTextFunctions() { return gBoundTextFunctions; }
+const TVEXTextFunctions& BoundTextFunctions() {
+  if (gBoundTextFunctions.CompareStringW == nullptr)
+    RaiseEngineNotStarted("The wide-text functions");
+  return gBoundTextFunctions;
+}
+
+void BindTextFunctions() {
+  gBoundTextFunctions = {PlatformCompareStringW, PlatformCharUpperBuffW, PlatformCharLowerBuffW};
+}
+
+void UnbindTextFunctions() noexcept { gBoundTextFunctions = {nullptr, nullptr, nullptr}; }
 
 TVEXTextFunctions ReplaceBoundTextFunctions(const TVEXTextFunctions& Functions) {
   const TVEXTextFunctions previous = gBoundTextFunctions;
@@ -58,11 +67,11 @@ TVEXTextFunctions ReplaceBoundTextFunctions(const TVEXTextFunctions& Functions) 
 }
 
 std::u16string UpperCaseWideText(std::u16string_view S) {
-  return CaseWideText(S, gBoundTextFunctions.CharUpperBuffW);
+  return CaseWideText(S, BoundTextFunctions().CharUpperBuffW);
 }
 
 std::u16string LowerCaseWideText(std::u16string_view S) {
-  return CaseWideText(S, gBoundTextFunctions.CharLowerBuffW);
+  return CaseWideText(S, BoundTextFunctions().CharLowerBuffW);
 }
 
 }  // namespace vex

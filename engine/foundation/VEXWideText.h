@@ -1,6 +1,6 @@
 // The wide-text functions the engine compares and cases UTF-16 text with.
 //
-// They are bound once, when the library is loaded, and only read afterwards:
+// They are bound once, when the engine starts, and only read afterwards:
 // the comparison of wide values, the index keys over wide text and the SQL
 // engine's UPPER and LOWER all go through the same three functions, so text
 // sorts and cases the same way everywhere. They are the platform's own locale
@@ -34,8 +34,12 @@ struct TVEXTextFunctions {
   uint32_t (*CharLowerBuffW)(char16_t* Text, uint32_t Length);
 };
 
-// The bound functions.
+// The bound functions; EVEXEngineNotStarted while none are bound.
 const TVEXTextFunctions& BoundTextFunctions();
+// Binds the platform's functions and lets them go again: the engine's start-up
+// and shut-down only.
+void BindTextFunctions();
+void UnbindTextFunctions() noexcept;
 
 // Rebinds the functions and gives the previous ones back. For tests that need a
 // failing platform; nothing in the engine rebinds them while it runs.

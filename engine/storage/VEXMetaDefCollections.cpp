@@ -1,5 +1,6 @@
 #include "storage/VEXMetaDefCollections.h"
 
+#include "foundation/VEXConst.h"
 #include "foundation/VEXConverts.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXStream.h"
@@ -36,7 +37,7 @@ void TVEXMetaObjectDefs::CheckIndex(int32_t Index) const {
 
 void TVEXMetaObjectDefs::CheckDef(const TVEXMetaObjectDef* Def) const {
   if (Def == nullptr || !AcceptsDef(*Def)) {
-    throw rtl::EInvalidOperation("Invalid class typecast");
+    throw rtl::EInvalidOperation(sInvalidClassTypecast);
   }
 }
 
@@ -205,16 +206,15 @@ int32_t TVEXIndexDefs::FindIndex(const rtl::TStringList* FieldNames,
                                  const rtl::TStringList* CaseSensitivityList, int32_t SessionID,
                                  const TVEXFieldDefs& FieldDefs) const {
   constexpr std::string_view kNil = "Nil pointer occured";
-  constexpr std::string_view kLengths = "Error - different list lengths. L1 = %d, L2 = %d";
   if (FieldNames == nullptr) throw EVEXException(10389, kNil);
   if (AscDescList == nullptr) throw EVEXException(10390, kNil);
   if (CaseSensitivityList == nullptr) throw EVEXException(10391, kNil);
   const int32_t fieldCount = FieldNames->Count();
   if (fieldCount != AscDescList->Count()) {
-    throw EVEXException(10276, kLengths, fieldCount, AscDescList->Count());
+    throw EVEXException(10276, sDifferentListLengths, fieldCount, AscDescList->Count());
   }
   if (fieldCount != CaseSensitivityList->Count()) {
-    throw EVEXException(10277, kLengths, fieldCount, CaseSensitivityList->Count());
+    throw EVEXException(10277, sDifferentListLengths, fieldCount, CaseSensitivityList->Count());
   }
 
   for (int32_t d = 0; d < Count(); ++d) {
@@ -313,7 +313,7 @@ void TVEXConstraintDefs::Assign(const TVEXMetaObjectDefs& Source) {
   Clear();
   for (int32_t i = 0; i < Source.Count(); ++i) {
     const auto* source = dynamic_cast<const TVEXConstraintDef*>(Source.GetDef(i));
-    if (source == nullptr) throw rtl::EInvalidOperation("Invalid class typecast");
+    if (source == nullptr) throw rtl::EInvalidOperation(sInvalidClassTypecast);
     TVEXConstraintDef* def = AddOfType(source->ConstraintType);
     if (def == nullptr) throw EVEXException(30035, "Not implemented yet");
     def->Assign(*source);

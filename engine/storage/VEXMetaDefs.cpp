@@ -1,7 +1,6 @@
 #include "storage/VEXMetaDefs.h"
 
-#include <atomic>
-
+#include "foundation/VEXConst.h"
 #include "foundation/VEXConverts.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXStream.h"
@@ -71,7 +70,7 @@ using namespace metastream;
 
 namespace {
 
-[[noreturn]] void RaiseInvalidCast() { throw rtl::EInvalidOperation("Invalid class typecast"); }
+[[noreturn]] void RaiseInvalidCast() { throw rtl::EInvalidOperation(sInvalidClassTypecast); }
 
 template <class T>
 const T& SourceAs(const TVEXMetaObjectDef& Source) {
@@ -102,7 +101,7 @@ std::string ReadBytes(TVEXStream& Stream, int32_t Count, int32_t Code) {
 void WriteByteCountedName(TVEXStream& Stream, std::string_view Name, int32_t LengthCode,
                           int32_t TextCode) {
   if (Name.size() > TVEXShortName::MaxLength) {
-    throw EVEXException(LengthCode, "Name is too long to be stored: %d characters", Name.size());
+    throw EVEXException(LengthCode, sNameTooLong, Name.size());
   }
   WriteU8(Stream, static_cast<uint8_t>(Name.size()), LengthCode);
   WriteBytes(Stream, Name, TextCode);
@@ -123,7 +122,7 @@ void WriteCountedName(TVEXStream& Stream, const TVEXShortName& Name, CountWidth 
   const auto n = static_cast<int32_t>(Name.size());
   if (Width == CountWidth::Byte) {
     if (n + 1 > 255) {
-      throw EVEXException(CountCode, "Name is too long to be stored: %d characters", n);
+      throw EVEXException(CountCode, sNameTooLong, n);
     }
     WriteU8(Stream, static_cast<uint8_t>(n + 1), CountCode);
   } else {
@@ -149,8 +148,6 @@ TVEXShortName ReadCountedName(TVEXStream& Stream, CountWidth Width, int32_t Coun
   return TVEXShortName(std::string_view(bytes).substr(1));
 }
 
-std::atomic<TVEXDefaultValueExpressionParser*> gDefaultValueExpressionParser{nullptr};
-
 }  // namespace
 
 // --- Root ------------------------------------------------------------------
@@ -170,17 +167,6 @@ void TVEXMetaObjectDef::LoadFromStream(TVEXStream& Stream) {
 void TVEXMetaObjectDef::SaveToStream(TVEXStream& Stream) const {
   WriteByteCountedName(Stream, Name, 10164, 10165);
   WriteI32(Stream, ObjectID, 10168);
-}
-
-// --- Default-value expressions ---------------------------------------------
-
-TVEXDefaultValueExpressionParser* SetDefaultValueExpressionParser(
-    TVEXDefaultValueExpressionParser* Parser) {
-  return gDefaultValueExpressionParser.exchange(Parser);
-}
-
-TVEXDefaultValueExpressionParser* DefaultValueExpressionParser() {
-  return gDefaultValueExpressionParser.load();
 }
 
 // --- Field definition ------------------------------------------------------
@@ -269,8 +255,7 @@ void TVEXFieldDef::SetFieldDefDataType(TVEXAdvancedFieldType AdvancedType, int32
   AdvancedFieldType = AdvancedType;
   BaseFieldType = AdvancedToBaseFieldType(AdvancedType);
   if (BaseFieldType == bftUnknown) {
-    throw EVEXException(30007, "Unsupported data type '%s'",
-                        AdvancedFieldTypeToSQLName(AdvancedType));
+    throw EVEXException(30007, sUnsupportedDataType, AdvancedFieldTypeToSQLName(AdvancedType));
   }
   FieldSize = Size;
   CalcDataSizes();
@@ -281,7 +266,7 @@ void TVEXFieldDef::SetFieldDefDataType(TVEXBaseFieldType BaseType, int32_t Size)
   FieldSize = Size;
   AdvancedFieldType = BaseToAdvancedFieldType(BaseType);
   if (AdvancedFieldType == aftUnknown) {
-    throw EVEXException(30008, "Unsupported data type '%s'", BaseFieldTypeToSQLName(BaseType));
+    throw EVEXException(30008, sUnsupportedDataType, BaseFieldTypeToSQLName(BaseType));
   }
   CalcDataSizes();
 }
@@ -294,7 +279,7 @@ void TVEXFieldDef::CalcDataSizes() {
 
 void TVEXFieldDef::PrepareDefaultValueExpr() {
   DefaultValueExpr.reset();
-  TVEXDefaultValueExpressionParser* parser = DefaultValueExpressionParser();
+  TVEXExpressionParser* parser = ExpressionParser();
   if (parser != nullptr && parser->IsDefaultValueExpression(DefaultValue)) {
     DefaultValueExpr = parser->CreateDefaultValueExpression(DefaultValue.AsWideString());
   }
@@ -344,12 +329,12 @@ void TVEXIndexDef::Assign(const TVEXMetaObjectDef& Source) {
 void TVEXIndexDef::AssignByNames(const rtl::TStringList& FieldNames,
                                  const rtl::TStringList& AscDescList,
                                  const rtl::TStringList& CaseSensitivityList) {
-  constexpr std::string_view kMessage = "Error - different list lengths. L1 = %d, L2 = %d";
   if (FieldNames.Count() != AscDescList.Count()) {
-    throw EVEXException(10278, kMessage, FieldNames.Count(), AscDescList.Count());
+    throw EVEXException(10278, sDifferentListLengths, FieldNames.Count(), AscDescList.Count());
   }
   if (FieldNames.Count() != CaseSensitivityList.Count()) {
-    throw EVEXException(10279, kMessage, FieldNames.Count(), CaseSensitivityList.Count());
+    throw EVEXException(10279, sDifferentListLengths, FieldNames.Count(),
+                        CaseSensitivityList.Count());
   }
   SetColumnCount(FieldNames.Count());
   for (int32_t i = 0; i < ColumnCount(); ++i) {

@@ -26,6 +26,7 @@
 #include "foundation/VEXCompression.h"
 #include "foundation/VEXFieldTypes.h"
 #include "foundation/VEXVariant.h"
+#include "storage/VEXSeams.h"
 
 namespace rtl {
 class TStringList;
@@ -89,40 +90,6 @@ class TVEXMetaObjectDef {
   int32_t SchemaID = -1;
 };
 
-// What a field definition holds of the SQL layer's expression object: a
-// DEFAULT that is worked out anew for every record (NOW, CURRENT_DATE, 1+1).
-// The expression object lives in the layer above storage, so the storage layer
-// reaches it only through this interface and the parser below.
-class TVEXDefaultValueExpression {
- public:
-  virtual ~TVEXDefaultValueExpression() = default;
-  // The expression's value for the current record; it belongs to the
-  // expression and stays valid until the next evaluation. nullptr when there is
-  // nothing to evaluate. With TrueFalseNullLogic false a null result reads as
-  // Boolean False.
-  virtual TVEXVariant* GetValue(bool TrueFalseNullLogic) = 0;
-};
-
-class TVEXDefaultValueExpressionParser {
- public:
-  virtual ~TVEXDefaultValueExpressionParser() = default;
-  // True when Value is a DEFAULT text to evaluate per record rather than a
-  // constant. Never raises.
-  virtual bool IsDefaultValueExpression(const TVEXVariant& Value) = 0;
-  // A new expression with Text parsed into it as a DEFAULT value expression;
-  // nullptr when the text does not parse. Never raises.
-  virtual std::unique_ptr<TVEXDefaultValueExpression> CreateDefaultValueExpression(
-      std::u16string_view Text) = 0;
-};
-
-// The parser that field definitions use, installed by the SQL layer when the
-// engine is set up and removed (nullptr) when it is taken down; the previous
-// one is returned. Without a parser no default is an expression: every
-// default is copied as it stands.
-TVEXDefaultValueExpressionParser* SetDefaultValueExpressionParser(
-    TVEXDefaultValueExpressionParser* Parser);
-TVEXDefaultValueExpressionParser* DefaultValueExpressionParser();
-
 class TVEXFieldDef : public TVEXMetaObjectDef {
  public:
   TVEXFieldDef();
@@ -169,7 +136,7 @@ class TVEXFieldDef : public TVEXMetaObjectDef {
   int32_t FieldNoReference = 0;
   // Null when the field has no default.
   TVEXVariant DefaultValue;
-  std::unique_ptr<TVEXDefaultValueExpression> DefaultValueExpr;
+  std::unique_ptr<TVEXBaseExpression> DefaultValueExpr;
   TVEXCompressionAlgorithm BLOBCompressionAlgorithm = acaNone;
   // Compression level 0-9.
   uint8_t BLOBCompressionMode = 0;

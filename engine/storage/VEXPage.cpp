@@ -5,8 +5,11 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <set>
+#include <string>
 #include <utility>
 
+#include "foundation/VEXConst.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXGuards.h"
 #include "foundation/VEXMemory.h"
@@ -249,12 +252,15 @@ TVEXSessionPageInfo::TVEXSessionPageInfo(int32_t aSessionID)
       AddedPageNumbers(0, kListAllocBy, kListMaxAllocBy),
       RemovedPageNumbers(0, kListAllocBy, kListMaxAllocBy) {}
 
-TVEXPageManager::TVEXPageManager() : FSharedPages(std::make_unique<TVEXSortedPageList>(0)) {
+TVEXPageManager::TVEXPageManager(TVEXLock* DatabaseLock)
+    : FSharedPages(std::make_unique<TVEXSortedPageList>(0)),
+      FDatabaseLock(DatabaseLock != nullptr ? *DatabaseLock : FOwnLock) {
   const int64_t pages = MemoryManager->GetFreeMemorySize() / kBytesPerCachedPage;
   FCacheCapacity = static_cast<int32_t>(std::clamp<int64_t>(pages, 0, kMaxCacheCapacity));
 }
 
-TVEXPageManager::~TVEXPageManager() { FreeAllPages(); }
+// Nobody else can hold the page manager while it is destroyed.
+TVEXPageManager::~TVEXPageManager() VEX_NO_THREAD_SAFETY_ANALYSIS { FreeAllPages(); }
 
 void TVEXPageManager::Close() {
   for (const auto& info : FSessions) {
@@ -344,7 +350,7 @@ void TVEXPageManager::RemovePage(int32_t SessionID, int32_t PageNo) {
 
 TVEXPage* TVEXPageManager::GetPage(int32_t SessionID, int32_t PageNo, uint16_t PageType,
                                    bool SynchronizeAllowed) {
-  if (SessionID == -1) throw EVEXException(20186, "Invalid Session ID");
+  if (SessionID == -1) throw EVEXException(20186, sInvalidSessionID);
   TVEXSessionPageInfo& info = SessionInfo(SessionID);
   const auto checkNotHeldByOther = [SessionID](const TVEXPage* page) {
     if (page->UseCount() > 0 && page->SessionID() != SessionID) {
@@ -363,10 +369,12 @@ TVEXPage* TVEXPageManager::GetPage(int32_t SessionID, int32_t PageNo, uint16_t P
       if (SynchronizeAllowed && page->UseCount() == 0 &&
           !IsPageTableStateCurrent(SessionID, page)) {
         // An image that failed to read again is not left in the cache.
-        ScopeFailure drop([this, PageNo] { RemovePageFromList(FSharedPages.get(), PageNo); });
+        // The guard runs while GetPage still holds the database lock.
+        ScopeFailure drop([this, PageNo]() VEX_NO_THREAD_SAFETY_ANALYSIS {
+          RemovePageFromList(FSharedPages.get(), PageNo);
+        });
         if (!page->Synchronize()) {
-          throw EVEXException(20299, "Error reading database file page. Page No: %d, type %d",
-                              PageNo, PageType);
+          throw EVEXException(20299, sErrorReadingPage, PageNo, PageType);
         }
         UpdatePageTableState(SessionID, page);
       }
@@ -387,8 +395,7 @@ TVEXPage* TVEXPageManager::ReadPageIntoCache(int32_t SessionID, int32_t PageNo, 
   page->SetPageNo(PageNo);
   page->SetSessionID(SessionID);
   if (!InternalReadPage(page) || page->PageBuffer() == nullptr) {
-    throw EVEXException(20299, "Error reading database file page. Page No: %d, type %d", PageNo,
-                        PageType);
+    throw EVEXException(20299, sErrorReadingPage, PageNo, PageType);
   }
   if (!FIgnoreCRCErrors && FPageHeaderSize > 0 && PageType != kAnyPageType) {
     const uint16_t found = page->PageHeader()->PageType;
@@ -583,6 +590,53 @@ void TVEXPageManager::CancelChanges(int32_t SessionID) {
     }
   }
   added.SetSize(0);
+}
+
+// ---------------------------------------------------------------------------
+// Integrity walk
+
+void TVEXPageManager::CheckInvariants() const {
+  std::string found;
+  const auto report = [&found](const std::string& where, const TVEXPage* page, const char* what) {
+    found += where + ": page " + std::to_string(page->PageNo()) + " " + what + "; ";
+  };
+  std::set<const TVEXPage*> seen;
+  const auto walk = [&](const TVEXSortedPageList& list, const std::string& where,
+                        const int32_t* sessionID) {
+    int64_t previous = std::numeric_limits<int64_t>::min();
+    for (int32_t i = 0; i < list.Count(); ++i) {
+      const TVEXPage* page = list.Page(i);
+      if (page->ParentList() != &list) report(where, page, "names another list");
+      if (page->PageNo() <= previous) report(where, page, "is out of order or listed twice");
+      previous = page->PageNo();
+      if (!seen.insert(page).second) report(where, page, "is in two places");
+      if (page->PageManager() != this) report(where, page, "belongs to another page manager");
+      if (page->UseCount() < 0) report(where, page, "has a negative use count");
+      if (sessionID != nullptr && page->SessionID() != *sessionID)
+        report(where, page, "belongs to another session");
+    }
+  };
+
+  walk(*FSharedPages, "cache", nullptr);
+  for (int32_t i = 0; i < FSharedPages->Count(); ++i) {
+    const TVEXPage* page = FSharedPages->Page(i);
+    if (page->UseCount() == 0 && page->IsDirty()) report("cache", page, "is changed but unheld");
+  }
+  std::set<int32_t> sessions;
+  for (const auto& info : FSessions) {
+    const std::string where = "session " + std::to_string(info->SessionID);
+    if (!sessions.insert(info->SessionID).second) found += where + ": two change sets; ";
+    walk(*info->DirtyPages, where, &info->SessionID);
+  }
+  for (const TVEXPage* page : FDisplacedPages) {
+    if (page->ParentList() != nullptr) report("displaced", page, "is also listed");
+    if (page->UseCount() <= 0) report("displaced", page, "is held by nobody");
+    if (!seen.insert(page).second) report("displaced", page, "is in two places");
+  }
+  if (!found.empty()) {
+    found.resize(found.size() - 2);
+    throw EPageManagerIntegrityError("Page manager integrity check failed: " + found);
+  }
 }
 
 }  // namespace vex

@@ -27,14 +27,18 @@
 // a session across that session's commit or rollback.
 //
 // Threads: nothing here locks. All callers hold the lock of the database that
-// owns the page manager, so one thread at a time works in it.
+// owns the page manager (DatabaseLock), so one thread at a time works in it;
+// the operations and lists below say so with VEX_REQUIRES and VEX_GUARDED_BY,
+// which the clang build checks.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include "foundation/VEXLock.h"
 #include "foundation/VEXTypes.h"
+#include "rtl/Exception.h"
 
 namespace rtl {
 class TStream;
@@ -283,23 +287,33 @@ struct TVEXSessionPageInfo {
   TVEXIntegerArray RemovedPageNumbers;
 };
 
+// Raised by TVEXPageManager::CheckInvariants; the message lists what it found.
+class EPageManagerIntegrityError : public rtl::Exception {
+  using rtl::Exception::Exception;
+};
+
 // The abstract page store of one open database (see the top of this file).
 // The engines derive from it, set the geometry when they create or open their
 // store, and implement the four page I/O operations.
 class TVEXPageManager {
  public:
   // The cache capacity is fixed here: one page per 65536 bytes of free memory,
-  // at most 1000 pages.
-  TVEXPageManager();
+  // at most 1000 pages. DatabaseLock is the lock of the owning database, which
+  // must outlive the page manager; without one (a store used on its own) the
+  // page manager has a lock of its own.
+  explicit TVEXPageManager(TVEXLock* DatabaseLock = nullptr);
   // Frees every page object it owns, uncommitted ones included; never raises.
   // Use Close first to be told about uncommitted changes.
   virtual ~TVEXPageManager();
   TVEXPageManager(const TVEXPageManager&) = delete;
   TVEXPageManager& operator=(const TVEXPageManager&) = delete;
 
+  // REQUIRES: the database lock, for every operation on the lists below.
+  TVEXLock& DatabaseLock() const VEX_RETURN_CAPABILITY(FDatabaseLock) { return FDatabaseLock; }
+
   // Raises 20097 while a session has uncommitted pages, changing nothing;
   // otherwise forgets every change set and frees every cached page.
-  void Close();
+  void Close() VEX_REQUIRES(FDatabaseLock);
 
   int32_t PageSize() const { return FPageSize; }
   int32_t PageHeaderSize() const { return FPageHeaderSize; }
@@ -341,7 +355,7 @@ class TVEXPageManager {
   virtual int32_t InternalReadPageState(int32_t PageNo);
 
   // Frees a page at the session's next commit.
-  virtual void RemovePage(int32_t SessionID, int32_t PageNo);
+  virtual void RemovePage(int32_t SessionID, int32_t PageNo) VEX_REQUIRES(FDatabaseLock);
   // The page for reading or changing, held by the caller until PutPage: the
   // session's own uncommitted page, else the committed image (from the cache,
   // revalidated first when SynchronizeAllowed and the page is not current for
@@ -350,7 +364,7 @@ class TVEXPageManager {
   // cannot be read, 20153 for a page of another type, 20090 when another
   // session holds the page. A page that failed to read is not cached.
   virtual TVEXPage* GetPage(int32_t SessionID, int32_t PageNo, uint16_t PageType,
-                            bool SynchronizeAllowed);
+                            bool SynchronizeAllowed) VEX_REQUIRES(FDatabaseLock);
   // Commits the session's change set. Every check is made before anything is
   // changed: 20152 while the session still holds a page outside its change set
   // (a cached page, or one a commit displaced from the cache), 20085 for a page of
@@ -358,39 +372,47 @@ class TVEXPageManager {
   // the freed page numbers go back to the store, and each changed page is
   // written once, in ascending page number, and kept in the cache while it has
   // room. Nothing happens for a session without a change set.
-  virtual void ApplyChanges(int32_t SessionID);
+  virtual void ApplyChanges(int32_t SessionID) VEX_REQUIRES(FDatabaseLock);
 
   // A new page of that type, already dirty, held by the caller and in the
   // session's change set. Raises 20064 when the store gives no usable number.
-  TVEXPage* AddPage(int32_t SessionID, uint16_t PageType);
+  TVEXPage* AddPage(int32_t SessionID, uint16_t PageType) VEX_REQUIRES(FDatabaseLock);
   // Releases one hold. When the last holder releases a changed page of the
   // cache, the page moves into the holder's change set; an unchanged one
   // becomes the most recently used, and the cache is then trimmed to its
   // capacity (unheld pages only, least recently used first).
-  void PutPage(TVEXPage* aPage);
+  void PutPage(TVEXPage* aPage) VEX_REQUIRES(FDatabaseLock);
   // Rolls the session's change set back: its pages are dropped, the page
   // numbers it created go back to the store, and its freed numbers are
   // forgotten. Checked first: 20087 for a page that is not dirty, 20088 for
   // one that is still held. Nothing happens for a session without a change set.
-  void CancelChanges(int32_t SessionID);
+  void CancelChanges(int32_t SessionID) VEX_REQUIRES(FDatabaseLock);
+
+  // The integrity walk over the invariants at the top of this file: every
+  // page object in exactly one place (the list its ParentList names, or the
+  // displaced set), every list strictly ascending by page number, one change
+  // set per session holding only that session's pages, no unheld changed page
+  // in the cache, no displaced page that nobody holds. Changes nothing; raises
+  // EPageManagerIntegrityError naming every broken rule it found.
+  void CheckInvariants() const VEX_REQUIRES(FDatabaseLock);
 
  protected:
   // True with the index into FSessions when the session has a change set.
-  bool FindSessionIndex(int32_t SessionID, int32_t& Index) const;
+  bool FindSessionIndex(int32_t SessionID, int32_t& Index) const VEX_REQUIRES(FDatabaseLock);
   // The change set of the session, created on first use.
-  TVEXSessionPageInfo& SessionInfo(int32_t SessionID);
+  TVEXSessionPageInfo& SessionInfo(int32_t SessionID) VEX_REQUIRES(FDatabaseLock);
   // The checks ApplyChanges makes before it touches the store (20152, 20085,
   // 20086), for an engine that marks its store before committing.
-  void CheckChangesCanBeApplied(int32_t SessionID) const;
+  void CheckChangesCanBeApplied(int32_t SessionID) const VEX_REQUIRES(FDatabaseLock);
   // Frees every page object, committed or not.
-  void FreeAllPages() noexcept;
+  void FreeAllPages() noexcept VEX_REQUIRES(FDatabaseLock);
 
   int32_t FCacheCapacity;
-  std::unique_ptr<TVEXSortedPageList> FSharedPages;
-  std::vector<std::unique_ptr<TVEXSessionPageInfo>> FSessions;
+  std::unique_ptr<TVEXSortedPageList> FSharedPages VEX_GUARDED_BY(FDatabaseLock);
+  std::vector<std::unique_ptr<TVEXSessionPageInfo>> FSessions VEX_GUARDED_BY(FDatabaseLock);
   // Pages displaced from the cache while a caller held them (a commit or a new
   // page took their number); each is freed when its last holder releases it.
-  std::vector<TVEXPage*> FDisplacedPages;
+  std::vector<TVEXPage*> FDisplacedPages VEX_GUARDED_BY(FDatabaseLock);
   uint16_t FPageSize = 0;
   uint16_t FPageHeaderSize = 0;
   uint16_t FPageDataSize = 0;
@@ -399,20 +421,25 @@ class TVEXPageManager {
   bool FIgnoreCRCErrors = false;
 
  private:
-  int32_t AddSession(int32_t SessionID);
+  // Declared first: FDatabaseLock may name it.
+  TVEXLock FOwnLock;
+  TVEXLock& FDatabaseLock;
+
+  int32_t AddSession(int32_t SessionID) VEX_REQUIRES(FDatabaseLock);
   static bool FindPageInList(const TVEXSortedPageList* List, int32_t PageNo, TVEXPage*& Page);
   // Takes the page of that number out of the list: freed when unheld, else
   // displaced until its holder releases it.
-  void RemovePageFromList(TVEXSortedPageList* List, int32_t PageNo);
-  void DisplacePage(TVEXPage* Page);
-  void ForgetDisplacedPage(TVEXPage* Page);
+  void RemovePageFromList(TVEXSortedPageList* List, int32_t PageNo) VEX_REQUIRES(FDatabaseLock);
+  void DisplacePage(TVEXPage* Page) VEX_REQUIRES(FDatabaseLock);
+  void ForgetDisplacedPage(TVEXPage* Page) VEX_REQUIRES(FDatabaseLock);
   // Reads a page that is not cached and caches it once it has been read and
   // its type tested.
-  TVEXPage* ReadPageIntoCache(int32_t SessionID, int32_t PageNo, uint16_t PageType);
+  TVEXPage* ReadPageIntoCache(int32_t SessionID, int32_t PageNo, uint16_t PageType)
+      VEX_REQUIRES(FDatabaseLock);
   // A changed page released by its last holder joins its session's change
   // set; when that already holds the number, the released copy is dropped.
-  void MoveToDirtyList(TVEXPage* Page);
-  void EvictPages();
+  void MoveToDirtyList(TVEXPage* Page) VEX_REQUIRES(FDatabaseLock);
+  void EvictPages() VEX_REQUIRES(FDatabaseLock);
 };
 
 }  // namespace vex

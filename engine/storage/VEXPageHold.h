@@ -21,6 +21,7 @@
 #include <utility>
 
 #include "foundation/VEXGuards.h"
+#include "foundation/VEXLock.h"
 #include "storage/VEXPage.h"
 
 namespace vex {
@@ -34,10 +35,12 @@ class TVEXPageHold {
 
   // GetPage and AddPage, with their errors.
   static TVEXPageHold Get(TVEXPageManager& Manager, int32_t SessionID, int32_t PageNo,
-                          uint16_t PageType, bool SynchronizeAllowed) {
+                          uint16_t PageType, bool SynchronizeAllowed)
+      VEX_REQUIRES(Manager.DatabaseLock()) {
     return TVEXPageHold(Manager, Manager.GetPage(SessionID, PageNo, PageType, SynchronizeAllowed));
   }
-  static TVEXPageHold Add(TVEXPageManager& Manager, int32_t SessionID, uint16_t PageType) {
+  static TVEXPageHold Add(TVEXPageManager& Manager, int32_t SessionID, uint16_t PageType)
+      VEX_REQUIRES(Manager.DatabaseLock()) {
     return TVEXPageHold(Manager, Manager.AddPage(SessionID, PageType));
   }
 
@@ -60,8 +63,10 @@ class TVEXPageHold {
   explicit operator bool() const noexcept { return FPage != nullptr; }
 
   // Gives the page back now; the hold is empty afterwards, also when PutPage
-  // raises.
-  void Put() {
+  // raises. The analysis cannot follow a lock held across the life of an
+  // object, so the release is exempt: the hold was taken under the lock (Get,
+  // Add) and the caller keeps it until the hold is gone.
+  void Put() VEX_NO_THREAD_SAFETY_ANALYSIS {
     TVEXPage* page = std::exchange(FPage, nullptr);
     if (page != nullptr) FManager->PutPage(page);
   }

@@ -82,6 +82,9 @@ class TParam {
   // The field's type and the given value; bound.
   void AssignFieldValue(TField* Field, const rtl::Variant& Value);
 
+  // The collection the parameter belongs to, or nil; not owned.
+  TParams* Owner() const { return FOwner; }
+
  private:
   void Set(TFieldType Type, rtl::Variant Value);
   TParams* FOwner;

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 namespace os {
@@ -68,14 +69,31 @@ uint64_t FakeClock::SleptMs() const {
 
 namespace {
 
-Clock& ProcessClock() {
-  static RealClock clock{std::random_device{}()};
-  return clock;
+std::atomic<Clock*> gInstalled{nullptr};
+std::atomic<RealClock*> gProcess{nullptr};
+std::mutex gProcessMutex;  // serialises creating and freeing
+std::unique_ptr<RealClock> gOwned;
+
+RealClock& ProcessClock() {
+  if (RealClock* clock = gProcess.load(std::memory_order_acquire)) return *clock;
+  CreateProcessClock();
+  return *gProcess.load(std::memory_order_acquire);
 }
 
-std::atomic<Clock*> gInstalled{nullptr};
-
 }  // namespace
+
+void CreateProcessClock() {
+  std::lock_guard guard(gProcessMutex);
+  if (gOwned) return;
+  gOwned = std::make_unique<RealClock>(std::random_device{}());
+  gProcess.store(gOwned.get(), std::memory_order_release);
+}
+
+void FreeProcessClock() noexcept {
+  std::lock_guard guard(gProcessMutex);
+  gProcess.store(nullptr, std::memory_order_release);
+  gOwned.reset();
+}
 
 Clock& CurrentClock() {
   Clock* installed = gInstalled.load(std::memory_order_acquire);

@@ -88,9 +88,16 @@ class FakeClock final : public Clock {
   SeededRandom FRandom;
 };
 
-// The clock in use: the process's RealClock (seeded from the system's entropy
-// source on first use) unless a ScopedClock is in force.
+// The clock in use: the process's RealClock unless a ScopedClock is in force.
+// The engine's start-up creates the process clock (seeded from the system's
+// entropy source) and its shut-down frees it; a program that uses the
+// platform without the engine gets one created on first use.
 Clock& CurrentClock();
+
+// Creates (or re-seeds) and frees the process clock. Start-up and shut-down
+// only: no thread may be using the clock.
+void CreateProcessClock();
+void FreeProcessClock() noexcept;
 
 // Makes `clock` the current clock for its lifetime and restores the previous one
 // when it ends. Scopes nest; `clock` must outlive the scope.

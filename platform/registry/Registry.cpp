@@ -461,6 +461,13 @@ void SetCurrentUserStore(std::shared_ptr<Store> store) {
   CurrentStoreSlot() = std::move(store);
 }
 
+void CreateCurrentUserStore() { CurrentUserStore(); }
+
+void FreeCurrentUserStore() noexcept {
+  std::lock_guard lock(CurrentStoreMutex());
+  CurrentStoreSlot().reset();
+}
+
 // ---- TRegistry -------------------------------------------------------------------
 
 TRegistry::TRegistry(std::shared_ptr<Store> store) : FStore(std::move(store)) {}

@@ -119,9 +119,13 @@ class FileStore : public Store {
 std::string DefaultHivePath();
 
 // The store the system's registry objects use. A FileStore at DefaultHivePath()
-// unless replaced (tests install a MemoryStore).
+// unless replaced (tests install a MemoryStore). The plug-in's start-up creates
+// it and its shut-down frees it; without them it is created on first use.
 std::shared_ptr<Store> CurrentUserStore();
 void SetCurrentUserStore(std::shared_ptr<Store> store);
+// A FileStore at DefaultHivePath() unless a store is already set, and none.
+void CreateCurrentUserStore();
+void FreeCurrentUserStore() noexcept;
 
 // The registry object: one open key at a time, rooted at HKEY_CURRENT_USER.
 class TRegistry {

@@ -3,9 +3,11 @@
 #include <langinfo.h>
 #include <locale.h>
 
+#include <atomic>
 #include <cctype>
 #include <climits>
 #include <memory>
+#include <mutex>
 
 #include "rtl/CodePage.h"
 
@@ -151,10 +153,11 @@ struct LocaleDeleter {
   void operator()(locale_t loc) const { freelocale(loc); }
 };
 
-std::unique_ptr<TFormatSettings>& Current() {
-  static std::unique_ptr<TFormatSettings> current;
-  return current;
-}
+// The settings in force, published through an atomic pointer so that readers
+// need no lock; replaced and freed only at start-up, shut-down and in tests.
+std::atomic<TFormatSettings*> gCurrent{nullptr};
+std::mutex gCurrentMutex;  // serialises creating and freeing
+std::unique_ptr<TFormatSettings> gOwned;
 
 }  // namespace
 
@@ -225,18 +228,36 @@ TFormatSettings TFormatSettings::FromLocale(const std::string& localeName) {
 }
 
 const TFormatSettings& FormatSettings() {
-  // Built once; the function-local static makes the first use thread-safe.
-  static const bool initialised = [] {
-    if (!Current()) Current() = std::make_unique<TFormatSettings>(TFormatSettings::FromLocale(""));
-    return true;
-  }();
-  (void)initialised;
-  return *Current();
+  if (TFormatSettings* current = gCurrent.load(std::memory_order_acquire)) return *current;
+  std::lock_guard guard(gCurrentMutex);
+  if (!gOwned) {
+    gOwned = std::make_unique<TFormatSettings>(TFormatSettings::FromLocale(""));
+    gCurrent.store(gOwned.get(), std::memory_order_release);
+  }
+  return *gOwned;
+}
+
+void CreateFormatSettings() {
+  auto fresh = std::make_unique<TFormatSettings>(TFormatSettings::FromLocale(""));
+  std::lock_guard guard(gCurrentMutex);
+  if (gOwned) {
+    *gOwned = *fresh;  // readers may hold a reference: keep the object
+  } else {
+    gOwned = std::move(fresh);
+    gCurrent.store(gOwned.get(), std::memory_order_release);
+  }
+}
+
+void FreeFormatSettings() noexcept {
+  std::lock_guard guard(gCurrentMutex);
+  gCurrent.store(nullptr, std::memory_order_release);
+  gOwned.reset();
 }
 
 void SetFormatSettings(const TFormatSettings& settings) {
   FormatSettings();  // make sure the lazy build does not later overwrite this
-  *Current() = settings;
+  std::lock_guard guard(gCurrentMutex);
+  *gOwned = settings;
 }
 
 ScopedFormatSettings::ScopedFormatSettings(const TFormatSettings& settings)

@@ -70,8 +70,16 @@ struct TFormatSettings {
   static TFormatSettings FromLocale(const std::string& localeName);
 };
 
-// The process-wide settings. Built from the environment's locale on first use.
+// The process-wide settings. The engine's start-up creates them from the
+// environment's locale (CreateFormatSettings) and its shut-down frees them;
+// a program that uses the platform without the engine gets them built on
+// first use.
 const TFormatSettings& FormatSettings();
+
+// Reads the settings afresh from the environment's locale, replacing the
+// process-wide ones; FreeFormatSettings drops them. Start-up and shut-down only.
+void CreateFormatSettings();
+void FreeFormatSettings() noexcept;
 
 // Replaces the process-wide settings (load-time set-up and tests only).
 void SetFormatSettings(const TFormatSettings& settings);

@@ -10,6 +10,7 @@
 #include <exception>
 
 #include "OtaGfgIni.h"
+#include "ValmoraLibrary.h"
 #include "ValmoraProtocol.h"
 #include "ValmoraStub.h"
 #include "net/XmlDocument.h"
@@ -52,8 +53,13 @@ int RunDemo() {
 int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "--demo") == 0) {
     try {
-      return RunDemo();
+      // What loading the plug-in library does; its unload mirrors it.
+      valmora::LibraryLoad();
+      const int result = RunDemo();
+      valmora::LibraryUnload();
+      return result;
     } catch (const std::exception& e) {
+      valmora::LibraryUnload();
       std::fprintf(stderr, "lodgemark-host: %s\n", e.what());
       return 1;
     }

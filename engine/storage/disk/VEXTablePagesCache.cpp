@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "foundation/VEXConst.h"
 #include "foundation/VEXExcept.h"
 
 namespace vex {
@@ -20,7 +21,7 @@ TVEXDTPCTableInfo& TVEXDTPCSessionInfo::GetTableInfo(int32_t TableID) {
 }
 
 TVEXDTPCSessionInfo& TVEXDiskTablePagesCacheManager::GetSessionInfo(int32_t SessionID) {
-  if (SessionID < -2) throw EVEXException(20186, "Invalid Session ID");
+  if (SessionID < -2) throw EVEXException(20186, sInvalidSessionID);
   const size_t index = static_cast<size_t>(static_cast<int64_t>(SessionID) + 2);
   if (index >= FSessionInfo.size()) {
     const size_t oldSize = FSessionInfo.size();

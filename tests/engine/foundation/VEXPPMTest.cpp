@@ -200,14 +200,14 @@ TEST(PpmBuffer, RefusesANegativeInputSize) {
 TEST(PpmBuffer, CallsWaitForTheProcessWideLock) {
   const auto input = ppmtest::Text(1000);
   std::atomic<bool> done{false};
-  std::unique_lock<std::recursive_mutex> held(PpmLock());
+  PpmLock().Lock();
   std::thread worker([&] {
     Compress(input, 1);
     done = true;
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_FALSE(done);
-  held.unlock();
+  PpmLock().Unlock();
   worker.join();
   EXPECT_TRUE(done);
 }

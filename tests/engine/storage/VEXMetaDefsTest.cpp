@@ -681,22 +681,32 @@ TEST(VEXMetaDefsTest, ConstraintAssignCopiesNamesIdsAndOwnBounds) {
 
 // --- Default-value expressions -----------------------------------------------
 
-class FakeExpression : public TVEXDefaultValueExpression {
+class FakeExpression : public TVEXBaseExpression {
  public:
   explicit FakeExpression(std::u16string text) : Text(std::move(text)) {}
   TVEXVariant* GetValue(bool) override { return &Value; }
+  bool GetResult() override { return false; }
+  bool IsEmpty() const override { return false; }
+  void AssignCursorBuffer(const uint8_t*, bool) override {}
+  void CreateIndexScanConditions(const TVEXIndexDefs&, TVEXScanSearchConditionArray&,
+                                 int32_t) override {}
+  bool ExtendMultiFieldIndexCondition(TVEXScanSearchCondition&, const TVEXIndexDef&) override {
+    return false;
+  }
+  void RemoveExtractedNodes(TVEXScanSearchConditionArray&, int32_t, int32_t) override {}
+  void AddNode(TVEXExprNode*) override {}
   std::u16string Text;
   TVEXVariant Value;
 };
 
 // Takes "NOW" (any case of the stored text is not its business) for an
 // expression and everything else for a constant.
-class FakeParser : public TVEXDefaultValueExpressionParser {
+class FakeParser : public TVEXExpressionParser {
  public:
   bool IsDefaultValueExpression(const TVEXVariant& value) override {
     return !value.IsNull() && value.IsStringDataType() && value.AsAnsiString() == "NOW";
   }
-  std::unique_ptr<TVEXDefaultValueExpression> CreateDefaultValueExpression(
+  std::unique_ptr<TVEXBaseExpression> CreateDefaultValueExpression(
       std::u16string_view text) override {
     ++Created;
     return std::make_unique<FakeExpression>(std::u16string(text));
@@ -706,12 +716,12 @@ class FakeParser : public TVEXDefaultValueExpressionParser {
 
 class InstalledParser {
  public:
-  explicit InstalledParser(TVEXDefaultValueExpressionParser* parser)
-      : FPrevious(SetDefaultValueExpressionParser(parser)) {}
-  ~InstalledParser() { SetDefaultValueExpressionParser(FPrevious); }
+  explicit InstalledParser(TVEXExpressionParser* parser)
+      : FPrevious(InstallExpressionParser(parser)) {}
+  ~InstalledParser() { InstallExpressionParser(FPrevious); }
 
  private:
-  TVEXDefaultValueExpressionParser* FPrevious;
+  TVEXExpressionParser* FPrevious;
 };
 
 TEST(VEXFieldDefTest, DefaultExpressionIsPreparedOnAssignAndLoad) {
