@@ -39,11 +39,11 @@
 #include <string>
 #include <vector>
 
+#include "foundation/VEXLock.h"
+#include "storage/disk/VEXDiskPageManager.h"
 #include "storage/disk/VEXInternalFiles.h"
 
 namespace vex {
-
-class TVEXDiskPageManager;
 
 // What a system directory entry points at; stored as one byte.
 enum TVEXDBFileType : uint8_t { dbftUnknown = 0, dbftTablesList = 1, dbftActiveSessionsList = 2 };
@@ -69,12 +69,12 @@ class TVEXSystemDirectory {
 
   // Creates the file in the system session; 30392 when its first page is not
   // page 2 (the database was not empty).
-  void CreateDirectory();
+  void CreateDirectory() VEX_REQUIRES(LPageManager->DatabaseLock());
   // Opens the file at page 2 and reads its whole items (a partial item at the
   // end is ignored); 20300 when the stored size cannot be the file's.
-  void LoadDirectory();
+  void LoadDirectory() VEX_REQUIRES(LPageManager->DatabaseLock());
   // Writes every item in the system session.
-  void SaveDirectory();
+  void SaveDirectory() VEX_REQUIRES(LPageManager->DatabaseLock());
   // Appends an item in memory; SaveDirectory stores it.
   void CreateFile(TVEXDBFileType FileType, int32_t FirstPageNo);
   // The first page of the first item of that type; -1 when none is listed.
@@ -97,9 +97,9 @@ class TVEXActiveSessionsFile {
 
   // Creates the file of aMaxSessionCount bytes in the system session, closes
   // it and answers its first page.
-  int32_t CreateFile(int32_t aMaxSessionCount);
+  int32_t CreateFile(int32_t aMaxSessionCount) VEX_REQUIRES(LPageManager->DatabaseLock());
   // Opens the file; MaxSessionCount becomes its stored size.
-  void OpenFile(int32_t aStartPageNo);
+  void OpenFile(int32_t aStartPageNo) VEX_REQUIRES(LPageManager->DatabaseLock());
   // Forgets the file. Slots this connection holds stay held until the handle
   // releases them or closes.
   void CloseFile();
@@ -113,18 +113,18 @@ class TVEXActiveSessionsFile {
   // The first free slot, kept locked: the new session id. 0 without locking
   // anything when the database is not in multi-user mode. 20094 when every
   // slot is taken; 20093 for the whole-file lock (the slot is given back).
-  int32_t MultiUserConnect();
+  int32_t MultiUserConnect() VEX_REQUIRES(LPageManager->DatabaseLock());
   // Frees the session's slot (multi-user mode only); 20095 when the byte
   // cannot be released, 20096 for the whole-file lock.
-  void MultiUserDisconnect(int32_t SessionID);
+  void MultiUserDisconnect(int32_t SessionID) VEX_REQUIRES(LPageManager->DatabaseLock());
   // Takes every slot when none is taken and answers true; false, taking none,
   // when any is. 20240 for the whole-file lock.
-  bool SingleUserConnect();
+  bool SingleUserConnect() VEX_REQUIRES(LPageManager->DatabaseLock());
   // Frees every slot. 20241 for the whole-file lock.
-  void SingleUserDisconnect();
+  void SingleUserDisconnect() VEX_REQUIRES(LPageManager->DatabaseLock());
   // The slots taken by any connection, this one's included. 30484 for the
   // whole-file lock.
-  int32_t GetDBFileConnectionsCount();
+  int32_t GetDBFileConnectionsCount() VEX_REQUIRES(LPageManager->DatabaseLock());
 
   int32_t StartPageNo() const { return FHandle.StartPageNo(); }
   int32_t MaxSessionCount() const { return FMaxSessionCount; }
@@ -158,14 +158,14 @@ class TVEXTableListFile {
 
   // Creates the file in the system session, closes this object and answers
   // its first page.
-  int32_t CreateFile();
+  int32_t CreateFile() VEX_REQUIRES(LPageManager->DatabaseLock());
   // 30393 when this object has a file open already.
   void OpenFile(int32_t aStartPageNo);
   void CloseFile();
   // Reads the whole items of the file (system session) / writes the list.
   // On a closed file 30389; 20300 when the stored size cannot be the file's.
-  void Load();
-  void Save();
+  void Load() VEX_REQUIRES(LPageManager->DatabaseLock());
+  void Save() VEX_REQUIRES(LPageManager->DatabaseLock());
 
   // Names are Windows-1252 text. 30395 when the name is listed already,
   // 30394 when it is longer than 255 bytes.
@@ -181,7 +181,7 @@ class TVEXTableListFile {
   void RenameTable(const std::string& TableName, const std::string& NewTableName);
   bool TableExists(const std::string& TableName) const;
   // Load, then every name in file order as UTF-16 text.
-  void GetTablesList(std::vector<std::u16string>& List);
+  void GetTablesList(std::vector<std::u16string>& List) VEX_REQUIRES(LPageManager->DatabaseLock());
 
   int32_t StartPageNo() const { return FHandle.StartPageNo(); }
   const std::vector<TVEXTableListItem>& TableList() const { return FTableList; }

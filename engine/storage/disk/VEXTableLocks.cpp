@@ -309,7 +309,7 @@ TVEXDatabaseTableLockManager::TVEXDatabaseTableLockManager(int32_t MaxSessionCou
       LPageManager(PageManager) {}
 
 void TVEXDatabaseTableLockManager::Close() {
-  SectionGuard guard(FCSect);
+  TVEXLockGuard hold(FCSect);
   for (const TVEXTableLockList& list : FSessionLockList) {
     if (list.Count() > 0) RaiseLocksStillExist(20201);
   }
@@ -333,23 +333,36 @@ namespace {
                       "allowed connections");
 }
 
-// Leaves the section for a pause when this call holds it, and enters again.
-void PauseIn(std::unique_lock<std::recursive_mutex>& Guard, uint32_t DelayMS) {
-  const bool held = Guard.owns_lock();
-  if (held) Guard.unlock();
-  if (DelayMS > 0) os::CurrentClock().Sleep(DelayMS);
-  if (held) Guard.lock();
-}
-
 }  // namespace
 
-bool TVEXDatabaseTableLockManager::LockTable(int32_t SessionID, TVEXLockType LockType,
-                                             TVEXTableLocksFile& TableLocksFile, int32_t aTryCount,
-                                             int32_t aDelayMS, bool NoThreadLock,
-                                             bool AllowXIRWAfterSIRW) {
+void TVEXDatabaseTableLockManager::Pause(uint32_t DelayMS,
+                                         bool Leave) VEX_NO_THREAD_SAFETY_ANALYSIS {
+  // The analysis cannot follow a conditional leave and enter; both happen
+  // here or neither does, so FCSect is held again on return.
+  if (Leave) FCSect.Unlock();
+  if (DelayMS > 0) os::CurrentClock().Sleep(DelayMS);
+  if (Leave) FCSect.Lock();
+}
+
+bool TVEXDatabaseTableLockManager::LockTable(
+    int32_t SessionID, TVEXLockType LockType, TVEXTableLocksFile& TableLocksFile, int32_t aTryCount,
+    int32_t aDelayMS, bool NoThreadLock, bool AllowXIRWAfterSIRW) VEX_NO_THREAD_SAFETY_ANALYSIS {
+  // With NoThreadLock the caller holds FCSect; a REQUIRES cannot be written
+  // for one value of an argument.
   if (LPageManager->Exclusive()) return true;
-  SectionGuard guard(FCSect, std::defer_lock);
-  if (!NoThreadLock) guard.lock();
+  if (NoThreadLock) {
+    return LockTableHeld(SessionID, LockType, TableLocksFile, aTryCount, aDelayMS, false,
+                         AllowXIRWAfterSIRW);
+  }
+  TVEXLockGuard hold(FCSect);
+  return LockTableHeld(SessionID, LockType, TableLocksFile, aTryCount, aDelayMS, true,
+                       AllowXIRWAfterSIRW);
+}
+
+bool TVEXDatabaseTableLockManager::LockTableHeld(int32_t SessionID, TVEXLockType LockType,
+                                                 TVEXTableLocksFile& TableLocksFile,
+                                                 int32_t aTryCount, int32_t aDelayMS,
+                                                 bool LeaveForPauses, bool AllowXIRWAfterSIRW) {
   TVEXTableLockList* list = ListOf(SessionID);
   if (list == nullptr) RaiseSessionOutOfRange();
   const int32_t p = TableLocksFile.StartPageNo();
@@ -382,20 +395,19 @@ bool TVEXDatabaseTableLockManager::LockTable(int32_t SessionID, TVEXLockType Loc
         return true;
       }
     }
-    PauseIn(guard, RandomisedPause(aDelayMS));
+    Pause(RandomisedPause(aDelayMS), LeaveForPauses);
   }
   return false;
 }
 
 bool TVEXDatabaseTableLockManager::MakeWeakerLocksPhysical(int32_t SessionID, TVEXLockType LockType,
-                                                           TVEXTableLocksFile& TableLocksFile,
-                                                           SectionGuard& Guard) {
+                                                           TVEXTableLocksFile& TableLocksFile) {
   TVEXTableLockList& list = *ListOf(SessionID);
   const int32_t p = TableLocksFile.StartPageNo();
   bool haveFileLock = LockType == ltX;
   for (int32_t attempt = 0; !haveFileLock && attempt < kReleaseTries; ++attempt) {
     haveFileLock = TableLocksFile.LockFile();
-    if (!haveFileLock) PauseIn(Guard, kReleaseDelayMS);
+    if (!haveFileLock) Pause(kReleaseDelayMS, true);
   }
   if (!haveFileLock) return false;
   ScopeExit release([&] {
@@ -422,7 +434,7 @@ bool TVEXDatabaseTableLockManager::UnlockTable(int32_t SessionID, TVEXLockType L
                                                TVEXTableLocksFile& TableLocksFile,
                                                bool IgnoreIfNoLock, bool IgnoreCount) {
   if (LPageManager->Exclusive()) return true;
-  SectionGuard guard(FCSect);
+  TVEXLockGuard hold(FCSect);
   TVEXTableLockList* list = ListOf(SessionID);
   const int32_t p = TableLocksFile.StartPageNo();
   if (list == nullptr || !list->LockExists(LockType, p)) {
@@ -438,7 +450,7 @@ bool TVEXDatabaseTableLockManager::UnlockTable(int32_t SessionID, TVEXLockType L
   ScopeExit putBack([&] {
     if (!released) Quietly([&] { list->RestoreLock(removed); });
   });
-  if (!MakeWeakerLocksPhysical(SessionID, LockType, TableLocksFile, guard)) return false;
+  if (!MakeWeakerLocksPhysical(SessionID, LockType, TableLocksFile)) return false;
   for (int32_t attempt = 0; attempt < kReleaseTries; ++attempt) {
     if (LockType == ltX) {
       released = TableLocksFile.UnlockFile();
@@ -452,7 +464,7 @@ bool TVEXDatabaseTableLockManager::UnlockTable(int32_t SessionID, TVEXLockType L
       released = true;
     }
     if (released) return true;
-    PauseIn(guard, kReleaseDelayMS);
+    Pause(kReleaseDelayMS, true);
   }
   return false;
 }
@@ -463,7 +475,7 @@ bool TVEXDatabaseTableLockManager::LockRecord(int32_t SessionID, TVEXTableLocksF
   os::Clock& clock = os::CurrentClock();
   const int64_t limit = int64_t{aTryCount} * aDelayMS;
   const uint64_t start = clock.TickCount();
-  SectionGuard guard(FCSect);
+  TVEXLockGuard hold(FCSect);
   TVEXTableLockList* list = ListOf(SessionID);
   if (list == nullptr) RaiseSessionOutOfRange();
   const int32_t p = TableLocksFile.StartPageNo();
@@ -488,7 +500,7 @@ bool TVEXDatabaseTableLockManager::LockRecord(int32_t SessionID, TVEXTableLocksF
         return true;
       }
     }
-    PauseIn(guard, aDelayMS > 0 ? static_cast<uint32_t>(aDelayMS) : 0);
+    Pause(aDelayMS > 0 ? static_cast<uint32_t>(aDelayMS) : 0, true);
     const int64_t elapsed = static_cast<int32_t>(static_cast<uint32_t>(clock.TickCount() - start));
     if (elapsed >= limit) break;
   }
@@ -498,7 +510,7 @@ bool TVEXDatabaseTableLockManager::LockRecord(int32_t SessionID, TVEXTableLocksF
 bool TVEXDatabaseTableLockManager::UnlockRecord(int32_t SessionID,
                                                 TVEXTableLocksFile& TableLocksFile,
                                                 const TVEXPageItemID& RecordID) {
-  SectionGuard guard(FCSect);
+  TVEXLockGuard hold(FCSect);
   TVEXTableLockList* list = ListOf(SessionID);
   const int32_t p = TableLocksFile.StartPageNo();
   if (list == nullptr || !list->LockExists(ltU, p)) return false;
@@ -515,7 +527,7 @@ bool TVEXDatabaseTableLockManager::UnlockRecord(int32_t SessionID,
   });
   // A record lock covers the session's ltIS on the table as any stronger
   // lock does; without its own byte the table would look closed.
-  if (!MakeWeakerLocksPhysical(SessionID, ltU, TableLocksFile, guard)) return false;
+  if (!MakeWeakerLocksPhysical(SessionID, ltU, TableLocksFile)) return false;
   for (int32_t attempt = 0; attempt < kReleaseTries; ++attempt) {
     if (TableLocksFile.LockFile()) {
       bool unlocked;
@@ -527,7 +539,7 @@ bool TVEXDatabaseTableLockManager::UnlockRecord(int32_t SessionID,
       released = true;
       return true;
     }
-    PauseIn(guard, kReleaseDelayMS);
+    Pause(kReleaseDelayMS, true);
   }
   return false;
 }
@@ -535,12 +547,12 @@ bool TVEXDatabaseTableLockManager::UnlockRecord(int32_t SessionID,
 bool TVEXDatabaseTableLockManager::IsRecordLocked(int32_t SessionID,
                                                   TVEXTableLocksFile& TableLocksFile,
                                                   const TVEXPageItemID& RecordID) {
-  SectionGuard guard(FCSect);
+  TVEXLockGuard hold(FCSect);
   return TableLocksFile.IsRecordLockedByAnyOtherSession(SessionID, RecordID);
 }
 
 bool TVEXDatabaseTableLockManager::AddRWLocksBeforeCommit(int32_t SessionID) {
-  SectionGuard guard(FCSect);
+  TVEXLockGuard hold(FCSect);
   TVEXTableLockList* list = ListOf(SessionID);
   if (list == nullptr || list->Count() == 0) return true;
   std::vector<int32_t> tables;
@@ -593,7 +605,7 @@ bool TVEXDatabaseTableLockManager::AddSIRWLocksForRecordLocks(int32_t SessionID)
 }
 
 bool TVEXDatabaseTableLockManager::ClearTransactionLocks(int32_t SessionID) {
-  SectionGuard guard(FCSect);
+  TVEXLockGuard hold(FCSect);
   TVEXTableLockList* list = ListOf(SessionID);
   if (list == nullptr) return true;
   if (!AddSIRWLocksForRecordLocks(SessionID)) return false;

@@ -84,20 +84,21 @@
 // Threads: the manager's methods take FCSect themselves (LockTable with
 // NoThreadLock relies on its caller holding it) and leave it during every
 // pause, except the waits of AddRWLocksBeforeCommit and ClearTransactionLocks,
-// which keep it. REQUIRES (every method): the database lock. Locks files and
-// lock lists have no lock of their own: REQUIRES the manager's lock.
+// which keep it. REQUIRES (every method of the three classes): the database
+// lock, outside FCSect. Locks files and lock lists have no lock of their own:
+// REQUIRES the table-lock manager's lock (FCSect), or sole use by one thread
+// (a table's own locks file before the manager sees it).
 #pragma once
 
 #include <cstdint>
-#include <mutex>
 #include <vector>
 
+#include "foundation/VEXLock.h"
 #include "storage/VEXPage.h"
+#include "storage/disk/VEXDiskPageManager.h"
 #include "storage/disk/VEXInternalFiles.h"
 
 namespace vex {
-
-class TVEXDiskPageManager;
 
 enum TVEXLockType : uint8_t {
   ltIS = 0,
@@ -226,7 +227,7 @@ class TVEXDatabaseTableLockManager {
   TVEXDatabaseTableLockManager& operator=(const TVEXDatabaseTableLockManager&) = delete;
 
   // 20201 "Some table locks still exist" while any session has an entry.
-  void Close();
+  void Close() VEX_REQUIRES(LPageManager->DatabaseLock());
 
   // True when the session holds the lock: at once for a database open
   // exclusively, for a kind the session holds already (counted; ltSIRW
@@ -237,57 +238,66 @@ class TVEXDatabaseTableLockManager {
   // byte the test allowed cannot be set, 20200 for a session beyond the
   // locks file.
   bool LockTable(int32_t SessionID, TVEXLockType LockType, TVEXTableLocksFile& TableLocksFile,
-                 int32_t aTryCount, int32_t aDelayMS, bool NoThreadLock, bool AllowXIRWAfterSIRW);
+                 int32_t aTryCount, int32_t aDelayMS, bool NoThreadLock, bool AllowXIRWAfterSIRW)
+      VEX_REQUIRES(LPageManager->DatabaseLock());
   // True when released or only counted down. Without the entry: true with
   // IgnoreIfNoLock, else 20202. False when the byte cannot be released within
   // 4500 tries 20 ms apart; the entry then stays. 20204 when the byte's
   // release fails under the whole-file lock.
   bool UnlockTable(int32_t SessionID, TVEXLockType LockType, TVEXTableLocksFile& TableLocksFile,
-                   bool IgnoreIfNoLock, bool IgnoreCount);
+                   bool IgnoreIfNoLock, bool IgnoreCount)
+      VEX_REQUIRES(LPageManager->DatabaseLock());
   // One record lock per session and table: false at once when the session
   // holds one there already. Logical under the session's ltX or an ltXIRW
   // taken without AllowXIRWAfterSIRW. Otherwise up to aTryCount tries aDelayMS
   // apart, and no longer than aTryCount x aDelayMS ms. 20205 when the byte
   // cannot be set although no other session holds the record.
   bool LockRecord(int32_t SessionID, TVEXTableLocksFile& TableLocksFile,
-                  const TVEXPageItemID& RecordID, int32_t aTryCount, int32_t aDelayMS);
+                  const TVEXPageItemID& RecordID, int32_t aTryCount, int32_t aDelayMS)
+      VEX_REQUIRES(LPageManager->DatabaseLock());
   // False without a record lock on the table, or when the byte cannot be
   // released within 4500 tries 20 ms apart; the entry then stays, so a later
   // call tries again. 20206 when the release fails under the whole-file lock.
   bool UnlockRecord(int32_t SessionID, TVEXTableLocksFile& TableLocksFile,
-                    const TVEXPageItemID& RecordID);
+                    const TVEXPageItemID& RecordID) VEX_REQUIRES(LPageManager->DatabaseLock());
   // Whether another session holds that record.
   bool IsRecordLocked(int32_t SessionID, TVEXTableLocksFile& TableLocksFile,
-                      const TVEXPageItemID& RecordID);
+                      const TVEXPageItemID& RecordID) VEX_REQUIRES(LPageManager->DatabaseLock());
   // Locks ltRW on every table the session holds ltXIRW on (900 tries, 100 ms,
   // keeping the manager's lock). False when one cannot be had; the ltRW
   // locks this call took are released again (20234 when one stays).
-  bool AddRWLocksBeforeCommit(int32_t SessionID);
+  bool AddRWLocksBeforeCommit(int32_t SessionID) VEX_REQUIRES(LPageManager->DatabaseLock());
   // Keeps each table with a record lock in ltSIRW at least, then releases
   // every ltXIRW and ltRW of the session whatever its count. False, releasing
   // nothing, when such an ltSIRW cannot be had; 20234 when a lock cannot be
   // released within its tries (each is tried once, so the walk ends).
-  bool ClearTransactionLocks(int32_t SessionID);
+  bool ClearTransactionLocks(int32_t SessionID) VEX_REQUIRES(LPageManager->DatabaseLock());
 
   int32_t MaxSessionCount() const { return FMaxSessionCount; }
   // The session's entries, for inspection; nullptr outside 0 .. count - 1.
-  const TVEXTableLockList* SessionLockList(int32_t SessionID) const;
+  const TVEXTableLockList* SessionLockList(int32_t SessionID) const VEX_REQUIRES(FCSect);
+  // The manager's lock: taken inside the database lock, never around it.
+  TVEXLock& Lock() VEX_RETURN_CAPABILITY(FCSect) { return FCSect; }
 
  private:
-  // This call's hold of FCSect; empty when the caller holds it for the call.
-  using SectionGuard = std::unique_lock<std::recursive_mutex>;
-
-  TVEXTableLockList* ListOf(int32_t SessionID);
+  TVEXTableLockList* ListOf(int32_t SessionID) VEX_REQUIRES(FCSect);
+  // LockTable's work; LeaveForPauses: FCSect is left while it sleeps.
+  bool LockTableHeld(int32_t SessionID, TVEXLockType LockType, TVEXTableLocksFile& TableLocksFile,
+                     int32_t aTryCount, int32_t aDelayMS, bool LeaveForPauses,
+                     bool AllowXIRWAfterSIRW) VEX_REQUIRES(FCSect);
+  // Sleeps, leaving FCSect for the time (one level of it) when Leave is set.
+  void Pause(uint32_t DelayMS, bool Leave) VEX_REQUIRES(FCSect);
   // Gives the session's logical locks on the table that LockType covers
   // their own bytes, before LockType's byte goes; false when a byte or the
   // whole-file lock (4500 tries 20 ms apart) cannot be had.
   bool MakeWeakerLocksPhysical(int32_t SessionID, TVEXLockType LockType,
-                               TVEXTableLocksFile& TableLocksFile, SectionGuard& Guard);
-  bool AddSIRWLocksForRecordLocks(int32_t SessionID);
+                               TVEXTableLocksFile& TableLocksFile) VEX_REQUIRES(FCSect);
+  bool AddSIRWLocksForRecordLocks(int32_t SessionID) VEX_REQUIRES(FCSect);
 
-  std::vector<TVEXTableLockList> FSessionLockList;
+  // Declared first: the lists name it.
+  TVEXLock FCSect;
+  std::vector<TVEXTableLockList> FSessionLockList VEX_GUARDED_BY(FCSect);
   int32_t FMaxSessionCount;
-  std::recursive_mutex FCSect;
   TVEXDiskPageManager* LPageManager;
 };
 
