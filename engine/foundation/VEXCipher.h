@@ -185,6 +185,11 @@ class TCipher_Rijndael : public TCipher {
   int32_t FRounds = 0;
 };
 
+// Whether the processor has the AES instructions that Rijndael uses where it
+// can. Tests switch them off to run the table code on the same vectors.
+bool RijndaelHardwarePresent();
+void SetRijndaelHardwareEnabled(bool enabled);
+
 class TCipher_Blowfish : public TCipher {
   VEX_CIPHER_CLASS(TCipher_Blowfish)
   void Init(const void* Key, int32_t Size, const void* IVector) override;

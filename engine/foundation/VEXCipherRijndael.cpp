@@ -1,8 +1,17 @@
 // TCipher_Rijndael: AES as FIPS-197 defines it, with 32-bit table lookups.
 // The tables are derived at compile time from the definition of the S-box (the
 // inverse in GF(2^8) modulo x^8+x^4+x^3+x+1 followed by the affine map).
+// Where the processor has the AES instructions, a block goes through them
+// instead, with the same key schedule; which path runs is chosen once, at the
+// first block, from what the processor reports.
 #include <array>
+#include <atomic>
 #include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define VEX_AES_HARDWARE 1
+#endif
 
 #include "foundation/VEXCipher.h"
 
@@ -78,7 +87,56 @@ constexpr uint32_t InvMixWord(uint32_t w) {
 
 constexpr int kScheduleWords = 60;  // 4 * (14 + 1)
 
+std::atomic<bool> gHardwareEnabled{true};
+
+bool HardwarePresent() {
+#ifdef VEX_AES_HARDWARE
+  static const bool present = __builtin_cpu_supports("aes") && __builtin_cpu_supports("ssse3");
+  return present;
+#else
+  return false;
+#endif
+}
+
+bool UseHardware() {
+  return HardwarePresent() && gHardwareEnabled.load(std::memory_order_relaxed);
+}
+
+#ifdef VEX_AES_HARDWARE
+// The schedule holds each round key as four 32-bit words of big-endian
+// value in native order; the instructions want the sixteen bytes in order, so
+// every word is byte-swapped on loading, off the chain of rounds.
+__attribute__((target("aes,ssse3"))) inline __m128i RoundKey(const uint32_t* words) {
+  const __m128i swap = _mm_setr_epi8(3, 2, 1, 0, 7, 6, 5, 4, 11, 10, 9, 8, 15, 14, 13, 12);
+  return _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(words)), swap);
+}
+
+__attribute__((target("aes,ssse3"))) void HardwareEncrypt(const uint32_t* rk, int rounds,
+                                                          uint8_t* data) {
+  __m128i s = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data)), RoundKey(rk));
+  for (int r = 1; r < rounds; ++r) s = _mm_aesenc_si128(s, RoundKey(rk + 4 * r));
+  s = _mm_aesenclast_si128(s, RoundKey(rk + 4 * rounds));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(data), s);
+}
+
+// The decryption schedule is the equivalent inverse cipher's (reversed, the
+// inner keys through InvMixColumns), which is what the instructions expect.
+__attribute__((target("aes,ssse3"))) void HardwareDecrypt(const uint32_t* dk, int rounds,
+                                                          uint8_t* data) {
+  __m128i s = _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(data)), RoundKey(dk));
+  for (int r = 1; r < rounds; ++r) s = _mm_aesdec_si128(s, RoundKey(dk + 4 * r));
+  s = _mm_aesdeclast_si128(s, RoundKey(dk + 4 * rounds));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(data), s);
+}
+#endif
+
 }  // namespace
+
+bool RijndaelHardwarePresent() { return HardwarePresent(); }
+
+void SetRijndaelHardwareEnabled(bool enabled) {
+  gHardwareEnabled.store(enabled, std::memory_order_relaxed);
+}
 
 TCipher_Rijndael::TCipher_Rijndael(TCipherClass AClass, TProtectionRef AProtection)
     : TCipher(AClass, std::move(AProtection)) {}
@@ -121,6 +179,12 @@ void TCipher_Rijndael::Init(const void* Key, int32_t Size, const void* IVector) 
 
 void TCipher_Rijndael::EncryptBlock(uint8_t* Data) {
   const uint32_t* rk = User();
+#ifdef VEX_AES_HARDWARE
+  if (UseHardware()) {
+    HardwareEncrypt(rk, FRounds, Data);
+    return;
+  }
+#endif
   uint32_t s0 = LoadBE32(Data) ^ rk[0];
   uint32_t s1 = LoadBE32(Data + 4) ^ rk[1];
   uint32_t s2 = LoadBE32(Data + 8) ^ rk[2];
@@ -156,6 +220,12 @@ void TCipher_Rijndael::EncryptBlock(uint8_t* Data) {
 
 void TCipher_Rijndael::DecryptBlock(uint8_t* Data) {
   const uint32_t* rk = User() + kScheduleWords;
+#ifdef VEX_AES_HARDWARE
+  if (UseHardware()) {
+    HardwareDecrypt(rk, FRounds, Data);
+    return;
+  }
+#endif
   uint32_t s0 = LoadBE32(Data) ^ rk[0];
   uint32_t s1 = LoadBE32(Data + 4) ^ rk[1];
   uint32_t s2 = LoadBE32(Data + 8) ^ rk[2];

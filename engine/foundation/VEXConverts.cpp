@@ -2,6 +2,11 @@
 
 #include <cmath>
 #include <limits>
+#include <type_traits>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "db/DataSet.h"
 #include "db/Fields.h"
@@ -211,57 +216,17 @@ double VEXDateTimeToDateTime(const TVEXDateTime& vexDateTime) {
 
 namespace {
 
-template <class Char, class Equal>
-class LikeMatcher {
- public:
-  using View = std::basic_string_view<Char>;
+template <class Char>
+bool IsPrintableAscii(Char c) {
+  return c >= Char(0x20) && c < Char(0x7F);
+}
 
-  LikeMatcher(bool useEscape, Char escapeChar, Equal equal)
-      : FUseEscape(useEscape), FEscapeChar(escapeChar), FEqual(equal) {}
-
-  bool Match(View text, View pattern) const {
-    for (;;) {
-      if (pattern.size() == 1 && pattern[0] == Char('%')) return true;
-      if (text.empty()) {
-        // An exhausted text still matches a pattern of nothing but '%', which
-        // stands for an empty run however often it is repeated.
-        return pattern.find_first_not_of(Char('%')) == View::npos;
-      }
-      if (pattern.empty()) return false;
-
-      Char p = pattern[0];
-      if (p == Char('%')) {
-        const View rest = pattern.substr(1);
-        for (size_t k = 0; k <= text.size(); ++k) {
-          if (Match(text.substr(k), rest)) return true;
-        }
-        return false;
-      }
-      if (p == Char('_')) {
-        text.remove_prefix(1);
-        pattern.remove_prefix(1);
-        continue;
-      }
-      if (FUseEscape && p == FEscapeChar) {
-        // The next pattern character is literal; an escape at the very end has
-        // nothing to compare and cannot match.
-        if (pattern.size() < 2) return false;
-        pattern.remove_prefix(1);
-        p = pattern[0];
-      }
-      if (!FEqual(text[0], p)) return false;
-      text.remove_prefix(1);
-      pattern.remove_prefix(1);
-    }
-  }
-
- private:
-  bool FUseEscape;
-  Char FEscapeChar;
-  Equal FEqual;
-};
-
-}  // namespace
+template <class Char>
+Char OtherAsciiCase(Char c) {
+  if (c >= Char('a') && c <= Char('z')) return Char(c - 32);
+  if (c >= Char('A') && c <= Char('Z')) return Char(c + 32);
+  return c;
+}
 
 // Two characters of a LIKE test are equal when the locale's string comparison
 // finds them so. Printable ASCII is settled without the collator: such
@@ -269,16 +234,144 @@ class LikeMatcher {
 // the same letter (ignoring case when asked).
 template <class Char>
 bool PrintableAsciiEqual(Char a, Char b, bool caseInsensitive) {
-  if (a == b) return true;
-  if (!caseInsensitive) return false;
-  auto upper = [](Char c) { return c >= Char('a') && c <= Char('z') ? Char(c - 32) : c; };
-  return upper(a) == upper(b);
+  return a == b || (caseInsensitive && OtherAsciiCase(a) == b);
 }
 
+// The first position from `from` on whose character may equal the printable
+// ASCII character c: c itself, `other` (its other case, or c again), or any
+// character outside printable ASCII, which only the collator can settle. The
+// text size when there is none.
 template <class Char>
-bool IsPrintableAscii(Char c) {
-  return c >= Char(0x20) && c < Char(0x7F);
+size_t FindCandidate(std::basic_string_view<Char> text, size_t from, Char c, Char other) {
+  size_t i = from;
+#if defined(__SSE2__)
+  using Unsigned = std::make_unsigned_t<Char>;
+  constexpr size_t kLanes = 16 / sizeof(Char);
+  auto splat = [](int v) {
+    if constexpr (sizeof(Char) == 1) {
+      return _mm_set1_epi8(static_cast<char>(v));
+    } else {
+      return _mm_set1_epi16(static_cast<short>(v));
+    }
+  };
+  const __m128i vc = splat(static_cast<Unsigned>(c));
+  const __m128i vo = splat(static_cast<Unsigned>(other));
+  const __m128i below = splat(0x1F);
+  const __m128i above = splat(0x7F);
+  const __m128i ones = splat(-1);
+  for (; i + kLanes <= text.size(); i += kLanes) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text.data() + i));
+    __m128i hit;
+    __m128i inRange;
+    // Signed lanes: everything from 0x80 (or 0x8000) up is negative and so
+    // falls outside the printable range like the control characters.
+    if constexpr (sizeof(Char) == 1) {
+      hit = _mm_or_si128(_mm_cmpeq_epi8(v, vc), _mm_cmpeq_epi8(v, vo));
+      inRange = _mm_and_si128(_mm_cmpgt_epi8(v, below), _mm_cmplt_epi8(v, above));
+    } else {
+      hit = _mm_or_si128(_mm_cmpeq_epi16(v, vc), _mm_cmpeq_epi16(v, vo));
+      inRange = _mm_and_si128(_mm_cmpgt_epi16(v, below), _mm_cmplt_epi16(v, above));
+    }
+    const int mask = _mm_movemask_epi8(_mm_or_si128(hit, _mm_andnot_si128(inRange, ones)));
+    if (mask != 0) {
+      return i + static_cast<size_t>(__builtin_ctz(static_cast<unsigned>(mask))) / sizeof(Char);
+    }
+  }
+#endif
+  for (; i < text.size(); ++i) {
+    const Char x = text[i];
+    if (x == c || x == other || !IsPrintableAscii(x)) return i;
+  }
+  return text.size();
 }
+
+// The pattern is read as a chain of tokens: a run of '%' (any run of
+// characters, also none), '_' (one character), a literal (one character equal
+// to it; after the escape character even '%' and '_'), and an escape at the
+// very end, which can never match. Between two '%' runs every token takes
+// exactly one character, so the first place at which such a segment matches
+// is never worse than a later one: on a mismatch only the last '%' run has to
+// take one more character, and every earlier choice stands. That bounds the
+// work by text length times pattern length, where trying every split
+// recursively grows with the power of the number of '%'. Where a segment
+// starts with a printable ASCII literal, the places it cannot start are
+// skipped by a scan; when no place is left, no earlier choice can help either,
+// as it would only move the segment further right.
+template <class Char, class Equal>
+bool MatchLike(std::basic_string_view<Char> text, std::basic_string_view<Char> pattern,
+               bool useEscape, Char escapeChar, bool caseInsensitive, Equal equal) {
+  constexpr size_t kNone = static_cast<size_t>(-1);
+  const size_t n = text.size();
+  const size_t m = pattern.size();
+  size_t t = 0;
+  size_t p = 0;
+  size_t resumePattern = kNone;  // the token after the last '%' run passed
+  size_t resumeText = 0;         // where the text after that run starts now
+  bool scan = false;             // whether that token is a literal to scan for
+  Char first = 0;
+  Char firstOther = 0;
+  for (;;) {
+    bool advanced = false;
+    if (p < m) {
+      Char c = pattern[p];
+      if (c == Char('%')) {
+        do ++p;
+        while (p < m && pattern[p] == Char('%'));
+        // A pattern that ends in '%' takes whatever text is left.
+        if (p == m) return true;
+        resumePattern = p;
+        // '%' stands for a token that is no literal ('_', a trailing escape).
+        first = pattern[p];
+        if (first == Char('_')) {
+          first = Char('%');
+        } else if (useEscape && first == escapeChar) {
+          first = p + 1 < m ? pattern[p + 1] : Char('%');
+        }
+        scan = first != Char('%') && IsPrintableAscii(first);
+        firstOther = caseInsensitive ? OtherAsciiCase(first) : first;
+        if (scan) {
+          t = FindCandidate(text, t, first, firstOther);
+          if (t == n) return false;
+        }
+        resumeText = t;
+        continue;
+      }
+      if (t < n) {
+        if (c == Char('_')) {
+          ++t;
+          ++p;
+          advanced = true;
+        } else {
+          size_t width = 1;
+          bool literal = true;
+          if (useEscape && c == escapeChar) {
+            literal = p + 1 < m;
+            if (literal) c = pattern[p + 1];
+            width = 2;
+          }
+          if (literal && equal(text[t], c)) {
+            ++t;
+            p += width;
+            advanced = true;
+          }
+        }
+      }
+    } else if (t == n) {
+      return true;
+    }
+    if (advanced) continue;
+    if (resumePattern == kNone || resumeText >= n) return false;
+    ++resumeText;
+    if (scan) {
+      resumeText = FindCandidate(text, resumeText, first, firstOther);
+      if (resumeText == n) return false;
+    }
+    t = resumeText;
+    p = resumePattern;
+  }
+}
+
+}  // namespace
 
 bool MatchLikePattern(std::string_view text, std::string_view pattern, bool useEscape,
                       char escapeChar, bool caseInsensitive) {
@@ -290,7 +383,7 @@ bool MatchLikePattern(std::string_view text, std::string_view pattern, bool useE
     return text::CompareAnsi(std::string_view(&a, 1), std::string_view(&b, 1), caseInsensitive) ==
            text::Order::Equal;
   };
-  return LikeMatcher<char, decltype(equal)>(useEscape, escapeChar, equal).Match(text, pattern);
+  return MatchLike(text, pattern, useEscape, escapeChar, caseInsensitive, equal);
 }
 
 bool MatchLikePatternWide(std::u16string_view text, std::u16string_view pattern, bool useEscape,
@@ -303,7 +396,7 @@ bool MatchLikePatternWide(std::u16string_view text, std::u16string_view pattern,
     return text::CompareWide(std::u16string_view(&a, 1), std::u16string_view(&b, 1),
                              caseInsensitive) == text::Order::Equal;
   };
-  return LikeMatcher<char16_t, decltype(equal)>(useEscape, escapeChar, equal).Match(text, pattern);
+  return MatchLike(text, pattern, useEscape, escapeChar, caseInsensitive, equal);
 }
 
 // --- SQL date, time and timestamp literals ------------------------------------

@@ -306,8 +306,11 @@ int32_t CompareBytes(const void* A, const void* B, int32_t Size) {
 }
 
 void WipeBytes(void* Buffer, size_t Size, uint8_t Value) {
-  volatile uint8_t* p = static_cast<volatile uint8_t*>(Buffer);
-  for (size_t i = 0; i < Size; ++i) p[i] = Value;
+  if (Size == 0) return;
+  std::memset(Buffer, Value, Size);
+  // The barrier tells the compiler the bytes may be read after all, so the
+  // memset of a buffer that is about to go away is never dropped.
+  __asm__ __volatile__("" : : "r"(Buffer) : "memory");
 }
 
 // --- TProtection ---------------------------------------------------------------

@@ -46,6 +46,41 @@ bool EndMarkIntact(const void* userData, int32_t userSize) {
   return mark == kEndMark;
 }
 
+// Counter slot leases. A slot number is held by at most one living thread;
+// the release on giving it back and the acquire on taking it hand the slot's
+// last value on to its next holder, which goes on counting from there.
+constinit std::atomic<bool> gSlotTaken[TVEXMemoryManager::kCounterSlots] = {};
+
+constexpr int kNoSlotYet = -1;
+constexpr int kNoSlot = -2;  // none was free, or the thread is ending
+// Trivial, so it stays usable while the thread's other objects are destroyed.
+thread_local int tCounterSlot = kNoSlotYet;
+
+struct SlotLease {
+  ~SlotLease() {
+    if (tCounterSlot >= 0) gSlotTaken[tCounterSlot].store(false, std::memory_order_release);
+    tCounterSlot = kNoSlot;
+  }
+};
+thread_local SlotLease tSlotLease;
+
+int LeasedSlot() {
+  const int slot = tCounterSlot;
+  if (slot != kNoSlotYet) return slot;
+  // Touching the lease registers its destructor, which gives the slot back.
+  (void)&tSlotLease;
+  for (int i = 0; i < TVEXMemoryManager::kCounterSlots; ++i) {
+    bool expected = false;
+    if (!gSlotTaken[i].load(std::memory_order_relaxed) &&
+        gSlotTaken[i].compare_exchange_strong(expected, true, std::memory_order_acquire)) {
+      tCounterSlot = i;
+      return i;
+    }
+  }
+  tCounterSlot = kNoSlot;
+  return kNoSlot;
+}
+
 }  // namespace
 
 constinit TVEXMemoryManager* MemoryManager = nullptr;
@@ -60,15 +95,24 @@ void FreeMemoryManager() noexcept {
 }
 
 void TVEXMemoryManager::AddToTotal(int64_t delta) {
-  TVEXLockGuard guard(MMLock);
-  FTotalMemAllocated.store(FTotalMemAllocated.load(std::memory_order_relaxed) + delta,
-                           std::memory_order_relaxed);
+  const int slot = LeasedSlot();
+  if (slot >= 0) {
+    std::atomic<int64_t>& value = FSlots[slot].value;
+    value.store(value.load(std::memory_order_relaxed) + delta, std::memory_order_relaxed);
+  } else {
+    FTotalMemAllocated.fetch_add(delta, std::memory_order_relaxed);
+  }
+}
+
+int64_t TVEXMemoryManager::TotalMemAllocated() const {
+  int64_t total = FTotalMemAllocated.load(std::memory_order_relaxed);
+  for (const CounterSlot& slot : FSlots) total += slot.value.load(std::memory_order_relaxed);
+  return total;
 }
 
 void* TVEXMemoryManager::GetMem(int64_t bufferSize) {
   if (bufferSize == 0) throw EVEXException(30286, "Cannot allocate 0 bytes");
-  if (FMaxMemorySize != 0 &&
-      bufferSize > FMaxMemorySize - FTotalMemAllocated.load(std::memory_order_relaxed)) {
+  if (FMaxMemorySize != 0 && bufferSize > FMaxMemorySize - TotalMemAllocated()) {
     throw EVEXException(30004, sMemoryLimitExceeded, FMaxMemorySize);
   }
   if (bufferSize < 0 || bufferSize > kLargestBlock) {

@@ -9,16 +9,19 @@
 //   user bytes ... | uint32 0xACCEACCE
 // The pointer handed out points at the first user byte.
 //
-// Thread safety: any thread may call a manager. The counter is updated under
-// MMLock, which is the innermost lock of the engine; the limit test reads it
-// without the lock, so concurrent requests may overshoot a limit by the blocks
-// in flight.
+// Thread safety: any thread may call a manager; it takes no lock. The count
+// is spread over per-thread slots: a thread leases one slot number for its
+// lifetime (the same number in every manager) and is then the only writer of
+// that slot, so it updates it with a plain load and store instead of a
+// locked add; threads beyond the slots, and threads that are ending, add to
+// one shared atomic word. The total is the sum of all of them, exact whenever
+// no allocation is in flight. The limit test reads the total before the
+// allocation, so concurrent requests may overshoot a limit by the blocks in
+// flight.
 #pragma once
 
 #include <atomic>
 #include <cstdint>
-
-#include "foundation/VEXLock.h"
 
 namespace vex {
 
@@ -77,7 +80,10 @@ class TVEXMemoryManager {
   int64_t GetFreeMemorySize();
 
   int64_t MaxMemorySize() const { return FMaxMemorySize; }
-  int64_t TotalMemAllocated() const { return FTotalMemAllocated.load(std::memory_order_relaxed); }
+  int64_t TotalMemAllocated() const;
+
+  // Slot numbers a thread may lease; see Thread safety above.
+  static constexpr int kCounterSlots = 64;
 
  private:
   // Writes the raw pointer back to the typed variable on every way out, so a
@@ -93,10 +99,17 @@ class TVEXMemoryManager {
 
   void AddToTotal(int64_t delta);
 
+  // One cache line each, so that threads counting in their own slots do not
+  // contend for a line.
+  struct alignas(64) CounterSlot {
+    std::atomic<int64_t> value{0};
+  };
+
   int64_t FMaxMemorySize = 0;
+  CounterSlot FSlots[kCounterSlots];
+  // Threads without a slot.
   std::atomic<int64_t> FTotalMemAllocated{0};
   std::atomic<int64_t> FFreeSystemMemorySize{0};
-  TVEXLock MMLock;
 };
 
 // The process-wide manager, without a limit. Created by the engine's start-up

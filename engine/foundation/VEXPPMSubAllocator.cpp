@@ -27,15 +27,60 @@ const TVEXPPMSubAllocator::SizeTables& TVEXPPMSubAllocator::Tables() {
   return tables;
 }
 
-TVEXPPMSubAllocator::~TVEXPPMSubAllocator() { std::free(FBase); }
+namespace {
+
+// The arena of the last model that ran on this thread, kept for the next one:
+// its pages are mapped and touched already, so a call does not pay again for
+// megabytes the kernel has to clear before the model may use them. Only
+// arenas up to the size of the middle levels are kept, so a thread holds at
+// most that much between calls; larger ones go back at once.
+struct KeptArena {
+  uint8_t* base = nullptr;
+  size_t size = 0;
+  KeptArena() = default;
+  KeptArena(const KeptArena&) = delete;
+  KeptArena& operator=(const KeptArena&) = delete;
+  ~KeptArena() { std::free(base); }
+};
+
+constexpr size_t kLargestKeptArena = TVEXPPMSubAllocator::UNIT_SIZE + (size_t(25) << 20);
+
+thread_local KeptArena tKeptArena;
+
+uint8_t* TakeArena(size_t size) {
+  KeptArena& kept = tKeptArena;
+  if (kept.base != nullptr && kept.size == size) {
+    uint8_t* base = kept.base;
+    kept.base = nullptr;
+    kept.size = 0;
+    return base;
+  }
+  return static_cast<uint8_t*>(std::malloc(size));
+}
+
+void GiveBackArena(uint8_t* base, size_t size) {
+  if (base == nullptr) return;
+  if (size > kLargestKeptArena) {
+    std::free(base);
+    return;
+  }
+  KeptArena& kept = tKeptArena;
+  std::free(kept.base);
+  kept.base = base;
+  kept.size = size;
+}
+
+}  // namespace
+
+TVEXPPMSubAllocator::~TVEXPPMSubAllocator() { GiveBackArena(FBase, FSize); }
 
 bool TVEXPPMSubAllocator::Reserve(uint32_t memMB) {
-  std::free(FBase);
+  GiveBackArena(FBase, FSize);
   FBase = nullptr;
   const size_t heapBytes = size_t(memMB) << 20;
   // One spare unit in front of the heap keeps offset 0 meaning "none".
   FSize = UNIT_SIZE + heapBytes;
-  FBase = static_cast<uint8_t*>(std::calloc(1, FSize));
+  FBase = TakeArena(FSize);
   if (FBase == nullptr) return false;
   FHeapEnd = static_cast<uint32_t>(UNIT_SIZE + UNIT_SIZE * (heapBytes / UNIT_SIZE));
   return true;

@@ -30,7 +30,10 @@ class TVEXPPMSubAllocator {
   TVEXPPMSubAllocator(const TVEXPPMSubAllocator&) = delete;
   TVEXPPMSubAllocator& operator=(const TVEXPPMSubAllocator&) = delete;
 
-  // Reserves memMB MiB of zero-filled memory; false when the system refuses.
+  // Reserves memMB MiB of memory with any content (the model writes every
+  // byte before it reads it, so a stream never depends on what was there);
+  // false when the system refuses. The memory may be an arena an earlier
+  // model of the same thread left behind.
   bool Reserve(uint32_t memMB);
   // Forgets every block: empty free lists, reserve restored, whole gap free.
   void Init();

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <limits>
 
+#include <zlib.h>
+
 #include "foundation/VEXConst.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXGuards.h"
@@ -46,18 +48,6 @@ void WriteOrRaise(const void* buffer, int32_t count, rtl::TStream& stream, int32
     throw EVEXException(code, kWriteMessage, position, stream.GetSize(), count, done);
 }
 
-constexpr std::array<uint32_t, 256> MakeCrcTable() {
-  std::array<uint32_t, 256> table{};
-  for (uint32_t n = 0; n < 256; ++n) {
-    uint32_t c = n;
-    for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    table[n] = c;
-  }
-  return table;
-}
-
-constexpr std::array<uint32_t, 256> kCrcTable = MakeCrcTable();
-static_assert(kCrcTable[1] == 0x77073096u);
 
 }  // namespace
 
@@ -402,9 +392,12 @@ void SeekStreamChecked(rtl::TStream& Stream, int32_t NativeErrorCode, int64_t Po
 }
 
 uint32_t UpdateCrc32(uint32_t Crc, const void* Buffer, int32_t Length) {
-  const uint8_t* p = static_cast<const uint8_t*>(Buffer);
-  for (int32_t i = 0; i < Length; ++i) Crc = kCrcTable[(Crc ^ p[i]) & 0xFF] ^ (Crc >> 8);
-  return Crc;
+  // zlib's crc32 is the same reflected CRC with the value inverted on the way
+  // in and out; inverting around it leaves the plain update, computed by its
+  // word-wide and vector code.
+  if (Length <= 0) return Crc;
+  return ~static_cast<uint32_t>(
+      crc32_z(~Crc & 0xFFFFFFFFu, static_cast<const Bytef*>(Buffer), static_cast<z_size_t>(Length)));
 }
 
 std::string MakeTempFileName() {

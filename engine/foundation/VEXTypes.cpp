@@ -1,6 +1,7 @@
 #include "foundation/VEXTypes.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "foundation/VEXExcept.h"
@@ -181,14 +182,51 @@ void TVEXBitsArray::ClearTailBits() {
   if (used != 0) FBits[FBitCount / 8] &= static_cast<uint8_t>((1u << used) - 1);
 }
 
-int32_t TVEXBitsArray::CountBits(int32_t bitCount) const {
+// Set bits among bytes [from, to), a word at a time.
+int32_t TVEXBitsArray::CountBytes(int32_t from, int32_t to) const {
   int32_t n = 0;
-  int32_t whole = bitCount / 8;
-  for (int32_t i = 0; i < whole; ++i) n += FBitsTable[FBits[i]];
+  int32_t i = from;
+  for (; i + 8 <= to; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, FBits + i, 8);
+    n += std::popcount(word);
+  }
+  for (; i < to; ++i) n += std::popcount(FBits[i]);
+  return n;
+}
+
+int32_t TVEXBitsArray::CountBits(int32_t bitCount) const {
+  const int32_t whole = bitCount / 8;
+  int32_t n = CountBytes(0, whole);
   int32_t rest = bitCount % 8;
   if (rest != 0) n += FBitsTable[FBits[whole] & ((1u << rest) - 1)];
   return n;
 }
+
+// Moves the cached place to byteNo and gives the set bits before it. Walks by
+// position ask for neighbouring places one after the other, so each answer
+// costs the distance from the last one, not from bit 0.
+int32_t TVEXBitsArray::SetBitsBeforeByte(int32_t byteNo) const {
+  const uint64_t cached = FCachedPlace.load(std::memory_order_relaxed);
+  int32_t cachedByte = static_cast<int32_t>(cached >> 32);
+  int32_t before = static_cast<int32_t>(cached & 0xFFFFFFFFu);
+  if (cachedByte > ByteCount()) {
+    cachedByte = 0;
+    before = 0;
+  }
+  if (byteNo >= cachedByte) {
+    before += CountBytes(cachedByte, byteNo);
+  } else if (byteNo >= cachedByte / 2) {
+    before -= CountBytes(byteNo, cachedByte);
+  } else {
+    before = CountBytes(0, byteNo);
+  }
+  FCachedPlace.store((uint64_t(uint32_t(byteNo)) << 32) | uint32_t(before),
+                     std::memory_order_relaxed);
+  return before;
+}
+
+void TVEXBitsArray::ForgetCachedPlace() { FCachedPlace.store(0, std::memory_order_relaxed); }
 
 void TVEXBitsArray::SetSize(int32_t n) {
   if (n <= 0) {
@@ -199,23 +237,43 @@ void TVEXBitsArray::SetSize(int32_t n) {
     }
     FBitCount = 0;
     FNonZeroBitCount = 0;
+    FCapacity = 0;
+    ForgetCachedPlace();
     return;
   }
   int32_t bytes = (n + 7) / 8;
   if (FBits == nullptr) {
     FBits = static_cast<uint8_t*>(MemoryManager->AllocMem(bytes));
-  } else if (bytes != ByteCount()) {
+    FCapacity = bytes;
+  } else if (bytes > FCapacity) {
+    // Room for an eighth more, so that growing a bit at a time copies the
+    // bitmap only now and then instead of every eighth bit.
+    const int32_t capacity =
+        static_cast<int32_t>(std::min<int64_t>(std::max<int64_t>(bytes, int64_t{bytes} + bytes / 8),
+                                               INT32_MAX / 8 + 1));
+    void* p = FBits;
+    MemoryManager->ReallocMemAndClearTail(p, capacity);
+    FBits = static_cast<uint8_t*>(p);
+    FCapacity = capacity;
+  } else if (bytes <= FCapacity / 2) {
+    // Much smaller now: give the rest back.
     void* p = FBits;
     MemoryManager->ReallocMemAndClearTail(p, bytes);
     FBits = static_cast<uint8_t*>(p);
+    FCapacity = bytes;
   }
   int32_t old = FBitCount;
   FBitCount = n;
   if (n < old) {
-    // Dropped bits of the last byte are cleared, so that growing again brings
-    // them back clear, as the count expects.
+    // Dropped bits are cleared, in the last byte and in the spare bytes
+    // behind it, so that growing again brings them back clear, as the count
+    // expects.
+    const int32_t oldBytes = (old + 7) / 8;
+    const int32_t spareEnd = std::min(oldBytes, FCapacity);
+    if (spareEnd > bytes) std::memset(FBits + bytes, 0, static_cast<size_t>(spareEnd - bytes));
     ClearTailBits();
     FNonZeroBitCount = CountBits(n);
+    ForgetCachedPlace();
   }
 }
 
@@ -229,6 +287,11 @@ void TVEXBitsArray::SetBit(int32_t BitNo, bool Value) {
   if (GetBitFromBuffer(BitNo, FBits) == Value) return;
   SetBitInBuffer(Value, BitNo, FBits);
   FNonZeroBitCount += Value ? 1 : -1;
+  // A bit before the cached place moves its count along.
+  const uint64_t cached = FCachedPlace.load(std::memory_order_relaxed);
+  if (BitNo / 8 < static_cast<int32_t>(cached >> 32)) {
+    FCachedPlace.store(Value ? cached + 1 : cached - 1, std::memory_order_relaxed);
+  }
 }
 
 void TVEXBitsArray::SetAllBits() {
@@ -236,20 +299,37 @@ void TVEXBitsArray::SetAllBits() {
   std::memset(FBits, 0xFF, static_cast<size_t>(ByteCount()));
   ClearTailBits();
   FNonZeroBitCount = FBitCount;
+  ForgetCachedPlace();
 }
 
 int32_t TVEXBitsArray::GetBitNoByBitPosition(int32_t BitPosition) const {
   if (BitPosition < 0 || BitPosition >= FNonZeroBitCount)
     throw EVEXException(10428, kInvalidBitNo, BitPosition, FNonZeroBitCount);
   if (FNonZeroBitCount == FBitCount) return BitPosition;
-  int32_t seen = 0;
-  int32_t bytes = ByteCount();
-  for (int32_t i = 0; i < bytes; ++i) {
+  const int32_t bytes = ByteCount();
+  // Start from the cached place when the bit lies behind it, else from the
+  // start; whole words, then whole bytes are skipped while they end before it.
+  const uint64_t cached = FCachedPlace.load(std::memory_order_relaxed);
+  int32_t i = static_cast<int32_t>(cached >> 32);
+  int32_t seen = static_cast<int32_t>(cached & 0xFFFFFFFFu);
+  if (i > bytes || seen > BitPosition) {
+    i = 0;
+    seen = 0;
+  }
+  for (; i + 8 <= bytes; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, FBits + i, 8);
+    const int32_t inWord = std::popcount(word);
+    if (seen + inWord > BitPosition) break;
+    seen += inWord;
+  }
+  for (; i < bytes; ++i) {
     int32_t inByte = FBitsTable[FBits[i]];
     if (seen + inByte <= BitPosition) {
       seen += inByte;
       continue;
     }
+    FCachedPlace.store((uint64_t(uint32_t(i)) << 32) | uint32_t(seen), std::memory_order_relaxed);
     for (int32_t b = 0; b < 8; ++b) {
       if ((FBits[i] >> b) & 1) {
         if (seen == BitPosition) return i * 8 + b;
@@ -265,10 +345,8 @@ int32_t TVEXBitsArray::GetBitPositionByBitNo(int32_t BitNo) const {
   if (BitNo < 0 || BitNo >= FBitCount) throw EVEXException(10429, kInvalidBitNo, BitNo, FBitCount);
   if (FNonZeroBitCount == FBitCount) return BitNo;
   int32_t byteNo = BitNo / 8;
-  int32_t n = -1;
-  for (int32_t i = 0; i < byteNo; ++i) n += FBitsTable[FBits[i]];
   uint32_t mask = (2u << (BitNo % 8)) - 1;
-  return n + FBitsTable[FBits[byteNo] & mask];
+  return -1 + SetBitsBeforeByte(byteNo) + FBitsTable[FBits[byteNo] & mask];
 }
 
 bool TVEXBitsArray::FindBit(bool Value, int32_t& BitNo) const {

@@ -9,6 +9,7 @@
 // EVEXException with the code of the operation.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -126,10 +127,19 @@ class TVEXBitsArray {
   int32_t ByteCount() const { return (FBitCount + 7) / 8; }
   void ClearTailBits();
   int32_t CountBits(int32_t bitCount) const;
+  int32_t CountBytes(int32_t from, int32_t to) const;
+  int32_t SetBitsBeforeByte(int32_t byteNo) const;
+  void ForgetCachedPlace();
 
   uint8_t* FBits = nullptr;
   int32_t FBitCount = 0;
   int32_t FNonZeroBitCount = 0;
+  // Bytes of FBits; those past ByteCount() are always zero.
+  int32_t FCapacity = 0;
+  // The last place a position search stopped: byte number (high half) and the
+  // set bits in the bytes before it (low half). Kept in one atomic word so
+  // that readers sharing a const bitmap never see half an update.
+  mutable std::atomic<uint64_t> FCachedPlace{0};
   uint8_t FBitsTable[256];
 };
 

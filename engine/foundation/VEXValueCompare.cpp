@@ -71,19 +71,43 @@ std::string_view AnsiOperand(const void* data, int32_t size, int32_t maxLength) 
 }
 
 // The same for UTF-16 text. Payloads may sit at any address, so the characters
-// are copied out into aligned storage.
-std::u16string WideOperand(const void* data, int32_t size, int32_t maxLength) {
-  const unsigned char* p = static_cast<const unsigned char*>(data);
-  int64_t limit = size >= 0 ? size / 2 : INT64_MAX;
-  if (maxLength >= 0) limit = std::min<int64_t>(limit, maxLength);
-  std::u16string text;
-  for (int64_t i = 0; i < limit; ++i) {
-    const char16_t c = Load<char16_t>(p + i * 2);
-    if (c == 0) break;
-    text.push_back(c);
+// are copied out into aligned storage: on the stack for the usual short
+// texts, so that a comparison allocates nothing.
+class WideOperand {
+ public:
+  WideOperand(const void* data, int32_t size, int32_t maxLength) {
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    int64_t limit = size >= 0 ? size / 2 : INT64_MAX;
+    if (maxLength >= 0) limit = std::min<int64_t>(limit, maxLength);
+    int64_t n = 0;
+    for (; n < limit && n < kOnStack; ++n) {
+      const char16_t c = Load<char16_t>(p + n * 2);
+      if (c == 0) break;
+      FStack[n] = c;
+    }
+    if (n < kOnStack || n == limit) {
+      FView = std::u16string_view(FStack, static_cast<size_t>(n));
+      return;
+    }
+    FHeap.assign(FStack, kOnStack);
+    for (; n < limit; ++n) {
+      const char16_t c = Load<char16_t>(p + n * 2);
+      if (c == 0) break;
+      FHeap.push_back(c);
+    }
+    FView = FHeap;
   }
-  return text;
-}
+  WideOperand(const WideOperand&) = delete;
+  WideOperand& operator=(const WideOperand&) = delete;
+
+  std::u16string_view View() const { return FView; }
+
+ private:
+  static constexpr int64_t kOnStack = 128;
+  char16_t FStack[kOnStack];
+  std::u16string FHeap;
+  std::u16string_view FView;
+};
 
 TVEXCompareResult FromPlatformResult(int32_t result) {
   return result == 1 ? cmprLower : result == 2 ? cmprEqual : cmprGreater;
@@ -112,12 +136,12 @@ TVEXCompareResult CompareAnsi(std::string_view left, std::string_view right, boo
 
 // Wide text always sorts by the user's default locale, whatever locale the
 // caller names for 8-bit text.
-TVEXCompareResult CompareWide(const std::u16string& left, const std::u16string& right,
+TVEXCompareResult CompareWide(const WideOperand& left, const WideOperand& right,
                               bool caseInsensitive) {
   const uint32_t flags = SORT_STRINGSORT | (caseInsensitive ? NORM_IGNORECASE : 0);
   const int32_t result = BoundTextFunctions().CompareStringW(
-      LOCALE_USER_DEFAULT, flags, left.c_str(), static_cast<int32_t>(left.size()), right.c_str(),
-      static_cast<int32_t>(right.size()));
+      LOCALE_USER_DEFAULT, flags, left.View().data(), static_cast<int32_t>(left.View().size()),
+      right.View().data(), static_cast<int32_t>(right.View().size()));
   if (result < 1 || result > 3) throw EVEXException(30046, kUnicodeNotSupported);
   return FromPlatformResult(result);
 }

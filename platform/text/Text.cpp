@@ -6,6 +6,7 @@
 #include <unicode/ucol.h>
 #include <unicode/utf16.h>
 
+#include <array>
 #include <atomic>
 #include <climits>
 #include <map>
@@ -32,6 +33,9 @@ struct ThreadCollators {
   uint64_t generation = 0;  // of the locale copy below; 0 = none read yet
   std::string locale;
   std::map<std::pair<std::string, bool>, CollatorPtr> byLocaleAndCase;
+  // The two collators of `locale` (case kept, case ignored) once looked up,
+  // so that a compare does no map look-up while the locale stays.
+  UCollator* current[2] = {nullptr, nullptr};
 };
 
 thread_local ThreadCollators tCollators;
@@ -54,13 +58,18 @@ UCollator* OpenCollator(const std::string& locale, bool ignoreCase) {
 UCollator* Collator(bool ignoreCase) {
   ThreadCollators& cache = tCollators;
   uint64_t generation = gLocaleGeneration.load(std::memory_order_acquire);
+  if (cache.generation == generation && cache.current[ignoreCase] != nullptr) {
+    return cache.current[ignoreCase];
+  }
   if (cache.generation != generation) {
     std::lock_guard guard(gLocaleMutex);
     cache.locale = gLocale;
     cache.generation = gLocaleGeneration.load(std::memory_order_relaxed);
+    cache.current[0] = cache.current[1] = nullptr;
   }
   CollatorPtr& slot = cache.byLocaleAndCase[{cache.locale, ignoreCase}];
   if (!slot) slot.reset(OpenCollator(cache.locale, ignoreCase));
+  cache.current[ignoreCase] = slot.get();
   return slot.get();
 }
 
@@ -130,7 +139,23 @@ Order CompareWide(std::u16string_view left, std::u16string_view right, bool igno
 }
 
 Order CompareAnsi(std::string_view left, std::string_view right, bool ignoreCase) {
-  return CompareWide(rtl::Win1252ToUtf16(left), rtl::Win1252ToUtf16(right), ignoreCase);
+  // Short texts, the usual keys and values, are converted on the stack.
+  constexpr size_t kOnStack = 256;
+  if (left.size() > kOnStack || right.size() > kOnStack) {
+    return CompareWide(rtl::Win1252ToUtf16(left), rtl::Win1252ToUtf16(right), ignoreCase);
+  }
+  static const std::array<char16_t, 256> kWide = [] {
+    std::array<char16_t, 256> table{};
+    for (int c = 0; c < 256; ++c) table[c] = rtl::Win1252ToChar16(static_cast<char>(c));
+    return table;
+  }();
+  char16_t leftWide[kOnStack];
+  char16_t rightWide[kOnStack];
+  auto widen = [](std::string_view from, char16_t* to) {
+    for (size_t i = 0; i < from.size(); ++i) to[i] = kWide[static_cast<unsigned char>(from[i])];
+    return std::u16string_view(to, from.size());
+  };
+  return CompareWide(widen(left, leftWide), widen(right, rightWide), ignoreCase);
 }
 
 Order CompareWide(const char16_t* left, int32_t leftCount, const char16_t* right,

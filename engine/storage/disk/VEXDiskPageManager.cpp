@@ -206,14 +206,16 @@ bool TVEXPageCipher::Code(uint8_t Algorithm, uint8_t* Buffer, int32_t Size, bool
 // ---------------------------------------------------------------------------
 // TVEXDiskPageManager: life
 
-TVEXDiskPageManager::TVEXDiskPageManager()
-    : FDatabaseFile(std::make_unique<TVEXDatabaseFile>()),
+TVEXDiskPageManager::TVEXDiskPageManager(TVEXLock* DatabaseLock)
+    : TVEXPageManager(DatabaseLock),
+      FDatabaseFile(std::make_unique<TVEXDatabaseFile>()),
       FTablePagesCacheManager(std::make_unique<TVEXDiskTablePagesCacheManager>()) {
   InitDBHeader();
   SetPrologueOffsets(0, kLockedByteSize);
 }
 
-TVEXDiskPageManager::~TVEXDiskPageManager() { CloseDatabase(); }
+// Nothing else can reach a page manager that is being destroyed.
+TVEXDiskPageManager::~TVEXDiskPageManager() VEX_NO_THREAD_SAFETY_ANALYSIS { CloseDatabase(); }
 
 void TVEXDiskPageManager::InitDBHeader() {
   FDBHeader = TVEXDBHeader{};
@@ -282,7 +284,7 @@ void TVEXDiskPageManager::CreateAndOpenDatabase(const std::string& DatabaseFileN
   FCipher.SetPassword(Password.Password);
 
   FDatabaseFile->CreateAndOpenFile(DatabaseFileName);
-  ScopeFailure closeOnFailure([this] { CloseDatabase(); });
+  ScopeFailure closeOnFailure([this]() VEX_NO_THREAD_SAFETY_ANALYSIS { CloseDatabase(); });
   FExclusive = true;
   FMultiUser = false;
   FWritable = true;
@@ -332,7 +334,7 @@ void TVEXDiskPageManager::OpenDatabase(const std::string& DatabaseFileName,
     FMultiUser = false;
   }
   FDatabaseFile->OpenFile(DatabaseFileName, access, share);
-  ScopeFailure closeOnFailure([this] { CloseDatabase(); });
+  ScopeFailure closeOnFailure([this]() VEX_NO_THREAD_SAFETY_ANALYSIS { CloseDatabase(); });
   FWritable = !ReadOnly;
 
   // The header is found before its lock is taken, so that a database behind
@@ -342,7 +344,7 @@ void TVEXDiskPageManager::OpenDatabase(const std::string& DatabaseFileName,
   SetPrologueOffsets(headerOffset, kLockedByteSize);
   LockDBHeaderOrRaise(20230);
   {
-    ScopeExit unlock([this] { UnlockDBHeader(); });
+    ScopeExit unlock([this]() VEX_NO_THREAD_SAFETY_ANALYSIS { UnlockDBHeader(); });
     ReadDBHeader();
   }
   RepairNeeded = FDBHeader.WriteChangesState != kWriteChangesDone ||
@@ -398,7 +400,7 @@ void TVEXDiskPageManager::CloseDatabase() noexcept {
 
 void TVEXDiskPageManager::TruncateDatabase() {
   LockDBHeaderOrRaise(20213);
-  ScopeExit unlock([this] { UnlockDBHeader(); });
+  ScopeExit unlock([this]() VEX_NO_THREAD_SAFETY_ANALYSIS { UnlockDBHeader(); });
   // Read again: another connection may have taken pages since this one last
   // looked, and cutting them off would lose them.
   ReadDBHeader();
@@ -581,7 +583,9 @@ TVEXDatabaseFreeSpaceManager& TVEXDiskPageManager::OpenFreeSpaceManager() const 
   return *FDatabaseFreeSpaceManager;
 }
 
-void TVEXDiskPageManager::InternalAddPage(TVEXPage* aPage) {
+// The free-space manager's page manager is this one, so its lock is held; the
+// analysis cannot see through that pointer.
+void TVEXDiskPageManager::InternalAddPage(TVEXPage* aPage) VEX_NO_THREAD_SAFETY_ANALYSIS {
   TVEXDatabaseFreeSpaceManager& space = OpenFreeSpaceManager();
   // The buffer first: a number taken from the maps and then lost to a failed
   // allocation would stay marked used.
@@ -589,7 +593,7 @@ void TVEXDiskPageManager::InternalAddPage(TVEXPage* aPage) {
   aPage->SetPageNo(space.GetPage(-1));
 }
 
-void TVEXDiskPageManager::InternalRemovePage(int32_t PageNo) {
+void TVEXDiskPageManager::InternalRemovePage(int32_t PageNo) VEX_NO_THREAD_SAFETY_ANALYSIS {
   TVEXDatabaseFreeSpaceManager& space = OpenFreeSpaceManager();
   InternalWritePageState(PageNo, kRemovedPageState);
   space.FreePage(PageNo);
@@ -608,7 +612,7 @@ void TVEXDiskPageManager::RemovePage(int32_t SessionID, int32_t PageNo) {
 
 int32_t TVEXDiskPageManager::PageCount() {
   if (!LockDBHeader()) throw EVEXException(20236, kDatabaseLocked);
-  ScopeExit unlock([this] { UnlockDBHeader(); });
+  ScopeExit unlock([this]() VEX_NO_THREAD_SAFETY_ANALYSIS { UnlockDBHeader(); });
   ReadDBHeader();
   return FDBHeader.TotalPageCount;
 }
@@ -643,7 +647,7 @@ void TVEXDiskPageManager::ApplyChanges(int32_t SessionID, bool DoFlushBuffers) {
   // A commit the base would refuse must not leave the crash marker behind.
   CheckChangesCanBeApplied(SessionID);
   LockDBHeaderOrRaise(20213);
-  ScopeExit unlock([this] { UnlockDBHeader(); });
+  ScopeExit unlock([this]() VEX_NO_THREAD_SAFETY_ANALYSIS { UnlockDBHeader(); });
 
   ReadDBHeader();
   const bool wasClean = FDBHeader.WriteChangesState == kWriteChangesDone;
@@ -666,10 +670,11 @@ void TVEXDiskPageManager::ApplyChanges(int32_t SessionID, bool DoFlushBuffers) {
 
 int32_t TVEXDiskPageManager::GetNextObjectID(int32_t /*TryCount*/, int32_t /*DelayMS*/) {
   CheckOpenedFor(30399);
-  if (!RetryCall(kDBHeaderLockTries, kDBHeaderLockDelayMS, [this] { return LockLastObjectID(); })) {
+  if (!RetryCall(kDBHeaderLockTries, kDBHeaderLockDelayMS,
+                 [this]() VEX_NO_THREAD_SAFETY_ANALYSIS { return LockLastObjectID(); })) {
     throw EVEXException(30401, "Cannot get NextObjectID. File area is Locked.");
   }
-  ScopeExit unlock([this] { UnlockLastObjectID(); });
+  ScopeExit unlock([this]() VEX_NO_THREAD_SAFETY_ANALYSIS { UnlockLastObjectID(); });
   int32_t counter = 0;
   FDatabaseFile->ReadBuffer(&counter, sizeof(counter), FOffsetToLastObjectID, 30400);
   const int32_t next = static_cast<int32_t>(static_cast<uint32_t>(counter) + 1);
@@ -687,10 +692,11 @@ int32_t TVEXDiskPageManager::GetNextObjectID(int32_t /*TryCount*/, int32_t /*Del
 
 void TVEXDiskPageManager::InitObjectID(int32_t /*TryCount*/, int32_t /*DelayMS*/) {
   CheckOpenedFor(30399);
-  if (!RetryCall(kDBHeaderLockTries, kDBHeaderLockDelayMS, [this] { return LockLastObjectID(); })) {
+  if (!RetryCall(kDBHeaderLockTries, kDBHeaderLockDelayMS,
+                 [this]() VEX_NO_THREAD_SAFETY_ANALYSIS { return LockLastObjectID(); })) {
     return;
   }
-  ScopeExit unlock([this] { UnlockLastObjectID(); });
+  ScopeExit unlock([this]() VEX_NO_THREAD_SAFETY_ANALYSIS { UnlockLastObjectID(); });
   if (!FWritable) return;
   const int32_t zero = 0;
   FDatabaseFile->WriteBuffer(&zero, sizeof(zero), FOffsetToLastObjectID, 30406);
@@ -735,7 +741,8 @@ bool TVEXDiskPageManager::UnlockDBHeader() {
 }
 
 void TVEXDiskPageManager::LockDBHeaderOrRaise(int32_t NativeErrorCode) {
-  if (!RetryCall(kDBHeaderLockTries, kDBHeaderLockDelayMS, [this] { return LockDBHeader(); })) {
+  if (!RetryCall(kDBHeaderLockTries, kDBHeaderLockDelayMS,
+                 [this]() VEX_NO_THREAD_SAFETY_ANALYSIS { return LockDBHeader(); })) {
     throw EVEXException(NativeErrorCode, kDatabaseLocked);
   }
 }

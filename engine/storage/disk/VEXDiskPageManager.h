@@ -59,9 +59,10 @@
 //   file (the header lock is released on every way out): the next
 //   OpenDatabase answers RepairNeeded.
 //
-// Threads: no lock of its own. REQUIRES: every method runs under the owning
-// database's lock (TVEXDatabaseData::Lock); between connections only the byte
-// locks below coordinate.
+// Threads: no lock of its own. Every operation that reads or writes the file
+// or the pages REQUIRES the owning database's lock (DatabaseLock(), stated
+// with VEX_REQUIRES); between connections only the byte locks below
+// coordinate.
 #pragma once
 
 #include <array>
@@ -212,7 +213,8 @@ class TVEXPageCipher {
 class TVEXDiskPageManager : public TVEXPageManager {
  public:
   // Closed; the in-memory records hold the defaults of a new file.
-  TVEXDiskPageManager();
+  // DatabaseLock: the owning database's lock (see TVEXPageManager).
+  explicit TVEXDiskPageManager(TVEXLock* DatabaseLock = nullptr);
   // Closes the database; never raises.
   ~TVEXDiskPageManager() override;
 
@@ -221,7 +223,8 @@ class TVEXDiskPageManager : public TVEXPageManager {
   // 20237 for a page size outside kMinPageSize .. kMaxPageSize, fewer than one
   // page per extent or an unknown algorithm, and the file layer's errors.
   void CreateAndOpenDatabase(const std::string& DatabaseFileName, const TVEXPassword& Password,
-                             uint16_t PageSize, uint16_t ExtentPageCount);
+                             uint16_t PageSize, uint16_t ExtentPageCount)
+      VEX_REQUIRES(DatabaseLock());
   // Opens an existing file. ReadOnly and aMultiUser come in as wishes and go
   // out as the modes used; RepairNeeded goes out true for a file not closed
   // cleanly (marker not 2) or of the old format. Raises 10462 when open, 20230
@@ -229,81 +232,87 @@ class TVEXDiskPageManager : public TVEXPageManager {
   // a damaged prologue, 30445 for a wrong password. On failure the file is
   // closed again.
   void OpenDatabase(const std::string& DatabaseFileName, const TVEXPassword& Password,
-                    bool& ReadOnly, bool& RepairNeeded, bool Exclusive, bool& aMultiUser);
+                    bool& ReadOnly, bool& RepairNeeded, bool Exclusive, bool& aMultiUser)
+      VEX_REQUIRES(DatabaseLock());
   // Closes the file when open; a failing close only marks it closed. Cached
   // and uncommitted pages are dropped.
-  void CloseDatabase() noexcept;
+  void CloseDatabase() noexcept VEX_REQUIRES(DatabaseLock());
   // Cuts the unused pages off the end, under the header lock (20213).
-  void TruncateDatabase();
+  void TruncateDatabase() VEX_REQUIRES(DatabaseLock());
   // Grows the file by PageCount pages (nothing below 1); the caller writes
   // the header.
-  void ExtendFile(int32_t PageCount);
+  void ExtendFile(int32_t PageCount) VEX_REQUIRES(DatabaseLock());
   // Shrinks the file by PageCount pages (1 .. TotalPageCount) and writes the
   // header.
-  void TruncateFile(int32_t PageCount);
+  void TruncateFile(int32_t PageCount) VEX_REQUIRES(DatabaseLock());
 
   // Whether the file is open for writing.
   bool IsFileWritable() const { return FWritable; }
 
   // --- page manager slots
-  int32_t PageCount() override;
+  int32_t PageCount() VEX_REQUIRES(DatabaseLock()) override;
   bool IsPageTableStateCurrent(int32_t SessionID, TVEXPage* Page) override;
   void UpdatePageTableState(int32_t SessionID, TVEXPage* Page) override;
-  void InternalAddPage(TVEXPage* aPage) override;
-  void InternalRemovePage(int32_t PageNo) override;
+  void InternalAddPage(TVEXPage* aPage) VEX_REQUIRES(DatabaseLock()) override;
+  void InternalRemovePage(int32_t PageNo) VEX_REQUIRES(DatabaseLock()) override;
   bool InternalReadPage(TVEXPage* aPage) override;
   void InternalWritePage(TVEXPage* aPage) override;
   bool IsPageStateCheckNeeded() const override { return FMultiUser; }
   int32_t InternalReadPageState(int32_t PageNo) override;
   // Refuse a PFS or EAM page (30434), then the base work.
-  void RemovePage(int32_t SessionID, int32_t PageNo) override;
-  TVEXPage* GetPage(int32_t SessionID, int32_t PageNo, uint16_t PageType,
-                    bool SynchronizeAllowed) override;
+  void RemovePage(int32_t SessionID, int32_t PageNo) VEX_REQUIRES(DatabaseLock()) override;
+  TVEXPage* GetPage(int32_t SessionID, int32_t PageNo, uint16_t PageType, bool SynchronizeAllowed)
+      VEX_REQUIRES(DatabaseLock()) override;
   // The commit of the diagram at the top of this file.
-  void ApplyChanges(int32_t SessionID) override { ApplyChanges(SessionID, false); }
+  void ApplyChanges(int32_t SessionID) VEX_REQUIRES(DatabaseLock()) override {
+    ApplyChanges(SessionID, false);
+  }
   // DoFlushBuffers also forces the pages to the device before the marker is
   // cleared, and the header after.
-  void ApplyChanges(int32_t SessionID, bool DoFlushBuffers);
+  void ApplyChanges(int32_t SessionID, bool DoFlushBuffers) VEX_REQUIRES(DatabaseLock());
 
   // Writes only a page's State word (20198).
-  void InternalWritePageState(int32_t PageNo, int32_t PageState);
+  void InternalWritePageState(int32_t PageNo, int32_t PageState) VEX_REQUIRES(DatabaseLock());
   // Count bytes at Offset inside a page, straight between memory and file: no
   // cache, no encryption, no CRC. 10476 / 10477 when Offset + Count passes
   // the page; 10474 / 10475 for the file errors.
-  void ReadPageRegion(void* Buffer, int32_t PageNo, uint16_t Offset, uint16_t Count);
-  void WritePageRegion(const void* Buffer, int32_t PageNo, uint16_t Offset, uint16_t Count);
+  void ReadPageRegion(void* Buffer, int32_t PageNo, uint16_t Offset, uint16_t Count)
+      VEX_REQUIRES(DatabaseLock());
+  void WritePageRegion(const void* Buffer, int32_t PageNo, uint16_t Offset, uint16_t Count)
+      VEX_REQUIRES(DatabaseLock());
   // Writes a zeroed page with signature "VEX1", type 1, outside any change set.
-  void WriteEmptyPage(int32_t PageNo);
+  void WriteEmptyPage(int32_t PageNo) VEX_REQUIRES(DatabaseLock());
   // The file offset of a page; 10471 for a negative number.
   int64_t GetPagePosition(int32_t PageNo) const;
 
   // --- headers. Raise the closed-file codes of docs/file-formats.md.
   // Reads the file header; the in-memory copy changes only when the read
   // succeeded.
-  void ReadDBHeader();
-  void WriteDBHeader(bool CheckExternalChange);
+  void ReadDBHeader() VEX_REQUIRES(DatabaseLock());
+  void WriteDBHeader(bool CheckExternalChange) VEX_REQUIRES(DatabaseLock());
 
   // --- object ids (4500 x 20 ms whatever the arguments say)
-  int32_t GetNextObjectID(int32_t TryCount, int32_t DelayMS);
-  void InitObjectID(int32_t TryCount, int32_t DelayMS);
+  int32_t GetNextObjectID(int32_t TryCount, int32_t DelayMS) VEX_REQUIRES(DatabaseLock());
+  void InitObjectID(int32_t TryCount, int32_t DelayMS) VEX_REQUIRES(DatabaseLock());
 
   // --- byte locks; none waits
-  bool LockFreeSpaceManager();
-  bool UnlockFreeSpaceManager();
-  bool LockTables();
-  bool UnlockTables();
-  bool LockDBHeader();
-  bool UnlockDBHeader();
-  bool LockLastObjectID();
-  bool UnlockLastObjectID();
-  bool LockPageByte(int32_t PageNo, uint16_t Offset);
-  bool UnlockPageByte(int32_t PageNo, uint16_t Offset);
-  bool IsPageByteLocked(int32_t PageNo, uint16_t Offset);
-  bool IsPageRegionLocked(int32_t PageNo, uint16_t Offset, uint16_t Count);
+  bool LockFreeSpaceManager() VEX_REQUIRES(DatabaseLock());
+  bool UnlockFreeSpaceManager() VEX_REQUIRES(DatabaseLock());
+  bool LockTables() VEX_REQUIRES(DatabaseLock());
+  bool UnlockTables() VEX_REQUIRES(DatabaseLock());
+  bool LockDBHeader() VEX_REQUIRES(DatabaseLock());
+  bool UnlockDBHeader() VEX_REQUIRES(DatabaseLock());
+  bool LockLastObjectID() VEX_REQUIRES(DatabaseLock());
+  bool UnlockLastObjectID() VEX_REQUIRES(DatabaseLock());
+  bool LockPageByte(int32_t PageNo, uint16_t Offset) VEX_REQUIRES(DatabaseLock());
+  bool UnlockPageByte(int32_t PageNo, uint16_t Offset) VEX_REQUIRES(DatabaseLock());
+  bool IsPageByteLocked(int32_t PageNo, uint16_t Offset) VEX_REQUIRES(DatabaseLock());
+  bool IsPageRegionLocked(int32_t PageNo, uint16_t Offset, uint16_t Count)
+      VEX_REQUIRES(DatabaseLock());
 
   // The most pages a chain of this file can have: the larger of the header's
   // count and the pages the file's size holds. Chain walks stop there.
-  int64_t PageCountBound();
+  int64_t PageCountBound() VEX_REQUIRES(DatabaseLock());
 
   // Whether a page is a PFS or EAM page (false while closed).
   bool IsSystemPage(int32_t PageNo) const;
@@ -327,15 +336,15 @@ class TVEXDiskPageManager : public TVEXPageManager {
   void SetPrologueOffsets(int64_t HeaderOffset, int64_t LockedByteSize);
   void CheckOpenedFor(int32_t NativeErrorCode) const;
   void CheckHeaderFormat(const TVEXDBHeader& Header) const;
-  void WriteCryptoHeader();
-  void ReadCryptoHeader();
-  void WriteLockedBytes();
-  void ReadLockedByteSize();
+  void WriteCryptoHeader() VEX_REQUIRES(DatabaseLock());
+  void ReadCryptoHeader() VEX_REQUIRES(DatabaseLock());
+  void WriteLockedBytes() VEX_REQUIRES(DatabaseLock());
+  void ReadLockedByteSize() VEX_REQUIRES(DatabaseLock());
   void CreateFreeSpaceManager();
   // The free-space manager of the open file; 10459 while closed.
   TVEXDatabaseFreeSpaceManager& OpenFreeSpaceManager() const;
   // Takes the header lock with the standard waits or raises NativeErrorCode.
-  void LockDBHeaderOrRaise(int32_t NativeErrorCode);
+  void LockDBHeaderOrRaise(int32_t NativeErrorCode) VEX_REQUIRES(DatabaseLock());
   bool PageIsEncrypted(const TVEXPage* aPage) const;
   void CheckRegion(uint16_t Offset, uint16_t Count, int32_t NativeErrorCode) const;
 

@@ -24,13 +24,15 @@ constexpr int32_t kFirstStep = 6;
 class HeaderLockHold {
  public:
   HeaderLockHold(TVEXDiskPageManager* pageManager, int32_t nativeErrorCode)
+      VEX_REQUIRES(pageManager->DatabaseLock())
       : FPageManager(pageManager) {
     if (!RetryCall(kDBHeaderLockTries, kDBHeaderLockDelayMS,
-                   [this] { return FPageManager->LockDBHeader(); })) {
+                   [this]()
+                       VEX_NO_THREAD_SAFETY_ANALYSIS { return FPageManager->LockDBHeader(); })) {
       throw EVEXException(nativeErrorCode, "Database is locked");
     }
   }
-  ~HeaderLockHold() { FPageManager->UnlockDBHeader(); }
+  ~HeaderLockHold() VEX_NO_THREAD_SAFETY_ANALYSIS { FPageManager->UnlockDBHeader(); }
   HeaderLockHold(const HeaderLockHold&) = delete;
   HeaderLockHold& operator=(const HeaderLockHold&) = delete;
 
@@ -151,7 +153,8 @@ void TVEXDatabaseFreeSpaceManager::StoreHeaderCountersAfterFailure() noexcept {
 int32_t TVEXDatabaseFreeSpaceManager::GetPage(int32_t /*DesiredStartPageNo*/) {
   HeaderLockHold lock(LPageManager, 20231);
   ReloadHeaderCounters();
-  ScopeFailure storeCounters([this] { StoreHeaderCountersAfterFailure(); });
+  ScopeFailure storeCounters(
+      [this]() VEX_NO_THREAD_SAFETY_ANALYSIS { StoreHeaderCountersAfterFailure(); });
   int32_t pageNo = FindFreePage();
   if (pageNo < 0) pageNo = GrowFile();
   if (FLastUsedPageNo < pageNo) FLastUsedPageNo = pageNo;
@@ -302,7 +305,8 @@ void TVEXDatabaseFreeSpaceManager::FreePage(int32_t PageNo) {
   CheckPageNoForSystemPages(PageNo);
   HeaderLockHold lock(LPageManager, 20232);
   ReloadHeaderCounters();
-  ScopeFailure storeCounters([this] { StoreHeaderCountersAfterFailure(); });
+  ScopeFailure storeCounters(
+      [this]() VEX_NO_THREAD_SAFETY_ANALYSIS { StoreHeaderCountersAfterFailure(); });
   SetPageUsage(PageNo, false);
   FLastUsedPageNo = FindLastUsedPage();
   ShrinkFile();

@@ -26,17 +26,16 @@
 // All map arithmetic is done in 64 bits, so that large page sizes and extents
 // cannot overflow.
 //
-// Threads: REQUIRES the owning database's lock; the header lock serialises
-// connections.
+// Threads: every operation that touches the file REQUIRES the owning
+// database's lock (VEX_REQUIRES); the header lock serialises connections.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
-namespace vex {
+#include "storage/disk/VEXDiskPageManager.h"
 
-class TVEXDiskPageManager;
-class TVEXPage;
+namespace vex {
 
 class TVEXDatabaseFreeSpaceManager {
  public:
@@ -45,14 +44,14 @@ class TVEXDatabaseFreeSpaceManager {
 
   // A page now marked used (20231 when the header lock stays refused);
   // DesiredStartPageNo plays no part.
-  int32_t GetPage(int32_t DesiredStartPageNo);
+  int32_t GetPage(int32_t DesiredStartPageNo) VEX_REQUIRES(LPageManager->DatabaseLock());
   // Marks a page free (30427 when it is already free) and shrinks the file
   // when its unused tail has reached a step (20232 when the header lock stays
   // refused).
-  void FreePage(int32_t PageNo);
+  void FreePage(int32_t PageNo) VEX_REQUIRES(LPageManager->DatabaseLock());
   // Whether the page's PFS bit is set; false without reading when its PFS page
   // lies beyond LastUsedPageNo.
-  bool GetPageUsageFromPFS(int32_t PageNo);
+  bool GetPageUsageFromPFS(int32_t PageNo) VEX_REQUIRES(LPageManager->DatabaseLock());
   // 30434 for a PFS or EAM page.
   void CheckPageNoForSystemPages(int32_t PageNo) const;
   bool IsSystemPage(int64_t PageNo) const;
@@ -71,23 +70,24 @@ class TVEXDatabaseFreeSpaceManager {
 
  private:
   // A map page in a temporary page object, read straight from the file.
-  std::unique_ptr<TVEXPage> ReadMapPage(int64_t PageNo, uint16_t PageType, int32_t NativeErrorCode);
-  void WriteMapPage(TVEXPage& Page);
-  void NewMapPage(int64_t PageNo, uint16_t PageType);
+  std::unique_ptr<TVEXPage> ReadMapPage(int64_t PageNo, uint16_t PageType, int32_t NativeErrorCode)
+      VEX_REQUIRES(LPageManager->DatabaseLock());
+  void WriteMapPage(TVEXPage& Page) VEX_REQUIRES(LPageManager->DatabaseLock());
+  void NewMapPage(int64_t PageNo, uint16_t PageType) VEX_REQUIRES(LPageManager->DatabaseLock());
 
-  void ReloadHeaderCounters();
-  void StoreHeaderCounters();
-  void StoreHeaderCountersAfterFailure() noexcept;
+  void ReloadHeaderCounters() VEX_REQUIRES(LPageManager->DatabaseLock());
+  void StoreHeaderCounters() VEX_REQUIRES(LPageManager->DatabaseLock());
+  void StoreHeaderCountersAfterFailure() noexcept VEX_REQUIRES(LPageManager->DatabaseLock());
 
-  int32_t FindFreePage();
-  int32_t SearchEAMPage(int64_t Index);
-  int32_t GrowFile();
-  int32_t FindLastUsedPage();
-  void ShrinkFile();
+  int32_t FindFreePage() VEX_REQUIRES(LPageManager->DatabaseLock());
+  int32_t SearchEAMPage(int64_t Index) VEX_REQUIRES(LPageManager->DatabaseLock());
+  int32_t GrowFile() VEX_REQUIRES(LPageManager->DatabaseLock());
+  int32_t FindLastUsedPage() VEX_REQUIRES(LPageManager->DatabaseLock());
+  void ShrinkFile() VEX_REQUIRES(LPageManager->DatabaseLock());
 
-  void SetPageUsage(int32_t PageNo, bool Used);
-  void SetPFSBit(int32_t PageNo, bool Used);
-  void UpdateEAMEntry(int32_t PageNo);
+  void SetPageUsage(int32_t PageNo, bool Used) VEX_REQUIRES(LPageManager->DatabaseLock());
+  void SetPFSBit(int32_t PageNo, bool Used) VEX_REQUIRES(LPageManager->DatabaseLock());
+  void UpdateEAMEntry(int32_t PageNo) VEX_REQUIRES(LPageManager->DatabaseLock());
 
   TVEXDiskPageManager* LPageManager;
   int64_t FPageCountInExtent;

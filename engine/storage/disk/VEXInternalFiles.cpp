@@ -414,9 +414,11 @@ int64_t TVEXInternalDBDirectAccessFile::MoveBytes(int32_t Count, int32_t Positio
 void TVEXInternalDBDirectAccessFile::ReadBuffer(void* Buffer, int32_t Count, int32_t Position) {
   CheckOpened("DirectReadBuffer");
   auto* bytes = static_cast<uint8_t*>(Buffer);
-  MoveBytes(Count, Position, [&](int32_t pageNo, uint16_t offset, uint16_t n, int64_t done) {
-    LPageManager->ReadPageRegion(bytes + done, pageNo, offset, n);
-  });
+  MoveBytes(Count, Position,
+            [&](int32_t pageNo, uint16_t offset, uint16_t n, int64_t done)
+                VEX_NO_THREAD_SAFETY_ANALYSIS {
+                  LPageManager->ReadPageRegion(bytes + done, pageNo, offset, n);
+                });
 }
 
 void TVEXInternalDBDirectAccessFile::WriteBuffer(const void* Buffer, int32_t Count,
@@ -428,8 +430,9 @@ void TVEXInternalDBDirectAccessFile::WriteBuffer(const void* Buffer, int32_t Cou
                         storedSize, Position, Count);
   }
   const auto* bytes = static_cast<const uint8_t*>(Buffer);
-  const int64_t written =
-      MoveBytes(Count, Position, [&](int32_t pageNo, uint16_t offset, uint16_t n, int64_t done) {
+  const int64_t written = MoveBytes(
+      Count, Position,
+      [&](int32_t pageNo, uint16_t offset, uint16_t n, int64_t done) VEX_NO_THREAD_SAFETY_ANALYSIS {
         LPageManager->WritePageRegion(bytes + done, pageNo, offset, n);
       });
   // Bytes below the stored size that the chain cannot hold are damage; a

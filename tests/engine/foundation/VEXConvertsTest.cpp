@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "../../platform/db/VectorDataSet.h"
 #include "foundation/VEXConverts.h"
@@ -233,6 +236,76 @@ TEST(MatchLikePatternTest, WildcardsEscapeAndCase) {
   }
   // An escape character that is itself a wildcard stays a wildcard.
   EXPECT_TRUE(MatchLikePattern("abc", "a%", true, '%', false));
+}
+
+// The LIKE rules evaluated over every pair of suffixes of text and pattern:
+// slow, but plainly the rules, so the matcher can be checked against it.
+bool ReferenceLike(std::string_view t, std::string_view p, bool useEscape, char escape) {
+  std::vector<std::vector<char>> ok(t.size() + 2, std::vector<char>(p.size() + 2, 0));
+  for (size_t i = t.size() + 1; i-- > 0;) {
+    for (size_t j = p.size() + 1; j-- > 0;) {
+      const bool textLeft = i < t.size();
+      bool r;
+      if (j == p.size()) {
+        r = !textLeft;
+      } else if (p[j] == '%') {
+        r = ok[i][j + 1] || (textLeft && ok[i + 1][j]);
+      } else if (!textLeft) {
+        r = false;
+      } else if (p[j] == '_') {
+        r = ok[i + 1][j + 1];
+      } else if (useEscape && p[j] == escape) {
+        r = j + 1 < p.size() && t[i] == p[j + 1] && ok[i + 1][j + 2];
+      } else {
+        r = t[i] == p[j] && ok[i + 1][j + 1];
+      }
+      ok[i][j] = r;
+    }
+  }
+  return ok[0][0];
+}
+
+TEST(MatchLikePatternTest, AgreesWithTheRulesOnRandomPatterns) {
+  std::mt19937 random(23);
+  const char alphabet[] = "ab%_\\";
+  auto draw = [&](size_t maxLength) {
+    std::string s(random() % (maxLength + 1), ' ');
+    for (char& c : s) c = alphabet[random() % 5];
+    return s;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    const std::string text = draw(12);
+    const std::string pattern = draw(8);
+    const bool useEscape = round % 2 == 0;
+    const char escape = "\\%a"[round % 3];
+    ASSERT_EQ(MatchLikePattern(text, pattern, useEscape, escape, false),
+              ReferenceLike(text, pattern, useEscape, escape))
+        << "'" << text << "' LIKE '" << pattern << "' escape " << useEscape << " '" << escape << "'";
+  }
+}
+
+// Patterns that make a matcher trying every split of the text take forever
+// on long text; the answer must still come.
+TEST(MatchLikePatternTest, PathologicalPatternsOnLongText) {
+  const std::string as(100000, 'a');
+  const std::string asThenB = as + "b";
+  struct Case {
+    const std::string* text;
+    const char* pattern;
+    bool expected;
+  };
+  const Case cases[] = {
+      {&as, "%a%b", false},       {&as, "%a%a%b", false},    {&as, "%a%a%a%a%a%a%b", false},
+      {&as, "%_%_%_%_%_b", false}, {&asThenB, "%a%a%b", true}, {&asThenB, "%a%a%a%a%b%", true},
+      {&as, "%aaaaaaaaab", false}, {&as, "%a%a%", true},     {&asThenB, "%_%_b", true},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(MatchLikePattern(*c.text, c.pattern, false, '\\', false), c.expected) << c.pattern;
+    EXPECT_EQ(MatchLikePattern(*c.text, c.pattern, false, '\\', true), c.expected) << c.pattern;
+  }
+  const std::u16string wide(100000, u'a');
+  EXPECT_FALSE(MatchLikePatternWide(wide, u"%a%a%a%b", false, u'\\', true));
+  EXPECT_TRUE(MatchLikePatternWide(wide + u"b", u"%a%a%a%b", false, u'\\', true));
 }
 
 TEST(ParseSQLLiteralTest, AcceptsOnlyTheLiteralForms) {

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "foundation/VEXExcept.h"
@@ -163,6 +164,28 @@ TEST(VEXMemoryManagerTest, ProcessWideManagerHasNoLimit) {
   void* block = MemoryManager->AllocMem(32);
   MemoryManager->FreeAndNillMem(block);
   EXPECT_GT(MemoryManager->GetFreeMemorySize(), 0);
+}
+
+// More threads than counter slots, started in waves so that later threads
+// take over the slots of ended ones, each allocating and freeing (some
+// blocks freed by another thread than the one that took them): the total
+// ends where it started and every block in between is counted.
+TEST(VEXMemoryManagerTest, CountIsExactAcrossManyThreadsAndReusedSlots) {
+  TVEXMemoryManager mm;
+  std::vector<void*> handedOver(3 * TVEXMemoryManager::kCounterSlots, nullptr);
+  for (int wave = 0; wave < 3; ++wave) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < TVEXMemoryManager::kCounterSlots; ++t) {
+      threads.emplace_back([&, wave, t] {
+        for (int i = 0; i < 200; ++i) mm.FreeMem(mm.GetMem(1 + (i + t) % 97));
+        handedOver[size_t(wave * TVEXMemoryManager::kCounterSlots + t)] = mm.GetMem(10);
+      });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(mm.TotalMemAllocated(), 10 * (wave + 1) * TVEXMemoryManager::kCounterSlots);
+  }
+  for (void* block : handedOver) mm.FreeMem(block);
+  EXPECT_EQ(mm.TotalMemAllocated(), 0);
 }
 
 TEST(MoveBytesOverlappedTest, MatchesAnOverlapSafeMoveAtEveryShortDistance) {

@@ -133,6 +133,22 @@ TEST(PpmBuffer, RoundTripsAtEveryLevel) {
   }
 }
 
+// A thread's next call reuses the model memory its last call left behind:
+// the stream of an input is the same after a call that filled that memory
+// with another model, in either direction.
+TEST(PpmBuffer, StreamsDoNotDependOnTheCallBefore) {
+  const auto text = ppmtest::Text(60000);
+  const auto noise = ppmtest::Random(60000);
+  for (int32_t level : {1, 4, 6}) {
+    SCOPED_TRACE(testing::Message() << "level " << level);
+    const auto first = Compress(text, level);
+    Compress(noise, level);
+    EXPECT_EQ(Compress(text, level), first);
+    Decompress(Compress(noise, level), int32_t(noise.size()));
+    EXPECT_EQ(Decompress(first, int32_t(text.size())), text);
+  }
+}
+
 // At the small levels this block outgrows the model memory several times.
 TEST(PpmBuffer, LargeBlockRoundTripsAtEveryLevel) {
   const auto input = ppmtest::LargeBlock();

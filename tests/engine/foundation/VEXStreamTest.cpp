@@ -5,6 +5,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -38,6 +39,31 @@ TEST(UpdateCrc32, KnownValuesWithoutInversion) {
   EXPECT_EQ(~UpdateCrc32(0xFFFFFFFFu, digits.data(), 9), 0xCBF43926u);
   // A value carries on across calls.
   EXPECT_EQ(UpdateCrc32(UpdateCrc32(0, digits.data(), 4), digits.data() + 4, 5), 0x2DFD2D88u);
+}
+
+// Any start value, any length, any alignment: the same as the update bit by
+// bit, and nothing at all for no bytes.
+TEST(UpdateCrc32, AgreesWithTheBitwiseUpdate) {
+  auto bitwise = [](uint32_t crc, const uint8_t* p, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+      crc ^= p[i];
+      for (int k = 0; k < 8; ++k) crc = (crc & 1) ? 0xEDB88320u ^ (crc >> 1) : crc >> 1;
+    }
+    return crc;
+  };
+  std::mt19937 random(32);
+  std::vector<uint8_t> bytes(600);
+  for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
+  for (int round = 0; round < 300; ++round) {
+    const uint32_t start = round % 3 == 0 ? 0 : static_cast<uint32_t>(random());
+    const size_t offset = random() % 16;
+    const size_t length = random() % 580;
+    ASSERT_EQ(UpdateCrc32(start, bytes.data() + offset, static_cast<int32_t>(length)),
+              bitwise(start, bytes.data() + offset, length))
+        << "start " << start << " offset " << offset << " length " << length;
+  }
+  EXPECT_EQ(UpdateCrc32(0x12345678u, bytes.data(), 0), 0x12345678u);
+  EXPECT_EQ(UpdateCrc32(0x12345678u, bytes.data(), -5), 0x12345678u);
 }
 
 TEST(CheckedRoutines, ShortfallsRaiseTheCallersCodeWithPositionAndSizes) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include "VEXStreamFakes.h"
@@ -240,6 +241,62 @@ TEST_F(BitsArrayTest, OutOfRangeNumbersRaiseTheirCodes) {
       EXPECT_EQ(std::string(e.what()),
                 std::string(c.text) + " - Native error: " + std::to_string(c.code));
     }
+  }
+}
+
+// A seeded run of growth by single bits and by jumps, shrinking, setting and
+// clearing, with position look-ups in between in every order, against a
+// vector<bool>: the cached place of the position searches and the spare room
+// kept for growth never show in an answer.
+TEST(BitsArray, RandomRunAgreesWithAModel) {
+  std::mt19937 random(2306);
+  std::vector<bool> model;
+  TVEXBitsArray bits;
+  auto check = [&](int step) {
+    ASSERT_EQ(bits.Size(), static_cast<int32_t>(model.size())) << "step " << step;
+    const int32_t set = static_cast<int32_t>(std::count(model.begin(), model.end(), true));
+    ASSERT_EQ(bits.NonZeroBitCount(), set) << "step " << step;
+    for (int probe = 0; probe < 6 && !model.empty(); ++probe) {
+      const int32_t bitNo = static_cast<int32_t>(random() % model.size());
+      const int32_t before = static_cast<int32_t>(
+          std::count(model.begin(), model.begin() + bitNo + 1, true));
+      ASSERT_EQ(bits.GetBitPositionByBitNo(bitNo), before - 1) << "step " << step << " bit " << bitNo;
+      ASSERT_EQ(bits.GetBit(bitNo), static_cast<bool>(model[bitNo]));
+      if (set > 0) {
+        const int32_t position = static_cast<int32_t>(random() % set);
+        int32_t expected = -1;
+        for (int32_t i = 0, seen = 0; i < static_cast<int32_t>(model.size()); ++i) {
+          if (model[i] && seen++ == position) {
+            expected = i;
+            break;
+          }
+        }
+        ASSERT_EQ(bits.GetBitNoByBitPosition(position), expected)
+            << "step " << step << " position " << position;
+      }
+    }
+  };
+  for (int step = 0; step < 3000; ++step) {
+    const unsigned op = random() % 10;
+    if (op < 4 || model.empty()) {  // grow by one, the bit set or clear
+      model.push_back(random() % 2 == 0);
+      bits.SetSize(static_cast<int32_t>(model.size()));
+      if (model.back()) bits.SetBit(static_cast<int32_t>(model.size()) - 1, true);
+    } else if (op < 7) {  // set or clear one bit
+      const size_t i = random() % model.size();
+      model[i] = random() % 3 != 0;
+      bits.SetBit(static_cast<int32_t>(i), model[i]);
+    } else if (op < 8) {  // grow by a jump
+      model.resize(model.size() + random() % 200);
+      bits.SetSize(static_cast<int32_t>(model.size()));
+    } else if (op < 9) {  // shrink
+      model.resize(random() % model.size());
+      bits.SetSize(static_cast<int32_t>(model.size()));
+    } else if (random() % 20 == 0) {
+      model.assign(model.size(), true);
+      bits.SetAllBits();
+    }
+    check(step);
   }
 }
 

@@ -231,6 +231,39 @@ TEST(CompareValues, ReadsEachOperandOnlyWithinItsOwnPayload) {
             cmprLower);
 }
 
+// Texts shorter and longer than a comparison keeps on the stack, wide ones
+// also at an odd address: the last character still decides, accents and case
+// count as for short texts.
+TEST(CompareValues, LongTextsCompareToTheirLastCharacter) {
+  for (size_t length : {1u, 127u, 128u, 129u, 255u, 256u, 257u, 1000u}) {
+    const std::string head(length - 1, 'x');
+    EXPECT_EQ(Compare(Ansi(head + "a"), Ansi(head + "b")), "Lower") << length;
+    EXPECT_EQ(Compare(Ansi(head + "\xE9"), Ansi(head + "e")), "Greater") << length;
+    EXPECT_EQ(Compare(Ansi(head + "\xC9"), Ansi(head + "\xE9"), true), "Equal") << length;
+
+    const std::u16string wideHead(length - 1, u'x');
+    std::vector<unsigned char> left(1 + length * 2 + 2, 0);
+    std::vector<unsigned char> right(left);
+    const std::u16string leftText = wideHead + u"\u00C9";
+    const std::u16string rightText = wideHead + u"\u00E9";
+    std::memcpy(left.data() + 1, leftText.data(), length * 2);
+    std::memcpy(right.data() + 1, rightText.data(), length * 2);
+    EXPECT_EQ(CompareValues(left.data() + 1, right.data() + 1, bftWideVarchar, bftWideVarchar,
+                            false, false, -1, true),
+              cmprEqual)
+        << length;
+    EXPECT_EQ(CompareValues(left.data() + 1, right.data() + 1, bftWideVarchar, bftWideVarchar,
+                            false, false, -1, false),
+              cmprGreater)
+        << length;
+    // Only the characters before the last take part.
+    EXPECT_EQ(CompareValues(left.data() + 1, right.data() + 1, bftWideVarchar, bftWideVarchar,
+                            false, false, static_cast<int32_t>(length - 1), false),
+              cmprEqual)
+        << length;
+  }
+}
+
 // ---- the value's Compare ----
 
 void Set(TVEXVariant& v, const Payload& p) { v.SetData(p.bytes.data(), p.Size(), p.type, true); }

@@ -202,6 +202,7 @@ TEST_F(DiskPageManagerTest, RandomChangeSetsKeepTheFileInStepWithAModel) {
         manager->ApplyChanges(0);
         committed = next;
       }
+      manager->CheckInvariants();
       if (round % 30 == 29) {
         manager.reset();
         manager = Open("db.vex", password).Manager;
@@ -461,6 +462,25 @@ TEST_F(DiskPageManagerTest, AClosedDatabaseRefusesHeaderPageAndObjectIdWork) {
       10462);
   EXPECT_EQ(CodeOf([&] { manager->CreateAndOpenDatabase(PathOf("other.vex"), {}, 4096, 8); }),
             10461);
+}
+
+TEST_F(DiskPageManagerTest, CreatingRefusesAFileItCouldNotOpenAgain) {
+  struct Case {
+    const char* what;
+    TVEXPassword password;
+    uint16_t pageSize, extentPages;
+  };
+  for (const Case& c :
+       {Case{"page size below the minimum", {}, 100, 8}, Case{"no pages per extent", {}, 4096, 0},
+        Case{"unknown cipher", {"pw", static_cast<TVEXCryptoAlgorithm>(9)}, 4096, 8}}) {
+    SCOPED_TRACE(c.what);
+    TVEXDiskPageManager manager;
+    EXPECT_EQ(CodeOf([&] {
+                manager.CreateAndOpenDatabase(PathOf(), c.password, c.pageSize, c.extentPages);
+              }),
+              20237);
+    EXPECT_FALSE(manager.IsOpened());
+  }
 }
 
 TEST_F(DiskPageManagerTest, PageStatesAdvanceWrapBelowTheRemovedMarkAndMarkRemovedPages) {
