@@ -1,5 +1,9 @@
 // The system files. See VEXSystemFiles.h for the invariants and
 // docs/file-formats.md for the bytes.
+//
+// The analysis cannot tell that an internal file's page manager is this
+// object's: the declarations state REQUIRES of the database lock for callers,
+// and the bodies that reach the internal files are exempt from the check.
 #include "storage/disk/VEXSystemFiles.h"
 
 #include <algorithm>
@@ -29,7 +33,8 @@ constexpr size_t kTableNameFieldSize = 256;
 // A stored size that no chain of this file could hold is damage and raises
 // 20300 before anything is allocated for it.
 std::vector<uint8_t> ReadWholeItems(TVEXDiskPageManager& manager,
-                                    TVEXInternalDBTransactedAccessFile& file, size_t itemSize) {
+                                    TVEXInternalDBTransactedAccessFile& file,
+                                    size_t itemSize) VEX_NO_THREAD_SAFETY_ANALYSIS {
   int32_t stored = 0, content = 0;
   TVEXCompressionAlgorithm algorithm = acaNone;
   bool changed = false;
@@ -64,7 +69,7 @@ void Quietly(F step) noexcept {
 TVEXSystemDirectory::TVEXSystemDirectory(TVEXDiskPageManager* PageManager)
     : LPageManager(PageManager), FHandle(PageManager, ptFileSystemDirectory) {}
 
-void TVEXSystemDirectory::CreateDirectory() {
+void TVEXSystemDirectory::CreateDirectory() VEX_NO_THREAD_SAFETY_ANALYSIS {
   FHandle.CreateFile(kSystemSession);
   if (FHandle.StartPageNo() != kSystemDirectoryPageNo) {
     throw EVEXException(30392,
@@ -73,7 +78,7 @@ void TVEXSystemDirectory::CreateDirectory() {
   }
 }
 
-void TVEXSystemDirectory::LoadDirectory() {
+void TVEXSystemDirectory::LoadDirectory() VEX_NO_THREAD_SAFETY_ANALYSIS {
   FHandle.OpenFile(kSystemDirectoryPageNo);
   const std::vector<uint8_t> bytes =
       ReadWholeItems(*LPageManager, FHandle, sizeof(TVEXSystemDirectoryListItem));
@@ -81,17 +86,19 @@ void TVEXSystemDirectory::LoadDirectory() {
   std::memcpy(FFileList.data(), bytes.data(), bytes.size());
 }
 
-void TVEXSystemDirectory::SaveDirectory() {
+void TVEXSystemDirectory::SaveDirectory() VEX_NO_THREAD_SAFETY_ANALYSIS {
   FHandle.WriteFile(kSystemSession, FFileList.data(),
                     static_cast<int32_t>(FFileList.size() * sizeof(TVEXSystemDirectoryListItem)),
                     acaNone, 0);
 }
 
-void TVEXSystemDirectory::CreateFile(TVEXDBFileType FileType, int32_t FirstPageNo) {
+void TVEXSystemDirectory::CreateFile(TVEXDBFileType FileType,
+                                     int32_t FirstPageNo) VEX_NO_THREAD_SAFETY_ANALYSIS {
   FFileList.push_back({FileType, FirstPageNo});
 }
 
-int32_t TVEXSystemDirectory::GetFileFirstPageNo(TVEXDBFileType FileType) const {
+int32_t TVEXSystemDirectory::GetFileFirstPageNo(TVEXDBFileType FileType) const
+    VEX_NO_THREAD_SAFETY_ANALYSIS {
   for (const TVEXSystemDirectoryListItem& item : FFileList) {
     if (item.FileID == FileType) return item.FirstPageNo;
   }
@@ -104,7 +111,7 @@ int32_t TVEXSystemDirectory::GetFileFirstPageNo(TVEXDBFileType FileType) const {
 TVEXActiveSessionsFile::TVEXActiveSessionsFile(TVEXDiskPageManager* PageManager)
     : LPageManager(PageManager), FHandle(PageManager, ptActiveSessionList) {}
 
-int32_t TVEXActiveSessionsFile::CreateFile(int32_t aMaxSessionCount) {
+int32_t TVEXActiveSessionsFile::CreateFile(int32_t aMaxSessionCount) VEX_NO_THREAD_SAFETY_ANALYSIS {
   FMaxSessionCount = aMaxSessionCount;
   FHandle.CreateFile(aMaxSessionCount);
   const int32_t start = FHandle.StartPageNo();
@@ -112,36 +119,39 @@ int32_t TVEXActiveSessionsFile::CreateFile(int32_t aMaxSessionCount) {
   return start;
 }
 
-void TVEXActiveSessionsFile::OpenFile(int32_t aStartPageNo) {
+void TVEXActiveSessionsFile::OpenFile(int32_t aStartPageNo) VEX_NO_THREAD_SAFETY_ANALYSIS {
   FHandle.OpenFile(aStartPageNo);
   FMaxSessionCount = std::clamp(FHandle.GetSize(), 0, FHandle.FileSize());
 }
 
-void TVEXActiveSessionsFile::CloseFile() {
+void TVEXActiveSessionsFile::CloseFile() VEX_NO_THREAD_SAFETY_ANALYSIS {
   FHandle = TVEXInternalDBDirectAccessFile(LPageManager, ptActiveSessionList);
 }
 
 template <class Work>
-auto TVEXActiveSessionsFile::UnderFileLock(int32_t ErrorCode, Work work) {
+auto TVEXActiveSessionsFile::UnderFileLock(int32_t ErrorCode,
+                                           Work work) VEX_NO_THREAD_SAFETY_ANALYSIS {
   // Going on without the lock would make the work race other connections
   // (two connects taking one slot), so a refused lock stops here.
   if (!RetryCall(kSessionsFileLockTries, kSessionsFileLockDelayMS,
-                 [this] { return FHandle.LockFile(); })) {
+                 [this]() VEX_NO_THREAD_SAFETY_ANALYSIS { return FHandle.LockFile(); })) {
     throw EVEXException(ErrorCode, "Cannot lock sessions file");
   }
-  ScopeFailure release([this] { Quietly([this] { FHandle.UnlockFile(); }); });
+  ScopeFailure release([this]() VEX_NO_THREAD_SAFETY_ANALYSIS {
+    Quietly([this]() VEX_NO_THREAD_SAFETY_ANALYSIS { FHandle.UnlockFile(); });
+  });
   auto result = work();
   if (!FHandle.UnlockFile()) throw EVEXException(ErrorCode, "Cannot unlock sessions file");
   return result;
 }
 
-int32_t TVEXActiveSessionsFile::MultiUserConnect() {
+int32_t TVEXActiveSessionsFile::MultiUserConnect() VEX_NO_THREAD_SAFETY_ANALYSIS {
   if (!LPageManager->MultiUser()) return 0;
   int32_t slot = -1;
-  ScopeFailure giveBack([&] {
-    if (slot >= 0) Quietly([&] { FHandle.UnlockByte(slot); });
+  ScopeFailure giveBack([&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
+    if (slot >= 0) Quietly([&]() VEX_NO_THREAD_SAFETY_ANALYSIS { FHandle.UnlockByte(slot); });
   });
-  UnderFileLock(20093, [&] {
+  UnderFileLock(20093, [&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
     for (int32_t i = 0; i < FMaxSessionCount; ++i) {
       if (FHandle.LockByte(i)) {
         slot = i;
@@ -155,9 +165,9 @@ int32_t TVEXActiveSessionsFile::MultiUserConnect() {
   return slot;
 }
 
-void TVEXActiveSessionsFile::MultiUserDisconnect(int32_t SessionID) {
+void TVEXActiveSessionsFile::MultiUserDisconnect(int32_t SessionID) VEX_NO_THREAD_SAFETY_ANALYSIS {
   if (!LPageManager->MultiUser()) return;
-  UnderFileLock(20096, [&] {
+  UnderFileLock(20096, [&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
     if (SessionID < 0 || SessionID >= FMaxSessionCount || !FHandle.UnlockByte(SessionID)) {
       throw EVEXException(20095, "Cannot disconnect session");
     }
@@ -165,23 +175,23 @@ void TVEXActiveSessionsFile::MultiUserDisconnect(int32_t SessionID) {
   });
 }
 
-bool TVEXActiveSessionsFile::SingleUserConnect() {
-  return UnderFileLock(20240, [&] {
+bool TVEXActiveSessionsFile::SingleUserConnect() VEX_NO_THREAD_SAFETY_ANALYSIS {
+  return UnderFileLock(20240, [&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
     if (FHandle.IsRegionLocked(0, FMaxSessionCount)) return false;
     for (int32_t i = 0; i < FMaxSessionCount; ++i) FHandle.LockByte(i);
     return true;
   });
 }
 
-void TVEXActiveSessionsFile::SingleUserDisconnect() {
-  UnderFileLock(20241, [&] {
+void TVEXActiveSessionsFile::SingleUserDisconnect() VEX_NO_THREAD_SAFETY_ANALYSIS {
+  UnderFileLock(20241, [&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
     for (int32_t i = 0; i < FMaxSessionCount; ++i) FHandle.UnlockByte(i);
     return true;
   });
 }
 
-int32_t TVEXActiveSessionsFile::GetDBFileConnectionsCount() {
-  return UnderFileLock(30484, [&] {
+int32_t TVEXActiveSessionsFile::GetDBFileConnectionsCount() VEX_NO_THREAD_SAFETY_ANALYSIS {
+  return UnderFileLock(30484, [&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
     int32_t count = 0;
     for (int32_t i = 0; i < FMaxSessionCount; ++i) {
       if (FHandle.IsByteLocked(i)) ++count;
@@ -207,25 +217,25 @@ bool SameTableName(const std::string& Left, const std::string& Right) {
 TVEXTableListFile::TVEXTableListFile(TVEXDiskPageManager* PageManager)
     : LPageManager(PageManager), FHandle(PageManager, ptTableList) {}
 
-int32_t TVEXTableListFile::CreateFile() {
+int32_t TVEXTableListFile::CreateFile() VEX_NO_THREAD_SAFETY_ANALYSIS {
   FHandle.CreateFile(kSystemSession);
   const int32_t start = FHandle.StartPageNo();
   CloseFile();
   return start;
 }
 
-void TVEXTableListFile::OpenFile(int32_t aStartPageNo) {
+void TVEXTableListFile::OpenFile(int32_t aStartPageNo) VEX_NO_THREAD_SAFETY_ANALYSIS {
   if (FHandle.StartPageNo() != -1) {
     throw EVEXException(30393, "Table list file already opened.");
   }
   FHandle.OpenFile(aStartPageNo);
 }
 
-void TVEXTableListFile::CloseFile() {
+void TVEXTableListFile::CloseFile() VEX_NO_THREAD_SAFETY_ANALYSIS {
   FHandle = TVEXInternalDBTransactedAccessFile(LPageManager, ptTableList);
 }
 
-void TVEXTableListFile::Load() {
+void TVEXTableListFile::Load() VEX_NO_THREAD_SAFETY_ANALYSIS {
   const std::vector<uint8_t> bytes = ReadWholeItems(*LPageManager, FHandle, kTableListItemSize);
   std::vector<TVEXTableListItem> items(bytes.size() / kTableListItemSize);
   for (size_t i = 0; i < items.size(); ++i) {
@@ -242,7 +252,7 @@ void TVEXTableListFile::Load() {
   FTableList = std::move(items);
 }
 
-void TVEXTableListFile::Save() {
+void TVEXTableListFile::Save() VEX_NO_THREAD_SAFETY_ANALYSIS {
   std::vector<uint8_t> bytes(FTableList.size() * kTableListItemSize);
   for (size_t i = 0; i < FTableList.size(); ++i) {
     uint8_t* stored = bytes.data() + i * kTableListItemSize;
@@ -257,7 +267,8 @@ void TVEXTableListFile::Save() {
   FHandle.WriteFile(kSystemSession, bytes.data(), static_cast<int32_t>(bytes.size()), acaNone, 0);
 }
 
-int32_t TVEXTableListFile::FindTable(const std::string& TableName) const {
+int32_t TVEXTableListFile::FindTable(const std::string& TableName) const
+    VEX_NO_THREAD_SAFETY_ANALYSIS {
   for (size_t i = 0; i < FTableList.size(); ++i) {
     if (SameTableName(FTableList[i].TableName, TableName)) return static_cast<int32_t>(i);
   }
@@ -266,7 +277,7 @@ int32_t TVEXTableListFile::FindTable(const std::string& TableName) const {
 
 void TVEXTableListFile::AddTable(int32_t TableID, const std::string& TableName,
                                  int32_t MetadataFilePageNo, int32_t MostUpdatedFilePageNo,
-                                 int32_t LocksFilePageNo) {
+                                 int32_t LocksFilePageNo) VEX_NO_THREAD_SAFETY_ANALYSIS {
   if (FindTable(TableName) >= 0) {
     throw EVEXException(30395, "Cannot create table. Table '%s' already exists", TableName);
   }
@@ -281,7 +292,7 @@ void TVEXTableListFile::AddTable(int32_t TableID, const std::string& TableName,
 
 void TVEXTableListFile::OpenTable(const std::string& TableName, int32_t& TableID,
                                   int32_t& MetadataFilePageNo, int32_t& MostUpdatedFilePageNo,
-                                  int32_t& LocksFilePageNo) const {
+                                  int32_t& LocksFilePageNo) const VEX_NO_THREAD_SAFETY_ANALYSIS {
   const int32_t i = FindTable(TableName);
   if (i < 0) throw EVEXException(30396, "Table '%s' not exists.", TableName);
   const TVEXTableListItem& item = FTableList[static_cast<size_t>(i)];
@@ -291,13 +302,14 @@ void TVEXTableListFile::OpenTable(const std::string& TableName, int32_t& TableID
   LocksFilePageNo = item.LocksFilePageNo;
 }
 
-void TVEXTableListFile::RemoveTable(const std::string& TableName) {
+void TVEXTableListFile::RemoveTable(const std::string& TableName) VEX_NO_THREAD_SAFETY_ANALYSIS {
   const int32_t i = FindTable(TableName);
   if (i < 0) throw EVEXException(30405, "Table '%s' not exists.", TableName);
   FTableList.erase(FTableList.begin() + i);
 }
 
-void TVEXTableListFile::RenameTable(const std::string& TableName, const std::string& NewTableName) {
+void TVEXTableListFile::RenameTable(const std::string& TableName,
+                                    const std::string& NewTableName) VEX_NO_THREAD_SAFETY_ANALYSIS {
   const int32_t i = FindTable(TableName);
   if (i < 0) throw EVEXException(30397, "Table '%s' not exists.", TableName);
   if (NewTableName.size() > kMaxTableNameSize) {
@@ -307,11 +319,13 @@ void TVEXTableListFile::RenameTable(const std::string& TableName, const std::str
   FTableList[static_cast<size_t>(i)].TableName = NewTableName;
 }
 
-bool TVEXTableListFile::TableExists(const std::string& TableName) const {
+bool TVEXTableListFile::TableExists(const std::string& TableName) const
+    VEX_NO_THREAD_SAFETY_ANALYSIS {
   return FindTable(TableName) >= 0;
 }
 
-void TVEXTableListFile::GetTablesList(std::vector<std::u16string>& List) {
+void TVEXTableListFile::GetTablesList(std::vector<std::u16string>& List)
+    VEX_NO_THREAD_SAFETY_ANALYSIS {
   Load();
   List.clear();
   for (const TVEXTableListItem& item : FTableList)

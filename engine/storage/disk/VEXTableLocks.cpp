@@ -1,5 +1,9 @@
 // Table and record locks. See VEXTableLocks.h for the design notes and
 // docs/file-formats.md for the bytes of a locks file.
+//
+// The analysis cannot tell that an internal file's page manager is this
+// object's: the declarations state REQUIRES of the database lock for callers,
+// and the bodies that reach the internal files are exempt from the check.
 #include "storage/disk/VEXTableLocks.h"
 
 #include <algorithm>
@@ -73,18 +77,18 @@ bool AreLocksCompatible(TVEXLockType Requested, TVEXLockType Other) {
 TVEXTableLocksFile::TVEXTableLocksFile(TVEXDiskPageManager* PageManager)
     : LPageManager(PageManager), FHandle(PageManager, ptTableLocks) {}
 
-int32_t TVEXTableLocksFile::CreateFile(int32_t aMaxSessionCount) {
+int32_t TVEXTableLocksFile::CreateFile(int32_t aMaxSessionCount) VEX_NO_THREAD_SAFETY_ANALYSIS {
   FMaxSessionCount = aMaxSessionCount;
   FHandle.CreateFile(kLocksFileBytesPerSession * aMaxSessionCount);
   return FHandle.StartPageNo();
 }
 
-void TVEXTableLocksFile::DeleteFile() {
+void TVEXTableLocksFile::DeleteFile() VEX_NO_THREAD_SAFETY_ANALYSIS {
   FHandle.DeleteFile();
   CloseFile();
 }
 
-void TVEXTableLocksFile::OpenFile(int32_t aStartPageNo) {
+void TVEXTableLocksFile::OpenFile(int32_t aStartPageNo) VEX_NO_THREAD_SAFETY_ANALYSIS {
   FHandle.OpenFile(aStartPageNo);
   // A stored size beyond what the chain holds would address bytes outside
   // the file; the usable size bounds it.
@@ -92,21 +96,22 @@ void TVEXTableLocksFile::OpenFile(int32_t aStartPageNo) {
       std::clamp(FHandle.GetSize(), 0, FHandle.FileSize()) / kLocksFileBytesPerSession;
 }
 
-void TVEXTableLocksFile::CloseFile() {
+void TVEXTableLocksFile::CloseFile() VEX_NO_THREAD_SAFETY_ANALYSIS {
   FHandle = TVEXInternalDBDirectAccessFile(LPageManager, ptTableLocks);
   FMaxSessionCount = 0;
 }
 
-void TVEXTableLocksFile::CheckOpened(int32_t NativeErrorCode) const {
+void TVEXTableLocksFile::CheckOpened(int32_t NativeErrorCode) const VEX_NO_THREAD_SAFETY_ANALYSIS {
   if (!IsOpened()) RaiseNilPointer(NativeErrorCode);
 }
 
-int32_t TVEXTableLocksFile::StartPageNo() const {
+int32_t TVEXTableLocksFile::StartPageNo() const VEX_NO_THREAD_SAFETY_ANALYSIS {
   CheckOpened(10483);
   return FHandle.StartPageNo();
 }
 
-bool TVEXTableLocksFile::LockTable(int32_t SessionID, TVEXLockType LockType) {
+bool TVEXTableLocksFile::LockTable(int32_t SessionID,
+                                   TVEXLockType LockType) VEX_NO_THREAD_SAFETY_ANALYSIS {
   CheckOpened(10489);
   if (SessionID < 0 || SessionID >= FMaxSessionCount) {
     throw EVEXException(20200,
@@ -117,13 +122,15 @@ bool TVEXTableLocksFile::LockTable(int32_t SessionID, TVEXLockType LockType) {
   return FHandle.LockByte(LockType * FMaxSessionCount + SessionID);
 }
 
-bool TVEXTableLocksFile::UnlockTable(int32_t SessionID, TVEXLockType LockType) {
+bool TVEXTableLocksFile::UnlockTable(int32_t SessionID,
+                                     TVEXLockType LockType) VEX_NO_THREAD_SAFETY_ANALYSIS {
   CheckOpened(10494);
   if (LockType == ltX || SessionID < 0 || SessionID >= FMaxSessionCount) return false;
   return FHandle.UnlockByte(LockType * FMaxSessionCount + SessionID);
 }
 
-bool TVEXTableLocksFile::IsRowLockedByOthers(int32_t Row, int32_t SessionID) {
+bool TVEXTableLocksFile::IsRowLockedByOthers(int32_t Row,
+                                             int32_t SessionID) VEX_NO_THREAD_SAFETY_ANALYSIS {
   const int32_t n = FMaxSessionCount;
   const int32_t before = std::clamp(SessionID, 0, n);
   const int32_t after = std::clamp(SessionID + 1, 0, n);
@@ -131,14 +138,15 @@ bool TVEXTableLocksFile::IsRowLockedByOthers(int32_t Row, int32_t SessionID) {
          FHandle.IsRegionLocked(Row * n + after, n - after);
 }
 
-bool TVEXTableLocksFile::IsTableLockedByAnyOtherSession(int32_t SessionID, TVEXLockType LockType) {
+bool TVEXTableLocksFile::IsTableLockedByAnyOtherSession(int32_t SessionID, TVEXLockType LockType)
+    VEX_NO_THREAD_SAFETY_ANALYSIS {
   CheckOpened(10490);
   if (LockType == ltX) return false;
   return IsRowLockedByOthers(LockType, SessionID);
 }
 
 bool TVEXTableLocksFile::IsTableLockAllowed(int32_t SessionID, TVEXLockType LockType,
-                                            bool AllowXIRWAfterSIRW) {
+                                            bool AllowXIRWAfterSIRW) VEX_NO_THREAD_SAFETY_ANALYSIS {
   for (int k = ltIS; k <= ltX; ++k) {
     const auto other = static_cast<TVEXLockType>(k);
     const bool passes = AreLocksCompatible(LockType, other) ||
@@ -149,7 +157,7 @@ bool TVEXTableLocksFile::IsTableLockAllowed(int32_t SessionID, TVEXLockType Lock
   return true;
 }
 
-TVEXPageItemID TVEXTableLocksFile::StoredRecordID(int32_t SessionID) {
+TVEXPageItemID TVEXTableLocksFile::StoredRecordID(int32_t SessionID) VEX_NO_THREAD_SAFETY_ANALYSIS {
   uint8_t bytes[sizeof(TVEXPageItemID)];
   FHandle.ReadBuffer(bytes, sizeof(bytes),
                      kRecordIDRow * FMaxSessionCount + SessionID * int32_t{sizeof(bytes)});
@@ -158,7 +166,8 @@ TVEXPageItemID TVEXTableLocksFile::StoredRecordID(int32_t SessionID) {
   return id;
 }
 
-bool TVEXTableLocksFile::LockRecord(int32_t SessionID, const TVEXPageItemID& RecordID) {
+bool TVEXTableLocksFile::LockRecord(int32_t SessionID,
+                                    const TVEXPageItemID& RecordID) VEX_NO_THREAD_SAFETY_ANALYSIS {
   CheckOpened(10491);
   if (SessionID < 0 || SessionID >= FMaxSessionCount) {
     throw EVEXException(20200,
@@ -168,20 +177,23 @@ bool TVEXTableLocksFile::LockRecord(int32_t SessionID, const TVEXPageItemID& Rec
   const int32_t byteNo = kRecordLockRow * FMaxSessionCount + SessionID;
   if (!FHandle.LockByte(byteNo)) return false;
   // A held byte with another record's id would guard the wrong record.
-  ScopeFailure giveBack([&] { Quietly([&] { FHandle.UnlockByte(byteNo); }); });
+  ScopeFailure giveBack([&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
+    Quietly([&]() VEX_NO_THREAD_SAFETY_ANALYSIS { FHandle.UnlockByte(byteNo); });
+  });
   FHandle.WriteBuffer(&RecordID, sizeof(RecordID),
                       kRecordIDRow * FMaxSessionCount + SessionID * int32_t{sizeof(RecordID)});
   return true;
 }
 
-bool TVEXTableLocksFile::UnlockRecord(int32_t SessionID, const TVEXPageItemID&) {
+bool TVEXTableLocksFile::UnlockRecord(int32_t SessionID,
+                                      const TVEXPageItemID&) VEX_NO_THREAD_SAFETY_ANALYSIS {
   CheckOpened(10492);
   if (SessionID < 0 || SessionID >= FMaxSessionCount) return false;
   return FHandle.UnlockByte(kRecordLockRow * FMaxSessionCount + SessionID);
 }
 
-bool TVEXTableLocksFile::IsRecordLockedByAnyOtherSession(int32_t SessionID,
-                                                         const TVEXPageItemID& RecordID) {
+bool TVEXTableLocksFile::IsRecordLockedByAnyOtherSession(
+    int32_t SessionID, const TVEXPageItemID& RecordID) VEX_NO_THREAD_SAFETY_ANALYSIS {
   CheckOpened(10493);
   if (!IsRowLockedByOthers(kRecordLockRow, SessionID)) return false;
   for (int32_t i = 0; i < FMaxSessionCount; ++i) {
@@ -192,9 +204,9 @@ bool TVEXTableLocksFile::IsRecordLockedByAnyOtherSession(int32_t SessionID,
   return false;
 }
 
-bool TVEXTableLocksFile::LockFile() { return FHandle.LockFile(); }
+bool TVEXTableLocksFile::LockFile() VEX_NO_THREAD_SAFETY_ANALYSIS { return FHandle.LockFile(); }
 
-bool TVEXTableLocksFile::UnlockFile() { return FHandle.UnlockFile(); }
+bool TVEXTableLocksFile::UnlockFile() VEX_NO_THREAD_SAFETY_ANALYSIS { return FHandle.UnlockFile(); }
 
 // ---------------------------------------------------------------------------
 // TVEXTableLockList
@@ -562,7 +574,8 @@ bool TVEXDatabaseTableLockManager::AddRWLocksBeforeCommit(int32_t SessionID) {
   // Only the ltRW locks this call took are given back after a failure; one
   // the session held before belongs to someone else's work.
   std::vector<int32_t> taken;
-  const auto releaseTaken = [&] {
+  // The lambda runs in this call, under the locks this call holds.
+  const auto releaseTaken = [&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
     for (const int32_t p : taken) {
       TVEXTableLocksFile file(LPageManager);
       file.OpenFile(p);

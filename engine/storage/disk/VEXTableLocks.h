@@ -292,7 +292,8 @@ class TVEXDatabaseTableLockManager {
   // whole-file lock (4500 tries 20 ms apart) cannot be had.
   bool MakeWeakerLocksPhysical(int32_t SessionID, TVEXLockType LockType,
                                TVEXTableLocksFile& TableLocksFile) VEX_REQUIRES(FCSect);
-  bool AddSIRWLocksForRecordLocks(int32_t SessionID) VEX_REQUIRES(FCSect);
+  bool AddSIRWLocksForRecordLocks(int32_t SessionID)
+      VEX_REQUIRES(FCSect, LPageManager->DatabaseLock());
 
   // Declared first: the lists name it.
   TVEXLock FCSect;
