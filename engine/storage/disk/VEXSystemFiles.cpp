@@ -121,7 +121,7 @@ int32_t TVEXActiveSessionsFile::CreateFile(int32_t aMaxSessionCount) VEX_NO_THRE
 
 void TVEXActiveSessionsFile::OpenFile(int32_t aStartPageNo) VEX_NO_THREAD_SAFETY_ANALYSIS {
   FHandle.OpenFile(aStartPageNo);
-  FMaxSessionCount = std::clamp(FHandle.GetSize(), 0, FHandle.FileSize());
+  FMaxSessionCount = std::max(0, std::min(FHandle.GetSize(), FHandle.FileSize()));
 }
 
 void TVEXActiveSessionsFile::CloseFile() VEX_NO_THREAD_SAFETY_ANALYSIS {

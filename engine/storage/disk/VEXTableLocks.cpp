@@ -93,7 +93,7 @@ void TVEXTableLocksFile::OpenFile(int32_t aStartPageNo) VEX_NO_THREAD_SAFETY_ANA
   // A stored size beyond what the chain holds would address bytes outside
   // the file; the usable size bounds it.
   FMaxSessionCount =
-      std::clamp(FHandle.GetSize(), 0, FHandle.FileSize()) / kLocksFileBytesPerSession;
+      std::max(0, std::min(FHandle.GetSize(), FHandle.FileSize())) / kLocksFileBytesPerSession;
 }
 
 void TVEXTableLocksFile::CloseFile() VEX_NO_THREAD_SAFETY_ANALYSIS {
