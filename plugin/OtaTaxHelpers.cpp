@@ -123,8 +123,9 @@ rtl::Currency ParseCurrencyText(std::string_view text) {
       t.erase(at, 1);
     }
   }
-  // A field left blank (or holding only the currency string) is no amount.
-  if (t.find_first_not_of(' ') == std::string::npos) return rtl::Currency{};
+  // Only nothing at all (an empty field, or the bare currency string) is no
+  // amount; blanks left over are no number, and the parse refuses them.
+  if (t.empty()) return rtl::Currency{};
   long double number = rtl::StrToFloat(t, fs);
   return rtl::Currency::FromDouble(static_cast<double>(number));
 }

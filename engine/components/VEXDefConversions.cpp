@@ -133,32 +133,6 @@ void AdvFieldDefsToEngineDefs(const TVEXAdvFieldDefs& AdvFieldDefs, TVEXFieldDef
   }
 }
 
-TVEXConstraintDefUnique* ConstraintDefFromIndexDef(const TVEXIndexDef& IndexDef,
-                                                   TVEXConstraintDefs& ConstraintDefs) {
-  TVEXConstraintDefUnique* constraint;
-  std::string name;
-  if (IndexDef.Primary) {
-    constraint = ConstraintDefs.AddPK();
-    name = "C_PK";
-  } else if (IndexDef.Unique) {
-    constraint = ConstraintDefs.AddUnique();
-    name = "C_Unique";
-  } else {
-    return nullptr;
-  }
-  constraint->IndexName = IndexDef.Name;
-  constraint->IndexObjectID = IndexDef.ObjectID;
-  for (int32_t i = 0; i < IndexDef.ColumnCount(); ++i) {
-    const std::string& fieldName = IndexDef.GetIndexColumn(i)->FieldName;
-    TVEXConstraintColumn column;
-    column.ColumnName = fieldName;
-    constraint->Columns.push_back(column);
-    if (name.size() < TVEXShortName::MaxLength) name += "$" + fieldName;
-  }
-  constraint->Name = name;
-  return constraint;
-}
-
 void EngineDefsToAdvFieldDefs(const TVEXFieldDefs& VisibleFieldDefs, const TVEXFieldDefs& FieldDefs,
                               const TVEXConstraintDefs& ConstraintDefs,
                               TVEXAdvFieldDefs& AdvFieldDefs) {

@@ -24,6 +24,7 @@
 #include "components/VEXAdvDefs.h"
 #include "db/DBCommon.h"
 #include "foundation/VEXCompression.h"
+#include "storage/VEXConstraintManager.h"
 #include "storage/VEXMetaDefCollections.h"
 
 namespace db {
@@ -56,11 +57,8 @@ void FieldDefsToAdvFieldDefs(const db::TFieldDefs& FieldDefs, TVEXAdvFieldDefs& 
 void AdvFieldDefsToEngineDefs(const TVEXAdvFieldDefs& AdvFieldDefs, TVEXFieldDefs& FieldDefs,
                               const TVEXIndexDefs& IndexDefs, TVEXConstraintDefs& ConstraintDefs,
                               bool Temporary);
-// Appends the PRIMARY KEY constraint of a primary index, else the UNIQUE one of
-// a unique index, named "C_PK" or "C_Unique" followed by "$" and each column
-// name, and returns it; nullptr (nothing added) for any other index.
-TVEXConstraintDefUnique* ConstraintDefFromIndexDef(const TVEXIndexDef& IndexDef,
-                                                   TVEXConstraintDefs& ConstraintDefs);
+// ConstraintDefFromIndexDef, the constraint of a unique or primary index, is in
+// storage/VEXConstraintManager.h: the table's constraint manager makes it too.
 
 // The advanced fields of a cursor's visible fields, with the table's NOT NULL
 // and CHECK constraints folded back into Required, MinValue and MaxValue.

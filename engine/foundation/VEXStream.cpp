@@ -374,8 +374,12 @@ void ReadStreamChecked(void* Buffer, int32_t Count, rtl::TStream& Stream, int32_
 void CheckStreamHolds(rtl::TStream& Stream, int64_t Count, int32_t NativeErrorCode) {
   const int64_t position = Stream.Position();
   const int64_t size = Stream.GetSize();
-  if (Count < 0 || Count > size - position)
-    throw EVEXException(NativeErrorCode, kReadMessage, position, size, Count, int64_t{0});
+  if (Count < 0 || Count > size - position) {
+    // The checked read would have transferred what lies between the position
+    // and the end (nothing for a negative count), and says so.
+    const int64_t there = Count < 0 ? 0 : std::clamp<int64_t>(size - position, 0, Count);
+    throw EVEXException(NativeErrorCode, kReadMessage, position, size, Count, there);
+  }
 }
 
 void WriteStreamChecked(const void* Buffer, int32_t Count, rtl::TStream& Stream,

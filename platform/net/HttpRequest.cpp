@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "net/Limits.h"
 #include "rtl/Format.h"
 
 namespace net {
@@ -19,9 +20,22 @@ struct ListDeleter {
   void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
 
+struct Received {
+  std::string Body;
+  bool TooLarge = false;
+};
+
+// Stops the transfer (by taking nothing) once the reply passes MaxReplySize, so
+// that a runaway reply never occupies more memory than that.
 size_t Collect(char* data, size_t size, size_t count, void* target) {
-  static_cast<std::string*>(target)->append(data, size * count);
-  return size * count;
+  auto* received = static_cast<Received*>(target);
+  const size_t n = size * count;  // libcurl passes size 1
+  if (n > MaxReplySize - received->Body.size()) {
+    received->TooLarge = true;
+    return 0;
+  }
+  received->Body.append(data, n);
+  return n;
 }
 
 bool HasLineBreak(std::string_view text) {
@@ -59,7 +73,7 @@ void HttpRequest::Post(std::string_view url, std::string_view body) {
   addHeader("Expect:");
 
   char errorText[CURL_ERROR_SIZE] = {};
-  std::string reply;
+  Received reply;
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
   curl_easy_setopt(h, CURLOPT_URL, address.c_str());
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -73,8 +87,13 @@ void HttpRequest::Post(std::string_view url, std::string_view body) {
   curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Collect);
   curl_easy_setopt(h, CURLOPT_WRITEDATA, &reply);
+  // A reply that announces its size is refused before any of it arrives.
+  curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxReplySize));
 
   CURLcode code = curl_easy_perform(h);
+  if (reply.TooLarge || code == CURLE_FILESIZE_EXCEEDED)
+    throw ENetError(rtl::Format("The reply from %s is larger than %d bytes", address,
+                                static_cast<int64_t>(MaxReplySize)));
   if (code != CURLE_OK) {
     std::string cause = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
     throw ENetError(rtl::Format("The request to %s failed: %s", address, cause));
@@ -82,7 +101,7 @@ void HttpRequest::Post(std::string_view url, std::string_view body) {
   long status = 0;
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
   FStatus = status;
-  FResponse = std::move(reply);
+  FResponse = std::move(reply.Body);
 }
 
 }  // namespace net

@@ -6,7 +6,9 @@
 // for whoever wants to know. Post raises ENetError when no reply arrives: the
 // address is malformed or names a scheme other than http or https, the host
 // cannot be resolved or refuses the connection, the TLS handshake or the
-// certificate check fails, the connection breaks, or a time-out expires.
+// certificate check fails, the connection breaks, or a time-out expires; and
+// when the reply is larger than MaxReplySize (net/Limits.h), which is refused
+// as soon as that shows, without keeping it.
 //
 // Time-outs. A service that accepts the connection and then says nothing must not
 // hold the host's thread for ever, so every request has a connect time-out and a

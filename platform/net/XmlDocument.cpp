@@ -1,15 +1,25 @@
-// The XML document over pugixml. The tree lives in one pugi::xml_document; node
-// handles are its node pointers. Every walk over the tree here is iterative, so
-// no reply can exhaust the stack, and all text crosses between Windows-1252 and
-// UTF-8 at this file's edge.
+// The XML document: the tree lives in one pugi::xml_document, whose node
+// pointers are the node handles and whose writer gives the serialised forms.
+// Replies are parsed by libxml2, which checks that a text is well-formed XML and
+// decodes it from its declared encoding; its tree is then copied into the pugixml
+// tree and freed. Every walk over a tree here is iterative, so no reply can
+// exhaust the stack, and all text crosses between Windows-1252 and UTF-8 at this
+// file's edge.
 #include "net/XmlDocument.h"
 
-#include <cerrno>
-#include <cstdio>
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
+#include <libxml/tree.h>
+#include <libxml/xmlerror.h>
+
 #include <cstring>
+#include <memory>
 #include <pugixml.hpp>
 #include <sstream>
 
+#include "net/Limits.h"
+#include "os/File.h"
+#include "os/OsError.h"
 #include "rtl/CodePage.h"
 #include "rtl/Exception.h"
 #include "rtl/Format.h"
@@ -43,6 +53,203 @@ pugi::xml_node NextInSubtree(pugi::xml_node node, pugi::xml_node top) {
 
 void AppendText(std::string& out, pugi::xml_node node) {
   if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata) out += node.value();
+}
+
+// ---- parsing replies with libxml2 ---------------------------------------------
+
+const char* Chars(const xmlChar* text) { return reinterpret_cast<const char*>(text); }
+
+struct ParserDeleter {
+  void operator()(xmlParserCtxt* p) const { xmlFreeParserCtxt(p); }
+};
+struct DocDeleter {
+  void operator()(xmlDoc* d) const { xmlFreeDoc(d); }
+};
+struct XmlCharDeleter {
+  void operator()(xmlChar* p) const { xmlFree(p); }
+};
+
+// What went wrong first while parsing one reply.
+struct ParseState {
+  std::string Error;
+
+  void Note(const std::string& text) {
+    if (Error.empty()) Error = text;
+  }
+};
+
+ParseState& StateOf(void* parserContext) {
+  return *static_cast<ParseState*>(static_cast<xmlParserCtxt*>(parserContext)->_private);
+}
+
+// Errors refuse the reply. Of the warnings only one does: a reference to an
+// entity nobody declared, which libxml2 lets pass in a document with an
+// external DTD (it might be declared there) and which we never read.
+void Record(ParseState& state, const xmlError* error) {
+  if (error == nullptr) return;
+  if (error->level < XML_ERR_ERROR && error->code != XML_WAR_UNDECLARED_ENTITY) return;
+  // libxml2 words its messages in UTF-8, quoting names from the text.
+  std::string message =
+      error->message ? rtl::Utf8ToWin1252(error->message) : "The text is not well-formed XML";
+  while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
+  if (error->line > 0)
+    state.Note(rtl::Format("%s (line %d, column %d)", message, error->line, error->int2));
+  else
+    state.Note(message);
+}
+
+void OnParserError(void* parserContext, xmlErrorPtr error) {
+  Record(StateOf(parserContext), error);
+}
+
+// Errors libxml2 raises outside the parser context (the encoding converters).
+void OnOtherError(void* state, xmlErrorPtr error) {
+  Record(*static_cast<ParseState*>(state), error);
+}
+
+// Entities are never expanded, so a reply that declares one cannot be read as
+// its sender meant: refuse it at the declaration, before its text is looked at.
+void RefuseEntity(void* parserContext, const xmlChar* name) {
+  StateOf(parserContext)
+      .Note(rtl::Format("The document declares the entity '%s'; entities are not accepted",
+                        rtl::Utf8ToWin1252(Chars(name))));
+  xmlStopParser(static_cast<xmlParserCtxt*>(parserContext));
+}
+void OnEntityDecl(void* ctx, const xmlChar* name, int, const xmlChar*, const xmlChar*, xmlChar*) {
+  RefuseEntity(ctx, name);
+}
+void OnUnparsedEntityDecl(void* ctx, const xmlChar* name, const xmlChar*, const xmlChar*,
+                          const xmlChar*) {
+  RefuseEntity(ctx, name);
+}
+
+// Routes libxml2's process-wide (per-thread) error channel to one parse and puts
+// the previous handler back afterwards.
+class ErrorChannel {
+ public:
+  explicit ErrorChannel(ParseState& state)
+      : FHandler(xmlStructuredError), FContext(xmlStructuredErrorContext) {
+    xmlSetStructuredErrorFunc(&state, &OnOtherError);
+  }
+  ~ErrorChannel() { xmlSetStructuredErrorFunc(FContext, FHandler); }
+  ErrorChannel(const ErrorChannel&) = delete;
+  ErrorChannel& operator=(const ErrorChannel&) = delete;
+
+ private:
+  xmlStructuredErrorFunc FHandler;
+  void* FContext;
+};
+
+// Parses `text` into a libxml2 tree: no network, no DTD loaded, no entity
+// expanded or declared, libxml2's own limits on depth (256 levels), names and
+// text nodes. Null, with state.Error saying why, unless the text is one
+// well-formed document.
+std::unique_ptr<xmlDoc, DocDeleter> ParseReply(std::string_view text, ParseState& state) {
+  xmlInitParser();
+  ErrorChannel channel(state);
+  std::unique_ptr<xmlParserCtxt, ParserDeleter> parser(
+      xmlCreateMemoryParserCtxt(text.data(), static_cast<int>(text.size())));
+  if (!parser) {
+    state.Note("Out of memory for the XML parser");
+    return nullptr;
+  }
+  xmlParserCtxt* ctxt = parser.get();
+  ctxt->_private = &state;
+  ctxt->sax->serror = &OnParserError;
+  ctxt->sax->entityDecl = &OnEntityDecl;
+  ctxt->sax->unparsedEntityDecl = &OnUnparsedEntityDecl;
+  // No XML_PARSE_NOENT (no expansion), DTDLOAD, DTDATTR or HUGE (libxml2's
+  // limits stay on); NONET even though nothing is ever fetched.
+  xmlCtxtUseOptions(ctxt, XML_PARSE_NONET);
+  int rc = xmlParseDocument(ctxt);
+  std::unique_ptr<xmlDoc, DocDeleter> doc(ctxt->myDoc);
+  ctxt->myDoc = nullptr;
+  if (rc != 0 || !ctxt->wellFormed || !state.Error.empty() || !doc ||
+      !xmlDocGetRootElement(doc.get())) {
+    state.Note("The text is not well-formed XML");
+    return nullptr;
+  }
+  return doc;
+}
+
+std::string QualifiedName(const xmlNs* ns, const xmlChar* name) {
+  std::string out;
+  if (ns != nullptr && ns->prefix != nullptr) {
+    out = Chars(ns->prefix);
+    out += ':';
+  }
+  return out + Chars(name);
+}
+
+// Whitespace-only text between elements is layout, not content.
+bool IsBlank(const xmlChar* text) {
+  for (; text != nullptr && *text; ++text)
+    if (*text != ' ' && *text != '\t' && *text != '\r' && *text != '\n') return false;
+  return true;
+}
+
+void CopyAttributes(const xmlNode* from, pugi::xml_node to) {
+  for (const xmlNs* ns = from->nsDef; ns != nullptr; ns = ns->next) {
+    std::string name = ns->prefix ? std::string("xmlns:") + Chars(ns->prefix) : "xmlns";
+    to.append_attribute(name.c_str()).set_value(ns->href ? Chars(ns->href) : "");
+  }
+  for (const xmlAttr* a = from->properties; a != nullptr; a = a->next) {
+    std::unique_ptr<xmlChar, XmlCharDeleter> value(
+        xmlNodeGetContent(reinterpret_cast<const xmlNode*>(a)));
+    to.append_attribute(QualifiedName(a->ns, a->name).c_str())
+        .set_value(value ? Chars(value.get()) : "");
+  }
+}
+
+// Copies the root element of `from` with everything in it into the empty `to`:
+// elements, attributes, text and CDATA; comments and processing instructions are
+// left out. False (with the reason in `error`) when the elements nest deeper
+// than maxDepth.
+bool CopyTree(const xmlDoc* from, pugi::xml_document& to, int maxDepth, std::string& error) {
+  const xmlNode* root = xmlDocGetRootElement(from);
+  pugi::xml_node target = to.append_child(QualifiedName(root->ns, root->name).c_str());
+  CopyAttributes(root, target);
+  const xmlNode* parent = root;
+  const xmlNode* node = root->children;
+  int depth = 1;
+  for (;;) {
+    if (node == nullptr) {
+      if (parent == root) return true;
+      node = parent->next;
+      parent = parent->parent;
+      target = target.parent();
+      --depth;
+      continue;
+    }
+    switch (node->type) {
+      case XML_ELEMENT_NODE: {
+        if (depth + 1 > maxDepth) {
+          error = rtl::Format("Elements nested deeper than %d levels", maxDepth);
+          return false;
+        }
+        pugi::xml_node element = target.append_child(QualifiedName(node->ns, node->name).c_str());
+        CopyAttributes(node, element);
+        if (node->children != nullptr) {
+          ++depth;
+          parent = node;
+          target = element;
+          node = node->children;
+          continue;
+        }
+        break;
+      }
+      case XML_TEXT_NODE:
+        if (!IsBlank(node->content))
+          target.append_child(pugi::node_pcdata).set_value(Chars(node->content));
+        break;
+      case XML_CDATA_SECTION_NODE:
+        target.append_child(pugi::node_cdata).set_value(node->content ? Chars(node->content) : "");
+        break;
+      default:
+        break;
+    }
+    node = node->next;
+  }
 }
 
 }  // namespace
@@ -155,6 +362,9 @@ XmlNode XmlDocument::DocumentElement() const {
 XmlNode XmlDocument::InsertProcessingInstruction(std::string_view target, std::string_view data) {
   pugi::xml_node inserted;
   if (target == "xml") {
+    for (pugi::xml_node c = FDoc->first_child(); c; c = c.next_sibling())
+      if (c.type() == pugi::node_declaration)
+        throw rtl::EInvalidOperation("The document already has an XML declaration");
     // Let the parser read the declaration's pseudo-attributes, so that a
     // malformed body is refused here rather than written out.
     std::string text = "<?xml " + ToUtf8(data) + "?><r/>";
@@ -164,9 +374,11 @@ XmlNode XmlDocument::InsertProcessingInstruction(std::string_view target, std::s
     if (!ok || probe.first_child().type() != pugi::node_declaration)
       throw rtl::EInvalidOperation(
           rtl::Format("The declaration '%s' is not valid", std::string(data)));
-    inserted = FDoc->insert_copy_before(probe.first_child(), FDoc->first_child());
+    // Prepending also works on an empty document, where there is no first child
+    // to insert before.
+    inserted = FDoc->prepend_copy(probe.first_child());
   } else {
-    inserted = FDoc->insert_child_before(pugi::node_pi, FDoc->first_child());
+    inserted = FDoc->prepend_child(pugi::node_pi);
     inserted.set_name(ToUtf8(target).c_str());
     inserted.set_value(ToUtf8(data).c_str());
   }
@@ -181,54 +393,18 @@ void XmlDocument::Clear() {
 bool XmlDocument::LoadXML(std::string_view text) {
   FDoc->reset();
   FParseError.clear();
-  // parse_fragment keeps text found beside the root, so that it can be refused;
-  // the DOCTYPE is skipped unread (parse_doctype is off), so no entity a reply
-  // declares is ever expanded or fetched.
-  pugi::xml_parse_result result = FDoc->load_buffer(
-      text.data(), text.size(), pugi::parse_default | pugi::parse_fragment, pugi::encoding_auto);
-  if (!result) {
-    FParseError =
-        rtl::Format("%s at offset %d", result.description(), static_cast<int64_t>(result.offset));
-  } else {
-    int elements = 0;
-    for (pugi::xml_node c = FDoc->first_child(); c; c = c.next_sibling()) {
-      if (c.type() == pugi::node_element) {
-        ++elements;
-      } else if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata) {
-        FParseError = "Text outside the root element";
-      }
-    }
-    if (FParseError.empty() && elements != 1)
-      FParseError = elements == 0 ? "No root element" : "More than one root element";
-    if (FParseError.empty()) {
-      // The walk of NextInSubtree, counting levels: down one on a child, up one
-      // for every parent climbed before the next sibling.
-      pugi::xml_node top = *FDoc;
-      pugi::xml_node n = top.first_child();
-      int depth = 1;
-      while (n) {
-        if (depth > MaxDepth) {
-          FParseError = rtl::Format("Elements nested deeper than %d levels", MaxDepth);
-          break;
-        }
-        if (n.first_child()) {
-          n = n.first_child();
-          ++depth;
-          continue;
-        }
-        while (n && n != top && !n.next_sibling()) {
-          n = n.parent();
-          --depth;
-        }
-        n = (n && n != top) ? n.next_sibling() : pugi::xml_node();
-      }
-    }
-  }
-  if (!FParseError.empty()) {
-    FDoc->reset();
+  if (text.size() > MaxReplySize) {
+    FParseError = rtl::Format("The text is larger than %d bytes", static_cast<int64_t>(MaxReplySize));
     return false;
   }
-  return true;
+  ParseState state;
+  std::unique_ptr<xmlDoc, DocDeleter> parsed = ParseReply(text, state);
+  if (!parsed) {
+    FParseError = state.Error;
+  } else if (!CopyTree(parsed.get(), *FDoc, MaxDepth, FParseError)) {
+    FDoc->reset();
+  }
+  return FParseError.empty();
 }
 
 std::string XmlDocument::Serialise(bool indent) const {
@@ -249,19 +425,14 @@ std::string XmlDocument::FormattedXml() const { return Serialise(true); }
 
 void XmlDocument::Save(const std::string& path) const {
   std::string text = Xml();
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (f == nullptr) {
-    int err = errno;
-    throw rtl::EOSError(rtl::Format("Cannot create file \"%s\". %s", path, std::strerror(err)),
-                        err);
+  os::File file;
+  if (!file.Open(path, os::Access::Write, os::Share::DenyWrite, os::Disposition::CreateAlways)) {
+    int err = os::LastError();
+    throw rtl::EOSError(rtl::Format("Cannot create file \"%s\". %s", path, os::ErrorText(err)), err);
   }
-  size_t written = std::fwrite(text.data(), 1, text.size(), f);
-  int err = written == text.size() ? 0 : errno;
-  if (std::fclose(f) != 0 && err == 0) err = errno;
-  if (written != text.size() || err != 0) {
-    throw rtl::EOSError(
-        rtl::Format("Cannot write file \"%s\". %s", path, std::strerror(err != 0 ? err : EIO)),
-        err != 0 ? err : EIO);
+  if (!file.Write(text.data(), text.size(), 0) || !file.Close()) {
+    int err = os::LastError();
+    throw rtl::EOSError(rtl::Format("Cannot write file \"%s\". %s", path, os::ErrorText(err)), err);
   }
 }
 

@@ -1,5 +1,6 @@
 // net::XmlDocument: the XML document object the plug-in builds its requests in
-// and reads the service's replies from, over pugixml.
+// and reads the service's replies from. The tree and its serialisation are
+// pugixml's; replies are parsed by libxml2, which checks them.
 //
 // Text. Inside the system every 8-bit string is Windows-1252; XML text outside
 // it is UTF-8. So node names, element text and attribute values go in and come
@@ -10,13 +11,21 @@
 // Declaration. A serialised document always starts with exactly one declaration,
 // <?xml version="1.0" encoding="UTF-8"?>, because its bytes are always UTF-8: a
 // declaration node in the tree (the "xml" processing instruction the requests
-// insert, or none at all for a loaded reply) never produces a second one or a
-// false encoding name.
+// insert, held once as the tree's first node, or none at all for a loaded reply)
+// never produces a second one or a false encoding name.
 //
-// Loading. LoadXML reads untrusted replies. Nothing is ever fetched: no DTD is
-// processed and only the predefined and numeric entities are expanded. A text
-// that is not one well-formed document (no element, several top-level elements,
-// text beside the root, nesting deeper than MaxDepth) leaves the document empty.
+// Loading. LoadXML reads untrusted replies, and takes only a text that is one
+// well-formed XML document in its declared encoding (UTF-8 when it names none;
+// windows-1252, ISO-8859-1 and the other common ones are decoded): a bare "&",
+// an undefined entity, a duplicate attribute, "<" in an attribute value, a
+// character XML forbids, bytes the encoding does not allow, "--" in a comment,
+// text beside the root or a second root all leave the document empty. Nothing is
+// ever fetched or expanded: no DTD is loaded, a document that declares an entity
+// is refused, and only the predefined and numeric character references are
+// read. Elements may nest MaxDepth levels deep, and a text longer than
+// MaxReplySize (net/Limits.h) is refused unread. Comments and processing
+// instructions of a reply are not kept, nor is whitespace-only text between
+// elements.
 //
 // Nodes. XmlNode is a light handle into its document, like a pointer: it stays
 // valid while its document lives and is neither cleared nor loaded again. A
@@ -99,9 +108,10 @@ class XmlDocument {
   XmlNode DocumentElement() const;
 
   // Creates a processing instruction and inserts it before the document's first
-  // child, so that it becomes the first node. The target "xml" makes it the
-  // declaration; its data must then be a valid declaration body
-  // ('version="1.0" encoding="UTF-8"'), else rtl::EInvalidOperation.
+  // child (in an empty document, as its only child), so that it becomes the
+  // first node, and returns it. The target "xml" makes it the declaration; its
+  // data must then be a valid declaration body ('version="1.0" encoding="UTF-8"'),
+  // and the document must not hold a declaration yet, else rtl::EInvalidOperation.
   XmlNode InsertProcessingInstruction(std::string_view target, std::string_view data);
 
   // Removes every node.
@@ -120,8 +130,8 @@ class XmlDocument {
   // nesting; an element holding only text stays on one line.
   std::string FormattedXml() const;
 
-  // Writes Xml() to the file, replacing it, in place. Raises rtl::EOSError when
-  // the file cannot be written.
+  // Writes Xml() to the file through os::File, replacing it, in place. Raises
+  // rtl::EOSError (with the errno value) when the file cannot be written.
   void Save(const std::string& path) const;
 
   std::vector<XmlNode> GetElementsByTagName(std::string_view name) const;

@@ -5,13 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <unicode/uchar.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
+#include "os/File.h"
+#include "os/OsError.h"
 #include "rtl/CodePage.h"
 
 namespace reg {
@@ -29,9 +31,9 @@ std::string NormalizePath(std::string_view path) {
 
 // ---- export text -----------------------------------------------------------
 
-std::string Quote(std::string_view win1252) {
+std::string Quote(std::string_view utf8) {
   std::string out = "\"";
-  for (char c : rtl::Win1252ToUtf8(win1252)) {
+  for (char c : utf8) {
     if (c == '\\' || c == '"') out += '\\';
     out += c;
   }
@@ -50,8 +52,8 @@ std::string HexBytes(std::string_view bytes) {
   return out;
 }
 
-std::string Utf16Bytes(std::string_view win1252, bool terminated) {
-  std::u16string wide = rtl::Win1252ToUtf16(win1252);
+std::string Utf16Bytes(std::string_view utf8, bool terminated) {
+  std::u16string wide = rtl::Utf8ToUtf16(utf8);
   if (terminated) wide.push_back(u'\0');
   std::string bytes;
   for (char16_t ch : wide) {
@@ -66,15 +68,17 @@ std::string FromUtf16Bytes(std::string_view bytes) {
   for (size_t i = 0; i + 1 < bytes.size(); i += 2)
     wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
                                          static_cast<unsigned char>(bytes[i + 1]) << 8));
-  while (!wide.empty() && wide.back() == u'\0') wide.pop_back();
-  return rtl::Utf16ToWin1252(wide);
+  // One terminator ends the stored text; NULs before it belong to the text.
+  if (!wide.empty() && wide.back() == u'\0') wide.pop_back();
+  return rtl::Utf16ToUtf8(wide);
 }
 
 std::string ValueText(const Value& v) {
   switch (v.Type) {
     case ValueType::String:
-      // A text with line breaks would break the line format: keep it as UTF-16 bytes.
-      if (v.Data.find_first_of("\r\n") != std::string::npos)
+      // A text with line breaks (or NULs) would break the line format: keep it
+      // as UTF-16 bytes.
+      if (v.Data.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
         return "hex(1):" + HexBytes(Utf16Bytes(v.Data, true));
       return Quote(v.Data);
     case ValueType::ExpandString:
@@ -115,7 +119,7 @@ class Parser {
       }
       if (l.front() == '[') {
         if (l.back() != ']' || l.size() < 2) Fail("a key line must end with ']'");
-        std::string path = rtl::Utf8ToWin1252(l.substr(1, l.size() - 2));
+        std::string path(l.substr(1, l.size() - 2));
         if (path.starts_with('-')) Fail("deleting keys is not supported");
         if (path == kRoot) {
           path.clear();
@@ -179,7 +183,7 @@ class Parser {
     }
     if (pos >= l.size()) Fail("a quoted text is not closed");
     ++pos;
-    return rtl::Utf8ToWin1252(out);
+    return out;
   }
 
   std::string ReadHex(std::string_view data) {
@@ -268,32 +272,40 @@ class Parser {
 
 // ---- file store helpers -------------------------------------------------------
 
+[[noreturn]] void FileFailure(const char* what, const std::string& path, int error) {
+  throw ERegistryException(std::string("Cannot ") + what + " the registry file " + path + ": " +
+                           os::ErrorText(error));
+}
+
+// The file's bytes; `exists` is false (and the text empty) when there is no file.
 std::string ReadWholeFile(const std::string& path, bool& exists) {
-  std::ifstream in(path, std::ios::binary);
-  exists = static_cast<bool>(in);
-  if (!in) {
-    if (errno != ENOENT && std::filesystem::exists(path))
-      throw ERegistryException("Cannot read the registry file " + path + ": " +
-                               std::strerror(errno));
-    return {};
+  exists = false;
+  os::File file;
+  if (!file.Open(path, os::Access::Read, os::Share::DenyNone)) {
+    int error = os::LastError();
+    if (error == ENOENT) return {};
+    FileFailure("read", path, error);
   }
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  int64_t size = 0;
+  if (!file.GetSize(size)) FileFailure("read", path, os::LastError());
+  std::string text(static_cast<size_t>(size), '\0');
+  size_t got = 0;
+  if (!file.Read(text.data(), text.size(), 0, &got)) FileFailure("read", path, os::LastError());
+  text.resize(got);
+  exists = true;
+  return text;
 }
 
 class FileLock {
  public:
   explicit FileLock(const std::string& path) {
     FFd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (FFd < 0)
-      throw ERegistryException("Cannot lock the registry file " + path + ": " +
-                               std::strerror(errno));
+    if (FFd < 0) FileFailure("lock", path, errno);
     while (::flock(FFd, LOCK_EX) != 0) {
       if (errno != EINTR) {
         int e = errno;
         ::close(FFd);
-        throw ERegistryException("Cannot lock the registry file " + path + ": " + std::strerror(e));
+        FileFailure("lock", path, e);
       }
     }
   }
@@ -305,39 +317,36 @@ class FileLock {
   int FFd = -1;
 };
 
+// Removes the half-made replacement on every way out but success.
+class ReplacementGuard {
+ public:
+  explicit ReplacementGuard(std::string path) : FPath(std::move(path)) {}
+  ~ReplacementGuard() {
+    if (!FKept) ::unlink(FPath.c_str());
+  }
+  ReplacementGuard(const ReplacementGuard&) = delete;
+  ReplacementGuard& operator=(const ReplacementGuard&) = delete;
+  void Keep() { FKept = true; }
+
+ private:
+  std::string FPath;
+  bool FKept = false;
+};
+
+// REQUIRES: the caller holds the FileLock of `path`, which makes the one
+// replacement name safe to reuse.
 void WriteAtomically(const std::string& path, const std::string& text) {
-  std::string tmp = path + ".XXXXXX";
-  int fd = ::mkstemp(tmp.data());
-  if (fd < 0)
-    throw ERegistryException("Cannot write the registry file " + path + ": " +
-                             std::strerror(errno));
-  auto fail = [&](const char* what) {
-    int e = errno;
-    ::close(fd);
-    ::unlink(tmp.c_str());
-    throw ERegistryException(std::string("Cannot ") + what + " the registry file " + path + ": " +
-                             std::strerror(e));
-  };
-  size_t done = 0;
-  while (done < text.size()) {
-    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      fail("write");
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (::fchmod(fd, 0600) != 0 || ::fsync(fd) != 0) fail("write");
-  if (::close(fd) != 0) {
-    int e = errno;
-    ::unlink(tmp.c_str());
-    throw ERegistryException("Cannot write the registry file " + path + ": " + std::strerror(e));
-  }
-  if (::rename(tmp.c_str(), path.c_str()) != 0) {
-    int e = errno;
-    ::unlink(tmp.c_str());
-    throw ERegistryException("Cannot replace the registry file " + path + ": " + std::strerror(e));
-  }
+  const std::string replacement = path + ".tmp";
+  os::File file;
+  if (!file.Open(replacement, os::Access::Write, os::Share::Exclusive,
+                 os::Disposition::CreateAlways))
+    FileFailure("write", path, os::LastError());
+  ReplacementGuard guard(replacement);
+  if (::chmod(replacement.c_str(), 0600) != 0) FileFailure("write", path, errno);
+  if (!file.Write(text.data(), text.size(), 0) || !file.Flush() || !file.Close())
+    FileFailure("write", path, os::LastError());
+  if (::rename(replacement.c_str(), path.c_str()) != 0) FileFailure("replace", path, errno);
+  guard.Keep();
 }
 
 std::mutex& CurrentStoreMutex() {
@@ -353,7 +362,14 @@ std::shared_ptr<Store>& CurrentStoreSlot() {
 
 // ---- Hive ------------------------------------------------------------------
 
-std::string Hive::Fold(std::string_view text) { return rtl::AnsiUpperCase(text); }
+std::string Hive::Fold(std::string_view utf8) {
+  std::u16string wide = rtl::Utf8ToUtf16(utf8);
+  for (char16_t& c : wide) {
+    UChar32 upper = u_toupper(c);
+    if (upper <= 0xFFFF) c = static_cast<char16_t>(upper);
+  }
+  return rtl::Utf16ToUtf8(wide);
+}
 
 Key* Hive::Find(std::string_view path) {
   auto it = Keys.find(Fold(NormalizePath(path)));
@@ -382,8 +398,7 @@ std::string SerializeHive(const Hive& hive) {
   out += "\n";
   for (const auto& [folded, key] : hive.Keys) {
     out += "\n[";
-    out += rtl::Win1252ToUtf8(key.Path.empty() ? std::string(kRoot)
-                                               : std::string(kRoot) + "\\" + key.Path);
+    out += key.Path.empty() ? std::string(kRoot) : std::string(kRoot) + "\\" + key.Path;
     out += "]\n";
     for (const auto& [upper, entry] : key.Values) {
       out += entry.first.empty() ? std::string("@") : Quote(entry.first);
@@ -428,7 +443,9 @@ Hive FileStore::Load() {
 void FileStore::Update(const std::function<void(Hive&)>& change) {
   std::filesystem::path dir = std::filesystem::path(FPath).parent_path();
   std::error_code ec;
-  if (!dir.empty()) std::filesystem::create_directories(dir, ec);
+  if (!dir.empty() && !std::filesystem::create_directories(dir, ec) && ec)
+    throw ERegistryException("Cannot create the folder of the registry file " + FPath + ": " +
+                             ec.message());
   FileLock lock(FPath + ".lock");
   Hive hive = Load();  // raises for a damaged file, which is then left as it is
   change(hive);
@@ -474,7 +491,7 @@ TRegistry::TRegistry(std::shared_ptr<Store> store) : FStore(std::move(store)) {}
 
 bool TRegistry::OpenKey(std::string_view path, bool canCreate) {
   CloseKey();
-  std::string p = NormalizePath(path);
+  std::string p = rtl::Win1252ToUtf8(NormalizePath(path));
   try {
     Hive hive = FStore->Load();
     if (hive.Find(p)) {
@@ -503,7 +520,7 @@ std::string TRegistry::NoKeyReason() const { return FOpenError.empty() ? "" : ":
 
 bool TRegistry::KeyExists(std::string_view path) {
   try {
-    return FStore->Load().Find(path) != nullptr;
+    return FStore->Load().Find(rtl::Win1252ToUtf8(path)) != nullptr;
   } catch (const rtl::Exception&) {
     return false;
   }
@@ -526,7 +543,7 @@ std::optional<Value> TRegistry::Get(std::string_view name) {
   if (!FSnapshot) FSnapshot = FStore->Load();
   const Key* key = FSnapshot->Find(*FCurrentPath);
   if (!key) return std::nullopt;
-  auto it = key->Values.find(Hive::Fold(name));
+  auto it = key->Values.find(Hive::Fold(rtl::Win1252ToUtf8(name)));
   if (it == key->Values.end()) return std::nullopt;
   return it->second.second;
 }
@@ -535,8 +552,9 @@ void TRegistry::Put(std::string_view name, Value value) {
   if (!FCurrentPath)
     throw ERegistryException("Failed to set data for '" + std::string(name) + "'" + NoKeyReason());
   FSnapshot.reset();  // the next read sees this write and any other made since
+  std::string utf8Name = rtl::Win1252ToUtf8(name);
   FStore->Update([&](Hive& hive) {
-    hive.Ensure(*FCurrentPath).Values[Hive::Fold(name)] = {std::string(name), value};
+    hive.Ensure(*FCurrentPath).Values[Hive::Fold(utf8Name)] = {utf8Name, value};
   });
 }
 
@@ -550,7 +568,7 @@ std::string TRegistry::ReadString(std::string_view name) {
   auto v = Get(name);
   if (!v) return {};
   if (v->Type != ValueType::String && v->Type != ValueType::ExpandString) InvalidType(name);
-  return v->Data;
+  return rtl::Utf8ToWin1252(v->Data);
 }
 
 int32_t TRegistry::ReadInteger(std::string_view name) {
@@ -574,11 +592,11 @@ double TRegistry::ReadFloat(std::string_view name) {
 }
 
 void TRegistry::WriteString(std::string_view name, std::string_view value) {
-  Put(name, Value{ValueType::String, std::string(value)});
+  Put(name, Value{ValueType::String, rtl::Win1252ToUtf8(value)});
 }
 
 void TRegistry::WriteExpandString(std::string_view name, std::string_view value) {
-  Put(name, Value{ValueType::ExpandString, std::string(value)});
+  Put(name, Value{ValueType::ExpandString, rtl::Win1252ToUtf8(value)});
 }
 
 void TRegistry::WriteInteger(std::string_view name, int32_t value) {

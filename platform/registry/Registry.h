@@ -9,18 +9,25 @@
 //    MemoryStore keeps it in memory for tests; FileStore keeps it in a UTF-8 text
 //    file in the registry editor's export format, so a person can read and edit
 //    it. Every change to a FileStore re-reads the file, applies the change and
-//    writes the whole hive to a temporary file that is renamed over the old one,
-//    all under an exclusive lock of a companion ".lock" file: two processes that
-//    write at once both keep their values, and a crash leaves the old file or the
-//    new one, never half of either. A file that cannot be parsed is reported and
-//    never overwritten.
+//    writes the whole hive to a temporary file (through os::File) that is renamed
+//    over the old one, all under an exclusive lock of a companion ".lock" file:
+//    two processes that write at once both keep their values, and a crash or a
+//    failed write leaves the old file or the new one, never half of either. A
+//    file that cannot be parsed is reported and never overwritten.
+//  * The hive holds names, paths and texts in the file's own form (UTF-8), so a
+//    change rewrites the one value it changes and every other value keeps its
+//    exact text, also characters that Windows-1252 lacks.
 //  * TRegistry is the access object of one accessor routine: open a key (with
 //    create-if-missing), read or write values of the key, close it. Reads of a
 //    value of the wrong type or size, or of a missing number, raise
 //    ERegistryException, as on the original platform, so that callers fall back
 //    to their defaults; a missing text reads as empty.
 //
-// Texts are Windows-1252 inside the system and UTF-8 in the file.
+// Texts are Windows-1252 inside the system and UTF-8 in the hive and the file;
+// TRegistry converts between the two.
+// Errors: every failure of this layer, file-system failures included, is an
+// ERegistryException; no exception of the standard library leaves it (beyond
+// running out of memory).
 // Threads: a Store may be used from several threads (changes are serialised);
 // a TRegistry belongs to one thread.
 #pragma once
@@ -52,22 +59,24 @@ enum class ValueType : uint32_t {
 
 struct Value {
   ValueType Type = ValueType::String;
-  // Texts: Windows-1252 bytes without terminator. DWord: 4 bytes little-endian.
-  // Binary: the bytes.
+  // Texts: UTF-8 without terminator (trailing NULs that belong to the text stay).
+  // DWord: 4 bytes little-endian. Binary and other types: the bytes.
   std::string Data;
 };
 
-// One key: its name as written, and its values by upper-cased name.
+// One key: its path as written (UTF-8), and its values by folded UTF-8 name.
 struct Key {
   std::string Path;
-  std::map<std::string, std::pair<std::string, Value>> Values;  // upper name -> (name, value)
+  std::map<std::string, std::pair<std::string, Value>> Values;  // folded name -> (name, value)
 };
 
-// The whole hive, keys by upper-cased path.
+// The whole hive, keys by folded path. Paths and names are UTF-8.
 struct Hive {
   std::map<std::string, Key> Keys;
 
-  static std::string Fold(std::string_view text);  // the case-insensitive form of a name
+  // The case-insensitive form of a UTF-8 name or path (upper case, character by
+  // character).
+  static std::string Fold(std::string_view utf8);
   Key* Find(std::string_view path);
   const Key* Find(std::string_view path) const;
   // Creates the key and every missing parent.
@@ -164,7 +173,7 @@ class TRegistry {
   std::shared_ptr<Store> FStore;
   std::string NoKeyReason() const;
 
-  std::optional<std::string> FCurrentPath;  // none: no key open; "" is the root
+  std::optional<std::string> FCurrentPath;  // UTF-8; none: no key open; "" is the root
   std::optional<Hive> FSnapshot;            // the hive as the reads of this key see it
   std::string FOpenError;  // why the last OpenKey failed, for the errors that follow
 };

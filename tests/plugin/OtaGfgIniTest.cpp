@@ -165,6 +165,24 @@ TEST_F(Settings, WritersFailLoudlyWhenTheRegistryRefuses) {
   EXPECT_EQ(r.ReadString("CorvantaErrorMsg"), "Login failed");
 }
 
+TEST_F(Settings, ReadersGiveTheirDefaultsWhenTheFileCannotBeReached) {
+  auto dir =
+      std::filesystem::temp_directory_path() / ("valmora-unreachable-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  // A folder that is a symbolic link to itself cannot be entered, whoever asks.
+  std::filesystem::create_directory_symlink(dir / "loop", dir / "loop");
+  reg::SetCurrentUserStore(std::make_shared<reg::FileStore>((dir / "loop" / "HKCU.reg").string()));
+  EXPECT_EQ(ReadMaxNoNights(), 32);
+  EXPECT_EQ(ReadLogIn(), "");
+  EXPECT_TRUE(ReadShowmessage());
+  EXPECT_EQ(ReadDataDir(), "/home/clerk/Documents/Reservation/Database");
+  std::array<std::string, 8> names;
+  ReadTypeDescriptions1To8(names);
+  EXPECT_EQ(names[0], "Type1");
+  EXPECT_THROW(WriteLogIn("x"), reg::ERegistryException);
+  std::filesystem::remove_all(dir);
+}
+
 TEST(SettingsFile, RoomMappingSurvivesAcrossStoreObjects) {
   auto dir =
       std::filesystem::temp_directory_path() / ("valmora-settings-" + std::to_string(::getpid()));

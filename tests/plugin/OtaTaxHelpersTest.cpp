@@ -108,6 +108,9 @@ TEST(CurrencyText, ParsingEmptyTextIsZeroAndLettersRaise) {
   rtl::ScopedFormatSettings scoped(Locale(',', '.', "\x80", 3, 2));
   EXPECT_EQ(ParseCurrencyText("").Raw, 0);
   EXPECT_EQ(ParseCurrencyText("\x80").Raw, 0);
+  // Blanks are text: what is left after the currency string is no number.
+  EXPECT_THROW(ParseCurrencyText(" \x80"), rtl::EConvertError);
+  EXPECT_THROW(ParseCurrencyText("  "), rtl::EConvertError);
   EXPECT_EQ(ParseCurrencyText("1.234,5").Raw, 12345000);
   EXPECT_EQ(ParseCurrencyText("1.234.567").Raw, 12345670000);
   // A separator among the last CurrencyDecimals characters is no thousands

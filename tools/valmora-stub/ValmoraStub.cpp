@@ -9,7 +9,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <pugixml.hpp>
 #include <stdexcept>
@@ -200,6 +202,12 @@ Reply Reply::After(std::chrono::milliseconds delay) const {
   return r;
 }
 
+Reply Reply::WithoutLength() const {
+  Reply r = *this;
+  r.SendLength = false;
+  return r;
+}
+
 Reply CannedReply(const Request& request) {
   std::string action = request.Action();
   if (action == "setAllotments" || action == "setRates")
@@ -260,6 +268,11 @@ void Server::QueueReply(Reply reply) {
   FQueue.push_back(std::move(reply));
 }
 
+void Server::SetReadTimeout(std::chrono::milliseconds timeout) {
+  std::lock_guard guard(FLock);
+  FReadTimeout = timeout;
+}
+
 std::vector<Request> Server::Requests() const {
   std::lock_guard guard(FLock);
   return FRequests;
@@ -281,12 +294,12 @@ void Server::Stop() {
   }
 }
 
-bool Server::WaitReadable(int fd) {
+bool Server::WaitReadable(int fd, int timeoutMs) {
   pollfd fds[2] = {{fd, POLLIN, 0}, {FWake[0], POLLIN, 0}};
   for (;;) {
-    int n = ::poll(fds, 2, -1);
+    int n = ::poll(fds, 2, timeoutMs);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 || (fds[1].revents & POLLIN)) return false;
+    if (n <= 0 || (fds[1].revents & POLLIN)) return false;
     return (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) != 0;
   }
 }
@@ -313,9 +326,19 @@ Reply Server::Choose(const Request& request) {
 }
 
 void Server::Serve(int connection) {
+  std::chrono::steady_clock::time_point deadline;
+  {
+    std::lock_guard guard(FLock);
+    deadline = std::chrono::steady_clock::now() + FReadTimeout;
+  }
   std::string data;
+  // The whole request must arrive before the deadline, however it trickles in.
   auto readMore = [&]() {
-    if (!WaitReadable(connection)) return false;
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline -
+                                                             std::chrono::steady_clock::now());
+    if (left.count() <= 0 ||
+        !WaitReadable(connection, static_cast<int>(std::min<int64_t>(left.count(), INT_MAX))))
+      return false;
     char buffer[8192];
     ssize_t n = ::recv(connection, buffer, sizeof buffer, 0);
     if (n <= 0) return false;
@@ -374,7 +397,9 @@ void Server::Serve(int connection) {
   if (reply.CloseWithoutReply) return;
   std::string answer = "HTTP/1.1 " + std::to_string(reply.Status) + " " + Reason(reply.Status) +
                        "\r\nContent-Type: " + reply.ContentType +
-                       "\r\nContent-Length: " + std::to_string(reply.Body.size()) +
+                       (reply.SendLength
+                            ? "\r\nContent-Length: " + std::to_string(reply.Body.size())
+                            : std::string()) +
                        "\r\nConnection: close\r\n\r\n" + reply.Body;
   SendAll(connection, answer);
 }

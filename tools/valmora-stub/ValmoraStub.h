@@ -9,8 +9,12 @@
 // any answer, so that the client's failure paths can be driven.
 //
 // The server runs on a thread of its own and answers one connection at a time,
-// closing each after its reply. Stop (or the destructor) ends it at once, also
-// while a delayed reply waits. All members are safe to call from any thread.
+// closing each after its reply. A connection must deliver its whole request
+// within the read time (DefaultReadTimeout unless set): one that connects and
+// stays silent is closed then, so it holds up later clients for that long only.
+// Stop (or the destructor) ends the server at once, also while a delayed reply
+// waits or a connection is being read. All members are safe to call from any
+// thread.
 #pragma once
 
 #include <chrono>
@@ -49,6 +53,7 @@ struct Reply {
   std::string Body;
   std::chrono::milliseconds Delay{0};  // waited before the answer is sent
   bool CloseWithoutReply = false;      // close the connection, send nothing
+  bool SendLength = true;              // false: no Content-Length, the close ends the body
 
   static Reply Xml(std::string body, int status = 200);
   // A SOAP fault whose `faultstring` holds the text.
@@ -60,6 +65,9 @@ struct Reply {
   static Reply Closed();
   // This reply, sent only after `delay`.
   Reply After(std::chrono::milliseconds delay) const;
+  // This reply without a Content-Length header: the client learns its size only
+  // when the connection closes.
+  Reply WithoutLength() const;
 };
 
 // What the service answers when nothing is scripted: an acknowledgement for
@@ -67,6 +75,10 @@ struct Reply {
 // on the requested start date (one dated in epoch seconds, one as xs:date); a
 // fault for anything else.
 Reply CannedReply(const Request& request);
+
+// Long enough for any client on the same machine, short enough that a silent
+// one does not stall a test run.
+inline constexpr std::chrono::milliseconds DefaultReadTimeout{std::chrono::seconds(3)};
 
 class Server {
  public:
@@ -83,6 +95,8 @@ class Server {
 
   void SetReply(const std::string& action, Reply reply);
   void QueueReply(Reply reply);
+  // The time a connection has, from its acceptance, to deliver its request.
+  void SetReadTimeout(std::chrono::milliseconds timeout);
   std::vector<Request> Requests() const;
 
   // Stops listening and joins the server's thread; idempotent.
@@ -92,9 +106,9 @@ class Server {
   void Run();
   void Serve(int connection);
   Reply Choose(const Request& request);
-  // Waits until the connection has bytes to read; false when the server stops
-  // or the peer hangs up.
-  bool WaitReadable(int fd);
+  // Waits until the connection has bytes to read; false when the server stops,
+  // the peer hangs up or `timeoutMs` (-1: no limit) passes.
+  bool WaitReadable(int fd, int timeoutMs = -1);
 
   int FListen = -1;
   int FWake[2] = {-1, -1};
@@ -104,6 +118,7 @@ class Server {
   mutable std::mutex FLock;
   std::condition_variable FStopped;
   bool FStopping = false;
+  std::chrono::milliseconds FReadTimeout = DefaultReadTimeout;
   std::deque<Reply> FQueue;
   std::map<std::string, Reply> FScripted;
   std::vector<Request> FRequests;

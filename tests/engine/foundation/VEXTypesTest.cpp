@@ -448,15 +448,23 @@ TEST(BitsArray, StreamShortfallsRaiseTheirCodes) {
     }
   }
 
-  const std::pair<std::string, int32_t> reads[] = {
+  struct Read {
+    std::string content;
+    int32_t code;
+    std::string message = {};
+  };
+  const Read reads[] = {
       {Bytes({10, 0}), 10401},
       {Bytes({10, 0, 0, 0, 1, 0}), 10426},
-      {Bytes({10, 0, 0, 0, 1, 0, 0, 0, 0x01}), 10402},
+      // the message counts the byte that is there, as the checked read would
+      {Bytes({10, 0, 0, 0, 1, 0, 0, 0, 0x01}), 10402,
+       "Cannot read from stream. Position = 8, Stream size = 9, Block size = 2, "
+       "Bytes Read = 1 - Native error: 10402"},
       {Bytes({0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0}), 10401},  // a negative bit count
       // a damaged count is refused before 256 MiB are allocated for it
       {Bytes({0xF0, 0xFF, 0xFF, 0x7F, 0, 0, 0, 0, 0x01}), 10402},
   };
-  for (const auto& [content, code] : reads) {
+  for (const auto& [content, code, message] : reads) {
     testing::ShortStream stream(content);
     TVEXBitsArray loaded;
     loaded.SetSize(4);
@@ -466,6 +474,9 @@ TEST(BitsArray, StreamShortfallsRaiseTheirCodes) {
       ADD_FAILURE() << code;
     } catch (const EVEXException& e) {
       EXPECT_EQ(e.NativeError, code);
+      if (!message.empty()) {
+        EXPECT_EQ(std::string(e.what()), message);
+      }
     }
     EXPECT_EQ(loaded.Size(), 4) << code;  // a failed load leaves the bitmap as it was
     EXPECT_EQ(loaded.NonZeroBitCount(), 1) << code;

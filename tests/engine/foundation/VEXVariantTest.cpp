@@ -551,12 +551,16 @@ TEST(ValueStreamForm, ReportsEachShortFieldWithItsCode) {
   struct Row {
     std::string bytes;
     int32_t code;
+    std::string message = {};
   };
   const Row rows[] = {
       {"", 10183},
       {"\x07", 10184},
       {std::string("\x07\x00\x04\x00", 4), 10185},
-      {std::string("\x07\x00\x04\x00\x00\x00\x01\x02", 8), 10186},
+      // the message counts the bytes that are there, as the checked read would
+      {std::string("\x07\x00\x04\x00\x00\x00\x01\x02", 8), 10186,
+       "Cannot read from stream. Position = 6, Stream size = 8, Block size = 4, "
+       "Bytes Read = 2 - Native error: 10186"},
       // a damaged size is refused before anything is allocated
       {std::string("\x07\x00\xF0\xFF\xFF\x7F\x01\x02", 8), 10186},
       {std::string("\x07\x00\xFE\xFF\xFF\xFF\x01\x02", 8), 10186},
@@ -573,6 +577,9 @@ TEST(ValueStreamForm, ReportsEachShortFieldWithItsCode) {
       ADD_FAILURE() << row.code;
     } catch (const EVEXException& e) {
       EXPECT_EQ(e.NativeError, row.code);
+      if (!row.message.empty()) {
+        EXPECT_EQ(std::string(e.what()), row.message);
+      }
     }
     // Nothing half-read stays behind.
     EXPECT_TRUE(v.IsNull());

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "VEXExpressionFakes.h"
 #include "VEXMetaDefsTestSupport.h"
 #include "rtl/Exception.h"
 #include "rtl/Lists.h"
@@ -14,6 +15,8 @@ namespace {
 
 using testing::Bytes;
 using testing::CodeOf;
+using testing::FakeExpression;
+using testing::InstalledParser;
 using testing::SavedBytes;
 using testing::ShortStream;
 using testing::StreamOver;
@@ -681,24 +684,6 @@ TEST(VEXMetaDefsTest, ConstraintAssignCopiesNamesIdsAndOwnBounds) {
 
 // --- Default-value expressions -----------------------------------------------
 
-class FakeExpression : public TVEXBaseExpression {
- public:
-  explicit FakeExpression(std::u16string text) : Text(std::move(text)) {}
-  TVEXVariant* GetValue(bool) override { return &Value; }
-  bool GetResult() override { return false; }
-  bool IsEmpty() const override { return false; }
-  void AssignCursorBuffer(const uint8_t*, bool) override {}
-  void CreateIndexScanConditions(const TVEXIndexDefs&, TVEXScanSearchConditionArray&,
-                                 int32_t) override {}
-  bool ExtendMultiFieldIndexCondition(TVEXScanSearchCondition&, const TVEXIndexDef&) override {
-    return false;
-  }
-  void RemoveExtractedNodes(TVEXScanSearchConditionArray&, int32_t, int32_t) override {}
-  void AddNode(TVEXExprNode*) override {}
-  std::u16string Text;
-  TVEXVariant Value;
-};
-
 // Takes "NOW" (any case of the stored text is not its business) for an
 // expression and everything else for a constant.
 class FakeParser : public TVEXExpressionParser {
@@ -712,16 +697,6 @@ class FakeParser : public TVEXExpressionParser {
     return std::make_unique<FakeExpression>(std::u16string(text));
   }
   int Created = 0;
-};
-
-class InstalledParser {
- public:
-  explicit InstalledParser(TVEXExpressionParser* parser)
-      : FPrevious(InstallExpressionParser(parser)) {}
-  ~InstalledParser() { InstallExpressionParser(FPrevious); }
-
- private:
-  TVEXExpressionParser* FPrevious;
 };
 
 TEST(VEXFieldDefTest, DefaultExpressionIsPreparedOnAssignAndLoad) {

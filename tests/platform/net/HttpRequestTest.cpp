@@ -1,10 +1,15 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
 
 #include "ValmoraStub.h"
 #include "net/HttpRequest.h"
+#include "net/Limits.h"
 #include "rtl/Exception.h"
 
 namespace {
@@ -77,6 +82,52 @@ TEST(NetHttpRequest, NoReplyRaisesAndClearsTheEarlierReply) {
   // Only the web's schemes are spoken, and the address must be one.
   EXPECT_THROW(request.Post("file:///etc/hostname", "<a/>"), net::ENetError);
   EXPECT_THROW(request.Post("", "<a/>"), net::ENetError);
+}
+
+TEST(NetHttpRequest, AReplyLargerThanTheBoundIsRefusedAndNotKept) {
+  valmora_stub::Server server;
+  const Reply over = Reply::Xml(std::string(net::MaxReplySize + 1, 'x'));
+  const Reply cases[] = {over, over.WithoutLength()};  // announced, and found out while arriving
+  net::HttpRequest request;
+  for (const Reply& reply : cases) {
+    server.QueueReply(Reply::Xml("<earlier/>"));
+    request.Post(server.Url(), "<a/>");
+    server.QueueReply(reply);
+    try {
+      request.Post(server.Url(), "<a/>");
+      ADD_FAILURE() << "no error";
+    } catch (const net::ENetError& e) {
+      EXPECT_NE(e.Message().find("larger than 16777216 bytes"), std::string::npos) << e.Message();
+    }
+    EXPECT_EQ(request.ResponseText(), "");
+  }
+  // The bound itself is still taken.
+  server.QueueReply(Reply::Xml(std::string(net::MaxReplySize, 'x')).WithoutLength());
+  request.Post(server.Url(), "<a/>");
+  EXPECT_EQ(request.ResponseText().size(), net::MaxReplySize);
+}
+
+TEST(LoopbackService, ASilentConnectionIsClosedAfterTheReadTimeAndLaterClientsAreServed) {
+  valmora_stub::Server server;
+  server.SetReadTimeout(300ms);
+  server.QueueReply(Reply::Xml("<ok/>"));
+  int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(silent, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(server.Port());
+  ASSERT_EQ(::connect(silent, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+
+  // Queued behind the silent connection, the request is answered once it is dropped.
+  net::HttpRequest request;
+  request.SetTimeouts({1000ms, 5000ms});
+  request.Post(server.Url(), "<a/>");
+  EXPECT_EQ(request.ResponseText(), "<ok/>");
+  char byte = 0;
+  EXPECT_EQ(::recv(silent, &byte, 1, 0), 0);  // closed without an answer
+  ::close(silent);
+  EXPECT_EQ(server.Requests().size(), 1u);
 }
 
 TEST(NetHttpRequest, AHeaderCannotCarryALineBreak) {

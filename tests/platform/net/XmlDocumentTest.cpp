@@ -6,9 +6,12 @@
 #include <sstream>
 #include <string>
 
+#include "net/Limits.h"
 #include "net/XmlDocument.h"
+#include "os/FileFaults.h"
 #include "rtl/Exception.h"
 #include "support/ScratchDir.h"
+#include "support/WriteFault.h"
 
 namespace {
 
@@ -47,6 +50,26 @@ TEST(NetXmlDocument, BuildsTheTreeAndSerialisesItWithOneDeclarationAndNoWhitespa
   EXPECT_EQ(net::XmlDocument().Xml(), "");
 }
 
+TEST(NetXmlDocument, TheDeclarationOfANewDocumentIsHeldOnceAsItsFirstNode) {
+  net::XmlDocument doc;
+  net::XmlNode pi = doc.InsertProcessingInstruction("xml", R"(version="1.0" encoding="UTF-8")");
+  ASSERT_TRUE(pi);
+  EXPECT_EQ(pi.NodeName(), "xml");
+  net::XmlNode root = doc.AsNode().AppendElement("valmora");
+  auto top = doc.AsNode().ChildNodes();
+  ASSERT_EQ(top.size(), 2u);
+  EXPECT_EQ(top[0], pi);
+  EXPECT_EQ(top[1], root);
+  EXPECT_EQ(doc.Xml(), std::string(kDecl) + "<valmora/>");
+  EXPECT_THROW(doc.InsertProcessingInstruction("xml", R"(version="1.0")"), rtl::EInvalidOperation);
+  EXPECT_EQ(doc.AsNode().ChildNodes().size(), 2u);
+
+  net::XmlDocument other;
+  net::XmlNode note = other.InsertProcessingInstruction("note", "kept");
+  ASSERT_TRUE(note);
+  EXPECT_EQ(other.AsNode().ChildNodes().at(0), note);
+}
+
 TEST(NetXmlDocument, TextIsWindows1252InsideAndUtf8InTheDocument) {
   net::XmlDocument doc;
   doc.AsNode().AppendElement("n", "Jos\xE9 \x80").SetAttribute("city", "K\xF6ln");
@@ -62,6 +85,12 @@ TEST(NetXmlDocument, TextIsWindows1252InsideAndUtf8InTheDocument) {
   ASSERT_TRUE(reply.LoadXML("<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><n>\xE9</n>"));
   EXPECT_EQ(reply.DocumentElement().Text(), "\xE9");
   EXPECT_EQ(reply.Xml(), std::string(kDecl) + "<n>\xC3\xA9</n>");
+  // 0x80 is the euro sign in windows-1252 and a control character in ISO-8859-1.
+  ASSERT_TRUE(reply.LoadXML(
+      "<?xml version=\"1.0\" encoding=\"windows-1252\"?><n a=\"\x80\">\xE9 \x80</n>"));
+  EXPECT_EQ(reply.DocumentElement().Text(), "\xE9 \x80");
+  EXPECT_EQ(reply.DocumentElement().GetAttribute("a"), "\x80");
+  EXPECT_EQ(reply.Xml(), std::string(kDecl) + "<n a=\"\xE2\x82\xAC\">\xC3\xA9 \xE2\x82\xAC</n>");
 }
 
 TEST(NetXmlDocument, ElementsAreFoundByExactNameAtAnyDepthInDocumentOrder) {
@@ -104,6 +133,27 @@ TEST(NetXmlDocument, WhatIsNotOneWellFormedDocumentLeavesTheDocumentEmpty) {
       "text<a/>",
       "<a/>text",
       deep,
+      // not well-formed inside the root
+      "<a>fish & chips</a>",
+      "<a>&nbsp;</a>",
+      "<a b=\"&nbsp;\"/>",
+      "<!DOCTYPE a SYSTEM \"a.dtd\"><a>&nbsp;</a>",  // not even where a DTD might declare it
+      "<a b=\"1\" b=\"2\"/>",
+      "<a b=\"1<2\"/>",
+      "<a>\x01</a>",
+      "<a>&#1;</a>",
+      "<a><!-- a -- b --></a>",
+      "<a>]]></a>",
+      // bytes the encoding does not allow
+      "<a>\xC3\x28</a>",
+      "<a>\xE9</a>",  // Latin-1 without a declaration saying so
+      "<?xml version=\"1.0\" encoding=\"windows-1252\"?><a>\x81</a>",
+      "<?xml version=\"1.0\" encoding=\"x-no-such-encoding\"?><a/>",
+      // entities are never declared, so never expanded or fetched
+      "<!DOCTYPE a [<!ENTITY e \"x\">]><a/>",
+      "<!DOCTYPE a [<!ENTITY e SYSTEM \"file:///etc/hostname\">]><a>&e;</a>",
+      "<!DOCTYPE a [<!ENTITY % p \"x\">]><a/>",
+      "<!DOCTYPE a [<!ENTITY a \"&b;&b;\"><!ENTITY b \"xxxxxxxxxxxxxxxx\">]><a>&a;</a>",
   };
   for (const auto& text : cases) {
     net::XmlDocument doc;
@@ -121,12 +171,38 @@ TEST(NetXmlDocument, WhatIsNotOneWellFormedDocumentLeavesTheDocumentEmpty) {
   EXPECT_TRUE(doc.LoadXML("\xEF\xBB\xBF<!-- note --><a/>"));
 }
 
-TEST(NetXmlDocument, EntitiesAReplyDeclaresAreNeverExpanded) {
+TEST(NetXmlDocument, ADoctypeWithoutEntitiesAndCharacterReferencesAreRead) {
+  net::XmlDocument doc;
+  ASSERT_TRUE(doc.LoadXML("<!DOCTYPE a><a b=\"&lt;&#65;\">&amp;&#65;&#x20AC;<?pi x?></a>"))
+      << doc.ParseError();
+  EXPECT_EQ(doc.DocumentElement().Text(), "&A\x80");
+  EXPECT_EQ(doc.DocumentElement().GetAttribute("b"), "<A");
+  EXPECT_EQ(doc.DocumentElement().ChildNodes().size(), 1u);  // the processing instruction is not kept
+}
+
+TEST(NetXmlDocument, PrefixedNamesAndNamespaceDeclarationsStayAsWritten) {
   net::XmlDocument doc;
   ASSERT_TRUE(doc.LoadXML(
-      "<!DOCTYPE a [<!ENTITY big \"xxxxxxxxxx\"><!ENTITY file SYSTEM \"file:///etc/passwd\">]>"
-      "<a>&big;&file;&amp;&#65;</a>"));
-  EXPECT_EQ(doc.DocumentElement().Text(), "&big;&file;&A");
+      "<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\" a=\"1\">\n"
+      "  <soap:Body>\n    <faultstring xml:lang=\"en\">No</faultstring>\n  </soap:Body>\n"
+      "</soap:Envelope>"))
+      << doc.ParseError();
+  EXPECT_EQ(doc.DocumentElement().NodeName(), "soap:Envelope");
+  EXPECT_EQ(doc.DocumentElement().GetAttribute("xmlns:soap"),
+            "http://schemas.xmlsoap.org/soap/envelope/");
+  EXPECT_EQ(doc.GetElementsByTagName("faultstring").at(0).GetAttribute("xml:lang"), "en");
+  EXPECT_EQ(doc.Xml(), std::string(kDecl) +
+                           "<soap:Envelope xmlns:soap=\"http://schemas.xmlsoap.org/soap/envelope/\" "
+                           "a=\"1\"><soap:Body><faultstring xml:lang=\"en\">No</faultstring>"
+                           "</soap:Body></soap:Envelope>");
+}
+
+TEST(NetXmlDocument, ATextLargerThanTheReplyBoundIsRefusedUnread) {
+  std::string text = "<a>" + std::string(net::MaxReplySize - 7, 'x') + "</a>";
+  net::XmlDocument doc;
+  EXPECT_FALSE(doc.LoadXML(text + " "));
+  EXPECT_NE(doc.ParseError().find("larger than"), std::string::npos) << doc.ParseError();
+  EXPECT_FALSE(doc.DocumentElement());
 }
 
 TEST(NetXmlDocument, FormattedXmlPutsOneElementPerLineIndentedByLevel) {
@@ -164,6 +240,17 @@ TEST(NetXmlDocument, SaveWritesTheSerialisationAndReportsAFileThatCannotBeWritte
   } catch (const rtl::EOSError& e) {
     EXPECT_NE(e.ErrorCode, 0);
     EXPECT_NE(e.Message().find("missing/copy.xml"), std::string::npos);
+  }
+
+  {
+    // The copy is written through the file layer, whose failures it reports.
+    testsupport::ArmedWriteFault fault(1, os::faults::WriteFault::FailOnce);
+    try {
+      doc.Save(path);
+      ADD_FAILURE() << "no error";
+    } catch (const rtl::EOSError& e) {
+      EXPECT_EQ(e.ErrorCode, EIO);
+    }
   }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "os/FileFaults.h"
 #include "registry/Registry.h"
 #include "support/ScratchDir.h"
 
@@ -211,4 +213,115 @@ TEST(Registry, ForeignValueTypesReadAsWrongTypesAndSurviveRewrites) {
   EXPECT_NE(text.find("\"Multi\"=hex(7):41,00,00,00,00,00"), std::string::npos) << text;
   EXPECT_NE(text.find("\"Wide\"=hex(b):01,00,00,00,00,00,00,00"), std::string::npos) << text;
 }
+}  // namespace
+
+namespace {
+
+// Runs f and says what escaped it: "" for nothing, "registry" for the layer's
+// own error, else the type that should never have left the layer.
+template <class F>
+std::string WhatEscapes(F f) {
+  try {
+    f();
+    return "";
+  } catch (const reg::ERegistryException&) {
+    return "registry";
+  } catch (const std::exception& e) {
+    return typeid(e).name() + std::string(": ") + e.what();
+  }
+}
+
+TEST(Registry, FilesThatCannotBeReachedGiveTheLayersOwnErrorsOnly) {
+  testsupport::ScratchDir dir;
+  const std::string loop = dir / "loop";
+  ASSERT_EQ(::symlink(loop.c_str(), loop.c_str()), 0);
+  const std::string locked = dir / "locked";
+  ASSERT_EQ(::mkdir(locked.c_str(), 0700), 0);
+  {
+    std::ofstream(locked + "/HKCU.reg") << "Windows Registry Editor Version 5.00\n";
+  }
+  ASSERT_EQ(::chmod(locked.c_str(), 0600), 0);  // readable, but may not be entered
+  struct Case {
+    const char* what;
+    std::string path;
+  } cases[] = {
+      {"a folder that is a symbolic link to itself", loop + "/HKCU.reg"},
+      {"a folder name longer than the system allows",
+       (dir / std::string(300, 'x')) + "/HKCU.reg"},
+      {"a folder without search permission", locked + "/HKCU.reg"},
+  };
+  for (const Case& c : cases) {
+    if (c.path.starts_with(locked) && ::access(c.path.c_str(), R_OK) == 0)
+      continue;  // permissions do not bind this user (root)
+    auto store = std::make_shared<reg::FileStore>(c.path);
+    EXPECT_EQ(WhatEscapes([&] { store->Load(); }), "registry") << c.what;
+    EXPECT_EQ(WhatEscapes([&] { store->Update([](reg::Hive& h) { h.Ensure("A"); }); }),
+              "registry")
+        << c.what;
+    reg::TRegistry r(store);
+    bool opened = true;
+    EXPECT_EQ(WhatEscapes([&] { opened = r.OpenKey("Software\\Lodgemark\\Valmora", true); }),
+              "")
+        << c.what;
+    EXPECT_FALSE(opened) << c.what;
+    EXPECT_EQ(WhatEscapes([&] { r.ReadInteger("MaxAllocation"); }), "registry") << c.what;
+    EXPECT_EQ(WhatEscapes([&] { r.WriteInteger("MaxAllocation", 1); }), "registry") << c.what;
+    EXPECT_FALSE(r.KeyExists("Software"));
+  }
+  ::chmod(locked.c_str(), 0700);
+}
+
+TEST(Registry, AWriteKeepsEveryOtherValueAsItsTextStands) {
+  testsupport::ScratchDir dir;
+  const std::string path = dir / "HKCU.reg";
+  // Written by another program: characters Windows-1252 lacks in a key, a name
+  // and texts, and texts in the UTF-16 form with line breaks and trailing NULs.
+  const std::string other =
+      "[HKEY_CURRENT_USER\\Software\\\xC5\x81\xC3\xB3" "d\xC5\xBA]\n"
+      "\"City\"=\"\xC5\x81\xC3\xB3" "d\xC5\xBA \xE4\xB8\xAD\"\n"
+      "\"Note\"=hex(1):61,00,0d,00,0a,00,62,00,00,00,00,00,00,00\n"
+      "\"Path\"=hex(2):25,00,41,00,25,00,00,00\n"
+      "\"\xC5\x81" "abel\"=\"x\"\n";
+  std::ofstream(path, std::ios::binary) << "Windows Registry Editor Version 5.00\n\n" << other;
+
+  reg::TRegistry r(std::make_shared<reg::FileStore>(path));
+  ASSERT_TRUE(r.OpenKey("\\Software\\Lodgemark\\Valmora", true));
+  r.WriteString("LogIn", "Caf\xE9");
+  std::string text = ReadFile(path);
+  EXPECT_NE(text.find(other), std::string::npos) << text;
+  EXPECT_NE(text.find("\"LogIn\"=\"Caf\xC3\xA9\"\n"), std::string::npos) << text;
+
+  reg::TRegistry again(std::make_shared<reg::FileStore>(path));
+  ASSERT_TRUE(again.OpenKey("Software\\Lodgemark\\Valmora", false));
+  EXPECT_EQ(again.ReadString("LogIn"), "Caf\xE9");
+
+  // A text with a line break keeps its trailing NULs across a rewrite; one
+  // terminator ends it in the file.
+  r.WriteString("Multi", std::string("a\r\nb\0\0", 6));
+  r.WriteInteger("Other", 1);
+  EXPECT_EQ(r.ReadString("Multi"), std::string("a\r\nb\0\0", 6));
+  EXPECT_NE(ReadFile(path).find("\"Multi\"=hex(1):61,00,0d,00,0a,00,62,00,00,00,00,00,00,00\n"),
+            std::string::npos);
+}
+
+TEST(Registry, AWriteStoppedByAFailedFileWriteLeavesTheOldFile) {
+  testsupport::ScratchDir dir;
+  const std::string path = dir / "HKCU.reg";
+  reg::TRegistry r(std::make_shared<reg::FileStore>(path));
+  ASSERT_TRUE(r.OpenKey("Software\\Lodgemark\\Valmora", true));
+  r.WriteString("LogIn", "before");
+  const std::string old = ReadFile(path);
+
+  os::faults::ArmWriteFault(1, os::faults::WriteFault::FailOnce);
+  EXPECT_THROW(r.WriteString("LogIn", "after"), reg::ERegistryException);
+  os::faults::DisarmWriteFault();
+  EXPECT_EQ(os::faults::WritesCounted(), 1u);  // the hook saw the hive's write
+  EXPECT_EQ(ReadFile(path), old);
+  EXPECT_FALSE(fs::exists(path + ".tmp"));  // no half-made replacement left
+  EXPECT_EQ(r.ReadString("LogIn"), "before");
+
+  r.WriteString("LogIn", "after");
+  EXPECT_EQ(r.ReadString("LogIn"), "after");
+}
+
 }  // namespace
