@@ -15,6 +15,7 @@
 
 #include "storage/VEXIndexManager.h"
 #include "storage/VEXPage.h"
+#include "storage/VEXRecordBitmap.h"
 
 namespace vex {
 
@@ -51,16 +52,6 @@ class TVEXIndexPositionCache {
   int32_t IndexID = -1;
   TVEXPageItemID RecordID{-1, 0};
   int32_t TableState = -1;
-};
-
-// The index-position side of a cursor's view bitmap, as DISTINCT walks it.
-class TVEXRecordBitmap {
- public:
-  virtual ~TVEXRecordBitmap() = default;
-  // Whether the bit of that index position is set (false beyond the bitmap).
-  virtual bool IsRecordVisible(int32_t IndexID, const TVEXIndexPosition& IndexPos) = 0;
-  // Clears the bit of that index position.
-  virtual void HideRecord(int32_t IndexID, const TVEXIndexPosition& IndexPos) = 0;
 };
 
 }  // namespace vex
