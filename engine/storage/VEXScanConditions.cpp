@@ -1,0 +1,142 @@
+#include "storage/VEXScanConditions.h"
+
+#include <cstring>
+
+#include "foundation/VEXExcept.h"
+#include "storage/VEXMetaDefs.h"
+
+namespace vex {
+
+namespace {
+bool IsChosen(int32_t ItemNo, int32_t ScanConditionNo, int32_t ScanEndConditionNo) {
+  return ItemNo >= 0 && (ItemNo == ScanConditionNo || ItemNo == ScanEndConditionNo);
+}
+}  // namespace
+
+void TVEXScanSearchCondition::ClearKeyRecordBuffer() {
+  FOwnKeyRecordBuffer.reset();
+  KeyRecordBuffer = nullptr;
+}
+
+void TVEXScanSearchCondition::SetOwnKeyRecordBuffer(const uint8_t* Buffer, int32_t Size) {
+  std::unique_ptr<uint8_t[]> copy;
+  if (Buffer != nullptr && Size > 0) {
+    copy = std::make_unique<uint8_t[]>(Size);
+    std::memcpy(copy.get(), Buffer, Size);
+  }
+  FOwnKeyRecordBuffer = std::move(copy);
+  KeyRecordBuffer = FOwnKeyRecordBuffer.get();
+}
+
+void TVEXScanSearchCondition::Assign(const TVEXScanSearchCondition& Source) {
+  if (&Source == this) {
+    SetOwnKeyRecordBuffer(KeyRecordBuffer, KeyRecordBufferSize);
+    return;
+  }
+  SetOwnKeyRecordBuffer(Source.KeyRecordBuffer, Source.KeyRecordBufferSize);
+  Condition = Source.Condition;
+  KeyRecordBufferSize = Source.KeyRecordBufferSize;
+  KeyFieldCount = Source.KeyFieldCount;
+  IndexID = Source.IndexID;
+  Expression = Source.Expression;
+  CreatedFromExpression = Source.CreatedFromExpression;
+  PartialCompare = Source.PartialCompare;
+  ParentExpressions = Source.ParentExpressions;
+  ParentExpressionNodes = Source.ParentExpressionNodes;
+}
+
+void TVEXScanSearchConditionArray::AddExpression(TVEXBaseExpression* Expression) {
+  auto item = std::make_unique<TVEXScanSearchCondition>();
+  item->Expression = Expression;
+  Items.push_back(std::move(item));
+}
+
+void TVEXScanSearchConditionArray::AddCondition(const TVEXScanSearchCondition& ScanSearchCondition) {
+  if (ScanSearchCondition.Expression == nullptr && ScanSearchCondition.IndexID == -1)
+    throw EVEXException(10388, "Invalid scan condition - indexID = %d, count = %d",
+                        ScanSearchCondition.IndexID, Count());
+  auto item = std::make_unique<TVEXScanSearchCondition>();
+  item->Assign(ScanSearchCondition);
+  Items.push_back(std::move(item));
+}
+
+void TVEXScanSearchConditionArray::Delete(int32_t ItemNo) {
+  if (ItemNo < 0 || ItemNo >= Count())
+    throw EVEXException(10413, "Invalid item number - ItemNo = %d, ItemCount = %d", ItemNo,
+                        Count());
+  if (Items[ItemNo] == nullptr) throw EVEXException(10414, "Nil pointer occured");
+  Items.erase(Items.begin() + ItemNo);
+}
+
+void TVEXScanSearchConditionArray::CreateIndexScanConditionsFromExpressions(
+    const TVEXIndexDefs& IndexDefs, int32_t SessionID) {
+  const int32_t initialCount = Count();
+  for (int32_t i = 0; i < initialCount; ++i)
+    if (Items[i]->Expression != nullptr)
+      Items[i]->Expression->CreateIndexScanConditions(IndexDefs, *this, SessionID);
+
+  std::vector<TVEXBaseExpression*> expressions;
+  for (const auto& item : Items)
+    if (item->Expression != nullptr) expressions.push_back(item->Expression);
+  if (expressions.empty()) return;
+  for (int32_t i = 0; i < Count(); ++i) {
+    if (Items[i]->Expression != nullptr) continue;
+    const auto* def =
+        static_cast<const TVEXIndexDef*>(IndexDefs.GetDefByObjectId(Items[i]->IndexID));
+    if (def != nullptr) ExtendMultiFieldIndexCondition(i, *def, expressions);
+  }
+}
+
+void TVEXScanSearchConditionArray::ExtendMultiFieldIndexCondition(
+    int32_t ItemNo, const TVEXIndexDef& IndexDef,
+    const std::vector<TVEXBaseExpression*>& ExpressionList) {
+  if (IndexDef.ColumnCount() < 2) return;
+  TVEXScanSearchCondition& condition = *Items[ItemNo];
+  // Each successful extension adds a column, so the passes end by the index's
+  // column count at the latest.
+  bool extended = true;
+  while (extended && condition.KeyFieldCount < IndexDef.ColumnCount()) {
+    extended = false;
+    for (TVEXBaseExpression* expression : ExpressionList) {
+      if (expression->ExtendMultiFieldIndexCondition(condition, IndexDef)) {
+        extended = true;
+        break;
+      }
+    }
+  }
+}
+
+void TVEXScanSearchConditionArray::RemoveUnusedConditionsCreatedFromExpressions(
+    int32_t& ScanConditionNo, int32_t& ScanEndConditionNo) {
+  int32_t i = 0;
+  while (i < Count()) {
+    if (!Items[i]->CreatedFromExpression || IsChosen(i, ScanConditionNo, ScanEndConditionNo)) {
+      ++i;
+      continue;
+    }
+    Delete(i);
+    if (i < ScanConditionNo) --ScanConditionNo;
+    if (i < ScanEndConditionNo) --ScanEndConditionNo;
+  }
+}
+
+void TVEXScanSearchConditionArray::ExtractChosenConditionsFromExpressions(
+    int32_t ScanConditionNo, int32_t ScanEndConditionNo) {
+  for (const auto& item : Items)
+    if (item->Expression != nullptr)
+      item->Expression->RemoveExtractedNodes(*this, ScanConditionNo, ScanEndConditionNo);
+}
+
+void TVEXScanSearchConditionArray::ReturnExtractedConditionsToExpressions(
+    int32_t ScanConditionNo, int32_t ScanEndConditionNo) {
+  const int32_t chosen[2] = {ScanConditionNo,
+                             ScanEndConditionNo == ScanConditionNo ? -1 : ScanEndConditionNo};
+  for (int32_t no : chosen) {
+    if (no < 0 || no >= Count()) continue;
+    const TVEXScanSearchCondition& condition = *Items[no];
+    for (size_t k = 0; k < condition.ParentExpressionNodes.size(); ++k)
+      condition.ParentExpressions[k]->AddNode(condition.ParentExpressionNodes[k]);
+  }
+}
+
+}  // namespace vex
