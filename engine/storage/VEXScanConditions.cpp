@@ -139,4 +139,65 @@ void TVEXScanSearchConditionArray::ReturnExtractedConditionsToExpressions(
   }
 }
 
+bool CanMergeScanConditions(const TVEXScanSearchCondition& A, const TVEXScanSearchCondition& B) {
+  const auto strict = [](TVEXSearchCondition c) { return c == scLower || c == scGreater; };
+  if (A.Condition == scEqual && strict(B.Condition)) return A.KeyFieldCount >= B.KeyFieldCount;
+  if (B.Condition == scEqual && strict(A.Condition)) return B.KeyFieldCount >= A.KeyFieldCount;
+  return true;
+}
+
+TVEXMergeOutcome MergeOutcome(TVEXSearchCondition A, TVEXSearchCondition B, int32_t c, int32_t nA,
+                              int32_t nB) {
+  const bool lt = c < 0, eq = c == 0, gt = c > 0;
+  switch (A) {
+    case scEqual:
+      switch (B) {
+        case scEqual: return eq ? moMore : moEmpty;
+        case scLower: return lt ? moA : moEmpty;
+        case scGreater: return gt ? moA : moEmpty;
+        case scLowerEqual: return gt ? moEmpty : lt ? moA : nA >= nB ? moA : moKeepBoth;
+        case scGreaterEqual: return lt ? moEmpty : gt ? moA : nA >= nB ? moA : moKeepBoth;
+        default: return moKeepBoth;
+      }
+    case scLower:
+      switch (B) {
+        case scEqual: return gt ? moB : moEmpty;
+        case scLower: return lt ? moA : gt ? moB : moFewer;
+        case scGreater: return gt ? moKeepBoth : moEmpty;
+        case scLowerEqual: return gt ? moB : moA;
+        case scGreaterEqual: return lt ? moEmpty : gt ? moKeepBoth : nA <= nB ? moEmpty : moKeepBoth;
+        default: return moKeepBoth;
+      }
+    case scGreater:
+      switch (B) {
+        case scEqual: return lt ? moB : moEmpty;
+        case scLower: return lt ? moKeepBoth : moEmpty;
+        case scGreater: return gt ? moA : lt ? moB : moFewer;
+        case scLowerEqual: return gt ? moEmpty : lt ? moKeepBoth : nA <= nB ? moEmpty : moKeepBoth;
+        case scGreaterEqual: return lt ? moB : moA;
+        default: return moKeepBoth;
+      }
+    case scLowerEqual:
+      switch (B) {
+        case scEqual: return lt ? moEmpty : gt ? moB : nB >= nA ? moB : moKeepBoth;
+        case scLower: return lt ? moA : gt ? moB : moKeepBoth;
+        case scGreater: return lt ? moEmpty : gt ? moKeepBoth : nB <= nA ? moEmpty : moKeepBoth;
+        case scLowerEqual: return lt ? moA : gt ? moB : moMore;
+        case scGreaterEqual: return lt ? moEmpty : eq && nA == nB ? moAEqual : moKeepBoth;
+        default: return moKeepBoth;
+      }
+    case scGreaterEqual:
+      switch (B) {
+        case scEqual: return gt ? moEmpty : lt ? moB : nB >= nA ? moB : moKeepBoth;
+        case scLower: return gt ? moEmpty : lt ? moKeepBoth : nB <= nA ? moEmpty : moKeepBoth;
+        case scGreater: return gt ? moA : moB;
+        case scLowerEqual: return gt ? moEmpty : eq && nA == nB ? moAEqual : moKeepBoth;
+        case scGreaterEqual: return gt ? moA : lt ? moB : moMore;
+        default: return moKeepBoth;
+      }
+    default:
+      return moKeepBoth;
+  }
+}
+
 }  // namespace vex

@@ -106,6 +106,23 @@ class TVEXScanSearchConditionArray {
                                       const std::vector<TVEXBaseExpression*>& ExpressionList);
 };
 
+// What merging two conditions A and B on the same index gives, by the
+// index's comparison c of A's key with B's key over the shorter key
+// (negative: A's key sorts first) and their key field counts.
+enum TVEXMergeOutcome : uint8_t {
+  moEmpty,     // they exclude each other: the search finds nothing
+  moKeepBoth,  // no merge
+  moA,         // A alone decides
+  moB,         // B alone decides
+  moFewer,     // the one with fewer key fields (A when equal)
+  moMore,      // the one with more key fields (A when equal)
+  moAEqual     // A with its condition turned into scEqual (x <= k and x >= k)
+};
+TVEXMergeOutcome MergeOutcome(TVEXSearchCondition A, TVEXSearchCondition B, int32_t c, int32_t nA,
+                              int32_t nB);
+// False only for an equality with fewer key fields than a strict bound.
+bool CanMergeScanConditions(const TVEXScanSearchCondition& A, const TVEXScanSearchCondition& B);
+
 // Where in an index a cursor last stood: the index fills it after each step
 // and trusts it only for the same index, record and table state.
 class TVEXIndexPositionCache {

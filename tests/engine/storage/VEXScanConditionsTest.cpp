@@ -107,5 +107,41 @@ TEST(ScanConditionsTest, RemovingUnusedDerivedConditionsKeepsTheChosenNumbers) {
   EXPECT_EQ(array[0].Expression, &filter);
 }
 
+// Rows read "A (op) a and B (op) b" on one column, c = compare(a, b).
+TEST(ScanConditionsTest, MergingTwoBoundsFindsContradictionsAndTheTighterBound) {
+  struct Case {
+    TVEXSearchCondition a, b;
+    int32_t c, nA, nB;
+    TVEXMergeOutcome want;
+  };
+  const Case cases[] = {
+      {scGreaterEqual, scLower, 1, 1, 1, moEmpty},     // x >= 10 and x < 5
+      {scGreaterEqual, scLower, 0, 1, 1, moEmpty},     // x >= 5 and x < 5
+      {scGreaterEqual, scLower, -1, 1, 1, moKeepBoth}, // a range: start and end
+      {scEqual, scEqual, 1, 1, 1, moEmpty},
+      {scEqual, scEqual, 0, 1, 2, moMore},             // A = 1 beside (A, B) = (1, 2)
+      {scEqual, scLower, -1, 1, 1, moA},               // x = 3 and x < 5
+      {scLower, scEqual, -1, 1, 1, moEmpty},           // x < 3 and x = 5
+      {scLower, scLower, 0, 1, 2, moFewer},
+      {scGreater, scGreaterEqual, 0, 1, 1, moA},       // x > 5 and x >= 5
+      {scGreaterEqual, scGreater, 0, 1, 1, moB},
+      {scLowerEqual, scGreaterEqual, 0, 1, 1, moAEqual},
+      {scLowerEqual, scGreaterEqual, 0, 1, 2, moKeepBoth},
+      {scLowerEqual, scLower, 0, 1, 1, moKeepBoth},
+      {scEqual, scLowerEqual, 0, 1, 2, moKeepBoth},
+      {scEqual, scLowerEqual, 0, 2, 1, moA},
+  };
+  for (const Case& t : cases)
+    EXPECT_EQ(MergeOutcome(t.a, t.b, t.c, t.nA, t.nB), t.want)
+        << "ops " << int(t.a) << "," << int(t.b) << " c=" << t.c << " n=" << t.nA << "," << t.nB;
+
+  TVEXScanSearchCondition eq{scEqual, nullptr, 0, 1};
+  TVEXScanSearchCondition below{scLower, nullptr, 0, 2};
+  EXPECT_FALSE(CanMergeScanConditions(eq, below));
+  EXPECT_FALSE(CanMergeScanConditions(below, eq));
+  below.KeyFieldCount = 1;
+  EXPECT_TRUE(CanMergeScanConditions(eq, below));
+}
+
 }  // namespace
 }  // namespace vex
