@@ -1,5 +1,6 @@
 #include "storage/VEXScanConditions.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "foundation/VEXExcept.h"
@@ -198,6 +199,62 @@ TVEXMergeOutcome MergeOutcome(TVEXSearchCondition A, TVEXSearchCondition B, int3
     default:
       return moKeepBoth;
   }
+}
+
+bool TVEXScanSearchConditionArray::OptimizeScanConditions(const TVEXKeyCompare& Compare) {
+  std::vector<int32_t> indexIDs;
+  for (const auto& item : Items)
+    if (item->Expression == nullptr &&
+        std::find(indexIDs.begin(), indexIDs.end(), item->IndexID) == indexIDs.end())
+      indexIDs.push_back(item->IndexID);
+
+  std::vector<std::unique_ptr<TVEXScanSearchCondition>> result;
+  for (int32_t indexID : indexIDs) {
+    std::vector<std::unique_ptr<TVEXScanSearchCondition>> kept;
+    for (const auto& item : Items) {
+      if (item->Expression != nullptr || item->IndexID != indexID) continue;
+      const TVEXScanSearchCondition& b = *item;
+      bool merged = false;
+      for (auto& keptItem : kept) {
+        TVEXScanSearchCondition& a = *keptItem;
+        if (!CanMergeScanConditions(a, b)) continue;
+        const int32_t nA = a.KeyFieldCount, nB = b.KeyFieldCount;
+        const int32_t c =
+            Compare(indexID, a.KeyRecordBuffer, b.KeyRecordBuffer, std::min(nA, nB));
+        switch (MergeOutcome(a.Condition, b.Condition, c, nA, nB)) {
+          case moEmpty: return false;
+          case moKeepBoth: continue;
+          case moA: break;
+          case moB: a.Assign(b); break;
+          case moFewer: if (nB < nA) a.Assign(b); break;
+          case moMore: if (nB > nA) a.Assign(b); break;
+          case moAEqual: a.Condition = scEqual; break;
+        }
+        merged = true;
+      }
+      if (!merged) {
+        auto copy = std::make_unique<TVEXScanSearchCondition>();
+        copy->Assign(b);
+        kept.push_back(std::move(copy));
+      }
+    }
+    // Of several equal conditions only the last stays.
+    for (size_t i = 0; i < kept.size(); ++i) {
+      const TVEXScanSearchCondition& a = *kept[i];
+      bool later = false;
+      for (size_t j = i + 1; j < kept.size() && !later; ++j) {
+        const TVEXScanSearchCondition& b = *kept[j];
+        later = a.Condition != scNone && a.Condition == b.Condition &&
+                a.KeyFieldCount == b.KeyFieldCount &&
+                Compare(indexID, a.KeyRecordBuffer, b.KeyRecordBuffer, a.KeyFieldCount) == 0;
+      }
+      if (!later) result.push_back(std::move(kept[i]));
+    }
+  }
+  for (auto& item : Items)
+    if (item->Expression != nullptr) result.push_back(std::move(item));
+  Items = std::move(result);
+  return true;
 }
 
 }  // namespace vex

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -98,6 +99,16 @@ class TVEXScanSearchConditionArray {
                                                     int32_t& ScanEndConditionNo);
   void ExtractChosenConditionsFromExpressions(int32_t ScanConditionNo, int32_t ScanEndConditionNo);
   void ReturnExtractedConditionsToExpressions(int32_t ScanConditionNo, int32_t ScanEndConditionNo);
+
+  // Compares two key buffers by index IndexID's first FieldCount columns
+  // (negative: the first sorts first).
+  using TVEXKeyCompare = std::function<int32_t(int32_t IndexID, const uint8_t* Key1,
+                                               const uint8_t* Key2, int32_t FieldCount)>;
+  // Merges the index conditions of each index (MergeOutcome), keeps the last
+  // of equal ones, and puts the expression entries after them in their
+  // order. False, with the array unchanged, when two conditions exclude
+  // each other and the search can find nothing.
+  bool OptimizeScanConditions(const TVEXKeyCompare& Compare);
 
   std::vector<std::unique_ptr<TVEXScanSearchCondition>> Items;
 

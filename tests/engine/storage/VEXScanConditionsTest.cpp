@@ -143,5 +143,40 @@ TEST(ScanConditionsTest, MergingTwoBoundsFindsContradictionsAndTheTighterBound) 
   EXPECT_TRUE(CanMergeScanConditions(eq, below));
 }
 
+TEST(ScanConditionsTest, OptimisingMergesPerIndexAndStopsAtAContradiction) {
+  const auto compare = [](int32_t, const uint8_t* a, const uint8_t* b, int32_t) {
+    int32_t x = 0, y = 0;
+    std::memcpy(&x, a, 4);
+    std::memcpy(&y, b, 4);
+    return x < y ? -1 : x > y ? 1 : 0;
+  };
+  const auto add = [](TVEXScanSearchConditionArray& array, int32_t index,
+                      TVEXSearchCondition op, int32_t value) {
+    TVEXScanSearchCondition c{op, reinterpret_cast<uint8_t*>(&value), 4, 1};
+    c.IndexID = index;
+    array.AddCondition(c);
+  };
+  AndFilter filter({});
+  TVEXScanSearchConditionArray array;
+  array.AddExpression(&filter);
+  add(array, 1, scGreaterEqual, 2);
+  add(array, 2, scEqual, 9);
+  add(array, 1, scGreater, 4);  // tighter than >= 2
+  add(array, 1, scLower, 8);    // the range's end
+  add(array, 2, scEqual, 9);    // the same again
+  ASSERT_TRUE(array.OptimizeScanConditions(compare));
+  ASSERT_EQ(array.Count(), 4);
+  EXPECT_EQ(array[0].Condition, scGreater);
+  EXPECT_EQ(KeyAt(array[0], 0), 4);
+  EXPECT_EQ(array[1].Condition, scLower);
+  EXPECT_EQ(array[2].IndexID, 2);
+  EXPECT_EQ(array[3].Expression, &filter) << "expression entries follow the index conditions";
+
+  add(array, 1, scLowerEqual, 3);  // x > 4 and x <= 3
+  const int32_t before = array.Count();
+  EXPECT_FALSE(array.OptimizeScanConditions(compare));
+  EXPECT_EQ(array.Count(), before) << "a contradiction leaves the array as it was";
+}
+
 }  // namespace
 }  // namespace vex
