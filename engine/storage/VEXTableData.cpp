@@ -7,6 +7,7 @@
 #include "foundation/VEXExcept.h"
 #include "rtl/Lists.h"
 #include "storage/VEXDatabaseData.h"
+#include "storage/btree/VEXBTreeKeys.h"
 
 namespace vex {
 
@@ -252,6 +253,38 @@ TVEXTableOperation::~TVEXTableOperation() VEX_NO_THREAD_SAFETY_ANALYSIS {
 void TVEXTableOperation::Commit() VEX_NO_THREAD_SAFETY_ANALYSIS {
   FTable.ApplyChanges(FSessionID, FInTransaction);
   FDone = true;
+}
+
+namespace {
+const TVEXKeyPath& AsKeyPath(const TVEXIndexPosition& IndexPos) {
+  const auto* path = dynamic_cast<const TVEXKeyPath*>(&IndexPos);
+  if (path == nullptr) throw EVEXException(10425, "Nil pointer occured");
+  return *path;
+}
+TVEXKeyPath& AsKeyPath(TVEXIndexPosition& IndexPos) {
+  auto* path = dynamic_cast<TVEXKeyPath*>(&IndexPos);
+  if (path == nullptr) throw EVEXException(10425, "Nil pointer occured");
+  return *path;
+}
+}  // namespace
+
+int64_t TVEXTableData::GetBitmapRecNoByIndexPos(int32_t IndexID,
+                                                const TVEXIndexPosition& IndexPos) {
+  TVEXIndex* index = FIndexManager->OpenIndex(IndexID);
+  return AsKeyPath(IndexPos).GetBitmapRecNoByIndexPosition(index->GetMaxEntriesPerPage());
+}
+
+void TVEXTableData::GetIndexPosByBitmapRecNo(int32_t IndexID, TVEXIndexPosition& IndexPos,
+                                             int64_t BitmapRecNo) {
+  TVEXIndex* index = FIndexManager->OpenIndex(IndexID);
+  AsKeyPath(IndexPos).FillItemsByBitmapRecNo(BitmapRecNo, index->GetMaxEntriesPerPage());
+}
+
+bool TVEXTableData::InitRecordBitmap(TVEXRecordBitmap& Bitmap, int32_t IndexID) {
+  Bitmap.Clear();
+  Bitmap.SetTableState(FRecordManager->TableState());
+  Bitmap.SetIndexBased(IndexID != -1);
+  return Bitmap.IndexBased();
 }
 
 }  // namespace vex

@@ -47,6 +47,7 @@
 #include "storage/VEXFieldManager.h"
 #include "storage/VEXIndexManager.h"
 #include "storage/VEXManagerLinks.h"
+#include "storage/VEXRecordBitmap.h"
 #include "storage/VEXScanConditions.h"
 
 namespace rtl {
@@ -255,6 +256,16 @@ class TVEXTableData : public TVEXManagedTable {
   virtual int64_t GetBitmapRecordCount(int32_t SessionID) = 0;
   virtual int64_t GetBitmapRecNoByRecordID(TVEXPageItemID RecordID) = 0;
   virtual TVEXPageItemID GetRecordIDByBitmapRecNo(int64_t RecNo) = 0;
+  // The bitmap number of a position of index IndexID and back: the entry
+  // numbers along the key path read as digits of base MaxEntriesPerPage + 1.
+  // 20018 for an unknown index; 10425 "Nil pointer occured" for a position
+  // that is not one of a B-tree index.
+  int64_t GetBitmapRecNoByIndexPos(int32_t IndexID, const TVEXIndexPosition& IndexPos);
+  void GetIndexPosByBitmapRecNo(int32_t IndexID, TVEXIndexPosition& IndexPos, int64_t BitmapRecNo);
+  // Clears Bitmap and stamps it with the record manager's TableState; index-
+  // based on IndexID unless that is -1. Returns whether it is index-based.
+  bool InitRecordBitmap(TVEXRecordBitmap& Bitmap, int32_t IndexID);
+  friend class TVEXRecordBitmap;
 
   // The memory record size of the table's fields; 10131 "Error creating table
   // - no fields were specified" without fields, unless DesignMode is set.
