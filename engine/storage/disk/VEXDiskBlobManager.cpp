@@ -477,7 +477,7 @@ void TVEXDiskBlobManager::WriteBlob(int32_t SessionID, uint8_t* RecordBuffer, in
   if (cache->UncompressedSize > 0) {
     const auto stored = static_cast<int64_t>(cache->BlobData.size());
     id = stored + 24 < LPageManager->PageDataSize() ? StoreSmall(SessionID, *cache)
-                                                     : StoreLarge(SessionID, *cache);
+                                                    : StoreLarge(SessionID, *cache);
   }
   std::memcpy(RecordBuffer + offset, &id.PageNo, 4);
   std::memcpy(RecordBuffer + offset + 4, &id.PageItemNo, 2);
@@ -504,8 +504,8 @@ void TVEXDiskBlobManager::DeleteBlobs(int32_t SessionID, uint8_t* RecordBuffer) 
   }
 }
 
-void TVEXDiskBlobManager::CopyBlobFromRecordBufferToStream(int32_t SessionID,
-                                                           uint8_t* RecordBuffer, int32_t FieldNo,
+void TVEXDiskBlobManager::CopyBlobFromRecordBufferToStream(int32_t SessionID, uint8_t* RecordBuffer,
+                                                           int32_t FieldNo,
                                                            TVEXBLOBDescriptor& BLOBDescriptor,
                                                            TVEXStream& Stream) {
   if (GetBitFromBuffer(FieldNo, RecordBuffer)) {
@@ -562,10 +562,9 @@ void TVEXDiskBlobManager::GetDirectBlobInfoFromRecordBuffer(int32_t SessionID,
   pBlobData = cache->BlobData.empty() ? nullptr : cache->BlobData.data();
 }
 
-void TVEXDiskBlobManager::SetDirectBlobInfoFromRecordBuffer(uint8_t* RecordBuffer, int32_t FieldNo,
-                                                            const TVEXBLOBDescriptor& BLOBDescriptor,
-                                                            const uint8_t* pBlobData,
-                                                            int64_t CompressedSize) {
+void TVEXDiskBlobManager::SetDirectBlobInfoFromRecordBuffer(
+    uint8_t* RecordBuffer, int32_t FieldNo, const TVEXBLOBDescriptor& BLOBDescriptor,
+    const uint8_t* pBlobData, int64_t CompressedSize) {
   ClearBlobInRecordBuffer(RecordBuffer, FieldNo, true);
   TVEXDiskBLOBCache fresh;
   fresh.NumBlocks = static_cast<int32_t>(BLOBDescriptor.NumBlocks);
@@ -584,8 +583,12 @@ void TVEXDiskBlobManager::Empty(int32_t SessionID) {
   nav.FirstPosition = true;
   nav.IndexID = -1;
   nav.RecordBuffer = record.data();
+  // The record manager works on this manager's page manager, under the lock
+  // the caller holds; through the abstract record store the analysis need
+  // not match the two paths to that lock.
+  TVEXBaseRecordManager& records = *LRecordManager;
   for (;;) {
-    LRecordManager->GetRecordBuffer(SessionID, nav);
+    records.GetRecordBuffer(SessionID, nav);
     if (nav.GetRecordResult != grrOK) break;
     DeleteBlobs(SessionID, record.data());
   }

@@ -143,8 +143,8 @@ class TVEXDiskBlobManager {
   // The compressed bytes without decompressing; pBlobData points into the
   // cache entry (nullptr for a null field). 20291 "Cannot read BLOB field
   // value" when a non-null field has no value.
-  void GetDirectBlobInfoFromRecordBuffer(int32_t SessionID, uint8_t* RecordBuffer,
-                                         int32_t FieldNo, TVEXBLOBDescriptor& BLOBDescriptor,
+  void GetDirectBlobInfoFromRecordBuffer(int32_t SessionID, uint8_t* RecordBuffer, int32_t FieldNo,
+                                         TVEXBLOBDescriptor& BLOBDescriptor,
                                          const uint8_t*& pBlobData, int64_t& CompressedSize)
       VEX_REQUIRES(LPageManager->DatabaseLock());
   void SetDirectBlobInfoFromRecordBuffer(uint8_t* RecordBuffer, int32_t FieldNo,
@@ -169,14 +169,12 @@ class TVEXDiskBlobManager {
       VEX_REQUIRES(LPageManager->DatabaseLock());
   void ReadSmall(int32_t SessionID, TVEXPageItemID ID, TVEXDiskBLOBCache& Cache)
       VEX_REQUIRES(LPageManager->DatabaseLock());
-  void DeleteSmall(int32_t SessionID, TVEXPageItemID ID)
-      VEX_REQUIRES(LPageManager->DatabaseLock());
+  void DeleteSmall(int32_t SessionID, TVEXPageItemID ID) VEX_REQUIRES(LPageManager->DatabaseLock());
   TVEXPageItemID StoreLarge(int32_t SessionID, const TVEXDiskBLOBCache& Cache)
       VEX_REQUIRES(LPageManager->DatabaseLock());
   void ReadLarge(int32_t SessionID, TVEXPageItemID ID, TVEXDiskBLOBCache& Cache)
       VEX_REQUIRES(LPageManager->DatabaseLock());
-  void DeleteLarge(int32_t SessionID, TVEXPageItemID ID)
-      VEX_REQUIRES(LPageManager->DatabaseLock());
+  void DeleteLarge(int32_t SessionID, TVEXPageItemID ID) VEX_REQUIRES(LPageManager->DatabaseLock());
   // The data pages and the page-list pages of a large value, checked
   // against the file (20162 for a list that cannot be right).
   void ReadPageList(int32_t SessionID, int32_t FirstPageNo, std::vector<int32_t>& DataPages,

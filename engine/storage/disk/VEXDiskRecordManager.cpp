@@ -16,12 +16,14 @@ namespace {
 // The free-space maps belong to the record manager's own page manager, so the
 // database lock the caller holds is theirs too; the analysis cannot see that
 // the two paths name one lock.
-bool PageMarkedUsed(TVEXDatabaseFreeSpaceManager& Space, int32_t PageNo)
-    VEX_NO_THREAD_SAFETY_ANALYSIS {
+bool PageMarkedUsed(TVEXDatabaseFreeSpaceManager& Space,
+                    int32_t PageNo) VEX_NO_THREAD_SAFETY_ANALYSIS {
   return Space.GetPageUsageFromPFS(PageNo);
 }
 
-[[noreturn]] void RaiseRecordNotFound(int32_t Code) { throw EVEXException(Code, "Record not found"); }
+[[noreturn]] void RaiseRecordNotFound(int32_t Code) {
+  throw EVEXException(Code, "Record not found");
+}
 
 }  // namespace
 
@@ -179,8 +181,8 @@ TVEXDiskRecordManager::~TVEXDiskRecordManager() = default;
 
 void TVEXDiskRecordManager::Init(int32_t aRecordBufferSize, int32_t aDiskRecordBufferSize,
                                  int32_t FieldCount) {
-  const int32_t m = TVEXSmallRecordPage::MaxRecordsFor(LPageManager->PageDataSize(),
-                                                       aDiskRecordBufferSize);
+  const int32_t m =
+      TVEXSmallRecordPage::MaxRecordsFor(LPageManager->PageDataSize(), aDiskRecordBufferSize);
   if (m < 1) {
     throw EVEXException(20174,
                         "Cannot create table. Record is too large to fit in current database "
@@ -318,8 +320,7 @@ bool TVEXDiskRecordManager::DeleteRecord(int32_t SessionID, TVEXPageItemID& Reco
   return true;
 }
 
-int32_t TVEXDiskRecordManager::CompareRecordID(TVEXPageItemID RecordID1,
-                                               TVEXPageItemID RecordID2) {
+int32_t TVEXDiskRecordManager::CompareRecordID(TVEXPageItemID RecordID1, TVEXPageItemID RecordID2) {
   if (RecordID1.PageNo != RecordID2.PageNo) return RecordID1.PageNo > RecordID2.PageNo ? 1 : -1;
   if (RecordID1.PageItemNo != RecordID2.PageItemNo) {
     return RecordID1.PageItemNo > RecordID2.PageItemNo ? 1 : -1;
@@ -430,8 +431,7 @@ bool TVEXDiskRecordManager::IndexedPageBefore(int32_t SessionID, int32_t PageNo,
   return true;
 }
 
-void TVEXDiskRecordManager::GetRecordBuffer(int32_t SessionID,
-                                            TVEXNavigationInfo& NavigationInfo) {
+void TVEXDiskRecordManager::GetRecordBuffer(int32_t SessionID, TVEXNavigationInfo& NavigationInfo) {
   if (FRecordCount == 0) {
     NavigationInfo.GetRecordResult = grrEOF;
     return;

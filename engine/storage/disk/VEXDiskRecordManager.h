@@ -125,8 +125,8 @@ class TVEXDiskRecordManager : public TVEXBaseRecordManager {
   bool AddRecord(int32_t SessionID, const uint8_t* RecordBuffer, TVEXPageItemID& RecordID) override
       VEX_REQUIRES(LPageManager->DatabaseLock());
   // False for a free slot; page errors propagate.
-  bool UpdateRecord(int32_t SessionID, const uint8_t* RecordBuffer, TVEXPageItemID RecordID) override
-      VEX_REQUIRES(LPageManager->DatabaseLock());
+  bool UpdateRecord(int32_t SessionID, const uint8_t* RecordBuffer,
+                    TVEXPageItemID RecordID) override VEX_REQUIRES(LPageManager->DatabaseLock());
   bool DeleteRecord(int32_t SessionID, TVEXPageItemID& RecordID) override
       VEX_REQUIRES(LPageManager->DatabaseLock());
   void GetRecordBuffer(int32_t SessionID, TVEXNavigationInfo& NavigationInfo) override

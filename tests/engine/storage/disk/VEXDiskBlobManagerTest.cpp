@@ -2,8 +2,6 @@
 // small and large values and the large layout at the page boundaries, the
 // cache handles in record buffers, and a seeded model test of stored values
 // against a map.
-#include "storage/disk/VEXDiskBlobManager.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -12,10 +10,11 @@
 #include <set>
 #include <vector>
 
-#include "DiskDatabaseFixture.h"
 #include "../VEXManagerFakes.h"
+#include "DiskDatabaseFixture.h"
 #include "foundation/VEXTypes.h"
 #include "storage/VEXFieldManager.h"
+#include "storage/disk/VEXDiskBlobManager.h"
 #include "storage/disk/VEXDiskRecordManager.h"
 
 namespace vex {
@@ -98,11 +97,11 @@ TEST_F(DiskBlobManagerTest, ValueOf4031BytesIsSmallAndFillsAFreshPage) {
   const std::vector<uint8_t> page = PageImage(id.PageNo);
   const size_t d = 40;
   EXPECT_EQ(ValueAt<uint16_t>(page, 8), ptTableBlob);
-  EXPECT_EQ(ValueAt<uint16_t>(page, d + 0), 1);        // BlobCount
-  EXPECT_EQ(ValueAt<uint16_t>(page, d + 2), 0);        // item id
-  EXPECT_EQ(ValueAt<int32_t>(page, d + 4), 1);         // NumBlocks
-  EXPECT_EQ(ValueAt<int64_t>(page, d + 8), 4031);      // S
-  EXPECT_EQ(ValueAt<int64_t>(page, d + 16), 9999);     // UncompressedSize
+  EXPECT_EQ(ValueAt<uint16_t>(page, d + 0), 1);     // BlobCount
+  EXPECT_EQ(ValueAt<uint16_t>(page, d + 2), 0);     // item id
+  EXPECT_EQ(ValueAt<int32_t>(page, d + 4), 1);      // NumBlocks
+  EXPECT_EQ(ValueAt<int64_t>(page, d + 8), 4031);   // S
+  EXPECT_EQ(ValueAt<int64_t>(page, d + 16), 9999);  // UncompressedSize
   EXPECT_EQ(std::vector<uint8_t>(page.begin() + d + 24, page.begin() + d + 24 + 4031), value);
   EXPECT_EQ(FBlobs->BlobPageIndex().GetBlobPageAllocatedSpace(0, id.PageNo), 4053);
   EXPECT_EQ(Load(record), value);
@@ -172,7 +171,6 @@ TEST_F(DiskBlobManagerTest, ItemIdsAfterDeleteAndAddNeverTake255) {
   EXPECT_EQ(IdOf(added).PageNo, IdOf(records[1]).PageNo);
   EXPECT_EQ(Load(records[1]), Bytes(10, 1));
   EXPECT_EQ(Load(records[2]), Bytes(10, 2));
-
 }
 
 // A page as an older writer may have left it: 128 empty items with the ids

@@ -2,8 +2,6 @@
 // of a record page, and a seeded model test of the manager against a map with
 // a walk of both scan directions, record numbers and the page index after
 // every step.
-#include "storage/disk/VEXDiskRecordManager.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -11,9 +9,10 @@
 #include <random>
 #include <vector>
 
-#include "DiskDatabaseFixture.h"
 #include "../VEXManagerFakes.h"
+#include "DiskDatabaseFixture.h"
 #include "storage/VEXFieldManager.h"
+#include "storage/disk/VEXDiskRecordManager.h"
 
 namespace vex {
 namespace {
@@ -33,8 +32,8 @@ struct GeometryCase {
 };
 
 TEST(SmallRecordPageGeometry, SlotCountLeavesRoomForTheBitmap) {
-  const GeometryCase cases[] = {{2, 1908, 239}, {5, 791, 99}, {100, 40, 5}, {4054, 1, 1},
-                                {4055, 0, 0}};
+  const GeometryCase cases[] = {
+      {2, 1908, 239}, {5, 791, 99}, {100, 40, 5}, {4054, 1, 1}, {4055, 0, 0}};
   for (const GeometryCase& c : cases) {
     const int32_t m = TVEXSmallRecordPage::MaxRecordsFor(4056, c.RecordSize);
     EXPECT_EQ(m, c.Slots) << "R=" << c.RecordSize;
@@ -86,8 +85,8 @@ class DiskRecordManagerTest : public DiskDatabaseTest {
       out.push_back({Key(nav.RecordID), ValueOf(buffer)});
     }
     EXPECT_EQ(nav.GetRecordResult, FRecords->RecordCount() == 0 ? grrEOF
-                                   : forward                     ? grrEOF
-                                                                 : grrBOF);
+                                   : forward                    ? grrEOF
+                                                                : grrBOF);
     if (!forward) std::reverse(out.begin(), out.end());
     return out;
   }
@@ -129,8 +128,8 @@ TEST_F(DiskRecordManagerTest, PageBytesAfterInsertsDeleteAndReuse) {
   EXPECT_EQ(data[0], 0x07);
   for (int i = 1; i < 99; ++i) ASSERT_EQ(data[i], 0) << "bitmap byte " << i;
   // Slots of 5 bytes from offset 99: null bitmap (field 0 not null), value.
-  const uint8_t slots[] = {0x00, 0x11, 0x11, 0x11, 0x11, 0x00, 0x44, 0x44, 0x44, 0x44,
-                           0x00, 0x33, 0x33, 0x33, 0x33};
+  const uint8_t slots[] = {0x00, 0x11, 0x11, 0x11, 0x11, 0x00, 0x44, 0x44,
+                           0x44, 0x44, 0x00, 0x33, 0x33, 0x33, 0x33};
   EXPECT_EQ(std::vector<uint8_t>(data + 99, data + 99 + 15),
             std::vector<uint8_t>(std::begin(slots), std::end(slots)));
   for (int i = 99 + 15; i < 4056; ++i) ASSERT_EQ(data[i], 0) << "data byte " << i;
