@@ -377,9 +377,12 @@ void TVEXDiskRecordManager::ReadEdgeOfPage(int32_t SessionID, int32_t PageNo, bo
   hold.Put();
 }
 
-void TVEXDiskRecordManager::ReadFirst(int32_t SessionID, TVEXNavigationInfo& NavigationInfo) {
+void TVEXDiskRecordManager::ReadEdgeOfTable(int32_t SessionID, bool FromFirst,
+                                            TVEXNavigationInfo& NavigationInfo) {
   int32_t pageNo = 0;
-  if (!FRecordPageIndex.GetFirstRecordPage(SessionID, pageNo)) {
+  const bool found = FromFirst ? FRecordPageIndex.GetFirstRecordPage(SessionID, pageNo)
+                               : FRecordPageIndex.GetLastRecordPage(SessionID, pageNo);
+  if (!found) {
     NavigationInfo.GetRecordResult = grrError;
     return;
   }
@@ -389,25 +392,12 @@ void TVEXDiskRecordManager::ReadFirst(int32_t SessionID, TVEXNavigationInfo& Nav
     return;
   }
   TVEXPageItemID id{pageNo, 0};
-  View(hold.Page()).GetFirstRecordID(id);
-  Deliver(hold.Page(), id, NavigationInfo, false, 20145);
-  hold.Put();
-}
-
-void TVEXDiskRecordManager::ReadLast(int32_t SessionID, TVEXNavigationInfo& NavigationInfo) {
-  int32_t pageNo = 0;
-  if (!FRecordPageIndex.GetLastRecordPage(SessionID, pageNo)) {
-    NavigationInfo.GetRecordResult = grrError;
-    return;
+  if (FromFirst) {
+    View(hold.Page()).GetFirstRecordID(id);
+  } else {
+    View(hold.Page()).GetLastRecordID(id);
   }
-  TVEXPageHold hold = TVEXPageHold::Get(*LPageManager, SessionID, pageNo, kAnyPageType, true);
-  if (!IsRecordPage(*hold.Page())) {
-    NavigationInfo.GetRecordResult = grrError;
-    return;
-  }
-  TVEXPageItemID id{pageNo, 0};
-  View(hold.Page()).GetLastRecordID(id);
-  Deliver(hold.Page(), id, NavigationInfo, false, 20147);
+  Deliver(hold.Page(), id, NavigationInfo, false, FromFirst ? 20145 : 20147);
   hold.Put();
 }
 
@@ -439,7 +429,7 @@ void TVEXDiskRecordManager::GetRecordBuffer(int32_t SessionID, TVEXNavigationInf
   const TVEXGetRecordMode mode = NavigationInfo.GetRecordMode;
   if (NavigationInfo.FirstPosition) {
     if (mode == grmNext) {
-      ReadFirst(SessionID, NavigationInfo);
+      ReadEdgeOfTable(SessionID, true, NavigationInfo);
     } else {
       NavigationInfo.GetRecordResult = mode == grmPrior ? grrBOF : grrError;
     }
@@ -447,7 +437,7 @@ void TVEXDiskRecordManager::GetRecordBuffer(int32_t SessionID, TVEXNavigationInf
   }
   if (NavigationInfo.LastPosition) {
     if (mode == grmPrior) {
-      ReadLast(SessionID, NavigationInfo);
+      ReadEdgeOfTable(SessionID, false, NavigationInfo);
     } else {
       NavigationInfo.GetRecordResult = mode == grmNext ? grrEOF : grrError;
     }

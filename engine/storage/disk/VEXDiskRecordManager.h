@@ -156,9 +156,9 @@ class TVEXDiskRecordManager : public TVEXBaseRecordManager {
   // Reads the slot into the navigation's buffer; the position flags clear.
   void Deliver(TVEXPage* Page, TVEXPageItemID RecordID, TVEXNavigationInfo& NavigationInfo,
                bool Always, int32_t NotReadCode) const;
-  void ReadFirst(int32_t SessionID, TVEXNavigationInfo& NavigationInfo)
-      VEX_REQUIRES(LPageManager->DatabaseLock());
-  void ReadLast(int32_t SessionID, TVEXNavigationInfo& NavigationInfo)
+  // The first (FromFirst) or last record of the table, through the record-page
+  // index; grrError when the index names no record page.
+  void ReadEdgeOfTable(int32_t SessionID, bool FromFirst, TVEXNavigationInfo& NavigationInfo)
       VEX_REQUIRES(LPageManager->DatabaseLock());
   // The first (FromFirst) or last used slot of an indexed page fetched as
   // type 10 into NavigationInfo; NotReadCode when it cannot be read.

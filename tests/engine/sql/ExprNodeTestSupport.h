@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "foundation/VEXConverts.h"
 #include "foundation/VEXExcept.h"
@@ -111,6 +113,20 @@ std::string Outcome(F&& f) {
 
 inline std::string Eval(TVEXExprNode& n) {
   return Outcome([&] { return Show(n.GetDataValue()); });
+}
+
+// One row of a table of cases: a tree, and what evaluating it shows.
+struct Case {
+  const char* text;
+  std::function<TVEXExprNodePtr()> build;
+  std::string expected;
+};
+
+inline void RunCases(const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
+    TVEXExprNodePtr n = c.build();
+    EXPECT_EQ(Eval(*n), c.expected) << c.text;
+  }
 }
 
 // A node whose type and size are given, and that counts its evaluations.

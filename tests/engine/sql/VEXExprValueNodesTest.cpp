@@ -17,18 +17,6 @@ namespace {
 using namespace exprtest;
 using testsupport::RaisesNativeError;
 
-struct Case {
-  const char* text;
-  std::function<TVEXExprNodePtr()> build;
-  std::string expected;
-};
-
-void RunCases(const std::vector<Case>& cases) {
-  for (const Case& c : cases) {
-    TVEXExprNodePtr n = c.build();
-    EXPECT_EQ(Eval(*n), c.expected) << c.text;
-  }
-}
 
 TEST(ExprValueNodes, Arithmetic) {
   RunCases({
