@@ -109,23 +109,28 @@ void TVEXRecordBitmap::Clear() {
   FBitmap.SetSize(0);
 }
 
-bool TVEXRecordBitmap::FindRecord(bool Restart, bool GoForward, TVEXPageItemID CurRecordID,
-                                  TVEXPageItemID& FoundRecordID) {
+bool TVEXRecordBitmap::FindBit(bool Restart, bool GoForward, int64_t Current,
+                               int32_t& Found) {
   int32_t current = 0;
   if (!Restart) {
-    const int64_t bit = FTableData->GetBitmapRecNoByRecordID(CurRecordID);
-    if (bit < 0) {
+    if (Current < 0) {
       if (!GoForward) return false;
       Restart = true;
-    } else if (bit >= FBitmap.Size()) {
+    } else if (Current >= FBitmap.Size()) {
       if (GoForward) return false;
       Restart = true;
     } else {
-      current = static_cast<int32_t>(bit);
+      current = static_cast<int32_t>(Current);
     }
   }
+  return FBitmap.Find(Restart, GoForward, current, Found);
+}
+
+bool TVEXRecordBitmap::FindRecord(bool Restart, bool GoForward, TVEXPageItemID CurRecordID,
+                                  TVEXPageItemID& FoundRecordID) {
+  const int64_t bit = Restart ? 0 : FTableData->GetBitmapRecNoByRecordID(CurRecordID);
   int32_t found = 0;
-  if (!FBitmap.Find(Restart, GoForward, current, found)) return false;
+  if (!FindBit(Restart, GoForward, bit, found)) return false;
   FoundRecordID = FTableData->GetRecordIDByBitmapRecNo(found);
   return true;
 }
@@ -133,21 +138,9 @@ bool TVEXRecordBitmap::FindRecord(bool Restart, bool GoForward, TVEXPageItemID C
 bool TVEXRecordBitmap::FindRecord(bool Restart, bool GoForward,
                                   const TVEXIndexPosition& CurIndexPos,
                                   TVEXIndexPosition& FoundRecordIndexPos, int32_t IndexID) {
-  int32_t current = 0;
-  if (!Restart) {
-    const int64_t bit = FTableData->GetBitmapRecNoByIndexPos(IndexID, CurIndexPos);
-    if (bit < 0) {
-      if (!GoForward) return false;
-      Restart = true;
-    } else if (bit >= FBitmap.Size()) {
-      if (GoForward) return false;
-      Restart = true;
-    } else {
-      current = static_cast<int32_t>(bit);
-    }
-  }
+  const int64_t bit = Restart ? 0 : FTableData->GetBitmapRecNoByIndexPos(IndexID, CurIndexPos);
   int32_t found = 0;
-  if (!FBitmap.Find(Restart, GoForward, current, found)) return false;
+  if (!FindBit(Restart, GoForward, bit, found)) return false;
   FTableData->GetIndexPosByBitmapRecNo(IndexID, FoundRecordIndexPos, found);
   return true;
 }

@@ -94,6 +94,11 @@ class TVEXRecordBitmap {
   TVEXRecordBitmap() = default;
 
  private:
+  // The next (GoForward) or previous set bit after the one numbered Current,
+  // or from the start (or end) when Restart. A Current below the bitmap
+  // restarts a forward search and ends a backward one; one beyond it ends a
+  // forward search and restarts a backward one.
+  bool FindBit(bool Restart, bool GoForward, int64_t Current, int32_t& Found);
   int64_t RecNoOfBit(int64_t BitNo) const;
   void SetRecordBit(int64_t BitNo, bool Value);
   int32_t BitOfRecNo(int64_t RecNo) const;
