@@ -47,8 +47,8 @@
 #include "storage/VEXFieldManager.h"
 #include "storage/VEXIndexManager.h"
 #include "storage/VEXManagerLinks.h"
-#include "storage/VEXRecordBitmap.h"
-#include "storage/VEXScanConditions.h"
+#include "storage/search/VEXRecordBitmap.h"
+#include "storage/search/VEXScanConditions.h"
 
 namespace rtl {
 class TStringList;

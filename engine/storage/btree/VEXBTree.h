@@ -64,7 +64,7 @@
 #include <vector>
 
 #include "storage/VEXPageHold.h"
-#include "storage/VEXScanConditions.h"
+#include "storage/search/VEXScanConditions.h"
 #include "storage/btree/VEXBTreeKeys.h"
 
 namespace vex {

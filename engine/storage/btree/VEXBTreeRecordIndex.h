@@ -25,7 +25,7 @@
 
 #include "storage/VEXIndexManager.h"
 #include "storage/VEXManagerLinks.h"
-#include "storage/VEXScanConditions.h"
+#include "storage/search/VEXScanConditions.h"
 #include "storage/btree/VEXBTree.h"
 
 namespace vex {

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "support/NativeError.h"
-#include "VEXDatabaseFakes.h"
-#include "VEXManagerFakes.h"
-#include "storage/VEXRecordBitmap.h"
+#include "../VEXDatabaseFakes.h"
+#include "../VEXManagerFakes.h"
+#include "storage/search/VEXRecordBitmap.h"
 #include "storage/VEXTableData.h"
 
 namespace vex {

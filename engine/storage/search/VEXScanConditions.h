@@ -15,7 +15,7 @@
 
 #include "storage/VEXIndexManager.h"
 #include "storage/VEXPage.h"
-#include "storage/VEXRecordBitmap.h"
+#include "storage/search/VEXRecordBitmap.h"
 #include "storage/VEXSeams.h"
 
 namespace vex {

@@ -1,4 +1,4 @@
-#include "storage/VEXRecordBitmap.h"
+#include "storage/search/VEXRecordBitmap.h"
 
 #include <limits>
 

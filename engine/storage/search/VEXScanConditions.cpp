@@ -1,4 +1,4 @@
-#include "storage/VEXScanConditions.h"
+#include "storage/search/VEXScanConditions.h"
 
 #include <algorithm>
 #include <cstring>

@@ -8,7 +8,7 @@
 
 #include "VEXSearchFakes.h"
 #include "rtl/Lists.h"
-#include "storage/VEXScanConditions.h"
+#include "storage/search/VEXScanConditions.h"
 #include "support/NativeError.h"
 
 namespace vex {

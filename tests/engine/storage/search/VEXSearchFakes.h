@@ -14,7 +14,7 @@
 
 #include "foundation/VEXVariant.h"
 #include "storage/VEXMetaDefCollections.h"
-#include "storage/VEXScanConditions.h"
+#include "storage/search/VEXScanConditions.h"
 #include "storage/VEXSeams.h"
 
 namespace vex::testing {
