@@ -255,6 +255,11 @@ class TVEXTableData : public TVEXManagedTable {
   virtual void CreateConstraintManager(TVEXConstraintDefs& ConstraintDefs)
       VEX_REQUIRES(FDatabaseLock);
   virtual int64_t GetBitmapRecordCount(int32_t SessionID) = 0;
+  // Whether every bitmap position below GetBitmapRecordCount holds a record,
+  // so that a view of all records is every bit at once. False here: the disk
+  // engine numbers free record slots too; the memory and temporary engines
+  // number their records and answer true.
+  virtual bool HasDenseBitmapPositions() const { return false; }
   virtual int64_t GetBitmapRecNoByRecordID(TVEXPageItemID RecordID) = 0;
   virtual TVEXPageItemID GetRecordIDByBitmapRecNo(int64_t RecNo) = 0;
   // The bitmap number of a position of index IndexID and back: the entry
