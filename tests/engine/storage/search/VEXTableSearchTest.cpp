@@ -249,6 +249,61 @@ TEST_F(TableSearchTest, BitmapOfAnUnrestrictedDenseTableSetsEveryBitAtOnce) {
   EXPECT_EQ(cursor.FirstPosition, true) << "the cursor's position is put back";
 }
 
+TEST_F(TableSearchTest, DistinctStepsSkipEqualRecordsAndThinTheBitmap) {
+  Open([](TVEXIndexDefs& d) { AddIndexDef(d, "ByA", {"A"}); });
+  for (int32_t i = 0; i < 30; ++i) table->Add({i, i % 5, 0, 0});  // page i + 1
+  cursor.SetIndexID(table->IndexIdOf("ByA"));
+  cursor.DistinctFieldCount = 1;
+
+  // From the first record of A = 2 (page 3), in the order of A.
+  std::vector<uint8_t> current = table->Rows()->Records.at(3);
+  cursor.CurrentRecordID = {3, 0};
+  cursor.FirstPosition = false;
+  cursor.DistinctRecordBuffer = current.data();
+  EXPECT_EQ(Find(false, true).PageNo, 4) << "the first record of A = 3";
+  EXPECT_EQ(Find(false, false).PageNo, 27) << "the last record of A = 1";
+
+  cursor.DistinctRecordBuffer = nullptr;
+  table->BuildRecordBitmap(cursor);
+  EXPECT_EQ(cursor.RecordBitmap->GetRecordCount(), 5) << "one record per value of A";
+
+  table->Add({30, 9, 0, 0});
+  EXPECT_TRUE(cursor.RecordBitmap->Outdated());
+  table->RefreshRecordBitmap(cursor);
+  EXPECT_FALSE(cursor.RecordBitmap->Outdated());
+  EXPECT_EQ(cursor.RecordBitmap->GetRecordCount(), 6);
+}
+
+TEST_F(TableSearchTest, CurrentRecordIsInTheViewWhenRangeFilterAndRecordFilterAllAgree) {
+  Open([](TVEXIndexDefs& d) { AddIndexDef(d, "ByA", {"A"}); });
+  std::vector<uint8_t> from = table->Row({0, 2}), to = table->Row({0, 4});
+  cursor.SetIndexID(table->IndexIdOf("ByA"));
+  cursor.RangeStartBuffer = from.data();
+  cursor.RangeEndBuffer = to.data();
+  cursor.RangeStartKeyFieldCount = cursor.RangeEndKeyFieldCount = 1;
+  cursor.RangeEndExclusive = true;
+  AndFilter filter({{"B", scEqual, 1}}, &table->Fields());
+  cursor.FilterExpression = &filter;
+  bool recordFilter = true;
+  cursor.FilterRecord = [&](const uint8_t*, db::TDataSet*) { return recordFilter; };
+
+  struct Case {
+    int32_t a, b;
+    bool recordFilter, want;
+  };
+  const Case cases[] = {{2, 1, true, true},  {3, 1, true, true},   {4, 1, true, false},
+                        {1, 1, true, false}, {2, 0, true, false},  {3, 1, false, false}};
+  TVEXLockGuard lock(table->DatabaseLock());
+  for (const Case& t : cases) {
+    std::vector<uint8_t> record = table->Row({0, t.a, t.b});
+    cursor.SetCurrentRecordBuffer(record.data());
+    recordFilter = t.recordFilter;
+    EXPECT_EQ(table->IsRecordInView(cursor), t.want)
+        << "A=" << t.a << " B=" << t.b << " record filter " << t.recordFilter;
+  }
+  cursor.SetCurrentRecordBuffer(nullptr);
+}
+
 // Random tables and AND-ed filters (with a range on the cursor's index now
 // and then), walked in every order the cursor can run in, forward, backward,
 // and through the view bitmap, against a brute-force filter of a vector.
