@@ -593,15 +593,17 @@ bool TVEXTableData::ScanIndexRangeInPhysicalOrder(TVEXTableScan& Scan) {
   // Equal keys of a one-column index lie in record-id order.
   const bool equalKeys =
       start.Condition == scEqual && def != nullptr && def->ColumnCount() == 1;
-  const bool fromCurrent = !Scan.Restart && equalKeys;
+  bool fromCurrent = !Scan.Restart && equalKeys;
   const bool shortcut = equalKeys && !start.PartialCompare && !Scan.FillBitmap &&
                         (Scan.Restart || Scan.GoForward);
   if (Scan.Bitmap != nullptr && Scan.Restart) InitRecordBitmap(*Scan.Bitmap, -1);
 
   const TVEXPageItemID current = cursor.CurrentRecordID;
   TVEXPageItemID recordID = current;
+  // A current record that is gone gives no place in the index to go on
+  // from: the whole range is walked then, and record ids decide.
   if (fromCurrent && !ReadRecord(*FRecordManager, Scan.SessionID, recordID, Scan.RecordBuffer))
-    return false;
+    fromCurrent = false;
   const bool testNeeded = IsRecordTestNeeded(Scan.Array, Scan.ScanConditionNo, cursor.FilterRecord,
                                              Scan.ScanEndConditionNo);
   std::unique_ptr<TVEXIndexSearchInfo> searchInfo = index->CreateSearchInfo();

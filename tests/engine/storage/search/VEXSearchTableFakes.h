@@ -3,7 +3,8 @@
 // sorted lists of (key, record id) rebuilt from the records whenever the table
 // state moves. The index answers range searches, positions (one-level key
 // paths), navigation and estimates as the B-tree index does, so the search
-// runs as it would over a real engine.
+// runs as it would over a real engine. The table can also take B-tree indexes
+// on its page store instead.
 #pragma once
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include "../VEXManagerFakes.h"
 #include "rtl/Lists.h"
 #include "storage/btree/VEXBTreeKeys.h"
+#include "storage/btree/VEXBTreeRecordIndex.h"
 #include "storage/search/VEXScanConditions.h"
 
 namespace vex::testing {
@@ -383,14 +385,18 @@ class SearchTable : public FakeTableData {
                    TVEXConstraintDefs& ConstraintDefs) override {
     FFieldManager = std::make_unique<TVEXBaseFieldManager>(this);
     FIndexManager = std::make_unique<TVEXBaseIndexManager>(
-        *this, &TempPages,
-        [this](TVEXBaseIndexManager& m) { return std::make_unique<SearchIndex>(m, Stats); });
+        *this, &TempPages, [this](TVEXBaseIndexManager& m) -> std::unique_ptr<TVEXIndex> {
+          if (UseBTree) return std::make_unique<TVEXBTreeRecordIndex>(&m);
+          return std::make_unique<SearchIndex>(m, Stats);
+        });
     FConstraintManager = std::make_unique<TVEXBaseConstraintManager>(*this);
     CreateFieldManager(FieldDefs);
     CreateIndexManager(IndexDefs);
     CreateConstraintManager(ConstraintDefs);
     CreateRecordManager();
-    FIndexManager->CreateIndexesByIndexDefs(Cursor);
+    // Empty B-trees are made in the system session and committed at once.
+    FIndexManager->CreateIndexesByIndexDefs(UseBTree ? nullptr : Cursor);
+    if (UseBTree) Commit(kSystemSessionID);
   }
 
   SearchRecords* Rows() const { return static_cast<SearchRecords*>(RecordManager()); }
@@ -403,10 +409,20 @@ class SearchTable : public FakeTableData {
                   &Values[i], sizeof(int32_t));
     return record;
   }
+  // A new record (session 0), entered into B-tree indexes and committed.
   TVEXPageItemID Add(const std::vector<int32_t>& Values) {
-    TVEXPageItemID id{};
-    Rows()->AddRecord(0, Row(Values).data(), id);
-    return id;
+    FakeCursor cursor(0, Fields());
+    cursor.Record = Row(Values);
+    Rows()->AddRecord(0, cursor.Record.data(), cursor.RecordID);
+    if (UseBTree) {
+      IndexManager()->InsertRecord(cursor);
+      Commit(0);
+    }
+    return cursor.RecordID;
+  }
+  void Commit(int32_t SessionID) {
+    TVEXLockGuard lock(PageManager()->DatabaseLock());
+    PageManager()->ApplyChanges(SessionID);
   }
   int32_t IndexIdOf(const char* Name) const {
     return IndexManager()->IndexDefs().GetDefByName(Name)->ObjectID;
@@ -419,6 +435,8 @@ class SearchTable : public FakeTableData {
 
   SearchIndexStats Stats;
   bool Dense = false;
+  // Set before CreateTable.
+  bool UseBTree = false;
 
  protected:
   void CreateRecordManager() override {
