@@ -160,7 +160,8 @@ bool TVEXTableData::FindRecordInView(TVEXCursor& Cursor, TVEXBaseExpression* Exp
                        scanConditionNo, scanEndConditionNo);
   array.RemoveUnusedConditionsCreatedFromExpressions(scanConditionNo, scanEndConditionNo);
 
-  TVEXMemBlock recordBuffer = TVEXMemBlock::AllocMem(std::max(FRecordManager->RecordBufferSize(), 1));
+  TVEXMemBlock recordBuffer =
+      TVEXMemBlock::AllocMem(std::max(FRecordManager->RecordBufferSize(), 1));
   for (int32_t i = 0; i < array.Count(); ++i)
     if (array[i].Expression != nullptr)
       array[i].Expression->AssignCursorBuffer(recordBuffer.As<uint8_t>(), false);
@@ -168,9 +169,9 @@ bool TVEXTableData::FindRecordInView(TVEXCursor& Cursor, TVEXBaseExpression* Exp
   bool found = false;
   {
     TVEXExtractedNodes extracted(array, scanConditionNo, scanEndConditionNo);
-    TVEXTableScan scan{Cursor,        array,     scanConditionNo,           scanEndConditionNo,
-                       Restart,       GoForward, FoundRecordID,             Bitmap,
-                       FillBitmap,    recordBuffer.As<uint8_t>(), sessionID};
+    TVEXTableScan scan{
+        Cursor,        array,  scanConditionNo, scanEndConditionNo,         Restart,  GoForward,
+        FoundRecordID, Bitmap, FillBitmap,      recordBuffer.As<uint8_t>(), sessionID};
     found = ScanView(scan);
   }
 
@@ -226,12 +227,11 @@ void TVEXTableData::BuildScanConditions(TVEXCursor& Cursor, TVEXScanSearchCondit
 }
 
 void TVEXTableData::OptimizeScanConditions(TVEXScanSearchConditionArray& Array, bool& IsEmpty) {
-  IsEmpty = !Array.OptimizeScanConditions(
-      [this](int32_t IndexID, const uint8_t* Key1, const uint8_t* Key2, int32_t FieldCount)
-          VEX_NO_THREAD_SAFETY_ANALYSIS {
-            return FIndexManager->OpenIndex(IndexID)->CompareRecordBuffersByIndex(Key1, Key2,
-                                                                                 FieldCount);
-          });
+  IsEmpty = !Array.OptimizeScanConditions([this](int32_t IndexID, const uint8_t* Key1,
+                                                 const uint8_t* Key2,
+                                                 int32_t FieldCount) VEX_NO_THREAD_SAFETY_ANALYSIS {
+    return FIndexManager->OpenIndex(IndexID)->CompareRecordBuffersByIndex(Key1, Key2, FieldCount);
+  });
 }
 
 // --- the choice of an index range ---------------------------------------------------
@@ -250,8 +250,8 @@ TVEXIndex* OpenChosenIndex(TVEXBaseIndexManager* IndexManager, int32_t IndexID, 
 // for another index the key columns' data with a null flag each and a
 // record id.
 double IndexEntrySize(TVEXIndex& Index, const TVEXFieldDefs& Fields) {
-  if (auto* tree = dynamic_cast<TVEXBTreeRecordIndex*>(&Index); tree != nullptr &&
-                                                                tree->KeyRef() != nullptr)
+  if (auto* tree = dynamic_cast<TVEXBTreeRecordIndex*>(&Index);
+      tree != nullptr && tree->KeyRef() != nullptr)
     return tree->KeyRef()->ShortKeySize() + tree->KeyRef()->ReferenceSize();
   double size = sizeof(TVEXPageItemID);
   const TVEXIndexDef* def = Index.IndexDef();
@@ -280,8 +280,8 @@ void TVEXTableData::ChooseScanConditions(int32_t SessionID, TVEXScanSearchCondit
   if (GoForward ? c > 0 : c < 0) std::swap(ScanConditionNo, ScanEndConditionNo);
 }
 
-bool TVEXTableData::FindPreferredScanCondition(TVEXScanSearchConditionArray& Array,
-                                               int32_t IndexID, int32_t& ScanConditionNo) {
+bool TVEXTableData::FindPreferredScanCondition(TVEXScanSearchConditionArray& Array, int32_t IndexID,
+                                               int32_t& ScanConditionNo) {
   int32_t indexConditions = 0;
   int32_t only = -1;
   for (int32_t i = 0; i < Array.Count(); ++i) {
@@ -319,8 +319,8 @@ bool TVEXTableData::IsUniqueKeyIndex(int32_t IndexID) {
 }
 
 void TVEXTableData::ChooseScanConditionsByCost(int32_t SessionID,
-                                               TVEXScanSearchConditionArray& Array,
-                                               int32_t IndexID, TVEXPageItemID CurrentRecordID,
+                                               TVEXScanSearchConditionArray& Array, int32_t IndexID,
+                                               TVEXPageItemID CurrentRecordID,
                                                const TVEXFilterRecordEvent& FilterRecord,
                                                int32_t& ScanConditionNo,
                                                int32_t& ScanEndConditionNo) {
@@ -376,7 +376,8 @@ double TVEXTableData::GetFullScanCost(int32_t SessionID, int32_t IndexID,
                                       TVEXPageItemID CurrentRecordID) {
   double remaining = static_cast<double>(FRecordManager->RecordCount());
   if (CurrentRecordID.PageNo >= 0)
-    remaining -= static_cast<double>(FRecordManager->GetApproximateRecNo(SessionID, CurrentRecordID));
+    remaining -=
+        static_cast<double>(FRecordManager->GetApproximateRecNo(SessionID, CurrentRecordID));
   remaining = std::max(remaining, 0.0);
   if (IndexID != -1) return remaining;
   const int32_t pageDataSize = FPageManager != nullptr ? FPageManager->PageDataSize() : 0;
@@ -386,16 +387,14 @@ double TVEXTableData::GetFullScanCost(int32_t SessionID, int32_t IndexID,
 
 // --- the per-record test -------------------------------------------------------------
 
-bool TVEXTableData::IsRecordTestNeeded(TVEXScanSearchConditionArray& Array,
-                                       int32_t ScanConditionNo,
+bool TVEXTableData::IsRecordTestNeeded(TVEXScanSearchConditionArray& Array, int32_t ScanConditionNo,
                                        const TVEXFilterRecordEvent& FilterRecord,
                                        int32_t ScanEndConditionNo) {
   if (FilterRecord) return true;
   for (int32_t i = 0; i < Array.Count(); ++i) {
     if (Chosen(i, ScanConditionNo, ScanEndConditionNo)) continue;
     const TVEXScanSearchCondition& c = Array[i];
-    if (c.Expression != nullptr ? !c.Expression->IsEmpty() : !c.CreatedFromExpression)
-      return true;
+    if (c.Expression != nullptr ? !c.Expression->IsEmpty() : !c.CreatedFromExpression) return true;
   }
   return false;
 }
@@ -442,12 +441,18 @@ bool TVEXTableData::TestScanCondition(const TVEXScanSearchCondition& Condition,
                         ->CompareRecordBuffersByIndex(RecordBuffer, Condition.KeyRecordBuffer,
                                                       Condition.KeyFieldCount);
   switch (Condition.Condition) {
-    case scEqual: return c == 0;
-    case scLower: return c < 0;
-    case scGreater: return c > 0;
-    case scLowerEqual: return c <= 0;
-    case scGreaterEqual: return c >= 0;
-    default: return false;
+    case scEqual:
+      return c == 0;
+    case scLower:
+      return c < 0;
+    case scGreater:
+      return c > 0;
+    case scLowerEqual:
+      return c <= 0;
+    case scGreaterEqual:
+      return c >= 0;
+    default:
+      return false;
   }
 }
 
@@ -550,8 +555,7 @@ bool TVEXTableData::ScanIndexRange(TVEXTableScan& Scan) {
   TVEXCursor& cursor = Scan.Cursor;
   TVEXIndex* index = FIndexManager->OpenIndex(Scan.Start()->IndexID);
   TVEXPageItemID recordID = cursor.CurrentRecordID;
-  if (!Scan.Restart &&
-      !ReadRecord(*FRecordManager, Scan.SessionID, recordID, Scan.RecordBuffer))
+  if (!Scan.Restart && !ReadRecord(*FRecordManager, Scan.SessionID, recordID, Scan.RecordBuffer))
     return false;
   const bool testNeeded = IsRecordTestNeeded(Scan.Array, Scan.ScanConditionNo, cursor.FilterRecord,
                                              Scan.ScanEndConditionNo);
@@ -568,15 +572,14 @@ bool TVEXTableData::ScanIndexRange(TVEXTableScan& Scan) {
         !(read && IsRecordMatchingConditions(Scan.Array, Scan.ScanConditionNo, recordID,
                                              Scan.RecordBuffer, cursor, Scan.ScanEndConditionNo)))
       continue;
-    MarkMatch(Scan.Bitmap, index->IndexDef()->ObjectID, recordID,
-              [&]() -> const TVEXIndexPosition* {
-                if (!read) return nullptr;
-                if (position == nullptr) position = index->CreateIndexPosition();
-                return index->GetIndexPosition(Scan.SessionID, recordID, Scan.RecordBuffer,
-                                               *position)
-                           ? position.get()
-                           : nullptr;
-              });
+    MarkMatch(
+        Scan.Bitmap, index->IndexDef()->ObjectID, recordID, [&]() -> const TVEXIndexPosition* {
+          if (!read) return nullptr;
+          if (position == nullptr) position = index->CreateIndexPosition();
+          return index->GetIndexPosition(Scan.SessionID, recordID, Scan.RecordBuffer, *position)
+                     ? position.get()
+                     : nullptr;
+        });
     if (!Scan.FillBitmap) {
       Scan.FoundRecordID = recordID;
       return true;
@@ -591,11 +594,10 @@ bool TVEXTableData::ScanIndexRangeInPhysicalOrder(TVEXTableScan& Scan) {
   TVEXIndex* index = FIndexManager->OpenIndex(start.IndexID);
   const TVEXIndexDef* def = index->IndexDef();
   // Equal keys of a one-column index lie in record-id order.
-  const bool equalKeys =
-      start.Condition == scEqual && def != nullptr && def->ColumnCount() == 1;
+  const bool equalKeys = start.Condition == scEqual && def != nullptr && def->ColumnCount() == 1;
   bool fromCurrent = !Scan.Restart && equalKeys;
-  const bool shortcut = equalKeys && !start.PartialCompare && !Scan.FillBitmap &&
-                        (Scan.Restart || Scan.GoForward);
+  const bool shortcut =
+      equalKeys && !start.PartialCompare && !Scan.FillBitmap && (Scan.Restart || Scan.GoForward);
   if (Scan.Bitmap != nullptr && Scan.Restart) InitRecordBitmap(*Scan.Bitmap, -1);
 
   const TVEXPageItemID current = cursor.CurrentRecordID;
@@ -648,8 +650,8 @@ bool TVEXTableData::ScanIndexRangeInIndexOrder(TVEXTableScan& Scan) {
   TVEXIndex* rangeIndex = FIndexManager->OpenIndex(Scan.Start()->IndexID);
   TVEXIndex* orderIndex = FIndexManager->OpenIndex(orderID);
   const auto raise = [&](int32_t Code, TVEXPageItemID RecordID) {
-    throw EVEXException(Code, "Cannot find record position in index %d, RecordID = %d %d",
-                        orderID, RecordID.PageNo, static_cast<int32_t>(RecordID.PageItemNo));
+    throw EVEXException(Code, "Cannot find record position in index %d, RecordID = %d %d", orderID,
+                        RecordID.PageNo, static_cast<int32_t>(RecordID.PageItemNo));
   };
 
   std::unique_ptr<TVEXIndexPosition> current = orderIndex->CreateIndexPosition();
@@ -673,8 +675,8 @@ bool TVEXTableData::ScanIndexRangeInIndexOrder(TVEXTableScan& Scan) {
   TVEXPageItemID bestID{-1, 0};
   TVEXPageItemID recordID = cursor.CurrentRecordID;
   bool restart = true;
-  while (rangeIndex->FindRecord(Scan.SessionID, restart, Scan.GoForward, Scan.Start(),
-                                Scan.End(), Scan.RecordBuffer, recordID, *searchInfo)) {
+  while (rangeIndex->FindRecord(Scan.SessionID, restart, Scan.GoForward, Scan.Start(), Scan.End(),
+                                Scan.RecordBuffer, recordID, *searchInfo)) {
     restart = false;
     if (!ReadRecord(*FRecordManager, Scan.SessionID, recordID, Scan.RecordBuffer) ||
         !IsRecordMatchingConditions(Scan.Array, Scan.ScanConditionNo, recordID, Scan.RecordBuffer,
@@ -687,8 +689,8 @@ bool TVEXTableData::ScanIndexRangeInIndexOrder(TVEXTableScan& Scan) {
       const int32_t c = orderIndex->CompareRecordPositionsInIndex(*position, *current);
       if (Scan.GoForward ? c <= 0 : c >= 0) continue;
     }
-    const int32_t c = best != nullptr ? orderIndex->CompareRecordPositionsInIndex(*position, *best)
-                                      : 0;
+    const int32_t c =
+        best != nullptr ? orderIndex->CompareRecordPositionsInIndex(*position, *best) : 0;
     if (best == nullptr || (Scan.GoForward ? c < 0 : c > 0)) {
       if (best == nullptr) best = orderIndex->CreateIndexPosition();
       std::swap(best, position);
@@ -719,8 +721,7 @@ bool TVEXTableData::FindRecordInBitmap(int32_t SessionID, bool Restart, int32_t 
 }
 
 bool TVEXTableData::GetIndexPositionOfRecord(int32_t SessionID, int32_t IndexID,
-                                             TVEXIndexPosition& IndexPos,
-                                             TVEXPageItemID RecordID) {
+                                             TVEXIndexPosition& IndexPos, TVEXPageItemID RecordID) {
   TVEXMemBlock buffer = TVEXMemBlock::AllocMem(std::max(FRecordManager->RecordBufferSize(), 1));
   if (!ReadRecord(*FRecordManager, SessionID, RecordID, buffer.As<uint8_t>())) return false;
   return FIndexManager->OpenIndex(IndexID)->GetIndexPosition(SessionID, RecordID,
@@ -771,7 +772,8 @@ void TVEXTableData::RefreshRecordBitmap(TVEXCursor& Cursor) {
 
 void TVEXTableData::BuildRecordBitmap(TVEXCursor& Cursor) {
   TVEXLockGuard lock(FDatabaseLock);
-  if (Cursor.RecordBitmap == nullptr) Cursor.RecordBitmap = std::make_unique<TVEXRecordBitmap>(this);
+  if (Cursor.RecordBitmap == nullptr)
+    Cursor.RecordBitmap = std::make_unique<TVEXRecordBitmap>(this);
   TVEXRecordBitmap& bitmap = *Cursor.RecordBitmap;
   bitmap.Clear();
   bitmap.SetSize(GetBitmapRecordCount(Cursor.GetSessionID()));

@@ -246,8 +246,8 @@ class SearchIndex : public TVEXIndex {
   int32_t CompareConditions(const TVEXScanSearchCondition& C1,
                             const TVEXScanSearchCondition&) override {
     return C1.Condition == scGreater || C1.Condition == scGreaterEqual ? -1
-           : C1.Condition == scLower || C1.Condition == scLowerEqual  ? 1
-                                                                      : 0;
+           : C1.Condition == scLower || C1.Condition == scLowerEqual   ? 1
+                                                                       : 0;
   }
   int64_t GetApproxRangeRecordCount(int32_t, int64_t, const TVEXScanSearchCondition* C1,
                                     const TVEXScanSearchCondition* C2) override {
@@ -294,9 +294,8 @@ class SearchIndex : public TVEXIndex {
     FEntries.clear();
     for (const auto& [pageNo, record] : records->Records)
       FEntries.push_back({KeyOf(record.data()), {pageNo, 0}});
-    std::stable_sort(FEntries.begin(), FEntries.end(), [](const Entry& a, const Entry& b) {
-      return Compare(a.Key, b.Key, 0) < 0;
-    });
+    std::stable_sort(FEntries.begin(), FEntries.end(),
+                     [](const Entry& a, const Entry& b) { return Compare(a.Key, b.Key, 0) < 0; });
     FBuiltAt = records->TableState();
     FBuilt = true;
     return FEntries;
@@ -314,12 +313,18 @@ class SearchIndex : public TVEXIndex {
   bool Meets(const Entry& e, const TVEXScanSearchCondition& C) const {
     const int32_t c = Compare(e.Key, KeyOf(C.KeyRecordBuffer), C.KeyFieldCount);
     switch (C.Condition) {
-      case scEqual: return c == 0;
-      case scLower: return c < 0;
-      case scGreater: return c > 0;
-      case scLowerEqual: return c <= 0;
-      case scGreaterEqual: return c >= 0;
-      default: return false;
+      case scEqual:
+        return c == 0;
+      case scLower:
+        return c < 0;
+      case scGreater:
+        return c > 0;
+      case scLowerEqual:
+        return c <= 0;
+      case scGreaterEqual:
+        return c >= 0;
+      default:
+        return false;
     }
   }
   // The first (First) or last entry meeting the condition; -1 for none.
@@ -443,9 +448,7 @@ class SearchTable : public FakeTableData {
     FRecordManager = std::make_unique<SearchRecords>(GetRecordBufferSize());
   }
   int64_t GetBitmapRecordCount(int32_t) override { return Rows()->NextPageNo - 1; }
-  int64_t GetBitmapRecNoByRecordID(TVEXPageItemID RecordID) override {
-    return RecordID.PageNo - 1;
-  }
+  int64_t GetBitmapRecNoByRecordID(TVEXPageItemID RecordID) override { return RecordID.PageNo - 1; }
   TVEXPageItemID GetRecordIDByBitmapRecNo(int64_t RecNo) override {
     return {static_cast<int32_t>(RecNo + 1), 0};
   }

@@ -320,8 +320,8 @@ TEST_F(TableSearchTest, CurrentRecordIsInTheViewWhenRangeFilterAndRecordFilterAl
     int32_t a, b;
     bool recordFilter, want;
   };
-  const Case cases[] = {{2, 1, true, true},  {3, 1, true, true},   {4, 1, true, false},
-                        {1, 1, true, false}, {2, 0, true, false},  {3, 1, false, false}};
+  const Case cases[] = {{2, 1, true, true},  {3, 1, true, true},  {4, 1, true, false},
+                        {1, 1, true, false}, {2, 0, true, false}, {3, 1, false, false}};
   TVEXLockGuard lock(table->DatabaseLock());
   for (const Case& t : cases) {
     std::vector<uint8_t> record = table->Row({0, t.a, t.b});
@@ -334,8 +334,7 @@ TEST_F(TableSearchTest, CurrentRecordIsInTheViewWhenRangeFilterAndRecordFilterAl
 }
 
 template <uint16_t PageSize>
-void SearchFixture<PageSize>::RunModel(uint32_t Seed, int32_t Records, int32_t Rounds,
-                                       bool BTree) {
+void SearchFixture<PageSize>::RunModel(uint32_t Seed, int32_t Records, int32_t Rounds, bool BTree) {
   Open(
       [](TVEXIndexDefs& d) {
         AddIndexDef(d, "ByID", {"ID"}, true);
@@ -352,7 +351,9 @@ void SearchFixture<PageSize>::RunModel(uint32_t Seed, int32_t Records, int32_t R
   const Order orders[] = {{nullptr, {}}, {"ByID", {0}}, {"ByA", {1}}, {"ByBC", {2, 3}}};
 
   std::mt19937 rng(Seed);
-  const auto pick = [&](int32_t n) { return static_cast<int32_t>(rng() % static_cast<uint32_t>(n)); };
+  const auto pick = [&](int32_t n) {
+    return static_cast<int32_t>(rng() % static_cast<uint32_t>(n));
+  };
   std::vector<std::vector<int32_t>> rows;
   std::vector<int32_t> ids(Records);
   for (int32_t i = 0; i < Records; ++i) ids[i] = i;
@@ -397,8 +398,8 @@ void SearchFixture<PageSize>::RunModel(uint32_t Seed, int32_t Records, int32_t R
     for (int32_t r = 0; r < Records; ++r) {
       bool ok = true;
       for (const Comparison& c : comparisons)
-        ok = ok && AndFilter::Holds(rows[r][table->Fields().GetDefNumberByName(c.Field)], c.Op,
-                                    c.Value);
+        ok = ok &&
+             AndFilter::Holds(rows[r][table->Fields().GetDefNumberByName(c.Field)], c.Op, c.Value);
       if (cursor.RangeStartBuffer != nullptr) {
         const int32_t v = rows[r][order.columns[0]];
         ok = ok && (cursor.RangeStartExclusive ? v > low : v >= low) &&
