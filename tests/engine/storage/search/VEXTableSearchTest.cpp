@@ -237,6 +237,13 @@ TEST_F(TableSearchTest, FiltersHoldAllTheirComparisonsAgainAfterAFailedSearch) {
   EXPECT_EQ(Sorted(filter.Present), before);
   EXPECT_EQ(locate.Present.size(), 1u);
 
+  // Also when the expression fails while it gives up its comparisons.
+  cursor.FilterRecord = nullptr;
+  filter.FailRemoval = true;
+  EXPECT_THAT([&] { Find(true, true); }, RaisesNativeError(12346));
+  EXPECT_EQ(Sorted(filter.Present), before);
+  filter.FailRemoval = false;
+
   // And a key search on a cursor in physical order is refused before any.
   cursor.FilterRecord = nullptr;
   TVEXScanSearchCondition key;
