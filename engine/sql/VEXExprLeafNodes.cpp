@@ -95,8 +95,12 @@ TVEXVariant& TVEXExprNodeBlob::GetDataValue() {
   const std::string encoded = text.IsNull() ? std::string() : text.AsAnsiString();
   const std::string bytes = TStringFormat_MIME64::Class()->ToStr(
       encoded.data(), static_cast<int32_t>(encoded.size()));
-  Value.SetNull();
-  Value.SetData(bytes.data(), static_cast<int32_t>(bytes.size()), bftBlob, true);
+  // The value type has no empty payload: no bytes is a BLOB value without
+  // data, which reads as null.
+  if (bytes.empty())
+    Value.Clear(bftBlob);
+  else
+    Value.SetData(bytes.data(), static_cast<int32_t>(bytes.size()), bftBlob, true);
   return Value;
 }
 

@@ -58,7 +58,8 @@ class TVEXExprNodeSystem : public TVEXExprNode {
 };
 
 // MIMETOBIN: its one operand, read as 8-bit Base64 text (null as empty text),
-// decoded into a BLOB value of its own. Declared as text without a size, as
+// decoded into a BLOB value of its own (no bytes: a BLOB value without data,
+// which reads as null). Declared as text without a size, as
 // the statements that store it convert it to the target column's type.
 class TVEXExprNodeBlob : public TVEXExprNode {
  public:
