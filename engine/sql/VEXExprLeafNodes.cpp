@@ -1,6 +1,7 @@
 #include "sql/VEXExprLeafNodes.h"
 
 #include "foundation/VEXConverts.h"
+#include "foundation/VEXDecUtil.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXWideText.h"
 #include "rtl/CodePage.h"
@@ -83,6 +84,23 @@ TVEXVariant& TVEXExprNodeSystem::GetDataValue() {
     throw rtl::EIntOverflow(sIntegerOverflow);
   Value.SetNull();
   Value.SetAsInteger(FRowNumValue);
+  return Value;
+}
+
+TVEXExprNodeBlob::TVEXExprNodeBlob(TVEXExprNodePtr Node)
+    : TVEXExprNode(doMIMETOBIN, std::move(Node), false, false) {}
+
+TVEXVariant& TVEXExprNodeBlob::GetDataValue() {
+  const TVEXVariant& text = ChildValue(0);
+  const std::string encoded = text.IsNull() ? std::string() : text.AsAnsiString();
+  const std::string bytes = TStringFormat_MIME64::Class()->ToStr(
+      encoded.data(), static_cast<int32_t>(encoded.size()));
+  // The value type has no empty payload: no bytes is a BLOB value without
+  // data, which reads as null.
+  if (bytes.empty())
+    Value.Clear(bftBlob);
+  else
+    Value.SetData(bytes.data(), static_cast<int32_t>(bytes.size()), bftBlob, true);
   return Value;
 }
 

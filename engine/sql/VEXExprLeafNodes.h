@@ -57,6 +57,20 @@ class TVEXExprNodeSystem : public TVEXExprNode {
   int32_t FRowNumValue = 0;
 };
 
+// MIMETOBIN: its one operand, read as 8-bit Base64 text (null as empty text),
+// decoded into a BLOB value of its own (no bytes: a BLOB value without data,
+// which reads as null). Declared as text without a size, as
+// the statements that store it convert it to the target column's type.
+class TVEXExprNodeBlob : public TVEXExprNode {
+ public:
+  TVEXExprNodeBlob(TVEXExprNodePtr Node);
+
+  // Raises what the Base64 decoder raises for text that is not Base64.
+  TVEXVariant& GetDataValue() override;
+  TVEXAdvancedFieldType GetDataType() override { return aftString; }
+  int32_t GetDataSize() override { return 0; }
+};
+
 // 8-bit text in upper or lower case through the locale's case mapping of its
 // Unicode form; wide text through the engine's wide case mapping.
 std::string AnsiTextUpperCase(const std::string& Text);
