@@ -61,6 +61,10 @@ class TVEXExprNodeSystem : public TVEXExprNode {
   TVEXExprNodeSystem(TVEXDataOperator Op, const std::string& SessionName,
                      const std::string& DatabaseName, const std::string& TableName,
                      const std::string& ColumnName, bool InMemory);
+  // The same in the session and database of the expression's own default.
+  TVEXExprNodeSystem(TVEXDataOperator Op, const std::string& TableName,
+                     const std::string& ColumnName, bool InMemory)
+      : TVEXExprNodeSystem(Op, "", "", TableName, ColumnName, InMemory) {}
   // LASTAUTOINC over a table already opened. Raises 30337 "Field '%s' not
   // found" when the table has no such column.
   TVEXExprNodeSystem(TVEXDataOperator Op, std::unique_ptr<TVEXLastAutoincTable> Table,
