@@ -29,11 +29,16 @@ std::string AsciiUpper(std::string Text) {
 // The operator for swapped operands.
 TVEXDataOperator Mirrored(TVEXDataOperator Op) {
   switch (Op) {
-    case doGT: return doLT;
-    case doLT: return doGT;
-    case doGE: return doLE;
-    case doLE: return doGE;
-    default: return Op;
+    case doGT:
+      return doLT;
+    case doLT:
+      return doGT;
+    case doGE:
+      return doLE;
+    case doLE:
+      return doGE;
+    default:
+      return Op;
   }
 }
 
@@ -237,8 +242,7 @@ void TVEXExprNodeBoolean::AddAsIndexScanCondition(TVEXScanSearchConditionArray& 
                                                   TVEXBaseExpression* Expression) {
   if (Operator != doISNULL && Operator != doISNOTNULL) return;
   auto* field = Children.empty() ? nullptr : dynamic_cast<TVEXExprNodeField*>(Children[0].get());
-  if (field == nullptr || field->Cursor() == nullptr)
-    throw EVEXException(20254, "Pointer is nil");
+  if (field == nullptr || field->Cursor() == nullptr) throw EVEXException(20254, "Pointer is nil");
   if (IndexDef == nullptr || IndexDef->ColumnCount() == 0)
     throw EVEXException(20255, "Invalid index for search");
   if (Operator == doISNOTNULL) {
@@ -400,17 +404,27 @@ void TVEXExprNodeComparison::AddAsIndexScanCondition(TVEXScanSearchConditionArra
   if (IndexDef == nullptr || IndexDef->ColumnCount() == 0)
     throw EVEXException(20057, "Invalid index for search");
 
-  const bool fieldOnRight = CanUseNodeAsField(Children[1].get()) &&
-                            GetFieldNode(Children[1].get()) == field;
+  const bool fieldOnRight =
+      CanUseNodeAsField(Children[1].get()) && GetFieldNode(Children[1].get()) == field;
   const TVEXDataOperator op = fieldOnRight ? Mirrored(Operator) : Operator;
   const bool descending = IndexDef->GetIndexColumn(0)->Descending;
   TVEXSearchCondition sc = scEqual;
   switch (op) {
-    case doGT: sc = descending ? scLower : scGreater; break;
-    case doLT: sc = descending ? scGreater : scLower; break;
-    case doGE: sc = descending ? scLowerEqual : scGreaterEqual; break;
-    case doLE: sc = descending ? scGreaterEqual : scLowerEqual; break;
-    default: sc = scEqual; break;
+    case doGT:
+      sc = descending ? scLower : scGreater;
+      break;
+    case doLT:
+      sc = descending ? scGreater : scLower;
+      break;
+    case doGE:
+      sc = descending ? scLowerEqual : scGreaterEqual;
+      break;
+    case doLE:
+      sc = descending ? scGreaterEqual : scLowerEqual;
+      break;
+    default:
+      sc = scEqual;
+      break;
   }
   // A range running towards the null keys would return rows that a
   // three-valued comparison rejects: it is bounded to the non-null keys, and
@@ -435,10 +449,12 @@ void TVEXExprNodeComparison::ExtendIndexScanCondition(TVEXScanSearchCondition& S
   if (Children.size() < 2) return;
   TVEXExprNode* left = Children[0].get();
   TVEXExprNode* right = Children[1].get();
-  TVEXExprNode* fieldSide =
-      CanUseNodeAsField(right) ? right : CanUseNodeAsField(left) ? left : nullptr;
-  TVEXExprNode* constant =
-      CanUseNodeAsConst(right) ? right : CanUseNodeAsConst(left) ? left : nullptr;
+  TVEXExprNode* fieldSide = CanUseNodeAsField(right)  ? right
+                            : CanUseNodeAsField(left) ? left
+                                                      : nullptr;
+  TVEXExprNode* constant = CanUseNodeAsConst(right)  ? right
+                           : CanUseNodeAsConst(left) ? left
+                                                     : nullptr;
   if (fieldSide == nullptr || constant == nullptr) return;
   TVEXExprNodeField* field = GetFieldNode(fieldSide);
   if (field == nullptr || field->Cursor() == nullptr) return;

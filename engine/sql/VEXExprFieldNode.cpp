@@ -148,8 +148,7 @@ void TVEXExprNodeField::AssignCursorBuffer(uint8_t* Buffer, bool ApplyToParentQu
 TVEXVariant& TVEXExprNodeField::GetDataValue() {
   Value.SetNull();
   if (LRecordBuffer == nullptr) {
-    if (LAO == nullptr || FFieldNo == -1)
-      throw EVEXException(30196, "Dataset and AO not assigned");
+    if (LAO == nullptr || FFieldNo == -1) throw EVEXException(30196, "Dataset and AO not assigned");
     LAO->GetFieldValue(Value, FFieldNo, true, true);
     return Value;
   }

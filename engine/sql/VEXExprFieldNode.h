@@ -40,8 +40,7 @@ class TVEXExprNodeField : public TVEXExprNode {
  public:
   // Case-insensitive, no partial key, unbound; with a Cursor bound to it at
   // once (AssignCursor (Cursor, nullptr, nullptr)).
-  TVEXExprNodeField(TVEXCursor* Cursor, const std::string& FieldName,
-                    const std::string& TableName);
+  TVEXExprNodeField(TVEXCursor* Cursor, const std::string& FieldName, const std::string& TableName);
 
   // Whether the column can be found in AO (exactly one match), else in the
   // outer query's operator or cursor (which sets FGetFromParent).

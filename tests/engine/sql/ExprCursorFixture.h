@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/storage/VEXDatabaseFakes.h"
 #include "engine/storage/VEXManagerFakes.h"
 #include "foundation/VEXTypes.h"
 #include "foundation/VEXVariant.h"
@@ -31,7 +32,6 @@ struct CursorFixture {
     testing::AddField(defs, "NOTE", aftMemo);
     testing::AddField(defs, "CODE", aftInteger);
     defs.RecalcFieldOffsets();
-    Cursor.SetTableName("T");
     Cursor.SetRecordSize(defs.GetMemoryRecordBufferSize());
     Record = testing::NullRecord(defs);
     Cursor.SetCurrentRecordBuffer(Record.data());
@@ -50,7 +50,8 @@ struct CursorFixture {
     SetBitInBuffer(true, fieldNo, record.data());
   }
 
-  TVEXCursor Cursor;
+  testing::TestSession Session;
+  testing::TestCursor Cursor{Session, "T"};
   std::vector<uint8_t> Record;
 };
 

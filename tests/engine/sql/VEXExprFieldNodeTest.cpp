@@ -129,7 +129,10 @@ TEST(ExprFieldNode, SelectListAliasesRedirectTheColumn) {
   const std::vector<Row> rows = {
       {"alias N for NAME", "", "n", {item("T", "NAME", "N")}, "T.NAME"},
       {"chained: M for N, then N for NAME",
-       "", "M", {item("", "N", "M"), item("", "NAME", "N")}, ".NAME"},
+       "",
+       "M",
+       {item("", "N", "M"), item("", "NAME", "N")},
+       ".NAME"},
       {"computed item is not a column", "", "N", {item("", "", "N", true)}, ".N"},
       {"other table's alias", "U", "N", {item("T", "NAME", "N")}, "U.N"},
   };
@@ -194,6 +197,27 @@ TEST(ExprBlobNode, MimeToBinDecodesBase64IntoABlob) {
   EXPECT_EQ(n.GetDataSize(), 0);
 }
 
+class FakeAutoincTable : public TVEXLastAutoincTable {
+ public:
+  TVEXAdvancedFieldType FindFieldType(const std::string& name) override {
+    return name == "ID" ? aftAutoIncSmallint : aftUnknown;
+  }
+  int64_t LastAutoincValue(const std::string&) override { return ++Last; }
+  int64_t Last = 41;
+};
+
+TEST(ExprSystemNode, LastAutoincReadsTheTablesValueAndChecksTheColumnAtCreation) {
+  TVEXExprNodeSystem last(doLASTAUTOINC, std::make_unique<FakeAutoincTable>(), "T", "ID", false);
+  EXPECT_EQ(last.GetDataType(), aftAutoIncSmallint);
+  EXPECT_EQ(Eval(last), "INT64 42");
+  EXPECT_EQ(Eval(last), "INT64 43");
+  EXPECT_THAT(
+      [] {
+        TVEXExprNodeSystem(doLASTAUTOINC, std::make_unique<FakeAutoincTable>(), "T", "X", false);
+      },
+      RaisesNativeError(30337));
+}
+
 TEST(ExprFieldNode, ComparisonsWithColumns) {
   CursorFixture f;
   f.SetText(f.Record, 1, "Abc");
@@ -212,8 +236,8 @@ TEST(ExprFieldNode, ComparisonsWithColumns) {
       {"NAME = 'abc'", [&] { return Cmp(doEQ, Col(&f.Cursor, "NAME"), S("abc")); },
        "LOGICAL FALSE"},
       {"ID < 3.5", [&] { return Cmp(doLT, Col(&f.Cursor, "ID"), D(3.5)); }, "LOGICAL TRUE"},
-      {"CODE (null) = NULL three-valued",
-       [&] { return Cmp(doEQ, Col(&f.Cursor, "CODE"), Null()); }, "LOGICAL FALSE"},
+      {"CODE (null) = NULL three-valued", [&] { return Cmp(doEQ, Col(&f.Cursor, "CODE"), Null()); },
+       "LOGICAL FALSE"},
       {"CODE (null) = NULL two-valued",
        [&] { return Cmp(doEQ, Col(&f.Cursor, "CODE"), Null(), false); }, "LOGICAL TRUE"},
   });

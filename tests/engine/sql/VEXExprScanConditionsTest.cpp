@@ -140,17 +140,23 @@ int32_t CompareByIndex(const TVEXFieldDefs& fields, const TVEXIndexDef& index, c
 
 bool TestCondition(const TVEXFieldDefs& fields, const Indexes& indexes,
                    const TVEXScanSearchCondition& condition, const uint8_t* record) {
-  const auto* def = static_cast<const TVEXIndexDef*>(
-      indexes.Defs.GetDefByObjectId(condition.IndexID));
+  const auto* def =
+      static_cast<const TVEXIndexDef*>(indexes.Defs.GetDefByObjectId(condition.IndexID));
   const int32_t c =
       CompareByIndex(fields, *def, record, condition.KeyRecordBuffer, condition.KeyFieldCount);
   switch (condition.Condition) {
-    case scEqual: return c == 0;
-    case scLower: return c < 0;
-    case scGreater: return c > 0;
-    case scLowerEqual: return c <= 0;
-    case scGreaterEqual: return c >= 0;
-    default: return false;
+    case scEqual:
+      return c == 0;
+    case scLower:
+      return c < 0;
+    case scGreater:
+      return c > 0;
+    case scLowerEqual:
+      return c <= 0;
+    case scGreaterEqual:
+      return c >= 0;
+    default:
+      return false;
   }
 }
 
@@ -166,11 +172,10 @@ std::vector<int32_t> SearchThroughIndex(CursorFixture& f, const Indexes& indexes
   TVEXScanSearchConditionArray array;
   array.AddExpression(&filter);
   array.CreateIndexScanConditionsFromExpressions(indexes.Defs, 1);
-  const bool possible = array.OptimizeScanConditions(
-      [&](int32_t id, const uint8_t* a, const uint8_t* b, int32_t n) {
+  const bool possible =
+      array.OptimizeScanConditions([&](int32_t id, const uint8_t* a, const uint8_t* b, int32_t n) {
         return CompareByIndex(
-            fields, *static_cast<const TVEXIndexDef*>(indexes.Defs.GetDefByObjectId(id)), a, b,
-            n);
+            fields, *static_cast<const TVEXIndexDef*>(indexes.Defs.GetDefByObjectId(id)), a, b, n);
       });
   if (!possible) return {};
   int32_t start = -1, end = -1;
@@ -209,11 +214,8 @@ int32_t KeyInt(CursorFixture& f, const TVEXScanSearchCondition& c, int32_t field
 
 TEST(ExprScanConditions, CanUseIndexFollowsEveryRule) {
   CursorFixture f;
-  Indexes ix({{{"ID"}},
-              {{"NAME"}, false, false},
-              {{"NAME"}, false, true},
-              {{"DATA"}},
-              {{"ID", "CODE"}}});
+  Indexes ix(
+      {{{"ID"}}, {{"NAME"}, false, false}, {{"NAME"}, false, true}, {{"DATA"}}, {{"ID", "CODE"}}});
   TVEXIndexDef* temp = ix.Defs.AddCreated();
   temp->ObjectID = 99;
   temp->SetColumnCount(1);
@@ -238,24 +240,24 @@ TEST(ExprScanConditions, CanUseIndexFollowsEveryRule) {
       {"ID = 5", [&] { return Cmp(doEQ, Col(f, "ID"), I(5)); }, ix[0], 0, scNone, 1, true},
       {"5 > ID", [&] { return Cmp(doGT, I(5), Col(f, "ID")); }, ix[0], 0, scNone, 1, true},
       {"ID <> 5", [&] { return Cmp(doNE, Col(f, "ID"), I(5)); }, ix[0], 0, scNone, 1, false},
-      {"ID = CODE: no constant", [&] { return Cmp(doEQ, Col(f, "ID"), Col(f, "CODE")); }, ix[0],
-       0, scNone, 1, false},
+      {"ID = CODE: no constant", [&] { return Cmp(doEQ, Col(f, "ID"), Col(f, "CODE")); }, ix[0], 0,
+       scNone, 1, false},
       {"ID + 1 = 5: no column", [&] { return Cmp(doEQ, Ar(doADD, Col(f, "ID"), I(1)), I(5)); },
        ix[0], 0, scNone, 1, false},
       {"CODE = 5 on ID", [&] { return Cmp(doEQ, Col(f, "CODE"), I(5)); }, ix[0], 0, scNone, 1,
        false},
-      {"three-valued ID = NULL matches nothing",
-       [&] { return Cmp(doEQ, Col(f, "ID"), Null()); }, ix[0], 0, scNone, 1, false},
+      {"three-valued ID = NULL matches nothing", [&] { return Cmp(doEQ, Col(f, "ID"), Null()); },
+       ix[0], 0, scNone, 1, false},
       {"two-valued ID = NULL", [&] { return Cmp(doEQ, Col(f, "ID"), Null(), false); }, ix[0], 0,
        scNone, 1, true},
-      {"temporary index of another session",
-       [&] { return Cmp(doEQ, Col(f, "ID"), I(5)); }, temp, 0, scNone, 1, false},
-      {"temporary index of this session", [&] { return Cmp(doEQ, Col(f, "ID"), I(5)); }, temp,
-       0, scNone, 7, true},
+      {"temporary index of another session", [&] { return Cmp(doEQ, Col(f, "ID"), I(5)); }, temp, 0,
+       scNone, 1, false},
+      {"temporary index of this session", [&] { return Cmp(doEQ, Col(f, "ID"), I(5)); }, temp, 0,
+       scNone, 7, true},
       {"BLOB column", [&] { return Cmp(doEQ, Col(f, "DATA"), S("a")); }, ix[3], 0, scNone, 1,
        false},
-      {"case-sensitive text on case-sensitive index",
-       [&] { return Cmp(doEQ, name(), S("abc")); }, ix[1], 0, scNone, 1, true},
+      {"case-sensitive text on case-sensitive index", [&] { return Cmp(doEQ, name(), S("abc")); },
+       ix[1], 0, scNone, 1, true},
       {"case-insensitive text on case-sensitive index",
        [&] { return cmpCI(doEQ, name(), S("abc")); }, ix[1], 0, scNone, 1, false},
       {"case-insensitive text on case-insensitive index",
@@ -264,31 +266,32 @@ TEST(ExprScanConditions, CanUseIndexFollowsEveryRule) {
        [&] { return Cmp(doEQ, Str(doUPPER, name()), S("ABC")); }, ix[2], 0, scNone, 1, true},
       {"UPPER(NAME) = 'Abc' uses no index",
        [&] { return Cmp(doEQ, Str(doUPPER, name()), S("Abc")); }, ix[2], 0, scNone, 1, false},
-      {"LOWER(NAME) = 'abc'", [&] { return Cmp(doEQ, Str(doLOWER, name()), S("abc")); }, ix[2],
-       0, scNone, 1, true},
-      {"partial key", [&] {
-         return std::make_unique<TVEXExprNodeComparison>(doEQ, name(), S("ab"), false, false,
-                                                         true);
-       }, ix[1], 0, scNone, 1, false},
-      {"text of 9 characters in a column of 10",
-       [&] { return Cmp(doEQ, name(), S("123456789")); }, ix[1], 0, scNone, 1, true},
-      {"text as long as the column",
-       [&] { return Cmp(doEQ, name(), S("1234567890A")); }, ix[1], 0, scNone, 1, false},
-      {"second column after an equality", [&] { return Cmp(doEQ, Col(f, "CODE"), I(2)); }, ix[4],
-       1, scEqual, -1, true},
+      {"LOWER(NAME) = 'abc'", [&] { return Cmp(doEQ, Str(doLOWER, name()), S("abc")); }, ix[2], 0,
+       scNone, 1, true},
+      {"partial key",
+       [&] {
+         return std::make_unique<TVEXExprNodeComparison>(doEQ, name(), S("ab"), false, false, true);
+       },
+       ix[1], 0, scNone, 1, false},
+      {"text of 9 characters in a column of 10", [&] { return Cmp(doEQ, name(), S("123456789")); },
+       ix[1], 0, scNone, 1, true},
+      {"text as long as the column", [&] { return Cmp(doEQ, name(), S("1234567890A")); }, ix[1], 0,
+       scNone, 1, false},
+      {"second column after an equality", [&] { return Cmp(doEQ, Col(f, "CODE"), I(2)); }, ix[4], 1,
+       scEqual, -1, true},
       {"second column after a range", [&] { return Cmp(doEQ, Col(f, "CODE"), I(2)); }, ix[4], 1,
        scGreater, -1, false},
-      {"second column, not an equality", [&] { return Cmp(doGT, Col(f, "CODE"), I(2)); }, ix[4],
-       1, scEqual, -1, false},
+      {"second column, not an equality", [&] { return Cmp(doGT, Col(f, "CODE"), I(2)); }, ix[4], 1,
+       scEqual, -1, false},
       {"ID IS NULL", [&] { return Bool(doISNULL, Col(f, "ID")); }, ix[0], 0, scNone, 1, true},
       {"ID IS NOT NULL", [&] { return Bool(doISNOTNULL, Col(f, "ID")); }, ix[0], 0, scNone, 1,
        true},
       {"UPPER(NAME) IS NULL", [&] { return Bool(doISNULL, Str(doUPPER, name())); }, ix[1], 0,
        scNone, 1, false},
-      {"CODE IS NULL extends an equality", [&] { return Bool(doISNULL, Col(f, "CODE")); }, ix[4],
-       1, scEqual, -1, true},
-      {"CODE IS NOT NULL does not extend", [&] { return Bool(doISNOTNULL, Col(f, "CODE")); },
-       ix[4], 1, scEqual, -1, false},
+      {"CODE IS NULL extends an equality", [&] { return Bool(doISNULL, Col(f, "CODE")); }, ix[4], 1,
+       scEqual, -1, true},
+      {"CODE IS NOT NULL does not extend", [&] { return Bool(doISNOTNULL, Col(f, "CODE")); }, ix[4],
+       1, scEqual, -1, false},
       {"NOT ID = 5", [&] { return Bool(doNOT, Cmp(doEQ, Col(f, "ID"), I(5))); }, ix[0], 0, scNone,
        1, false},
   };
@@ -309,15 +312,19 @@ TEST(ExprScanConditions, ConditionFollowsTheFirstColumnsDirection) {
     TVEXSearchCondition expected;
   };
   const std::vector<Row> rows = {
-      {"ID = 5", doEQ, true, false, scEqual},       {"ID > 5", doGT, true, false, scGreater},
-      {"ID >= 5", doGE, true, false, scGreaterEqual}, {"5 < ID", doLT, false, false, scGreater},
-      {"5 >= ID", doGE, false, false, scLowerEqual}, {"ID > 5 desc", doGT, true, true, scLower},
+      {"ID = 5", doEQ, true, false, scEqual},
+      {"ID > 5", doGT, true, false, scGreater},
+      {"ID >= 5", doGE, true, false, scGreaterEqual},
+      {"5 < ID", doLT, false, false, scGreater},
+      {"5 >= ID", doGE, false, false, scLowerEqual},
+      {"ID > 5 desc", doGT, true, true, scLower},
       {"ID <= 5 desc", doLE, true, true, scGreaterEqual},
-      {"5 > ID desc", doGT, false, true, scGreater},  {"ID = 5 desc", doEQ, true, true, scEqual},
+      {"5 > ID desc", doGT, false, true, scGreater},
+      {"ID = 5 desc", doEQ, true, true, scEqual},
   };
   for (const Row& r : rows) {
-    TVEXExprNodePtr n = r.columnLeft ? Cmp(r.op, Col(f, "ID"), I(5), false)
-                                     : Cmp(r.op, I(5), Col(f, "ID"), false);
+    TVEXExprNodePtr n =
+        r.columnLeft ? Cmp(r.op, Col(f, "ID"), I(5), false) : Cmp(r.op, I(5), Col(f, "ID"), false);
     TVEXScanSearchConditionArray array;
     n->AddAsIndexScanCondition(array, ix[r.descending ? 1 : 0], nullptr);
     ASSERT_EQ(array.Count(), 1) << r.text;
@@ -359,12 +366,16 @@ TEST(ExprScanConditions, FailuresRaiseTheirCodes) {
   Indexes ix({{{"ID"}}, {{}}});
   TVEXScanSearchConditionArray array;
   auto unbound = [] { return std::make_unique<TVEXExprNodeField>(nullptr, "ID", ""); };
-  EXPECT_THAT([&] { Cmp(doEQ, Col(f, "ID"), Col(f, "CODE"))->AddAsIndexScanCondition(array, ix[0], nullptr); },
-              RaisesNativeError(20055));
+  EXPECT_THAT(
+      [&] {
+        Cmp(doEQ, Col(f, "ID"), Col(f, "CODE"))->AddAsIndexScanCondition(array, ix[0], nullptr);
+      },
+      RaisesNativeError(20055));
   EXPECT_THAT([&] { Cmp(doEQ, unbound(), I(1))->AddAsIndexScanCondition(array, ix[0], nullptr); },
               RaisesNativeError(20054));
-  EXPECT_THAT([&] { Cmp(doEQ, Col(f, "ID"), I(1))->AddAsIndexScanCondition(array, ix[1], nullptr); },
-              RaisesNativeError(20057));
+  EXPECT_THAT(
+      [&] { Cmp(doEQ, Col(f, "ID"), I(1))->AddAsIndexScanCondition(array, ix[1], nullptr); },
+      RaisesNativeError(20057));
   EXPECT_THAT([&] { Bool(doISNULL, unbound())->AddAsIndexScanCondition(array, ix[0], nullptr); },
               RaisesNativeError(20254));
   EXPECT_THAT([&] { Bool(doISNULL, Col(f, "ID"))->AddAsIndexScanCondition(array, ix[1], nullptr); },
