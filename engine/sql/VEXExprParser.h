@@ -28,8 +28,9 @@
 //      alternative that succeeded. A production's outcome depends only on
 //      the tokens and the expression's flags, which do not change during one
 //      parse, so the memory is valid for the parser's lifetime.
-//   2. Every production that can nest (a value expression, a search
-//      condition) counts its depth; past kMaxNestingDepth the parse stops
+//   2. Every production through which the grammar recurses (the value,
+//      numeric, string and date-time expressions, the search condition)
+//      counts its depth; past kMaxNestingDepth the parse stops
 //      with 30512, so no text can exhaust the stack.
 //   3. A production that fails restores the token position it started at;
 //      nodes it built are freed by their owners (unique pointers), on every
@@ -60,7 +61,11 @@ class TVEXExpression;
 
 class TVEXExprParser {
  public:
-  static constexpr int32_t kMaxNestingDepth = 128;
+  // Counted at every value, numeric value, string value and date-time
+  // arithmetic production and every search condition: every way in which
+  // the grammar recurses passes one of them. A parenthesis costs two or three
+  // levels, so some hundred parentheses can be nested.
+  static constexpr int32_t kMaxNestingDepth = 256;
 
   // Parses for Expr over the lexer's current command.
   TVEXExprParser(TVEXExpression& Expr, TVEXLexer& Lexer);

@@ -64,8 +64,7 @@ bool TVEXExprParser::ReadNextToken() { return LLex->GetNextToken(Token); }
 
 bool TVEXExprParser::ReadNextSpecifiedToken(TTokenTypes TokenTypes, bool RaiseAtEnd) {
   if (!ReadNextToken()) {
-    if (RaiseAtEnd)
-      RaiseAt(30063, "Unexpected end of SQL command found at line %d, column %d");
+    if (RaiseAtEnd) RaiseAt(30063, "Unexpected end of SQL command found at line %d, column %d");
     return false;
   }
   if (!TokenTypes.Empty() && !TokenTypes.Contains(Token.TokenType)) {
@@ -145,8 +144,8 @@ TVEXExprNodePtr TVEXExprParser::ParseSearchCondition() {
       ReadNextToken();
       TVEXExprNodePtr term = ParseBooleanTerm();
       if (!term) RaiseFound(30070, kBooleanExpected);
-      result = std::make_unique<TVEXExprNodeBoolean>(doOR, std::move(result), std::move(term),
-                                                     true, false);
+      result = std::make_unique<TVEXExprNodeBoolean>(doOR, std::move(result), std::move(term), true,
+                                                     false);
     }
     return result;
   });
@@ -229,10 +228,10 @@ TVEXExprNodePtr TVEXExprParser::ParseBooleanPrimary() {
 TVEXExprNodePtr TVEXExprParser::ParsePredicate() {
   using Production = TVEXExprNodePtr (TVEXExprParser::*)();
   static constexpr Production kAlternatives[] = {
-      &TVEXExprParser::ParseTruthValue,       &TVEXExprParser::ParseQuantifiedComparison,
+      &TVEXExprParser::ParseTruthValue,          &TVEXExprParser::ParseQuantifiedComparison,
       &TVEXExprParser::ParseComparisonPredicate, &TVEXExprParser::ParseLikePredicate,
-      &TVEXExprParser::ParseNullPredicate,    &TVEXExprParser::ParseBetweenPredicate,
-      &TVEXExprParser::ParseInPredicate,      &TVEXExprParser::ParseExistsPredicate};
+      &TVEXExprParser::ParseNullPredicate,       &TVEXExprParser::ParseBetweenPredicate,
+      &TVEXExprParser::ParseInPredicate,         &TVEXExprParser::ParseExistsPredicate};
   const int32_t pos = SaveTokenPosition();
   for (Production p : kAlternatives) {
     RestoreTokenPosition(pos);
@@ -247,8 +246,7 @@ TVEXExprNodePtr TVEXExprParser::ParseTruthValue() {
   if (IsWord(rwTRUE) || IsWord(rwFALSE)) {
     node = NewConst();
     node->Value.SetAsBoolean(IsWord(rwTRUE));
-  } else if (IsParameterOf(
-                 [](const TVEXVariant& v) { return v.DataType() == bftLogical; })) {
+  } else if (IsParameterOf([](const TVEXVariant& v) { return v.DataType() == bftLogical; })) {
     node = NewConst();
     node->Value.Assign(*Token.ParamValue, true);
   } else {
@@ -322,8 +320,7 @@ TVEXExprNodePtr TVEXExprParser::ParseComparisonPredicate() {
         constant = leftConst;
         column = &right;
       }
-      if (constant && constant->Value.IsNull() &&
-          IsTextOrDateTimeType(constant->Value.DataType()))
+      if (constant && constant->Value.IsNull() && IsTextOrDateTimeType(constant->Value.DataType()))
         return std::make_unique<TVEXExprNodeBoolean>(op == doEQ ? doISNULL : doISNOTNULL,
                                                      std::move(*column), true, false);
     }
@@ -333,8 +330,8 @@ TVEXExprNodePtr TVEXExprParser::ParseComparisonPredicate() {
       return IsColumnNode(a) && b &&
              (b->Value.IsNull() || IsTextOrDateTimeType(b->Value.DataType()));
     };
-    bool threeValued = !(columnAgainst(left.get(), rightConst) ||
-                         columnAgainst(right.get(), leftConst));
+    bool threeValued =
+        !(columnAgainst(left.get(), rightConst) || columnAgainst(right.get(), leftConst));
     auto textAgainstNull = [](const TVEXExprNode& a, const TVEXExprNode& b) {
       return !a.Value.IsNull() && IsTextType(a.Value.DataType()) && b.Value.IsNull();
     };
@@ -506,7 +503,8 @@ TVEXExprNodePtr TVEXExprParser::ParseSubquery(bool /*MustHaveOneRow*/, bool /*Mu
     RaiseFound(30511,
                "Subquery is not allowed in a filter or default value, '%s' found at line %d, "
                "column %d");
-  RaiseFound(30510, "Subquery is not supported in this expression, '%s' found at line %d, column %d");
+  RaiseFound(30510,
+             "Subquery is not supported in this expression, '%s' found at line %d, column %d");
 }
 
 }  // namespace vex

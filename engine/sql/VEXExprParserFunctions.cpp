@@ -29,11 +29,11 @@ struct TMathFunction {
 
 // The one-argument functions, in the order they are tried.
 constexpr TMathFunction kMathFunctions[] = {
-    {rwABS, doABS, "ABS"},     {rwACOS, doACOS, "ACOS"},    {rwASIN, doASIN, "ASIN"},
-    {rwATAN, doATAN, "ATAN"},  {rwCEIL, doCEIL, "CEIL"},    {rwCOS, doCOS, "COS"},
-    {rwEXP, doEXP, "EXP"},     {rwFLOOR, doFLOOR, "FLOOR"}, {rwLOG, doLOG, "LOG"},
-    {rwRAND, doRAND, "RAND"},  {rwSIGN, doSIGN, "SIGN"},    {rwSIN, doSIN, "SIN"},
-    {rwSQR, doSQR, "SQR"},     {rwSQRT, doSQRT, "SQRT"}};
+    {rwABS, doABS, "ABS"},    {rwACOS, doACOS, "ACOS"},    {rwASIN, doASIN, "ASIN"},
+    {rwATAN, doATAN, "ATAN"}, {rwCEIL, doCEIL, "CEIL"},    {rwCOS, doCOS, "COS"},
+    {rwEXP, doEXP, "EXP"},    {rwFLOOR, doFLOOR, "FLOOR"}, {rwLOG, doLOG, "LOG"},
+    {rwRAND, doRAND, "RAND"}, {rwSIGN, doSIGN, "SIGN"},    {rwSIN, doSIN, "SIN"},
+    {rwSQR, doSQR, "SQR"},    {rwSQRT, doSQRT, "SQRT"}};
 
 }  // namespace
 
@@ -42,9 +42,9 @@ constexpr TMathFunction kMathFunctions[] = {
 TVEXExprNodePtr TVEXExprParser::ParseNumericValueFunction() {
   using Production = TVEXExprNodePtr (TVEXExprParser::*)();
   static constexpr Production kAlternatives[] = {
-      &TVEXExprParser::ParsePositionExpression,  &TVEXExprParser::ParseExtractExpression,
-      &TVEXExprParser::ParseLengthExpression,    &TVEXExprParser::ParseLastAutoincFunction,
-      &TVEXExprParser::ParseRowNumFunction,      &TVEXExprParser::ParseMathematicalFunction};
+      &TVEXExprParser::ParsePositionExpression, &TVEXExprParser::ParseExtractExpression,
+      &TVEXExprParser::ParseLengthExpression,   &TVEXExprParser::ParseLastAutoincFunction,
+      &TVEXExprParser::ParseRowNumFunction,     &TVEXExprParser::ParseMathematicalFunction};
   for (Production p : kAlternatives)
     if (TVEXExprNodePtr result = (this->*p)()) return result;
   return nullptr;
@@ -160,7 +160,8 @@ TVEXExprNodePtr TVEXExprParser::ParsePowerFunction() {
   Expect(u"(", tktLeftParenthesis, 20264, "(");
   TVEXExprNodePtr base = ParseNumericValueExpression();
   if (!base) RaiseArgumentExpected(20265, "POWER");
-  if (!IsType(tktComma)) RaiseAt(20267, "comma (\",\") expected but not found at line %d, column %d");
+  if (!IsType(tktComma))
+    RaiseAt(20267, "comma (\",\") expected but not found at line %d, column %d");
   ReadNextToken();
   TVEXExprNodePtr exponent = ParseNumericValueExpression();
   if (!exponent) RaiseArgumentExpected(20268, "POWER");

@@ -5,8 +5,9 @@
 // group and running a subquery belong to the grouping operator and the query
 // expressions.
 //
-// The column reference is made through NewColumnNode, so that the grammar,
-// Locate and the single comparison name the column node in one place.
+// The column reference, MIMETOBIN and LASTAUTOINC are made through the
+// functions below, so that the grammar, Locate and the single comparison name
+// those node classes in one place.
 #pragma once
 
 #include <memory>
@@ -67,8 +68,8 @@ bool ColumnNodeNames(const TVEXExprNode* Node, std::string& TableName, std::stri
 // MIMETOBIN over the constant holding the text.
 TVEXExprNodePtr NewMimeToBinNode(TVEXExprNodePtr Text);
 // LASTAUTOINC of a table's column, in the expression's session and database.
-TVEXExprNodePtr NewLastAutoIncNode(const std::string& SessionName,
-                                   const std::string& DatabaseName, const std::string& TableName,
-                                   const std::string& ColumnName, bool InMemory);
+TVEXExprNodePtr NewLastAutoIncNode(const std::string& SessionName, const std::string& DatabaseName,
+                                   const std::string& TableName, const std::string& ColumnName,
+                                   bool InMemory);
 
 }  // namespace vex

@@ -22,8 +22,8 @@ namespace {
 
 // Operator symbols arrive as name tokens; they never name a column.
 bool IsOperatorSymbol(const TToken& T) {
-  static constexpr std::u16string_view kSymbols[] = {u"=", u"<>", u"<",  u">", u"<=", u">=",
-                                                     u"+", u"-",  u"*",  u"/", u"||"};
+  static constexpr std::u16string_view kSymbols[] = {u"=", u"<>", u"<", u">", u"<=", u">=",
+                                                     u"+", u"-",  u"*", u"/", u"||"};
   if (T.TokenType != tktString) return false;
   for (std::u16string_view s : kSymbols)
     if (T.Text == s) return true;
@@ -73,6 +73,7 @@ TVEXExprNodePtr TVEXExprParser::ParseValueExpression() {
 }
 
 TVEXExprNodePtr TVEXExprParser::ParseNumericValueExpression() {
+  TDepth depth(*this);
   return Memo(prNumericValueExpression, [&](int16_t, int16_t&) -> TVEXExprNodePtr {
     TVEXExprNodePtr result = ParseTerm();
     if (!result) return nullptr;
@@ -218,9 +219,8 @@ TVEXExprNodePtr TVEXExprParser::ParseCharacterStringLiteral() {
     node = NewConst();
     node->Value.SetAsWideString(Token.Text);
     node->Value.TryToReduceWideStringToAnsiString();
-  } else if (IsParameterOf([](const TVEXVariant& v) {
-               return v.IsStringDataType() || v.IsBlobDataType();
-             })) {
+  } else if (IsParameterOf(
+                 [](const TVEXVariant& v) { return v.IsStringDataType() || v.IsBlobDataType(); })) {
     node = NewConst();
     node->Value.Assign(*Token.ParamValue, true);
   } else {
@@ -342,9 +342,14 @@ TVEXExprNodePtr TVEXExprParser::ParseGeneralSetFunction() {
   else
     return nullptr;
   ReadNextToken();
-  const bool distinct = IsWord(rwDISTINCT);
+  // DISTINCT stands inside the parentheses; before them it is taken too.
+  bool distinct = IsWord(rwDISTINCT);
   if (distinct) ReadNextToken();
   Expect(u"(", tktLeftParenthesis, 30074, "(");
+  if (!distinct && IsWord(rwDISTINCT)) {
+    distinct = true;
+    ReadNextToken();
+  }
   TVEXExprNodePtr argument = ParseValueExpression();
   if (!argument) RaiseArgumentExpected(30102, GetOperatorName(op));
   Expect(u")", tktRightParenthesis, 30075, ")");
@@ -387,6 +392,7 @@ TVEXExprNodePtr TVEXExprParser::ParseCastSpecification() {
 // --------------------------------------------------------- string expressions
 
 TVEXExprNodePtr TVEXExprParser::ParseStringValueExpression() {
+  TDepth depth(*this);
   return Memo(prStringValueExpression, [&](int16_t first, int16_t& winner) -> TVEXExprNodePtr {
     const int32_t pos = SaveTokenPosition();
     if (first == 0) {

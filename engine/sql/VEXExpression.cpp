@@ -243,9 +243,7 @@ TVEXAdvancedFieldType TVEXExpression::GetDataType() {
 
 int32_t TVEXExpression::GetDataSize() { return FRootExprNode ? FRootExprNode->GetDataSize() : 0; }
 
-int32_t TVEXExpression::GetPrecision() {
-  return FRootExprNode ? FRootExprNode->GetPrecision() : 0;
-}
+int32_t TVEXExpression::GetPrecision() { return FRootExprNode ? FRootExprNode->GetPrecision() : 0; }
 
 bool TVEXExpression::CanBeUsedInGroupBy(const std::string& GroupByFields) {
   return !FRootExprNode || FRootExprNode->CanBeUsedInGroupBy(GroupByFields);
@@ -589,5 +587,7 @@ bool AddSqlStartupSteps() {
       });
   return true;
 }
+
+bool RemoveSqlStartupSteps() { return RemoveStartupStep(kExpressionParserStep); }
 
 }  // namespace vex

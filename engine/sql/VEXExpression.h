@@ -245,5 +245,7 @@ class TVEXSQLExpressionParser : public TVEXExpressionParser {
 // the engine starts (the library load, a test program's main); false when
 // the step is there already.
 bool AddSqlStartupSteps();
+// Takes the step away again (after the engine stopped); false when absent.
+bool RemoveSqlStartupSteps();
 
 }  // namespace vex
