@@ -76,6 +76,14 @@ void TVEXExpression::ParseForFilter(TVEXCursor* Cursor, std::u16string_view Filt
   TFlagScope ownLexer(FOwnLexer);
   ParseForBooleanExpression(nullptr, lexer);
   LLex = nullptr;
+  // A filter is one condition: a token left over would otherwise silently
+  // drop the rest of what was written ("Name = 'a' Age = 5").
+  TToken rest;
+  if (lexer.GetCurrentToken(rest)) {
+    ClearRootNode();
+    throw EVEXException(30514, "End of filter expected, but '%s' found at line %d, column %d",
+                        rest.Text, rest.LineNum, rest.ColumnNum);
+  }
 }
 
 void TVEXExpression::ParseForBooleanExpression(db::TDataSet* Dataset, TVEXLexer& Lexer) {

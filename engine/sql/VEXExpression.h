@@ -79,7 +79,9 @@ class TVEXExpression : public TVEXBaseExpression {
   // Binds Cursor and parses one search condition from the first command of
   // Filter with a lexer of its own. Raises 30119 "Blank SQL command" for a
   // text without a command, the lexer's errors (30358 for a ":name"), the
-  // grammar's errors and 30511 for a subquery.
+  // grammar's errors, 30511 for a subquery and 30514 "End of filter
+  // expected, but '%s' found at line %d, column %d" for a token after the
+  // condition.
   void ParseForFilter(TVEXCursor* Cursor, std::u16string_view Filter, bool CaseInsensitive,
                       bool PartialKey);
   // The Locate condition built directly: an equality of each named column

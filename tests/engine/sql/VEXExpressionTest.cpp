@@ -35,6 +35,11 @@ TEST(Expression, FilterEntryPointRefusesBlankTextsAndParameters) {
   EXPECT_EQ(CodeOf([&] { e.ParseForFilter(nullptr, u"-- nothing", false, false); }), 30119);
   EXPECT_EQ(CodeOf([&] { e.ParseForFilter(nullptr, u"x = :p", false, false); }), 30358);
   EXPECT_EQ(CodeOf([&] { e.ParseForFilter(nullptr, u"= x", false, false); }), 30066);
+  // Mended: nothing written after the condition is dropped silently.
+  EXPECT_EQ(MessageOf([&] { e.ParseForFilter(nullptr, u"Name = 'a' Age = 5", false, false); }),
+            "End of filter expected, but 'Age' found at line 1, column 12 - Native error: 30514");
+  EXPECT_EQ(CodeOf([&] { e.ParseForFilter(nullptr, u"x IN (1, =)", false, false); }), 30514);
+  EXPECT_TRUE(e.IsEmpty());
 }
 
 TEST(Expression, FilterBindsItsColumnsToTheCursorAndEvaluatesRecords) {
