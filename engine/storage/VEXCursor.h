@@ -5,10 +5,12 @@
 // with: the table it names, its session, how it opened the table, its copy of
 // the field definitions, the record buffer geometry the table sets, and its
 // position (the current record id and the before-first / after-last flags),
-// which table operations that move it save and restore. The operations of a
-// cursor's own (record editing, navigation, filters, BLOBs) are added by the
-// navigation layer, and the local cursor of the component layer implements
-// them.
+// which table operations that move it save and restore, and what the table
+// search reads of its view: the index order, the filter expressions and the
+// dataset's record filter, the range, DISTINCT, the view bitmap and the index
+// position cache. The operations of a cursor's own (record editing,
+// navigation, BLOBs) are added by the navigation layer, and the local cursor
+// of the component layer implements them.
 //
 // Design notes
 //   1. A saved position is an 8-byte block of the engine's memory manager:
@@ -17,12 +19,17 @@
 //      caller that saved it and freed with it.
 //   2. A cursor without a session works in no session (id -1) and outside a
 //      transaction.
+//   3. The filter expressions, the range buffers and the DISTINCT buffer
+//      belong to whoever set them; the cursor only points at them. It owns
+//      its view bitmap and its index position cache.
 //
 // Threads: a cursor is used by one thread at a time; the table operations that
 // read or move it run under its database's lock.
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -30,8 +37,21 @@
 #include "storage/VEXBaseSession.h"
 #include "storage/VEXManagerLinks.h"
 #include "storage/VEXMetaDefCollections.h"
+#include "storage/search/VEXRecordBitmap.h"
+#include "storage/search/VEXScanConditions.h"
+
+namespace db {
+class TDataSet;
+}
 
 namespace vex {
+
+class TVEXBaseExpression;
+
+// The dataset's record filter: whether the record in RecordBuffer (a record
+// buffer of the cursor, with the record id at BookmarkOffset) is shown.
+using TVEXFilterRecordEvent =
+    std::function<bool(const uint8_t* RecordBuffer, db::TDataSet* Dataset)>;
 
 class TVEXCursor : public TVEXManagerCursor {
  public:
@@ -67,9 +87,56 @@ class TVEXCursor : public TVEXManagerCursor {
   int32_t RecordSize() const { return FRecordSize; }
   void SetRecordSize(int32_t Value) { FRecordSize = Value; }
 
+  int32_t RecordBufferSize() const { return FRecordBufferSize; }
+  void SetRecordBufferSize(int32_t Value) { FRecordBufferSize = Value; }
+  int32_t KeyBufferSize() const { return FKeyBufferSize; }
+  void SetKeyBufferSize(int32_t Value) { FKeyBufferSize = Value; }
+  int32_t BookmarkOffset() const { return FBookmarkOffset; }
+  void SetBookmarkOffset(int32_t Value) { FBookmarkOffset = Value; }
+
   // The record buffer of the current record (not owned here).
   uint8_t* CurrentRecordBuffer() const { return FCurrentRecordBuffer; }
   void SetCurrentRecordBuffer(uint8_t* Value) { FCurrentRecordBuffer = Value; }
+
+  // A zero-filled buffer of RecordBufferSize bytes; raises what the memory
+  // manager raises.
+  TVEXMemBlock AllocateRecordBuffer() const { return TVEXMemBlock::AllocMem(FRecordBufferSize); }
+  static void FreeRecordBuffer(TVEXMemBlock& Buffer) { Buffer.Reset(); }
+
+  // The order of the view: the ObjectID of an index, -1 for physical order.
+  int32_t IndexID() const { return FIndexID; }
+  void SetIndexID(int32_t Value) { FIndexID = Value; }
+
+  // The view (design note 3).
+  TVEXBaseExpression* FilterExpression = nullptr;
+  TVEXBaseExpression* SQLFilterExpression = nullptr;
+  TVEXFilterRecordEvent FilterRecord{};
+  db::TDataSet* Dataset = nullptr;
+  uint8_t* RangeStartBuffer = nullptr;
+  uint8_t* RangeEndBuffer = nullptr;
+  int32_t RangeStartKeyFieldCount = 0;
+  int32_t RangeEndKeyFieldCount = 0;
+  bool RangeStartExclusive = false;
+  bool RangeEndExclusive = false;
+  // The record last shown under DISTINCT, while a DISTINCT step runs.
+  uint8_t* DistinctRecordBuffer = nullptr;
+  // 0: no DISTINCT.
+  int32_t DistinctFieldCount = 0;
+
+  bool IsIndexApplied() const { return FIndexID != -1; }
+  bool IsDistinctApplied() const { return DistinctFieldCount > 0; }
+  bool IsFilterApplied() const {
+    return FilterExpression != nullptr || SQLFilterExpression != nullptr ||
+           static_cast<bool>(FilterRecord);
+  }
+  bool IsRangeApplied() const { return RangeStartBuffer != nullptr || RangeEndBuffer != nullptr; }
+  bool IsViewRestricted() const {
+    return IsFilterApplied() || IsRangeApplied() || IsDistinctApplied();
+  }
+
+  // The bitmap of the restricted view, or none; the cursor owns it.
+  std::unique_ptr<TVEXRecordBitmap> RecordBitmap{};
+  TVEXIndexPositionCache IndexPositionCache{};
 
   // The position.
   TVEXPageItemID CurrentRecordID{-1, 0};
@@ -105,6 +172,10 @@ class TVEXCursor : public TVEXManagerCursor {
   TVEXFieldDefs FFieldDefs;
   int32_t FFieldValuesOffset = 0;
   int32_t FRecordSize = 0;
+  int32_t FRecordBufferSize = 0;
+  int32_t FKeyBufferSize = 0;
+  int32_t FBookmarkOffset = 0;
+  int32_t FIndexID = -1;
   uint8_t* FCurrentRecordBuffer = nullptr;
 };
 

@@ -32,7 +32,8 @@
 // Threads: the table data has no lock of its own. Lock and Unlock are its
 // database's lock, so one re-entrant lock serialises all work on all tables
 // of a database. The local cursor holds it around every table operation;
-// EmptyIndex, FindOrCreateIndex and IndexExists take it themselves.
+// EmptyIndex, FindOrCreateIndex, IndexExists, FindRecordInView and
+// BuildRecordBitmap take it themselves.
 #pragma once
 
 #include <cstdint>
@@ -59,6 +60,7 @@ namespace vex {
 class TVEXDatabaseData;
 class TVEXBaseExpression;
 class TVEXStream;
+struct TVEXTableScan;
 // How a BLOB stream is opened (the engine's BLOB stream seam defines it).
 enum TVEXBLOBOpenMode : uint8_t;
 
@@ -254,6 +256,11 @@ class TVEXTableData : public TVEXManagedTable {
   virtual void CreateConstraintManager(TVEXConstraintDefs& ConstraintDefs)
       VEX_REQUIRES(FDatabaseLock);
   virtual int64_t GetBitmapRecordCount(int32_t SessionID) = 0;
+  // Whether every bitmap position below GetBitmapRecordCount holds a record,
+  // so that a view of all records is every bit at once. False here: the disk
+  // engine numbers free record slots too; the memory and temporary engines
+  // number their records and answer true.
+  virtual bool HasDenseBitmapPositions() const { return false; }
   virtual int64_t GetBitmapRecNoByRecordID(TVEXPageItemID RecordID) = 0;
   virtual TVEXPageItemID GetRecordIDByBitmapRecNo(int64_t RecNo) = 0;
   // The bitmap number of a position of index IndexID and back: the entry
@@ -266,6 +273,91 @@ class TVEXTableData : public TVEXManagedTable {
   // based on IndexID unless that is -1. Returns whether it is index-based.
   bool InitRecordBitmap(TVEXRecordBitmap& Bitmap, int32_t IndexID);
   friend class TVEXRecordBitmap;
+
+  // --- the table search (search/VEXTableSearch.cpp, whose design notes say
+  // how a search is planned and run)
+
+  // The next (GoForward) or previous record of the cursor's view, also
+  // matching Expression (a Locate condition) and Condition (a FindKey key) when
+  // given; from the first (last) record with Restart, else from the cursor's
+  // current record. With Bitmap every match found is marked in it, and with
+  // FillBitmap the search walks the whole view, answers false and leaves the
+  // bitmap active. An active current Bitmap answers by itself. The cursor
+  // never moves; the filter expressions hold all their nodes again on every
+  // way out. Takes the database lock. 20258 for a key search on a cursor in
+  // physical order; 20273, 20058 when a chosen index cannot be opened; 10382,
+  // 10387, 10415, 10386, 10414, 10432 from the scans.
+  bool FindRecordInView(TVEXCursor& Cursor, TVEXBaseExpression* Expression,
+                        const TVEXScanSearchCondition* Condition, bool Restart, bool GoForward,
+                        TVEXPageItemID& FoundRecordID, TVEXRecordBitmap* Bitmap, bool FillBitmap);
+  // The search's restrictions as conditions: the key, the expressions (the
+  // search's, the filter, the SQL filter), the range, the DISTINCT step.
+  void BuildScanConditions(TVEXCursor& Cursor, TVEXScanSearchConditionArray& Array, bool GoForward,
+                           TVEXBaseExpression* Expression, const TVEXScanSearchCondition* Condition)
+      VEX_REQUIRES(FDatabaseLock);
+  // Merges the conditions of each index by the index's own comparison;
+  // IsEmpty when two of them exclude each other (the array is then unchanged).
+  void OptimizeScanConditions(TVEXScanSearchConditionArray& Array, bool& IsEmpty)
+      VEX_REQUIRES(FDatabaseLock);
+  // The index range to scan: a start and an optional end condition, or -1 for
+  // a scan of all records.
+  void ChooseScanConditions(int32_t SessionID, TVEXScanSearchConditionArray& Array,
+                            int32_t IndexID, TVEXPageItemID CurrentRecordID, bool GoForward,
+                            const TVEXFilterRecordEvent& FilterRecord, int32_t& ScanConditionNo,
+                            int32_t& ScanEndConditionNo) VEX_REQUIRES(FDatabaseLock);
+  bool FindPreferredScanCondition(TVEXScanSearchConditionArray& Array, int32_t IndexID,
+                                  int32_t& ScanConditionNo) VEX_REQUIRES(FDatabaseLock);
+  // A unique or primary index, or one over a single autoincrement column.
+  bool IsUniqueKeyIndex(int32_t IndexID) VEX_REQUIRES(FDatabaseLock);
+  void ChooseScanConditionsByCost(int32_t SessionID, TVEXScanSearchConditionArray& Array,
+                                  int32_t IndexID, TVEXPageItemID CurrentRecordID,
+                                  const TVEXFilterRecordEvent& FilterRecord,
+                                  int32_t& ScanConditionNo, int32_t& ScanEndConditionNo)
+      VEX_REQUIRES(FDatabaseLock);
+  // Estimated pages read: an index range (EndNo -1 for none), the rest of the
+  // table from the current record.
+  double GetIndexScanCost(int32_t SessionID, TVEXScanSearchConditionArray& Array, int32_t IndexID,
+                          const TVEXFilterRecordEvent& FilterRecord, int32_t StartNo,
+                          int32_t EndNo) VEX_REQUIRES(FDatabaseLock);
+  double GetFullScanCost(int32_t SessionID, int32_t IndexID, TVEXPageItemID CurrentRecordID)
+      VEX_REQUIRES(FDatabaseLock);
+  // The scan by the strategy the cursor's order and the chosen range call for.
+  bool ScanView(TVEXTableScan& Scan) VEX_REQUIRES(FDatabaseLock);
+  bool ScanAllRecords(TVEXTableScan& Scan) VEX_REQUIRES(FDatabaseLock);
+  bool ScanIndexRange(TVEXTableScan& Scan) VEX_REQUIRES(FDatabaseLock);
+  bool ScanIndexRangeInPhysicalOrder(TVEXTableScan& Scan) VEX_REQUIRES(FDatabaseLock);
+  bool ScanIndexRangeInIndexOrder(TVEXTableScan& Scan) VEX_REQUIRES(FDatabaseLock);
+  // Whether something besides the chosen range must be tested per record.
+  bool IsRecordTestNeeded(TVEXScanSearchConditionArray& Array, int32_t ScanConditionNo,
+                          const TVEXFilterRecordEvent& FilterRecord, int32_t ScanEndConditionNo);
+  // Every entry but the chosen range, then the cursor's record filter.
+  bool IsRecordMatchingConditions(TVEXScanSearchConditionArray& Array, int32_t ScanConditionNo,
+                                  TVEXPageItemID RecordID, const uint8_t* RecordBuffer,
+                                  TVEXCursor& Cursor, int32_t ScanEndConditionNo)
+      VEX_REQUIRES(FDatabaseLock);
+  bool TestScanCondition(const TVEXScanSearchCondition& Condition, const uint8_t* RecordBuffer)
+      VEX_REQUIRES(FDatabaseLock);
+  // The walk of an active bitmap from CurrentRecordID (IndexID: the order an
+  // index-based bitmap follows).
+  bool FindRecordInBitmap(int32_t SessionID, bool Restart, int32_t IndexID,
+                          TVEXRecordBitmap& Bitmap, TVEXPageItemID& FoundRecordID,
+                          TVEXPageItemID CurrentRecordID, bool GoForward)
+      VEX_REQUIRES(FDatabaseLock);
+  // False when the record cannot be read or has no entry in the index.
+  bool GetIndexPositionOfRecord(int32_t SessionID, int32_t IndexID, TVEXIndexPosition& IndexPos,
+                                TVEXPageItemID RecordID) VEX_REQUIRES(FDatabaseLock);
+  void GetRecordIDByIndexPos(int32_t SessionID, int32_t IndexID, TVEXPageItemID& RecordID,
+                             const TVEXIndexPosition& IndexPos) VEX_REQUIRES(FDatabaseLock);
+  // Whether the cursor's current record lies in its range, and in its view.
+  bool IsRecordInRange(TVEXCursor& Cursor) VEX_REQUIRES(FDatabaseLock);
+  bool IsRecordInView(TVEXCursor& Cursor) VEX_REQUIRES(FDatabaseLock);
+  // Builds the cursor's bitmap again when it is outdated, or missing while the
+  // view is restricted.
+  void RefreshRecordBitmap(TVEXCursor& Cursor);
+  // The cursor's bitmap (made when it has none) from a walk of its whole
+  // view; the cursor's position and record buffer are kept. Takes the
+  // database lock.
+  void BuildRecordBitmap(TVEXCursor& Cursor);
 
   // The memory record size of the table's fields; 10131 "Error creating table
   // - no fields were specified" without fields, unless DesignMode is set.
