@@ -56,7 +56,16 @@ TVEXExprParser::TVEXExprParser(TVEXExpression& Expr, TVEXLexer& Lexer)
 
 bool TVEXExprParser::ReadCurrentToken() {
   if (LLex->GetCurrentToken(Token)) return true;
+  // Past the end: an "Unexpected end" names the command's last token.
   Token.Text.clear();
+  const int32_t command = LLex->CurrentCommandNo;
+  if (command >= 0 && command < LLex->NumCommands()) {
+    const std::vector<TToken>& tokens = LLex->Commands[static_cast<size_t>(command)].Tokens;
+    if (!tokens.empty()) {
+      Token.LineNum = tokens.back().LineNum;
+      Token.ColumnNum = tokens.back().ColumnNum;
+    }
+  }
   return false;
 }
 

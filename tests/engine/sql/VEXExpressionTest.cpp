@@ -42,6 +42,30 @@ TEST(Expression, FilterEntryPointRefusesBlankTextsAndParameters) {
   EXPECT_TRUE(e.IsEmpty());
 }
 
+TEST(Expression, StatementEntryPointsAtTheEndOfTheCommandAndBeforeASubquery) {
+  TVEXLexer lexer(u"a +\n b", nullptr, false);
+  lexer.GetNextCommand();
+  TToken t;
+  lexer.SetCurrentTokenNo(3, t);
+  TVEXExpression e;
+  EXPECT_EQ(MessageOf([&] { e.ParseForBooleanExpression(nullptr, lexer); }),
+            "Unexpected end of SQL command found at line 2, column 2 - Native error: 30118");
+  EXPECT_EQ(CodeOf([&] { e.ParseForValueExpression(nullptr, lexer); }), 30136);
+  EXPECT_EQ(CodeOf([&] { e.ParseForRowSubqueryExpression(nullptr, lexer); }), 30497);
+  lexer.SetCurrentTokenNo(0, t);
+  e.ParseForRowSubqueryExpression(nullptr, lexer);  // no subquery starts at "a"
+  EXPECT_TRUE(e.IsEmpty());
+  e.ParseForValueExpression(nullptr, lexer);
+  EXPECT_EQ(Dump(e), "(+ a b)");
+  EXPECT_FALSE(lexer.GetCurrentToken(t));  // the lexer stands after the expression
+
+  TVEXLexer subquery(u"((SELECT a FROM t))", nullptr, false);
+  subquery.GetNextCommand();
+  EXPECT_EQ(MessageOf([&] { e.ParseForRowSubqueryExpression(nullptr, subquery); }),
+            "Subquery is not supported in this expression, 'SELECT' found at line 1, column 3 "
+            "- Native error: 30510");
+}
+
 TEST(Expression, FilterBindsItsColumnsToTheCursorAndEvaluatesRecords) {
   CursorFixture f;
   TVEXExpression e;
