@@ -1,6 +1,7 @@
 #include "sql/VEXExprLeafNodes.h"
 
 #include "foundation/VEXConverts.h"
+#include "foundation/VEXDecUtil.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXWideText.h"
 #include "rtl/CodePage.h"
@@ -64,25 +65,64 @@ bool TVEXExprNodeConst::IsLowerCase() const {
   return s == AnsiTextLowerCase(s);
 }
 
-TVEXExprNodeSystem::TVEXExprNodeSystem(TVEXDataOperator Op, const std::string& TableName,
-                                       const std::string& ColumnName, bool InMemory)
+TVEXExprNodeSystem::TVEXExprNodeSystem(TVEXDataOperator Op, const std::string&, const std::string&,
+                                       const std::string& TableName, const std::string& ColumnName,
+                                       bool InMemory)
     : TVEXExprNode(Op, false, false),
       FTableName(TableName),
       FColumnName(ColumnName),
       FInMemory(InMemory) {
-  // LASTAUTOINC opens its table when it is created; until the table component
-  // exists no such node can be made, rather than one that answers wrongly.
+  // Until the table component exists no LASTAUTOINC node can be made, rather
+  // than one that answers wrongly.
   if (Op == doLASTAUTOINC)
     throw rtl::EInvalidOperation("LASTAUTOINC needs the table component, which is not built yet");
 }
 
+TVEXExprNodeSystem::TVEXExprNodeSystem(TVEXDataOperator Op,
+                                       std::unique_ptr<TVEXLastAutoincTable> Table,
+                                       const std::string& TableName, const std::string& ColumnName,
+                                       bool InMemory)
+    : TVEXExprNode(Op, false, false),
+      FTableName(TableName),
+      FColumnName(ColumnName),
+      FInMemory(InMemory),
+      FTable(std::move(Table)) {
+  if (Op != doLASTAUTOINC || FTable == nullptr) return;
+  FFieldType = FTable->FindFieldType(ColumnName);
+  if (FFieldType == aftUnknown) throw EVEXException(30337, "Field '%s' not found", ColumnName);
+}
+
 TVEXVariant& TVEXExprNodeSystem::GetDataValue() {
+  if (Operator == doLASTAUTOINC && FTable != nullptr) {
+    const int64_t last = FTable->LastAutoincValue(FColumnName);
+    // The storage type is 64-bit whatever the column's declared type.
+    Value.Clear(bftSignedInt64);
+    Value.SetAsInt64(last);
+    return Value;
+  }
   if (Operator != doROWNUM)
     throw EVEXException(30338, "Unknown operator: '%s'", GetOperatorName(Operator));
   if (__builtin_add_overflow(FRowNumValue, 1, &FRowNumValue))
     throw rtl::EIntOverflow(sIntegerOverflow);
   Value.SetNull();
   Value.SetAsInteger(FRowNumValue);
+  return Value;
+}
+
+TVEXExprNodeBlob::TVEXExprNodeBlob(TVEXExprNodePtr Node)
+    : TVEXExprNode(doMIMETOBIN, std::move(Node), false, false) {}
+
+TVEXVariant& TVEXExprNodeBlob::GetDataValue() {
+  const TVEXVariant& text = ChildValue(0);
+  const std::string encoded = text.IsNull() ? std::string() : text.AsAnsiString();
+  const std::string bytes =
+      TStringFormat_MIME64::Class()->ToStr(encoded.data(), static_cast<int32_t>(encoded.size()));
+  // The value type has no empty payload: no bytes is a BLOB value without
+  // data, which reads as null.
+  if (bytes.empty())
+    Value.Clear(bftBlob);
+  else
+    Value.SetData(bytes.data(), static_cast<int32_t>(bytes.size()), bftBlob, true);
   return Value;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "sql/VEXExprNode.h"
@@ -36,16 +37,42 @@ class TVEXExprNodeConst : public TVEXExprNode {
   bool IsLowerCase() const;
 };
 
-// ROWNUM: every evaluation of the same node gives the next number, starting at
-// 1, for whatever row and in whatever clause. LASTAUTOINC, the other system
-// value, reads a table's state and is built with the table component.
+// What LASTAUTOINC reads of the table it names: the table, opened read-only
+// when the node is made, kept open until the node is freed.
+class TVEXLastAutoincTable {
+ public:
+  virtual ~TVEXLastAutoincTable() = default;
+  // The declared type of the column; aftUnknown when the table has none.
+  virtual TVEXAdvancedFieldType FindFieldType(const std::string& ColumnName) = 0;
+  // The last autoincrement value the session generated or stored for it.
+  virtual int64_t LastAutoincValue(const std::string& ColumnName) = 0;
+};
+
+// The system values ROWNUM and LASTAUTOINC.
+//
+// ROWNUM: every evaluation of the same node gives the next number, starting
+// at 1, for whatever row and in whatever clause.
+// LASTAUTOINC: the table's last autoincrement value of the column, as a
+// 64-bit integer; the node's type is the column's.
 class TVEXExprNodeSystem : public TVEXExprNode {
  public:
-  TVEXExprNodeSystem(TVEXDataOperator Op, const std::string& TableName,
+  // For LASTAUTOINC opens the table read-only through the table component
+  // (which is not built yet: rtl::EInvalidOperation until it is).
+  TVEXExprNodeSystem(TVEXDataOperator Op, const std::string& SessionName,
+                     const std::string& DatabaseName, const std::string& TableName,
                      const std::string& ColumnName, bool InMemory);
+  // The same in the session and database of the expression's own default.
+  TVEXExprNodeSystem(TVEXDataOperator Op, const std::string& TableName,
+                     const std::string& ColumnName, bool InMemory)
+      : TVEXExprNodeSystem(Op, "", "", TableName, ColumnName, InMemory) {}
+  // LASTAUTOINC over a table already opened. Raises 30337 "Field '%s' not
+  // found" when the table has no such column.
+  TVEXExprNodeSystem(TVEXDataOperator Op, std::unique_ptr<TVEXLastAutoincTable> Table,
+                     const std::string& TableName, const std::string& ColumnName, bool InMemory);
 
   // ROWNUM: the counter plus one, as a 32-bit integer (rtl::EIntOverflow past
-  // its range). Raises 30338 "Unknown operator: '%s'" for any other operator.
+  // its range); LASTAUTOINC: the table's value. Raises 30338 "Unknown
+  // operator: '%s'" for any other operator.
   TVEXVariant& GetDataValue() override;
   TVEXAdvancedFieldType GetDataType() override;
   int32_t GetDataSize() override { return 0; }
@@ -53,8 +80,23 @@ class TVEXExprNodeSystem : public TVEXExprNode {
   std::string FTableName;
   std::string FColumnName;
   bool FInMemory;
+  std::unique_ptr<TVEXLastAutoincTable> FTable;
   TVEXAdvancedFieldType FFieldType = aftUnknown;
   int32_t FRowNumValue = 0;
+};
+
+// MIMETOBIN: its one operand, read as 8-bit Base64 text (null as empty text),
+// decoded into a BLOB value of its own (no bytes: a BLOB value without data,
+// which reads as null). Declared as text without a size, as
+// the statements that store it convert it to the target column's type.
+class TVEXExprNodeBlob : public TVEXExprNode {
+ public:
+  TVEXExprNodeBlob(TVEXExprNodePtr Node);
+
+  // Raises what the Base64 decoder raises for text that is not Base64.
+  TVEXVariant& GetDataValue() override;
+  TVEXAdvancedFieldType GetDataType() override { return aftString; }
+  int32_t GetDataSize() override { return 0; }
 };
 
 // 8-bit text in upper or lower case through the locale's case mapping of its

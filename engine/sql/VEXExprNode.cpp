@@ -108,15 +108,15 @@ bool TVEXExprNode::CanBeAssigned(TVEXAO* AO, TVEXAO* ParentQueryAO, TVEXCursor* 
   return true;
 }
 
-bool TVEXExprNode::CanUseIndex(int32_t, TVEXSearchCondition, TVEXIndexDef*, int32_t) {
+bool TVEXExprNode::CanUseIndex(int32_t, TVEXSearchCondition, const TVEXIndexDef*, int32_t) {
   return false;
 }
 
-void TVEXExprNode::AddAsIndexScanCondition(TVEXScanSearchConditionArray&, TVEXIndexDef*,
-                                           TVEXExpression*) {}
+void TVEXExprNode::AddAsIndexScanCondition(TVEXScanSearchConditionArray&, const TVEXIndexDef*,
+                                           TVEXBaseExpression*) {}
 
-void TVEXExprNode::ExtendIndexScanCondition(TVEXScanSearchCondition&, TVEXIndexDef*,
-                                            TVEXExpression*) {}
+void TVEXExprNode::ExtendIndexScanCondition(TVEXScanSearchCondition&, const TVEXIndexDef*,
+                                            TVEXBaseExpression*) {}
 
 bool TVEXExprNode::IsJoinCondition(TVEXAO*, TVEXAO*) { return false; }
 

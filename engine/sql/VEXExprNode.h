@@ -35,6 +35,7 @@
 namespace vex {
 
 class TVEXAO;
+class TVEXBaseExpression;
 class TVEXCursor;
 class TVEXIndexDef;
 class TVEXScanSearchCondition;
@@ -98,13 +99,17 @@ class TVEXExprNode {
   // True when every child answers True (stopping at the first False).
   virtual bool CanBeAssigned(TVEXAO* AO, TVEXAO* ParentQueryAO, TVEXCursor* ParentCursor,
                              bool ForHavingClause);
-  // Index-scan conditions: the base node narrows no scan.
+  // Index-scan conditions: the base node narrows no scan. Expression is the
+  // expression that holds the node (it takes the node out of its tree while a
+  // chosen condition guarantees it).
   virtual bool CanUseIndex(int32_t IndexColumnNo, TVEXSearchCondition ConditionSearchOperator,
-                           TVEXIndexDef* IndexDef, int32_t SessionID);
+                           const TVEXIndexDef* IndexDef, int32_t SessionID);
   virtual void AddAsIndexScanCondition(TVEXScanSearchConditionArray& ScanConditions,
-                                       TVEXIndexDef* IndexDef, TVEXExpression* Expression);
+                                       const TVEXIndexDef* IndexDef,
+                                       TVEXBaseExpression* Expression);
   virtual void ExtendIndexScanCondition(TVEXScanSearchCondition& ScanCondition,
-                                        TVEXIndexDef* IndexDef, TVEXExpression* Expression);
+                                        const TVEXIndexDef* IndexDef,
+                                        TVEXBaseExpression* Expression);
   virtual bool IsJoinCondition(TVEXAO* AO1, TVEXAO* AO2);
   // Passes the select list to the children (column nodes redirect aliases).
   virtual void ReplacePseudonyms(std::vector<TVEXSelectListItem>& SelectList);

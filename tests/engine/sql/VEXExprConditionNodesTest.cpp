@@ -13,7 +13,6 @@ namespace {
 using namespace exprtest;
 using testsupport::RaisesNativeError;
 
-
 // A truth value that was never stored has no type yet.
 const std::string T = "LOGICAL TRUE", F = "LOGICAL FALSE", N = "UNKNOWN NULL";
 TVEXExprNodePtr NullB() { return Null(bftLogical); }
@@ -177,14 +176,14 @@ TEST(ExprConditionNodes, ConstantsKnowTheirSizePartialPatternsAndCase) {
 }
 
 TEST(ExprConditionNodes, RowNumCountsEveryEvaluationOfTheSameNode) {
-  TVEXExprNodeSystem rownum(doROWNUM, "", "", false);
+  TVEXExprNodeSystem rownum(doROWNUM, "", "", "", "", false);
   EXPECT_EQ(Eval(rownum), "INTEGER 1");
   EXPECT_EQ(Eval(rownum), "INTEGER 2");
   EXPECT_EQ(Eval(rownum), "INTEGER 3");
   EXPECT_EQ(rownum.GetDataType(), aftInteger);
   rownum.FRowNumValue = INT32_MAX;
   EXPECT_EQ(Eval(rownum), "!EIntOverflow");
-  TVEXExprNodeSystem other(doMIMETOBIN, "", "", false);
+  TVEXExprNodeSystem other(doMIMETOBIN, "", "", "", "", false);
   EXPECT_EQ(Eval(other), "!30338");
 }
 
