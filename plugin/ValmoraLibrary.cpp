@@ -1,6 +1,7 @@
 #include "ValmoraLibrary.h"
 
 #include "OtaDataModule.h"
+#include "components/VEXEngineState.h"
 #include "foundation/VEXStartup.h"
 #include "registry/Registry.h"
 
@@ -14,6 +15,7 @@ void RemoveSteps() noexcept {
   try {
     vex::RemoveStartupStep(kModuleStateStep);
     vex::RemoveStartupStep(kRegistryStep);
+    vex::RemoveComponentsStartupSteps();
   } catch (...) {
     // Only raises while the engine runs, which the callers rule out.
   }
@@ -21,9 +23,10 @@ void RemoveSteps() noexcept {
 }  // namespace
 
 void LibraryLoad() {
-  vex::AddStartupStep(vex::TVEXStartupLayer::Plugin, kRegistryStep, reg::CreateCurrentUserStore,
-                      reg::FreeCurrentUserStore);
   try {
+    vex::AddComponentsStartupSteps();
+    vex::AddStartupStep(vex::TVEXStartupLayer::Plugin, kRegistryStep, reg::CreateCurrentUserStore,
+                        reg::FreeCurrentUserStore);
     vex::AddStartupStep(vex::TVEXStartupLayer::Plugin, kModuleStateStep, CreateModuleState,
                         FreeModuleState);
     vex::StartEngine();
