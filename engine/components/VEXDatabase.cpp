@@ -7,7 +7,7 @@
 
 #include "components/VEXEngineState.h"
 #include "components/VEXLocalEngine.h"
-#include "components/VEXPasswordDialog.h"
+#include "components/dialogs/VEXPasswordDialog.h"
 #include "components/VEXSession.h"
 #include "db/DBCommon.h"
 #include "foundation/VEXExcept.h"
