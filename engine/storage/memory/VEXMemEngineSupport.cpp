@@ -5,6 +5,7 @@
 
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXGuards.h"
+#include "foundation/VEXMemory.h"
 #include "rtl/Stream.h"
 
 namespace vex::enginesupport {
@@ -35,6 +36,26 @@ TChangeSet::~TChangeSet() VEX_NO_THREAD_SAFETY_ANALYSIS {
 void TChangeSet::Commit() VEX_NO_THREAD_SAFETY_ANALYSIS {
   FTable.ApplyChanges(FSessionID, FInTransaction);
   FDone = true;
+}
+
+void ResizeBlock(TVEXMemBlock& Block, int64_t NewSize) {
+  if (!Block) {
+    Block = TVEXMemBlock::GetMem(NewSize);
+    return;
+  }
+  void* raw = Block.Get();
+  try {
+    MemoryManager->ReallocMem(raw, NewSize, false);
+  } catch (...) {
+    // Once the new block exists the old one is gone, whatever was raised.
+    if (raw != Block.Get()) {
+      Block.Release();
+      Block = TVEXMemBlock(raw);
+    }
+    throw;
+  }
+  Block.Release();
+  Block = TVEXMemBlock(raw);
 }
 
 std::vector<uint8_t> ReadWholeStream(rtl::TStream& Stream, int32_t ErrorCode) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "foundation/VEXGuards.h"
 #include "storage/VEXDatabaseData.h"
 #include "storage/VEXTableData.h"
 
@@ -38,6 +39,10 @@ class TChangeSet {
   bool FInTransaction;
   bool FDone = false;
 };
+
+// Makes Block NewSize bytes long keeping its bytes (a new block when it has
+// none); Block is untouched when that fails.
+void ResizeBlock(TVEXMemBlock& Block, int64_t NewSize);
 
 // All bytes of Stream from position 0; its position is kept. ErrorCode with
 // the stream read message on a short read.

@@ -10,32 +10,11 @@
 #include "foundation/VEXMemory.h"
 #include "storage/VEXPage.h"
 #include "storage/VEXTableData.h"
+#include "storage/memory/VEXMemEngineSupport.h"
 
 namespace vex {
 
-namespace {
-// Makes Block NewSize bytes long keeping its bytes; Block is untouched when
-// that fails.
-void ResizeBlock(TVEXMemBlock& Block, int64_t NewSize) {
-  if (!Block) {
-    Block = TVEXMemBlock::GetMem(NewSize);
-    return;
-  }
-  void* raw = Block.Get();
-  try {
-    MemoryManager->ReallocMem(raw, NewSize, false);
-  } catch (...) {
-    // Once the new block exists the old one is gone, whatever was raised.
-    if (raw != Block.Get()) {
-      Block.Release();
-      Block = TVEXMemBlock(raw);
-    }
-    throw;
-  }
-  Block.Release();
-  Block = TVEXMemBlock(raw);
-}
-}  // namespace
+using enginesupport::ResizeBlock;
 
 TVEXMemoryRecordManager::TVEXMemoryRecordManager(int32_t RecordBufferSize, int32_t AllocRecordsBy)
     : FAllocRecordsBy(std::max(AllocRecordsBy, 1)) {
