@@ -9,12 +9,13 @@
 #include "foundation/VEXStream.h"
 #include "foundation/VEXTypes.h"
 #include "storage/VEXSeams.h"
-#include "storage/btree/VEXBTreeRecordIndex.h"
 #include "storage/memory/VEXMemEngineSupport.h"
 
 namespace vex {
 
 namespace {
+
+constexpr const char* kNilPointer = "Nil pointer occured";
 
 // The record scanner the layer above installs, as the B-tree index asks for
 // one.
@@ -28,24 +29,32 @@ class TSeamIndexRecordScan : public TVEXIndexRecordScan {
   std::unique_ptr<TVEXRecordScan> FScan;
 };
 
-class TSeamIndexRecordScanner : public TVEXIndexRecordScanner {
+// A table without records has nothing to scan.
+class TEmptyIndexRecordScan : public TVEXIndexRecordScan {
  public:
-  std::unique_ptr<TVEXIndexRecordScan> OpenRecordScan(TVEXManagerCursor& Cursor) override {
-    TVEXRecordScanner* scanner = RecordScanner();
-    if (scanner == nullptr) throw EVEXException(20036, "Nil pointer occured");
-    return std::make_unique<TSeamIndexRecordScan>(scanner->OpenRecordScan(Cursor.GetCursor()));
-  }
+  explicit TEmptyIndexRecordScan(TVEXManagerCursor& Cursor) : FCursor(Cursor) {}
+  bool Next() override { return false; }
+  TVEXManagerCursor& Cursor() override { return FCursor; }
+
+ private:
+  TVEXManagerCursor& FCursor;
 };
-
-TSeamIndexRecordScanner GSeamScanner;
-
-constexpr const char* kNilPointer = "Nil pointer occured";
 
 }  // namespace
 
-TVEXIndexFactory MemoryEngineIndexFactory() {
-  return [](TVEXBaseIndexManager& Manager) -> std::unique_ptr<TVEXIndex> {
-    return std::make_unique<TVEXBTreeRecordIndex>(&Manager, &GSeamScanner);
+std::unique_ptr<TVEXIndexRecordScan> TVEXEngineRecordScanner::OpenRecordScan(
+    TVEXManagerCursor& Cursor) {
+  const TVEXBaseRecordManager* records = FTable.GetRecordManager();
+  if (records == nullptr || records->RecordCount() == 0)
+    return std::make_unique<TEmptyIndexRecordScan>(Cursor);
+  TVEXRecordScanner* scanner = RecordScanner();
+  if (scanner == nullptr) throw EVEXException(20036, kNilPointer);
+  return std::make_unique<TSeamIndexRecordScan>(scanner->OpenRecordScan(Cursor.GetCursor()));
+}
+
+TVEXIndexFactory MemoryEngineIndexFactory(TVEXEngineRecordScanner& Scanner) {
+  return [&Scanner](TVEXBaseIndexManager& Manager) -> std::unique_ptr<TVEXIndex> {
+    return std::make_unique<TVEXBTreeRecordIndex>(&Manager, &Scanner);
   };
 }
 
@@ -96,7 +105,7 @@ void TVEXMemoryTableData::CreateIndexManager(TVEXIndexDefs& IndexDefs) {
   FIndexManager.reset();
   // Temporary indexes share the table's RAM pages.
   FIndexManager = std::make_unique<TVEXBaseIndexManager>(*this, FMemoryPageManager.get(),
-                                                         MemoryEngineIndexFactory());
+                                                         MemoryEngineIndexFactory(FScanner));
   TVEXTableData::CreateIndexManager(IndexDefs);
 }
 
@@ -348,11 +357,11 @@ bool TVEXMemoryTableData::UpdateRecord(TVEXCursor& Cursor) {
   TVEXMemoryRecordManager& records = Records(10014);
   uint8_t* buffer = Cursor.CurrentRecordBuffer();
   if (buffer == nullptr) throw EVEXException(10017, kNilPointer);
-  FBlobs.CheckHandles(buffer, 10112);
   const int32_t sessionID = Cursor.GetSessionID();
   const TVEXPageItemID recordID = Cursor.CurrentRecordID;
   TVEXMemBlock stored = ReadStoredRecord(recordID);
   if (!stored) return false;
+  FBlobs.CheckHandles(buffer, 10112);
   enginesupport::TChangeSet changes(*this, &Cursor);
   FIndexManager->UpdateRecord(Cursor, true);
   if (!records.UpdateRecord(sessionID, buffer, recordID)) return false;

@@ -29,15 +29,28 @@
 
 #include "storage/VEXDatabaseData.h"
 #include "storage/VEXTableData.h"
+#include "storage/btree/VEXBTreeRecordIndex.h"
 #include "storage/memory/VEXMemBlobBlocks.h"
 #include "storage/memory/VEXMemPageManager.h"
 #include "storage/memory/VEXMemRecordManager.h"
 
 namespace vex {
 
-// The index objects of the in-memory and temporary tables: B-tree indexes
-// filled through the record scanner the layer above installs.
-TVEXIndexFactory MemoryEngineIndexFactory();
+// How the B-tree indexes of an in-memory or temporary table read the table's
+// records when they are built: nothing to read in an empty table, else
+// through the record scanner the layer above installs (20036 "Nil pointer
+// occured" while there is none).
+class TVEXEngineRecordScanner : public TVEXIndexRecordScanner {
+ public:
+  explicit TVEXEngineRecordScanner(TVEXManagedTable& Table) : FTable(Table) {}
+  std::unique_ptr<TVEXIndexRecordScan> OpenRecordScan(TVEXManagerCursor& Cursor) override;
+
+ private:
+  TVEXManagedTable& FTable;
+};
+
+// B-tree index objects that build through Scanner (which must outlive them).
+TVEXIndexFactory MemoryEngineIndexFactory(TVEXEngineRecordScanner& Scanner);
 
 class TVEXMemoryTableData : public TVEXTableData {
  public:
@@ -134,6 +147,7 @@ class TVEXMemoryTableData : public TVEXTableData {
   void CheckBlobField(int32_t FieldNo, int32_t ErrorCode) const;
 
   int32_t FAllocRecordsBy;
+  TVEXEngineRecordScanner FScanner{*this};
   std::unique_ptr<TVEXMemoryPageManager> FMemoryPageManager;
   TVEXMemoryBlobBlocks FBlobs;
 };

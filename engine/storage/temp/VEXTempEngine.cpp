@@ -75,7 +75,7 @@ void TVEXTemporaryTableData::CreateFieldManager(TVEXFieldDefs& FieldDefs) {
 void TVEXTemporaryTableData::CreateIndexManager(TVEXIndexDefs& IndexDefs) {
   FIndexManager.reset();
   FIndexManager = std::make_unique<TVEXBaseIndexManager>(*this, FTemporaryPageManager.get(),
-                                                         MemoryEngineIndexFactory());
+                                                         MemoryEngineIndexFactory(FScanner));
   TVEXTableData::CreateIndexManager(IndexDefs);
 }
 

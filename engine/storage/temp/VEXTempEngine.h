@@ -29,6 +29,7 @@
 
 #include "storage/VEXDatabaseData.h"
 #include "storage/VEXTableData.h"
+#include "storage/memory/VEXMemEngine.h"
 #include "storage/temp/VEXTempPageManager.h"
 #include "storage/temp/VEXTempRecordManager.h"
 
@@ -128,6 +129,7 @@ class TVEXTemporaryTableData : public TVEXTableData {
 
   int32_t FRecordsPerPage;
   int32_t FAllocRecordsBy;
+  TVEXEngineRecordScanner FScanner{*this};
   std::unique_ptr<TVEXTemporaryPageManager> FTemporaryPageManager;
   std::unique_ptr<TVEXStream> FBLOBFile;
 };
