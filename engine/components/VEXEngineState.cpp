@@ -11,6 +11,8 @@
 #include "foundation/VEXGuards.h"
 #include "foundation/VEXStartup.h"
 #include "storage/VEXTableData.h"
+#include "storage/memory/VEXMemEngine.h"
+#include "storage/temp/VEXTempEngine.h"
 
 namespace vex {
 
@@ -21,8 +23,12 @@ constexpr const char* kEngineStateStep = "component engine state";
 // The engines this library is built with.
 class TVEXBuiltInEngines final : public TVEXDatabaseEngines {
  public:
-  std::unique_ptr<TVEXDatabaseData> CreateMemoryDatabaseData() override { return nullptr; }
-  std::unique_ptr<TVEXDatabaseData> CreateTemporaryDatabaseData() override { return nullptr; }
+  std::unique_ptr<TVEXDatabaseData> CreateMemoryDatabaseData() override {
+    return std::make_unique<TVEXMemoryDatabaseData>();
+  }
+  std::unique_ptr<TVEXDatabaseData> CreateTemporaryDatabaseData() override {
+    return std::make_unique<TVEXTemporaryDatabaseData>();
+  }
   std::unique_ptr<TVEXDatabaseData> CreateDiskDatabaseData() override {
     throw rtl::Exception("No disk database engine is built into this library");
   }

@@ -8,7 +8,10 @@
 #include "components/VEXEngineState.h"
 #include "components/VEXSession.h"
 #include "engine/components/EngineFakes.h"
+#include "rtl/Lists.h"
 #include "storage/VEXTableData.h"
+#include "storage/memory/VEXMemEngine.h"
+#include "storage/temp/VEXTempEngine.h"
 #include "support/NativeError.h"
 
 namespace {
@@ -101,6 +104,32 @@ TEST_F(EngineState, EngineHandleFollowsTheDefaultSession) {
   EXPECT_FALSE(vex::EngineInitialized());
   EXPECT_EQ(vex::Sessions().CurrentSession(), nullptr);
   EXPECT_THAT([] { vex::GetEngineHandle(); }, RaisesNativeError(20007));
+}
+
+}  // namespace
+
+namespace {
+
+// Without installed engines, the library's own memory and temporary engines
+// serve "MEMORY" and "TEMP".
+TEST(BuiltInEngines, ServeTheMemoryAndTemporaryDatabases) {
+  ASSERT_EQ(vex::SharedDatabases().Count(), 2);
+  EXPECT_NE(dynamic_cast<vex::TVEXMemoryDatabaseData*>(vex::SharedDatabases().Get(0)), nullptr);
+  EXPECT_NE(dynamic_cast<vex::TVEXTemporaryDatabaseData*>(vex::SharedDatabases().Get(1)), nullptr);
+  vex::TVEXSession& session = vex::GetDefaultSession();
+  for (const char* name : {"MEMORY", "TEMP"}) {
+    vex::TVEXDatabase& database = session.OpenDatabase(name);
+    EXPECT_EQ(database.Handle()->SessionID(), 0) << name;
+    database.StartTransaction();
+    database.Commit();
+    rtl::TStringList tables;
+    database.GetTablesList(tables);
+    EXPECT_EQ(tables.Count(), 0) << name;
+    session.CloseDatabase(database);
+  }
+  session.Close();
+  EXPECT_EQ(session.DatabaseCount(), 0);
+  EXPECT_EQ(vex::SharedDatabases().Count(), 2);
 }
 
 }  // namespace
