@@ -6,6 +6,7 @@
 #include <mutex>
 #include <utility>
 
+#include "components/VEXLocalEngine.h"
 #include "components/VEXSession.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXGuards.h"
@@ -30,7 +31,7 @@ class TVEXBuiltInEngines final : public TVEXDatabaseEngines {
     return std::make_unique<TVEXTemporaryDatabaseData>();
   }
   std::unique_ptr<TVEXDatabaseData> CreateDiskDatabaseData() override {
-    throw rtl::Exception("No disk database engine is built into this library");
+    return CreateBuiltInDiskDatabaseData();
   }
 };
 

@@ -64,8 +64,7 @@ class TVEXDatabaseEngines {
   // The temporary database, named "TEMP"; nullptr when none is built in.
   virtual std::unique_ptr<TVEXDatabaseData> CreateTemporaryDatabaseData() = 0;
   // The shared object of one database file, created without opening the file.
-  // It must also be a TVEXDiskDatabaseAccess (VEXLocalEngine.h). Raises when
-  // no disk engine is built in.
+  // It must also be a TVEXDiskDatabaseAccess (VEXLocalEngine.h).
   virtual std::unique_ptr<TVEXDatabaseData> CreateDiskDatabaseData() = 0;
 };
 

@@ -1,5 +1,7 @@
 #include "components/VEXLocalEngine.h"
 
+#include <utility>
+
 #include "components/VEXEngineState.h"
 #include "db/DBCommon.h"
 #include "foundation/VEXExcept.h"
@@ -7,6 +9,7 @@
 #include "os/File.h"
 #include "rtl/CodePage.h"
 #include "rtl/Lists.h"
+#include "storage/disk/VEXDiskDatabaseData.h"
 
 namespace vex {
 
@@ -15,7 +18,42 @@ namespace {
 constexpr const char* kMemoryDatabaseName = "MEMORY";
 constexpr const char* kTemporaryDatabaseName = "TEMP";
 
+// The disk engine's shared object as the component layer reaches it.
+class TVEXComponentDiskDatabaseData final : public TVEXDiskDatabaseData,
+                                            public TVEXDiskDatabaseAccess {
+ public:
+  TVEXPassword& Password() override { return *TVEXDiskDatabaseData::Password(); }
+  bool Encrypted() override { return TVEXDiskDatabaseData::Encrypted(); }
+  int32_t MaxSessionCount() override { return TVEXDiskDatabaseData::MaxSessionCount(); }
+  void SetMaxSessionCount(int32_t Value) override {
+    TVEXDiskDatabaseData::SetMaxSessionCount(Value);
+  }
+  int32_t PageSize() override { return TVEXDiskDatabaseData::PageSize(); }
+  void SetPageSize(int32_t Value) override { TVEXDiskDatabaseData::SetPageSize(Value); }
+  int32_t PageCountInExtent() override { return TVEXDiskDatabaseData::PageCountInExtent(); }
+  void SetPageCountInExtent(int32_t Value) override {
+    TVEXDiskDatabaseData::SetPageCountInExtent(Value);
+  }
+  bool SuppressDBHeaderErrors() override { return GetSuppressDBHeaderErrors(); }
+  void SetSuppressDBHeaderErrors(bool Value) override {
+    TVEXDiskDatabaseData::SetSuppressDBHeaderErrors(Value);
+  }
+  void TruncateDatabase() override { TVEXDiskDatabaseData::TruncateDatabase(); }
+  int32_t GetDBFileConnectionsCount() override {
+    return TVEXDiskDatabaseData::GetDBFileConnectionsCount();
+  }
+  double FileVersion() override {
+    TVEXLockGuard guard(DatabaseLock());
+    TVEXDiskPageManager* pages = DiskPageManager();
+    return pages != nullptr ? pages->DBHeader()->Version : 0;
+  }
+};
+
 }  // namespace
+
+std::unique_ptr<TVEXDatabaseData> CreateBuiltInDiskDatabaseData() {
+  return std::make_unique<TVEXComponentDiskDatabaseData>();
+}
 
 TVEXDiskDatabaseAccess* DiskAccessOf(TVEXDatabaseData* Data) {
   return dynamic_cast<TVEXDiskDatabaseAccess*>(Data);
@@ -25,6 +63,18 @@ TVEXLocalSession::~TVEXLocalSession() {
   if (!GetConnected()) return;
   try {
     SetConnected(false);
+  } catch (const std::exception& e) {
+    ReportReleaseFault(e);
+  }
+  if (!GetConnected()) return;
+  // The object refused to let the session go: it must at least forget it, so
+  // that it keeps no pointer to a freed session (design note 3).
+  try {
+    TVEXSharedDatabaseList& list = SharedDatabases();
+    TVEXLockGuard guard(list.ListLock());
+    TVEXDatabaseData* data = std::exchange(FDatabaseData, nullptr);
+    data->TVEXDatabaseData::DisconnectSession(*this);
+    if (DiskAccessOf(data) != nullptr) data->FreeIfNoSessionsConnected();
   } catch (const std::exception& e) {
     ReportReleaseFault(e);
   }
@@ -97,12 +147,12 @@ void TVEXLocalSession::SetConnected(bool Value) {
     SetMaxSessionCount(disk->MaxSessionCount());
     return;
   }
+  // A disconnection the shared object refuses leaves the session connected,
+  // as the object still counts it.
   TVEXDatabaseData* data = FDatabaseData;
-  ScopeExit detach([&] {
-    FDatabaseData = nullptr;
-    SetSessionID(kNoSessionID);
-  });
   data->DisconnectSession(*this);
+  FDatabaseData = nullptr;
+  SetSessionID(kNoSessionID);
   // The in-memory and temporary databases stay whatever happens; a file's
   // object goes with its last session (the list frees it).
   if (DiskAccessOf(data) != nullptr) data->FreeIfNoSessionsConnected();

@@ -19,9 +19,10 @@
 //      the disconnection of its last session; the in-memory and temporary
 //      objects live from start-up to shut-down.
 //   3. FDatabaseData is set exactly while the session is connected (between a
-//      successful or failed connect and the next disconnect). Disconnecting
-//      clears it on every way out, so a session whose disconnection failed is
-//      never left pointing at an object that may be gone.
+//      successful or failed connect and the next successful disconnect): a
+//      disconnection the shared object refuses leaves both sides connected.
+//      A session freed while connected makes the object forget it on every
+//      way out, so no shared object keeps a pointer to a freed session.
 //   4. The first session of an encrypted file is checked by the engine when it
 //      opens the file (30445); every later session sharing the object must
 //      bring the same password, byte for byte (20298).
@@ -34,6 +35,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -77,6 +79,9 @@ class TVEXDiskDatabaseAccess {
 // The database file's access of a shared object, or nullptr for the in-memory
 // and temporary databases.
 TVEXDiskDatabaseAccess* DiskAccessOf(TVEXDatabaseData* Data);
+
+// The disk engine's shared object of one database file, not opened yet.
+std::unique_ptr<TVEXDatabaseData> CreateBuiltInDiskDatabaseData();
 
 class TVEXLocalSession final : public TVEXBaseSession {
  public:
