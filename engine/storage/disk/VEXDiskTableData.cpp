@@ -767,14 +767,14 @@ TVEXGetRecordResult TVEXDiskTableData::StepCursor(TVEXCursor& Cursor,
 TVEXGetRecordResult TVEXDiskTableData::GetRecordBuffer(TVEXCursor& Cursor,
                                                        TVEXGetRecordMode GetRecordMode) {
   TVEXGetRecordResult result = grrError;
-  if (!ReadFrame(Cursor, 0, true, [&] { result = StepCursor(Cursor, GetRecordMode); }))
+  if (!ReadFrame(Cursor, 0, true, [&]() VEX_NO_THREAD_SAFETY_ANALYSIS { result = StepCursor(Cursor, GetRecordMode); }))
     return grrError;
   return result;
 }
 
 bool TVEXDiskTableData::Locate(TVEXCursor& Cursor, TVEXBaseExpression& SearchExpression) {
   bool found = false;
-  ReadFrame(Cursor, 20214, true, [&] {
+  ReadFrame(Cursor, 20214, true, [&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
     const TVEXMemBlock position = Cursor.SavePosition();
     Cursor.FirstPosition = true;
     Cursor.LastPosition = false;
@@ -797,7 +797,7 @@ bool TVEXDiskTableData::FindKey(TVEXCursor& Cursor, TVEXSearchCondition /*Search
 }
 
 void TVEXDiskTableData::SetRecNo(TVEXCursor& Cursor, int64_t RecNo) {
-  ReadFrame(Cursor, 20216, true, [&] {
+  ReadFrame(Cursor, 20216, true, [&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
     const int64_t count = FRecordManager->RecordCount();
     if (count <= 0) return;
     DiskRecordManager()->SetRecNo(Cursor.GetSessionID(), std::clamp<int64_t>(RecNo, 1, count),
@@ -809,7 +809,7 @@ void TVEXDiskTableData::SetRecNo(TVEXCursor& Cursor, int64_t RecNo) {
 
 int64_t TVEXDiskTableData::GetRecNo(TVEXCursor& Cursor) {
   int64_t recNo = 0;
-  ReadFrame(Cursor, 20217, true, [&] {
+  ReadFrame(Cursor, 20217, true, [&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
     if (Cursor.FirstPosition || Cursor.LastPosition) return;
     DiskRecordManager()->GetRecNo(Cursor.GetSessionID(), Cursor.CurrentRecordID, recNo);
   });
@@ -817,14 +817,14 @@ int64_t TVEXDiskTableData::GetRecNo(TVEXCursor& Cursor) {
 }
 
 void TVEXDiskTableData::InternalSetRecNo(TVEXCursor& Cursor, int64_t RecNo) {
-  ReadFrame(Cursor, 20219, false, [&] {
+  ReadFrame(Cursor, 20219, false, [&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
     DiskRecordManager()->SetRecNo(Cursor.GetSessionID(), RecNo, Cursor.CurrentRecordID);
   });
 }
 
 int64_t TVEXDiskTableData::InternalGetRecNo(TVEXCursor& Cursor) {
   int64_t recNo = 0;
-  ReadFrame(Cursor, 20220, false, [&] {
+  ReadFrame(Cursor, 20220, false, [&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
     DiskRecordManager()->GetRecNo(Cursor.GetSessionID(), Cursor.CurrentRecordID, recNo);
   });
   return recNo;
