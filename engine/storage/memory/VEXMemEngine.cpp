@@ -145,6 +145,7 @@ void TVEXMemoryTableData::EmptyTable(TVEXCursor* /*Cursor*/) {
   TVEXTableData::EmptyTable(nullptr);
   FBlobs.ReleaseStored();
   if (FRecordManager) FRecordManager->Empty(kSystemSessionID);
+  TVEXLockGuard pages(FMemoryPageManager->DatabaseLock());
   FMemoryPageManager->ApplyChanges(kSystemSessionID);
 }
 

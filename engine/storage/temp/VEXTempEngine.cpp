@@ -127,7 +127,10 @@ void TVEXTemporaryTableData::EmptyTable(TVEXCursor* /*Cursor*/) {
   RecreateBLOBFile();
   TVEXTableData::EmptyTable(nullptr);
   if (FRecordManager) FRecordManager->Empty(kSystemSessionID);
-  if (FTemporaryPageManager) FTemporaryPageManager->ApplyChanges(kSystemSessionID);
+  if (FTemporaryPageManager) {
+    TVEXLockGuard pages(FTemporaryPageManager->DatabaseLock());
+    FTemporaryPageManager->ApplyChanges(kSystemSessionID);
+  }
 }
 
 void TVEXTemporaryTableData::OpenTable(TVEXCursor& Cursor) {
