@@ -131,7 +131,9 @@ void TVEXMemoryTableData::CreateTable(TVEXCursor* Cursor, TVEXFieldDefs& FieldDe
   CreateRecordManager();
   if (Cursor != nullptr) InitCursorBuffers(*Cursor);
   FIndexManager->CreateIndexesByIndexDefs(Cursor);
-  if (Cursor != nullptr) changes.Commit();
+  // Without a cursor the new indexes belong to the system session: committed
+  // too, or their root pages would be dropped.
+  changes.Commit();
 }
 
 void TVEXMemoryTableData::DeleteTable(TVEXCursor* Cursor, bool DesignMode) {
@@ -145,6 +147,7 @@ void TVEXMemoryTableData::EmptyTable(TVEXCursor* /*Cursor*/) {
   TVEXTableData::EmptyTable(nullptr);
   FBlobs.ReleaseStored();
   if (FRecordManager) FRecordManager->Empty(kSystemSessionID);
+  TVEXLockGuard pages(FMemoryPageManager->DatabaseLock());
   FMemoryPageManager->ApplyChanges(kSystemSessionID);
 }
 

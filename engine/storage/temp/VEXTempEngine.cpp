@@ -112,7 +112,9 @@ void TVEXTemporaryTableData::CreateTable(TVEXCursor* Cursor, TVEXFieldDefs& Fiel
   if (Cursor != nullptr) InitCursorBuffers(*Cursor);
   RecreateBLOBFile();
   FIndexManager->CreateIndexesByIndexDefs(Cursor);
-  if (Cursor != nullptr) changes.Commit();
+  // Without a cursor the new indexes belong to the system session: committed
+  // too, or their root pages would be dropped.
+  changes.Commit();
 }
 
 void TVEXTemporaryTableData::DeleteTable(TVEXCursor* Cursor, bool DesignMode) {
@@ -127,7 +129,10 @@ void TVEXTemporaryTableData::EmptyTable(TVEXCursor* /*Cursor*/) {
   RecreateBLOBFile();
   TVEXTableData::EmptyTable(nullptr);
   if (FRecordManager) FRecordManager->Empty(kSystemSessionID);
-  if (FTemporaryPageManager) FTemporaryPageManager->ApplyChanges(kSystemSessionID);
+  if (FTemporaryPageManager) {
+    TVEXLockGuard pages(FTemporaryPageManager->DatabaseLock());
+    FTemporaryPageManager->ApplyChanges(kSystemSessionID);
+  }
 }
 
 void TVEXTemporaryTableData::OpenTable(TVEXCursor& Cursor) {
