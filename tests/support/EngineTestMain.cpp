@@ -3,12 +3,22 @@
 #include <gtest/gtest.h>
 
 #include "foundation/VEXStartup.h"
+#ifdef VALMORA_TEST_ENGINE_LIBRARY
+#include "components/VEXEngineState.h"
+#include "sql/VEXExpression.h"
+#endif
 
 namespace {
 
 class EngineEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override { vex::StartEngine(); }
+  void SetUp() override {
+#ifdef VALMORA_TEST_ENGINE_LIBRARY
+    vex::AddComponentsStartupSteps();
+    vex::AddSqlStartupSteps();
+#endif
+    vex::StartEngine();
+  }
   void TearDown() override { vex::StopEngine(); }
 };
 

@@ -176,6 +176,7 @@ TEST(Expression, DefaultTextsAreExpressionsOnlyWhenTheyParseWholeAndDifferFromTh
 
 TEST(Expression, TheSqlStartUpStepInstallsTheParserSeam) {
   StopEngine();
+  RemoveSqlStartupSteps();  // the test main added it; this test adds it itself
   ASSERT_TRUE(AddSqlStartupSteps());
   EXPECT_FALSE(AddSqlStartupSteps());
   StartEngine();
@@ -188,6 +189,8 @@ TEST(Expression, TheSqlStartUpStepInstallsTheParserSeam) {
   StopEngine();
   EXPECT_EQ(ExpressionParser(), nullptr);
   EXPECT_TRUE(RemoveSqlStartupSteps());
+  EXPECT_FALSE(RemoveSqlStartupSteps());
+  AddSqlStartupSteps();
   StartEngine();
 }
 
