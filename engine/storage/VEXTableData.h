@@ -32,7 +32,8 @@
 // Threads: the table data has no lock of its own. Lock and Unlock are its
 // database's lock, so one re-entrant lock serialises all work on all tables
 // of a database. The local cursor holds it around every table operation;
-// EmptyIndex, FindOrCreateIndex and IndexExists take it themselves.
+// EmptyIndex, FindOrCreateIndex, IndexExists, FindRecordInView and
+// BuildRecordBitmap take it themselves.
 #pragma once
 
 #include <cstdint>
@@ -279,6 +280,11 @@ class TVEXTableData : public TVEXManagedTable {
   virtual void CreateConstraintManager(TVEXConstraintDefs& ConstraintDefs)
       VEX_REQUIRES(FDatabaseLock);
   virtual int64_t GetBitmapRecordCount(int32_t SessionID) = 0;
+  // Whether every bitmap position below GetBitmapRecordCount holds a record,
+  // so that a view of all records is every bit at once. False here: the disk
+  // engine numbers free record slots too; the memory and temporary engines
+  // number their records and answer true.
+  virtual bool HasDenseBitmapPositions() const { return false; }
   virtual int64_t GetBitmapRecNoByRecordID(TVEXPageItemID RecordID) = 0;
   virtual TVEXPageItemID GetRecordIDByBitmapRecNo(int64_t RecNo) = 0;
   // The bitmap number of a position of index IndexID and back: the entry
