@@ -46,11 +46,6 @@ namespace {
 // The bytes of an Extended field in a memory record.
 constexpr size_t kExtendedSize = 10;
 
-// Restricted views need the table search, which is not in this build yet.
-[[noreturn]] void RaiseNoSearch() {
-  throw EVEXException(10590, "Restricted views are not available without the table search");
-}
-
 // Frees the cursor's DISTINCT buffer of a step and forgets it; never raises.
 void DropDistinctBuffer(TVEXCursor& Cursor) noexcept {
   TVEXMemBlock block(Cursor.DistinctRecordBuffer);
@@ -78,8 +73,25 @@ TVEXGetRecordResult TVEXTableData::NavigateRecord(TVEXCursor& Cursor,
   if (!FRecordManager) throw EVEXException(10015, "Nil pointer occured");
   const int32_t sessionID = Cursor.GetSessionID();
   if (GetRecordMode != grmCurrent && Cursor.IsViewRestricted()) {
-    (void)FillBitmap;
-    RaiseNoSearch();
+    const bool goForward = GetRecordMode == grmNext;
+    // Past an end there is nothing further that way; a search would start
+    // over from the other end.
+    if (goForward && Cursor.LastPosition) return grrEOF;
+    if (!goForward && Cursor.FirstPosition) return grrBOF;
+    TVEXPageItemID found{-1, 0};
+    if (!FindRecordInView(Cursor, nullptr, nullptr, Cursor.FirstPosition || Cursor.LastPosition,
+                          goForward, found, Cursor.RecordBitmap.get(), FillBitmap))
+      return goForward ? grrEOF : grrBOF;
+    TVEXNavigationInfo info;
+    info.GetRecordMode = grmCurrent;
+    info.RecordID = found;
+    info.RecordBuffer = Cursor.CurrentRecordBuffer();
+    GetRecordBufferByIndex(sessionID, info, FRecordManager->TableState(),
+                           &Cursor.IndexPositionCache);
+    Cursor.CurrentRecordID = found;
+    Cursor.FirstPosition = false;
+    Cursor.LastPosition = false;
+    return info.GetRecordResult;
   }
   TVEXNavigationInfo info;
   info.GetRecordMode = GetRecordMode;
@@ -89,7 +101,7 @@ TVEXGetRecordResult TVEXTableData::NavigateRecord(TVEXCursor& Cursor,
   info.FirstPosition = Cursor.FirstPosition;
   info.LastPosition = Cursor.LastPosition;
   GetRecordBufferByIndex(sessionID, info, FRecordManager->TableState(), &Cursor.IndexPositionCache);
-  if (info.GetRecordResult == grrOK && Cursor.IsViewRestricted() && (RaiseNoSearch(), true))
+  if (info.GetRecordResult == grrOK && Cursor.IsViewRestricted() && !IsRecordInView(Cursor))
     return grrError;
   Cursor.CurrentRecordID = info.RecordID;
   Cursor.FirstPosition = info.FirstPosition;
@@ -135,7 +147,10 @@ bool TVEXTableData::Locate(TVEXCursor& Cursor, TVEXBaseExpression* SearchExpress
     if (!found) Cursor.RestorePosition(saved);
   });
   TVEXPageItemID foundID{-1, 0};
-  if (PositionOnFound(Cursor, (RaiseNoSearch(), false), foundID)) {
+  if (PositionOnFound(
+          Cursor,
+          FindRecordInView(Cursor, SearchExpression, nullptr, true, true, foundID, nullptr, false),
+          foundID)) {
     GetRecordBuffer(Cursor, grmCurrent);
     found = true;
   }
@@ -157,7 +172,9 @@ bool TVEXTableData::FindKey(TVEXCursor& Cursor, TVEXSearchCondition SearchCondit
   condition.KeyFieldCount = Cursor.KeyFieldCount();
   condition.IndexID = Cursor.IndexID();
   TVEXPageItemID foundID{-1, 0};
-  found = PositionOnFound(Cursor, (RaiseNoSearch(), false), foundID);
+  found = PositionOnFound(
+      Cursor, FindRecordInView(Cursor, nullptr, &condition, true, true, foundID, nullptr, false),
+      foundID);
   return found;
 }
 
@@ -165,7 +182,7 @@ bool TVEXTableData::FindKey(TVEXCursor& Cursor, TVEXSearchCondition SearchCondit
 
 int64_t TVEXTableData::ViewRecordCount(TVEXCursor& Cursor) {
   if (Cursor.IsViewRestricted()) {
-    RaiseNoSearch();
+    RefreshRecordBitmap(Cursor);
     return Cursor.RecordBitmap ? Cursor.RecordBitmap->GetRecordCount() : 0;
   }
   return InternalGetRecordCount(Cursor);
@@ -192,7 +209,7 @@ void TVEXTableData::SetRecNo(TVEXCursor& Cursor, int64_t RecNo) {
     if (restricted) {
       std::unique_ptr<TVEXIndexPosition> position = index->CreateIndexPosition();
       Cursor.RecordBitmap->GetIndexPosByRecNo(Cursor.IndexID(), RecNo, *position);
-      RaiseNoSearch();
+      GetRecordIDByIndexPos(sessionID, Cursor.IndexID(), recordID, *position);
     } else {
       recordID = index->GetRecordIDByRecNo(sessionID, RecNo);
     }
@@ -227,7 +244,8 @@ int64_t TVEXTableData::GetRecNo(TVEXCursor& Cursor) {
     if (!restricted)
       return index->GetRecNoByRecordID(sessionID, Cursor.CurrentRecordID, record.As<uint8_t>());
     std::unique_ptr<TVEXIndexPosition> position = index->CreateIndexPosition();
-    RaiseNoSearch();
+    if (!GetIndexPositionOfRecord(sessionID, Cursor.IndexID(), *position, Cursor.CurrentRecordID))
+      return -1;
     return Cursor.RecordBitmap->GetRecNoByIndexPos(Cursor.IndexID(), *position);
   }
   if (restricted) return Cursor.RecordBitmap->GetRecNoByRecordID(Cursor.CurrentRecordID);

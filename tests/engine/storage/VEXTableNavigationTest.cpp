@@ -17,17 +17,24 @@
 #include "VEXDatabaseFakes.h"
 #include "VEXManagerFakes.h"
 #include "rtl/Lists.h"
+#include "search/VEXSearchFakes.h"
+#include "search/VEXSearchTableFakes.h"
 #include "storage/VEXTableData.h"
 
 namespace vex {
 namespace {
 
 using testing::AddField;
+using testing::AddIndexDef;
+using testing::AndFilter;
 using testing::ExpectVEXError;
 using testing::FakeDatabaseData;
+using testing::FakePageStore;
 using testing::FakeTableData;
 using testing::GetField;
 using testing::NullRecord;
+using testing::SearchDatabase;
+using testing::SearchTable;
 using testing::SetField;
 using testing::TestCursor;
 using testing::TestSession;
@@ -277,6 +284,272 @@ TEST_F(NavigationTest, AMoveOfAGoneRecordIsAnErrorAndReadsNeedABuffer) {
   cursor.SetCurrentRecordBuffer(nullptr);
   ExpectVEXError(10016, [&] { Move(grmNext); });
   ExpectVEXError(10272, [&] { table->Locate(cursor, nullptr); });
+}
+
+// ---- restricted views
+
+// A table of integer columns ID and A with an index on A, searched through the
+// table search; the cursor's view is filtered or DISTINCT.
+class RestrictedViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    session.SetConnected(true);
+    table = static_cast<SearchTable*>(db.FindOrCreateTableData(cursor));
+    TVEXFieldDefs fields;
+    AddField(fields, "ID", aftInteger);
+    AddField(fields, "A", aftInteger);
+    TVEXIndexDefs indexes;
+    AddIndexDef(indexes, "ByA", {"A"});
+    TVEXConstraintDefs constraints;
+    table->CreateTable(&cursor, fields, indexes, constraints);
+    cursor.SetRecordBufferSize(table->Fields().GetMemoryRecordBufferSize() + 7);
+    cursor.SetKeyBufferSize(table->Fields().GetMemoryRecordBufferSize());
+    buffer.assign(static_cast<size_t>(cursor.RecordBufferSize()), 0);
+    cursor.SetCurrentRecordBuffer(buffer.data());
+  }
+
+  int32_t Value(const char* field) const {
+    return AndFilter::FieldValue(table->Fields(), buffer.data(), field);
+  }
+  TVEXGetRecordResult Move(TVEXGetRecordMode mode) { return table->GetRecordBuffer(cursor, mode); }
+  void ToEnd(bool last) {
+    cursor.CurrentRecordID = {-1, 0};
+    cursor.FirstPosition = !last;
+    cursor.LastPosition = last;
+  }
+
+  FakePageStore pages{4096, 40};
+  SearchDatabase db{&pages};
+  TestSession session{&db};
+  TestCursor cursor{session, "Stays"};
+  SearchTable* table = nullptr;
+  std::vector<uint8_t> buffer;
+};
+
+TEST_F(RestrictedViewTest, EveryModeOnAFilteredViewStaysOnTheLastVisibleRecord) {
+  AndFilter filter({{"A", scLower, 5}}, &table->Fields());
+  cursor.FilterExpression = &filter;
+  for (TVEXGetRecordMode mode : {grmCurrent, grmNext, grmPrior}) {
+    SCOPED_TRACE(std::string("empty table, ") + ModeName(mode));
+    ToEnd(false);
+    EXPECT_EQ(Move(mode), grrEOF);
+    EXPECT_TRUE(cursor.FirstPosition);
+  }
+
+  // IDs 1..6 with A 9, 1, 7, 3, 8, 2: the view is 2, 4, 6 (A 1, 3, 2).
+  const int32_t as[] = {9, 1, 7, 3, 8, 2};
+  for (int32_t i = 0; i < 6; ++i) table->Add({i + 1, as[i]});
+  for (bool indexed : {false, true}) {
+    SCOPED_TRACE(indexed ? "index order" : "physical order");
+    cursor.SetIndexID(indexed ? table->IndexIdOf("ByA") : -1);
+    cursor.RecordBitmap.reset();
+    const std::vector<int32_t> view =
+        indexed ? std::vector<int32_t>{2, 6, 4} : std::vector<int32_t>{2, 4, 6};
+    ToEnd(false);
+    EXPECT_EQ(Move(grmPrior), grrBOF);
+    EXPECT_TRUE(cursor.FirstPosition);
+    for (int32_t id : view) {
+      ASSERT_EQ(Move(grmNext), grrOK);
+      EXPECT_EQ(Value("ID"), id);
+    }
+    const TVEXPageItemID last = cursor.CurrentRecordID;
+    EXPECT_EQ(Move(grmNext), grrEOF);
+    EXPECT_EQ(Id(cursor.CurrentRecordID), Id(last)) << "past the last visible record it stays";
+    EXPECT_FALSE(cursor.LastPosition);
+    EXPECT_EQ(Move(grmCurrent), grrOK);
+    EXPECT_EQ(Value("ID"), view.back());
+    EXPECT_EQ(table->GetRecordCount(cursor), 3);
+    EXPECT_EQ(table->GetRecNo(cursor), 3);
+    for (auto it = view.rbegin() + 1; it != view.rend(); ++it) {
+      ASSERT_EQ(Move(grmPrior), grrOK);
+      EXPECT_EQ(Value("ID"), *it);
+    }
+    EXPECT_EQ(Move(grmPrior), grrBOF);
+    EXPECT_EQ(Value("ID"), view.front()) << "before the first visible record it stays";
+    EXPECT_EQ(table->GetRecNo(cursor), 1);
+    ToEnd(true);
+    EXPECT_EQ(Move(grmNext), grrEOF) << "after the last there is nothing further";
+    EXPECT_TRUE(cursor.LastPosition);
+    EXPECT_EQ(table->GetRecNo(cursor), -1);
+    table->SetRecNo(cursor, 2);
+    EXPECT_EQ(table->GetRecNo(cursor), 2);
+    ASSERT_EQ(Move(grmCurrent), grrOK);
+    EXPECT_EQ(Value("ID"), view[1]);
+    table->SetRecNo(cursor, 0);
+    EXPECT_EQ(table->GetRecNo(cursor), 1) << "a number below 1 names the first record";
+  }
+}
+
+TEST_F(RestrictedViewTest, TheCurrentRecordOutsideTheFilterIsAnErrorAndTheCursorStays) {
+  const TVEXPageItemID inView = table->Add({1, 1});
+  const TVEXPageItemID outside = table->Add({2, 9});
+  AndFilter filter({{"A", scLower, 5}}, &table->Fields());
+  cursor.FilterExpression = &filter;
+  cursor.CurrentRecordID = inView;
+  cursor.FirstPosition = false;
+  ASSERT_EQ(Move(grmCurrent), grrOK);
+  cursor.CurrentRecordID = outside;
+  EXPECT_EQ(Move(grmCurrent), grrError);
+  EXPECT_EQ(Id(cursor.CurrentRecordID), Id(outside));
+  EXPECT_FALSE(cursor.FirstPosition);
+}
+
+TEST_F(RestrictedViewTest, LocateAndFindKeyLeaveTheCursorWhereItStoodWhenNothingMatches) {
+  for (int32_t i = 1; i <= 5; ++i) table->Add({i, i * 10});
+  const TVEXPageItemID third = {3, 0};
+  for (bool first : {false, true}) {
+    cursor.CurrentRecordID = third;
+    cursor.FirstPosition = first;
+    cursor.LastPosition = !first;
+    AndFilter none({{"A", scGreater, 100}}, &table->Fields());
+    EXPECT_FALSE(table->Locate(cursor, &none));
+    EXPECT_EQ(Id(cursor.CurrentRecordID), Id(third));
+    EXPECT_EQ(cursor.FirstPosition, first);
+    EXPECT_EQ(cursor.LastPosition, !first);
+  }
+
+  AndFilter forty({{"A", scEqual, 40}}, &table->Fields());
+  EXPECT_TRUE(table->Locate(cursor, &forty));
+  EXPECT_FALSE(cursor.FirstPosition || cursor.LastPosition);
+  EXPECT_EQ(Value("ID"), 4) << "a record found is read";
+
+  // A key search on A: the key buffer holds the values of a record.
+  std::vector<uint8_t> key = table->Row({0, 20});
+  cursor.SetKeyBuffer(key.data());
+  cursor.SetKeyFieldCount(1);
+  ExpectVEXError(20258, [&] { table->FindKey(cursor, scEqual); });
+  EXPECT_EQ(Id(cursor.CurrentRecordID), Id({4, 0}));
+  cursor.SetIndexID(table->IndexIdOf("ByA"));
+  std::fill(buffer.begin(), buffer.end(), 0);
+  EXPECT_TRUE(table->FindKey(cursor, scEqual));
+  EXPECT_EQ(Id(cursor.CurrentRecordID), Id({2, 0}));
+  EXPECT_EQ(Value("ID"), 0) << "FindKey positions without reading";
+  key = table->Row({0, 25});
+  cursor.SetKeyBuffer(key.data());
+  EXPECT_FALSE(table->FindKey(cursor, scEqual));
+  EXPECT_EQ(Id(cursor.CurrentRecordID), Id({2, 0}));
+}
+
+TEST_F(RestrictedViewTest, ADistinctStepSkipsEveryRecordEqualOnTheDistinctFields) {
+  const int32_t as[] = {2, 1, 3, 1, 2, 2};
+  for (int32_t i = 0; i < 6; ++i) table->Add({i + 1, as[i]});
+  cursor.SetIndexID(table->IndexIdOf("ByA"));
+  cursor.DistinctFieldCount = 1;
+  ToEnd(false);
+  std::vector<int32_t> seen;
+  while (Move(grmNext) == grrOK) {
+    seen.push_back(Value("A"));
+    ASSERT_EQ(cursor.DistinctRecordBuffer, nullptr) << "the step's copy is freed";
+    ASSERT_LE(seen.size(), 6u);
+  }
+  EXPECT_EQ(seen, (std::vector<int32_t>{1, 2, 3}));
+  seen.clear();
+  while (Move(grmPrior) == grrOK) seen.push_back(Value("A"));
+  EXPECT_EQ(seen, (std::vector<int32_t>{2, 1}));
+  EXPECT_EQ(table->GetRecordCount(cursor), 3);
+}
+
+// A random walk over a filtered view against the list of its records, in
+// both orders, with records added now and then (the view bitmap then goes
+// out of date and is built again).
+TEST_F(RestrictedViewTest, ARandomWalkMovesAsTheFilteredListWould) {
+  std::mt19937 random(270u);
+  AndFilter filter({{"A", scLower, 6}}, &table->Fields());
+  cursor.FilterExpression = &filter;
+  std::vector<std::pair<int32_t, int32_t>> rows;  // (A, page number)
+  auto add = [&] {
+    const int32_t a = static_cast<int32_t>(random() % 10);
+    const TVEXPageItemID id = table->Add({static_cast<int32_t>(rows.size()) + 1, a});
+    rows.push_back({a, id.PageNo});
+  };
+  for (int i = 0; i < 15; ++i) add();
+  for (bool indexed : {false, true}) {
+    SCOPED_TRACE(indexed ? "index order" : "physical order");
+    cursor.SetIndexID(indexed ? table->IndexIdOf("ByA") : -1);
+    cursor.RecordBitmap.reset();
+    ToEnd(false);
+    int64_t pos = -1;  // in the view; -1 before the first, n after the last
+    auto view = [&] {
+      std::vector<std::pair<int32_t, int32_t>> v;
+      for (const auto& r : rows)
+        if (r.first < 6) v.push_back(r);
+      if (indexed) std::stable_sort(v.begin(), v.end());
+      std::vector<int32_t> pages;
+      for (const auto& r : v) pages.push_back(r.second);
+      return pages;
+    };
+    std::vector<int32_t> list = view();
+    for (int step = 0; step < 300; ++step) {
+      const int64_t n = static_cast<int64_t>(list.size());
+      const int op = static_cast<int>(random() % 8);
+      SCOPED_TRACE("step " + std::to_string(step) + " op " + std::to_string(op) + " at " +
+                   std::to_string(pos) + " of " + std::to_string(n));
+      switch (op) {
+        case 0:
+        case 1: {
+          const TVEXGetRecordResult r = Move(grmNext);
+          if (pos + 1 < n && pos < n) {
+            ++pos;
+            ASSERT_EQ(r, grrOK);
+          } else {
+            ASSERT_EQ(r, grrEOF);
+          }
+          break;
+        }
+        case 2:
+        case 3: {
+          const TVEXGetRecordResult r = Move(grmPrior);
+          if (pos - 1 >= 0) {
+            --pos;
+            ASSERT_EQ(r, grrOK);
+          } else {
+            ASSERT_EQ(r, grrBOF);
+          }
+          break;
+        }
+        case 4: {
+          const int64_t recNo = static_cast<int64_t>(random() % (n + 4)) - 1;
+          table->SetRecNo(cursor, recNo);
+          if (n > 0) {
+            pos = std::clamp<int64_t>(recNo, 1, n) - 1;
+            ASSERT_EQ(Move(grmCurrent), grrOK);
+          }
+          break;
+        }
+        case 5: {
+          const bool last = random() % 2 == 1;
+          ToEnd(last);
+          pos = last ? n : -1;
+          break;
+        }
+        case 6: {
+          // A record added by another connection: the cursor stays on its
+          // record, whose place in the view may move.
+          const int32_t page = pos >= 0 && pos < n ? list[static_cast<size_t>(pos)] : 0;
+          add();
+          list = view();
+          if (page != 0)
+            pos = std::find(list.begin(), list.end(), page) - list.begin();
+          else if (pos > 0)
+            pos = static_cast<int64_t>(list.size());
+          break;
+        }
+        case 7:
+          ASSERT_EQ(table->GetRecordCount(cursor), n);
+          break;
+      }
+      const int64_t size = static_cast<int64_t>(list.size());
+      const bool onRecord = pos >= 0 && pos < size;
+      ASSERT_EQ(table->GetRecNo(cursor), onRecord ? pos + 1 : -1);
+      if (onRecord) {
+        ASSERT_EQ(cursor.CurrentRecordID.PageNo, list[static_cast<size_t>(pos)]);
+        ASSERT_LT(Value("A"), 6);
+      } else {
+        ASSERT_EQ(cursor.FirstPosition, pos == -1);
+        ASSERT_EQ(cursor.LastPosition, pos == size);
+      }
+    }
+  }
 }
 
 // ---- field data
