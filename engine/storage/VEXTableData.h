@@ -32,8 +32,9 @@
 // Threads: the table data has no lock of its own. Lock and Unlock are its
 // database's lock, so one re-entrant lock serialises all work on all tables
 // of a database. The local cursor holds it around every table operation;
-// EmptyIndex, FindOrCreateIndex, IndexExists, FindRecordInView and
-// BuildRecordBitmap take it themselves.
+// EmptyIndex, FindOrCreateIndex, IndexExists, FindRecordInView,
+// BuildRecordBitmap, Locate, FindKey, GetRecordCount, SetRecNo and GetRecNo
+// take it themselves.
 #pragma once
 
 #include <cstdint>
