@@ -200,7 +200,7 @@ class FakeTableData : public TVEXTableData {
     auto it = records.find(Cursor.CurrentRecordID.PageNo);
     return it == records.end() ? -1 : std::distance(records.begin(), it) + 1;
   }
-  int64_t InternalGetRecordCount(TVEXCursor&) override { return Records()->RecordCount(); }
+  int64_t InternalGetRecordCount(TVEXCursor&) override { return RecordManager()->RecordCount(); }
 
   FakeTable::NoPages TempPages;
   FakeIndexStore Store;

@@ -283,6 +283,9 @@ TEST_F(NavigationTest, AMoveOfAGoneRecordIsAnErrorAndReadsNeedABuffer) {
 
   cursor.SetCurrentRecordBuffer(nullptr);
   ExpectVEXError(10016, [&] { Move(grmNext); });
+  TestCursor other(session, "Unmade");
+  TVEXTableData* unmade = db.FindOrCreateTableData(other);
+  ExpectVEXError(10015, [&] { unmade->GetRecordBuffer(other, grmNext); });
   ExpectVEXError(10272, [&] { table->Locate(cursor, nullptr); });
 }
 
@@ -447,6 +450,24 @@ TEST_F(RestrictedViewTest, ADistinctStepSkipsEveryRecordEqualOnTheDistinctFields
   while (Move(grmPrior) == grrOK) seen.push_back(Value("A"));
   EXPECT_EQ(seen, (std::vector<int32_t>{2, 1}));
   EXPECT_EQ(table->GetRecordCount(cursor), 3);
+}
+
+TEST_F(RestrictedViewTest, ARangeOnTheIndexBoundsTheViewAndResettingItShowsAll) {
+  for (int32_t i = 1; i <= 10; ++i) table->Add({i, (i * 7) % 10});
+  cursor.SetIndexID(table->IndexIdOf("ByA"));
+  // 3 <= A < 7.
+  std::vector<uint8_t> from = table->Row({0, 3}), to = table->Row({0, 7});
+  cursor.ApplyRange(from.data(), to.data(), 1, 1, false, true);
+  EXPECT_EQ(table->GetRecordCount(cursor), 4);
+  ToEnd(false);
+  std::vector<int32_t> seen;
+  while (Move(grmNext) == grrOK) seen.push_back(Value("A"));
+  EXPECT_EQ(seen, (std::vector<int32_t>{3, 4, 5, 6}));
+  EXPECT_EQ(table->GetRecNo(cursor), 4);
+  cursor.ResetRange();
+  EXPECT_EQ(table->GetRecordCount(cursor), 10);
+  EXPECT_EQ(table->GetRecNo(cursor), 7) << "A = 6 is the seventh in index order";
+  EXPECT_EQ(from, table->Row({0, 3})) << "the caller's buffers are not touched";
 }
 
 // A random walk over a filtered view against the list of its records, in
