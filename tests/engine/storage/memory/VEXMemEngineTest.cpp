@@ -24,17 +24,6 @@ using testing::TestCursor;
 using testing::TestSession;
 using testsupport::RaisesNativeError;
 
-// A cursor that edits: the record as read before the edit, from which the
-// indexes find the entry an update moves.
-class EditCursor : public TestCursor {
- public:
-  using TestCursor::TestCursor;
-  const uint8_t* GetEditRecordBuffer() const override {
-    return Edit.empty() ? nullptr : Edit.data();
-  }
-  std::vector<uint8_t> Edit;
-};
-
 // A table "Items": Id (integer, unique index ById) and Data (BLOB).
 class MemoryTableTest : public ::testing::Test {
  protected:
@@ -104,7 +93,7 @@ class MemoryTableTest : public ::testing::Test {
 
   TVEXMemoryDatabaseData db;
   TestSession session{&db};
-  EditCursor cursor{session, "Items"};
+  TestCursor cursor{session, "Items"};
   TVEXMemoryTableData* table = nullptr;
 };
 
@@ -130,7 +119,8 @@ TEST_F(MemoryTableTest, BlobBlocksAreReleasedOnlyWhenNoStoredRecordNamesThem) {
   const std::vector<uint8_t> staleCopy = cursor.Record;
 
   // Writing twice before posting: the value replaced in the buffer goes.
-  cursor.Edit = cursor.Record;
+  std::vector<uint8_t> edit = cursor.Record;
+  cursor.SetEditRecordBuffer(edit.data());
   WriteBlob("second value");
   WriteBlob("third value");
   EXPECT_EQ(table->BlobBlocks().BlockCount(), 2)

@@ -64,7 +64,7 @@ class TempTableTest : public ::testing::Test {
     TVEXLockGuard lock(db.DatabaseLock());
     table = static_cast<TVEXTemporaryTableData*>(db.FindOrCreateTableData(cursor));
     TVEXLockGuard tableLock(table->DatabaseLock());
-    table->SetDisableTempFiles(disableTempFiles);
+    cursor.SetDisableTempFiles(disableTempFiles);
     TVEXIndexDefs indexes;
     TVEXConstraintDefs constraints;
     table->CreateTable(&cursor, fields, indexes, constraints);
