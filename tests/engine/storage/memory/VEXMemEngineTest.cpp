@@ -180,6 +180,41 @@ TEST_F(MemoryTableTest, RecordNumbersAcrossDeletedSlots) {
   EXPECT_EQ(table->InternalGetRecordCount(cursor), 9);
 }
 
+TEST(MemoryTable, CreatedWithoutACursorKeepsItsIndexes) {
+  TVEXMemoryDatabaseData db;
+  TestSession session{&db};
+  session.SetConnected(true);
+  TestCursor cursor{session, "Plain"};
+  TVEXLockGuard lock(db.DatabaseLock());
+  auto* table = static_cast<TVEXMemoryTableData*>(db.FindOrCreateTableData(cursor));
+  TVEXLockGuard tableLock(table->DatabaseLock());
+  TVEXFieldDefs fields;
+  AddField(fields, "Id", aftInteger);
+  TVEXIndexDefs indexes;
+  TVEXIndexDef* byId = indexes.AddCreated();
+  byId->Name = "ById";
+  rtl::TStringList names, dirs, cases;
+  names.Add("Id");
+  dirs.Add("ASC");
+  cases.Add("CASE");
+  byId->AssignByNames(names, dirs, cases);
+  TVEXConstraintDefs constraints;
+  table->CreateTable(nullptr, fields, indexes, constraints);
+  table->InitCursorBuffers(cursor);
+  cursor.FieldDefs().Assign(table->FieldManager()->FieldDefs());
+  for (int32_t id = 0; id < 500; ++id) {
+    cursor.Record = NullRecord(table->FieldManager()->FieldDefs());
+    cursor.SetCurrentRecordBuffer(cursor.Record.data());
+    SetField<int32_t>(table->FieldManager()->FieldDefs(), cursor.Record, 0, 500 - id);
+    ASSERT_TRUE(table->InsertRecord(cursor));
+  }
+  auto* index = static_cast<TVEXBTreeRecordIndex*>(
+      table->IndexManager()->OpenIndex(table->IndexManager()->IndexDefs().GetDef(0)->ObjectID));
+  EXPECT_NO_THROW(index->CheckIntegrity(0));
+  EXPECT_NO_THROW(table->MemoryPageManager().CheckIntegrity());
+  table->MemoryPageManager().CheckInvariants();
+}
+
 TEST(MemoryDatabase, NamesSessionsIdsAndFreesItsTables) {
   auto db = std::make_unique<TVEXMemoryDatabaseData>();
   EXPECT_EQ(db->DatabaseName(), "MEMORY");
