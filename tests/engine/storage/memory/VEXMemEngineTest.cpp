@@ -162,6 +162,23 @@ TEST_F(MemoryTableTest, EmptyValuesAreNullAndWriteModeStartsEmpty) {
   EXPECT_EQ(ReadBlob(), "kept");
 }
 
+TEST_F(MemoryTableTest, ADeleteHidesTheRecordAndKeepsACurrentViewCurrent) {
+  for (int32_t id = 1; id <= 3; ++id) ASSERT_TRUE(Insert(id));
+  TVEXLockGuard lock(table->DatabaseLock());
+  cursor.RecordBitmap = std::make_unique<TVEXRecordBitmap>(table);
+  cursor.RecordBitmap->SetActive(true);
+  for (int32_t slot = 0; slot < 3; ++slot) cursor.RecordBitmap->ShowRecord({slot, 0});
+  cursor.RecordBitmap->SetTableState(table->RecordManager()->TableState());
+  table->InternalSetRecNo(cursor, 2);
+  ASSERT_EQ(table->GetRecordBuffer(cursor, grmCurrent), grrOK);
+  cursor.SetEditRecordBuffer(cursor.Record.data());
+  ASSERT_TRUE(table->DeleteRecord(cursor));
+  EXPECT_FALSE(cursor.RecordBitmap->IsRecordVisible({1, 0}));
+  EXPECT_TRUE(cursor.RecordBitmap->IsRecordVisible({2, 0}));
+  EXPECT_FALSE(cursor.RecordBitmap->Outdated());
+  EXPECT_EQ(cursor.RecordBitmap->GetRecordCount(), 2);
+}
+
 TEST_F(MemoryTableTest, RecordNumbersAcrossDeletedSlots) {
   for (int32_t id = 1; id <= 10; ++id) ASSERT_TRUE(Insert(id));
   TVEXLockGuard lock(table->DatabaseLock());

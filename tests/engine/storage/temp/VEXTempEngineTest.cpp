@@ -164,6 +164,22 @@ TEST_F(TempTableTest, WithTempFilesDisabledEverythingStaysInMemory) {
   EXPECT_EQ(Walk(true).size(), 50u);
 }
 
+TEST_F(TempTableTest, AnAppendShowsInTheAppendersViewAndOutdatesTheOthers) {
+  Create(100);
+  TVEXLockGuard lock(table->DatabaseLock());
+  ASSERT_TRUE(Append(1));
+  TestCursor other{session, "Result"};
+  for (TVEXCursor* c : {static_cast<TVEXCursor*>(&cursor), static_cast<TVEXCursor*>(&other)}) {
+    c->RecordBitmap = std::make_unique<TVEXRecordBitmap>(table);
+    c->RecordBitmap->SetActive(true);
+    c->RecordBitmap->SetTableState(Records().TableState());
+    ASSERT_FALSE(c->RecordBitmap->Outdated());
+  }
+  ASSERT_TRUE(Append(2));
+  EXPECT_TRUE(cursor.RecordBitmap->IsRecordVisible(cursor.CurrentRecordID));
+  EXPECT_TRUE(other.RecordBitmap->Outdated()) << "a view taken before the append is stale";
+}
+
 TEST_F(TempTableTest, UpdateAndDeleteAreRefusedAndChangeNothing) {
   Create(100);
   TVEXLockGuard lock(table->DatabaseLock());
