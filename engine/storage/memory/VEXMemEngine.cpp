@@ -92,7 +92,8 @@ TVEXMemoryRecordManager& TVEXMemoryTableData::Records(int32_t ErrorCode) const {
 
 void TVEXMemoryTableData::CreateRecordManager() {
   FRecordManager.reset();
-  FRecordManager = std::make_unique<TVEXMemoryRecordManager>(GetRecordBufferSize(), FAllocRecordsBy);
+  FRecordManager =
+      std::make_unique<TVEXMemoryRecordManager>(GetRecordBufferSize(), FAllocRecordsBy);
 }
 
 void TVEXMemoryTableData::CreateFieldManager(TVEXFieldDefs& FieldDefs) {
@@ -194,9 +195,9 @@ void TVEXMemoryTableData::WriteBLOBFieldToRecordBuffer(TVEXCursor& Cursor, int32
     const TVEXBLOBDescriptor& descriptor = compressed.BLOBDescriptor();
     std::vector<uint8_t> bytes =
         enginesupport::ReadWholeStream(compressed.CompressedStream(), 10117);
-    handle = FBlobs.Add(TVEXMemoryBlobBlocks::MakeBlock(
-        static_cast<int32_t>(descriptor.NumBlocks), compressed.GetSize(), bytes.data(),
-        static_cast<int64_t>(bytes.size())));
+    handle = FBlobs.Add(TVEXMemoryBlobBlocks::MakeBlock(static_cast<int32_t>(descriptor.NumBlocks),
+                                                        compressed.GetSize(), bytes.data(),
+                                                        static_cast<int64_t>(bytes.size())));
   }
   FBlobs.SetHandle(buffer, FieldNo, handle);
   // Only now: the buffer no longer names the old value.
@@ -230,8 +231,7 @@ std::unique_ptr<TVEXStream> TVEXMemoryTableData::InternalCreateBlobStream(
   descriptor.CompressionMode = def.BLOBCompressionMode;
   auto carrier = std::make_unique<TVEXTemporaryStream>(true);
   const uint8_t* buffer = Cursor.CurrentRecordBuffer();
-  const bool empty =
-      OpenMode == bomWrite || buffer == nullptr || GetBitFromBuffer(FieldNo, buffer);
+  const bool empty = OpenMode == bomWrite || buffer == nullptr || GetBitFromBuffer(FieldNo, buffer);
   if (!empty) {
     const uint8_t* block = FBlobs.Find(FBlobs.HandleOf(buffer, FieldNo));
     if (block == nullptr) throw EVEXException(10112, kNilPointer);

@@ -258,15 +258,16 @@ std::unique_ptr<TVEXStream> TVEXTemporaryTableData::InternalCreateBlobStream(
   descriptor.CompressionMode = def.BLOBCompressionMode;
   auto carrier = std::make_unique<TVEXTemporaryStream>(DisableTempFiles());
   const uint8_t* buffer = Cursor.CurrentRecordBuffer();
-  const bool empty = ToInsert || OpenMode == bomWrite || buffer == nullptr ||
-                     GetBitFromBuffer(FieldNo, buffer);
+  const bool empty =
+      ToInsert || OpenMode == bomWrite || buffer == nullptr || GetBitFromBuffer(FieldNo, buffer);
   if (!empty) {
     const TVEXPartialTemporaryBLOBDescriptor stored =
         ReadDescriptor(OffsetOf(buffer, FieldNo), 10141, 10142);
     std::vector<uint8_t> bytes(static_cast<size_t>(stored.CompressedSize));
     int64_t done = 0;
     while (done < stored.CompressedSize) {
-      const auto want = static_cast<int32_t>(std::min<int64_t>(stored.CompressedSize - done, 1 << 30));
+      const auto want =
+          static_cast<int32_t>(std::min<int64_t>(stored.CompressedSize - done, 1 << 30));
       const int32_t got = FBLOBFile->Read(bytes.data() + done, want);
       if (got <= 0) break;
       done += got;
@@ -318,10 +319,9 @@ void TVEXTemporaryTableData::SetDirectBlobData(TVEXCursor& /*Cursor*/, int32_t F
   SetOffset(RecordBuffer, FieldNo, offset, false);
 }
 
-void TVEXTemporaryTableData::FreeDirectBlobData(TVEXCursor& /*Cursor*/, int32_t /*FieldNo*/,
-                                                uint8_t* /*RecordBuffer*/,
-                                                TVEXPartialTemporaryBLOBDescriptor& /*BLOBDescriptor*/,
-                                                uint8_t*& pBlobData) {
+void TVEXTemporaryTableData::FreeDirectBlobData(
+    TVEXCursor& /*Cursor*/, int32_t /*FieldNo*/, uint8_t* /*RecordBuffer*/,
+    TVEXPartialTemporaryBLOBDescriptor& /*BLOBDescriptor*/, uint8_t*& pBlobData) {
   MemoryManager->FreeAndNillMem(pBlobData);
 }
 

@@ -63,8 +63,8 @@ class TVEXTemporaryTableData : public TVEXTableData {
   // BLOBs (design note 1). Writing: 10144 without BLOB stream, 10422 when its
   // end cannot be reached, 10145 on a short write. Opening: 10140, 10141,
   // 10142. Direct data: 10509 / 10510 reading, 10506 / 10507 / 10508 writing.
-  void WriteBLOBFieldToRecordBuffer(TVEXCursor& Cursor, int32_t FieldNo,
-                                    TVEXStream& BLOBStream) VEX_REQUIRES(DatabaseLock()) override;
+  void WriteBLOBFieldToRecordBuffer(TVEXCursor& Cursor, int32_t FieldNo, TVEXStream& BLOBStream)
+      VEX_REQUIRES(DatabaseLock()) override;
   std::unique_ptr<TVEXStream> InternalCreateBlobStream(TVEXCursor& Cursor, bool ToInsert,
                                                        int32_t FieldNo, TVEXBLOBOpenMode OpenMode)
       VEX_REQUIRES(DatabaseLock()) override;

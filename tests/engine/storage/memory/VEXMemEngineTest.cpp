@@ -64,7 +64,8 @@ class MemoryTableTest : public ::testing::Test {
   }
 
   void WriteBlob(const std::string& value) VEX_NO_THREAD_SAFETY_ANALYSIS {
-    std::unique_ptr<TVEXStream> stream = table->InternalCreateBlobStream(cursor, false, 1, bomWrite);
+    std::unique_ptr<TVEXStream> stream =
+        table->InternalCreateBlobStream(cursor, false, 1, bomWrite);
     stream->Write(value.data(), static_cast<int32_t>(value.size()));
     stream->SetModified(true);
     table->WriteBLOBFieldToRecordBuffer(cursor, 1, *stream);

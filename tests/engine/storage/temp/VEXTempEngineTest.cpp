@@ -2,9 +2,8 @@
 // temporary file one record behind and read back both ways, the file's life,
 // appends that advance the table state, refused updates and deletes,
 // append-only BLOB values, and index pages past the RAM limit in a page file.
-#include <gtest/gtest.h>
-
 #include <dirent.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -117,7 +116,8 @@ TEST_F(TempTableTest, RecordsPastTheCacheSpillToAFileReadBothWaysAndGoWhenEmptie
   const int32_t stateBefore = Records().TableState();
   for (int32_t id = 0; id < 2500; ++id) {
     ASSERT_TRUE(Append(id));
-    ASSERT_EQ(Records().HasTempFile(), id >= 1000) << "the file appears at the first spilled record";
+    ASSERT_EQ(Records().HasTempFile(), id >= 1000)
+        << "the file appears at the first spilled record";
     ASSERT_EQ(OpenTempFiles(), id >= 1000 ? 1 : 0);
     ASSERT_LE(Records().TempPageRecordCount(), 1) << "the file is written one record behind";
   }
