@@ -31,7 +31,8 @@ TVEXMemBlock TVEXMemoryBlobBlocks::MakeBlock(int32_t NumBlocks, int64_t Uncompre
   auto* p = block.As<uint8_t>();
   std::memcpy(p, &NumBlocks, 4);
   std::memcpy(p + 4, &UncompressedSize, 8);
-  if (CompressedSize > 0) std::memcpy(p + kBlockHeaderSize, Data, static_cast<size_t>(CompressedSize));
+  if (CompressedSize > 0)
+    std::memcpy(p + kBlockHeaderSize, Data, static_cast<size_t>(CompressedSize));
   return block;
 }
 

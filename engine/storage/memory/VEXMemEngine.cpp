@@ -92,7 +92,8 @@ TVEXMemoryRecordManager& TVEXMemoryTableData::Records(int32_t ErrorCode) const {
 
 void TVEXMemoryTableData::CreateRecordManager() {
   FRecordManager.reset();
-  FRecordManager = std::make_unique<TVEXMemoryRecordManager>(GetRecordBufferSize(), FAllocRecordsBy);
+  FRecordManager =
+      std::make_unique<TVEXMemoryRecordManager>(GetRecordBufferSize(), FAllocRecordsBy);
 }
 
 void TVEXMemoryTableData::CreateFieldManager(TVEXFieldDefs& FieldDefs) {
@@ -194,9 +195,9 @@ void TVEXMemoryTableData::WriteBLOBFieldToRecordBuffer(TVEXCursor& Cursor, int32
     const TVEXBLOBDescriptor& descriptor = compressed.BLOBDescriptor();
     std::vector<uint8_t> bytes =
         enginesupport::ReadWholeStream(compressed.CompressedStream(), 10117);
-    handle = FBlobs.Add(TVEXMemoryBlobBlocks::MakeBlock(
-        static_cast<int32_t>(descriptor.NumBlocks), compressed.GetSize(), bytes.data(),
-        static_cast<int64_t>(bytes.size())));
+    handle = FBlobs.Add(TVEXMemoryBlobBlocks::MakeBlock(static_cast<int32_t>(descriptor.NumBlocks),
+                                                        compressed.GetSize(), bytes.data(),
+                                                        static_cast<int64_t>(bytes.size())));
   }
   FBlobs.SetHandle(buffer, FieldNo, handle);
   // Only now: the buffer no longer names the old value.
@@ -230,8 +231,7 @@ std::unique_ptr<TVEXStream> TVEXMemoryTableData::InternalCreateBlobStream(
   descriptor.CompressionMode = def.BLOBCompressionMode;
   auto carrier = std::make_unique<TVEXTemporaryStream>(true);
   const uint8_t* buffer = Cursor.CurrentRecordBuffer();
-  const bool empty =
-      OpenMode == bomWrite || buffer == nullptr || GetBitFromBuffer(FieldNo, buffer);
+  const bool empty = OpenMode == bomWrite || buffer == nullptr || GetBitFromBuffer(FieldNo, buffer);
   if (!empty) {
     const uint8_t* block = FBlobs.Find(FBlobs.HandleOf(buffer, FieldNo));
     if (block == nullptr) throw EVEXException(10112, kNilPointer);
@@ -327,6 +327,8 @@ bool TVEXMemoryTableData::InsertRecord(TVEXCursor& Cursor) {
       records.DeleteRecord(sessionID, gone);
       Cursor.CurrentRecordID = before;
     });
+    if (enginesupport::HasActiveBitmap(Cursor))
+      enginesupport::ShowOrHide(Cursor, recordID, IsRecordInView(Cursor));
     FIndexManager->InsertRecord(Cursor);
   }
   FBlobs.AddStoredRefs(buffer);
@@ -345,12 +347,15 @@ bool TVEXMemoryTableData::DeleteRecord(TVEXCursor& Cursor) {
   if (!stored) return false;
   enginesupport::TChangeSet changes(*this, &Cursor);
   const enginesupport::TNeighbour neighbour = enginesupport::FindNeighbour(*this, Cursor);
+  const TVEXPageItemID deletedID = recordID;
+  const int32_t stateBefore = records.TableState();
   FIndexManager->DeleteRecord(Cursor);
   if (!records.DeleteRecord(sessionID, recordID)) {
     FIndexManager->InsertRecord(Cursor);
     return false;
   }
   FBlobs.ReleaseStoredRefs(stored.As<uint8_t>());
+  enginesupport::HideDeleted(Cursor, deletedID, stateBefore, records.TableState());
   enginesupport::LandOnNeighbour(Cursor, neighbour);
   changes.Commit();
   return true;
@@ -376,31 +381,13 @@ bool TVEXMemoryTableData::UpdateRecord(TVEXCursor& Cursor) {
   // value both name survives.
   FBlobs.AddStoredRefs(buffer);
   FBlobs.ReleaseStoredRefs(stored.As<uint8_t>());
+  if (enginesupport::HasActiveBitmap(Cursor))
+    enginesupport::ShowOrHide(Cursor, recordID, IsRecordInView(Cursor));
   changes.Commit();
   return true;
 }
 
 // --- navigation and record numbers -----------------------------------------
-
-TVEXGetRecordResult TVEXMemoryTableData::GetRecordBuffer(TVEXCursor& Cursor,
-                                                         TVEXGetRecordMode GetRecordMode) {
-  return enginenav::PhysicalGetRecordBuffer(*this, Cursor, GetRecordMode);
-}
-
-bool TVEXMemoryTableData::Locate(TVEXCursor& /*Cursor*/, TVEXBaseExpression& /*SearchExpression*/) {
-  throw EVEXException(30058, "Not implemented yet");
-}
-
-bool TVEXMemoryTableData::FindKey(TVEXCursor& /*Cursor*/, TVEXSearchCondition /*SearchCondition*/) {
-  throw EVEXException(30058, "Not implemented yet");
-}
-
-void TVEXMemoryTableData::SetRecNo(TVEXCursor& Cursor, int64_t RecNo) {
-  const int64_t count = InternalGetRecordCount(Cursor);
-  InternalSetRecNo(Cursor, std::clamp<int64_t>(RecNo, 1, std::max<int64_t>(count, 1)));
-}
-
-int64_t TVEXMemoryTableData::GetRecNo(TVEXCursor& Cursor) { return InternalGetRecNo(Cursor); }
 
 void TVEXMemoryTableData::InternalSetRecNo(TVEXCursor& Cursor, int64_t RecNo) {
   const int32_t slot = Records(10074).RecNoToRecordID(RecNo - 1);

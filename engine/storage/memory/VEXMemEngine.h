@@ -84,21 +84,22 @@ class TVEXMemoryTableData : public TVEXTableData {
   // 10117 on a short read of its compressed bytes. Clearing: 10118 for a
   // non-null field without a handle. Opening: 10420 for a field without block
   // size, 10112 for a value whose block is gone. Direct data: 10511 likewise.
-  void WriteBLOBFieldToRecordBuffer(TVEXCursor& Cursor, int32_t FieldNo,
-                                    TVEXStream& BLOBStream) VEX_REQUIRES(DatabaseLock()) override;
-  void ClearBLOBFieldInRecordBuffer(uint8_t* RecordBuffer, int32_t FieldNo) VEX_REQUIRES(DatabaseLock()) override;
+  void WriteBLOBFieldToRecordBuffer(TVEXCursor& Cursor, int32_t FieldNo, TVEXStream& BLOBStream)
+      VEX_REQUIRES(DatabaseLock()) override;
+  void ClearBLOBFieldInRecordBuffer(uint8_t* RecordBuffer, int32_t FieldNo)
+      VEX_REQUIRES(DatabaseLock()) override;
   std::unique_ptr<TVEXStream> InternalCreateBlobStream(TVEXCursor& Cursor, bool ToInsert,
-                                                       int32_t FieldNo,
-                                                       TVEXBLOBOpenMode OpenMode) VEX_REQUIRES(DatabaseLock()) override;
+                                                       int32_t FieldNo, TVEXBLOBOpenMode OpenMode)
+      VEX_REQUIRES(DatabaseLock()) override;
   void GetDirectBlobData(TVEXCursor& Cursor, int32_t FieldNo, uint8_t* RecordBuffer,
-                         TVEXPartialTemporaryBLOBDescriptor& BLOBDescriptor,
-                         uint8_t*& pBlobData) VEX_REQUIRES(DatabaseLock()) override;
+                         TVEXPartialTemporaryBLOBDescriptor& BLOBDescriptor, uint8_t*& pBlobData)
+      VEX_REQUIRES(DatabaseLock()) override;
   void SetDirectBlobData(TVEXCursor& Cursor, int32_t FieldNo, uint8_t* RecordBuffer,
-                         TVEXPartialTemporaryBLOBDescriptor& BLOBDescriptor,
-                         uint8_t*& pBlobData) VEX_REQUIRES(DatabaseLock()) override;
+                         TVEXPartialTemporaryBLOBDescriptor& BLOBDescriptor, uint8_t*& pBlobData)
+      VEX_REQUIRES(DatabaseLock()) override;
   void FreeDirectBlobData(TVEXCursor& Cursor, int32_t FieldNo, uint8_t* RecordBuffer,
-                          TVEXPartialTemporaryBLOBDescriptor& BLOBDescriptor,
-                          uint8_t*& pBlobData) VEX_REQUIRES(DatabaseLock()) override;
+                          TVEXPartialTemporaryBLOBDescriptor& BLOBDescriptor, uint8_t*& pBlobData)
+      VEX_REQUIRES(DatabaseLock()) override;
 
   // Record operations (design note 3); each commits the session's index
   // pages outside a transaction. Insert: 10010 without record store, 10018
@@ -110,14 +111,6 @@ class TVEXMemoryTableData : public TVEXTableData {
   bool DeleteRecord(TVEXCursor& Cursor) VEX_REQUIRES(DatabaseLock()) override;
   bool UpdateRecord(TVEXCursor& Cursor) VEX_REQUIRES(DatabaseLock()) override;
 
-  // Physical order through the record store, until the navigation layer
-  // gives every engine its common body.
-  TVEXGetRecordResult GetRecordBuffer(TVEXCursor& Cursor, TVEXGetRecordMode GetRecordMode) VEX_REQUIRES(DatabaseLock()) override;
-  bool Locate(TVEXCursor& Cursor, TVEXBaseExpression& SearchExpression) VEX_REQUIRES(DatabaseLock()) override;
-  bool FindKey(TVEXCursor& Cursor, TVEXSearchCondition SearchCondition) VEX_REQUIRES(DatabaseLock()) override;
-  void SetRecNo(TVEXCursor& Cursor, int64_t RecNo) VEX_REQUIRES(DatabaseLock()) override;
-  int64_t GetRecNo(TVEXCursor& Cursor) VEX_REQUIRES(DatabaseLock()) override;
-
   // The cursor goes to the slot of record number RecNo (unchanged when there
   // is none); 10074 without record store.
   void InternalSetRecNo(TVEXCursor& Cursor, int64_t RecNo) VEX_REQUIRES(DatabaseLock()) override;
@@ -125,16 +118,16 @@ class TVEXMemoryTableData : public TVEXTableData {
   int64_t InternalGetRecNo(TVEXCursor& Cursor) VEX_REQUIRES(DatabaseLock()) override;
   // 10009 without record store.
   int64_t InternalGetRecordCount(TVEXCursor& Cursor) VEX_REQUIRES(DatabaseLock()) override;
-  int64_t LastAutoincValue(int32_t FieldNo, TVEXBaseSession& Session) VEX_REQUIRES(DatabaseLock())
-      override;
+  int64_t LastAutoincValue(int32_t FieldNo, TVEXBaseSession& Session)
+      VEX_REQUIRES(DatabaseLock()) override;
 
  protected:
   void CreateRecordManager() VEX_REQUIRES(DatabaseLock()) override;
   void CreateFieldManager(TVEXFieldDefs& FieldDefs) VEX_REQUIRES(DatabaseLock()) override;
   void CreateIndexManager(TVEXIndexDefs& IndexDefs) VEX_REQUIRES(DatabaseLock()) override;
   // 30040 "Not implemented yet" for a foreign key or a type after CHECK.
-  void CreateConstraintManager(TVEXConstraintDefs& ConstraintDefs) VEX_REQUIRES(DatabaseLock())
-      override;
+  void CreateConstraintManager(TVEXConstraintDefs& ConstraintDefs)
+      VEX_REQUIRES(DatabaseLock()) override;
   int64_t GetBitmapRecordCount(int32_t SessionID) override;
   int64_t GetBitmapRecNoByRecordID(TVEXPageItemID RecordID) override;
   TVEXPageItemID GetRecordIDByBitmapRecNo(int64_t RecNo) override;

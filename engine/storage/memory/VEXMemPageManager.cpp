@@ -60,9 +60,9 @@ void TVEXMemoryPageManager::InternalAddPage(TVEXPage* aPage) {
     pageNo = FAllocatedPageCount == 0 ? 0 : FLastAllocatedPageNo + 1;
   if (IsPageAllocated(pageNo)) throw EVEXException(20037, kPageNotAllocated);
   // Everything that can fail comes before the first change.
-  const int32_t newMapSize =
-      pageNo >= FAllocatedPageCount ? std::max(pageNo + 1, FAllocatedPageCount + FAllocateBy)
-                                    : FAllocatedPageCount;
+  const int32_t newMapSize = pageNo >= FAllocatedPageCount
+                                 ? std::max(pageNo + 1, FAllocatedPageCount + FAllocateBy)
+                                 : FAllocatedPageCount;
   if (static_cast<size_t>(pageNo) >= FDataPtrs.size())
     GrowBlocks(std::max<int32_t>(pageNo + 1, static_cast<int32_t>(FDataPtrs.size()) + FAllocateBy));
   if (newMapSize != FAllocatedPageCount) {
@@ -140,8 +140,7 @@ void TVEXMemoryPageManager::LoadFromStream(rtl::TStream& Stream) {
                           allocateBy > 0 && map.BitCount() == allocated &&
                           map.NonZeroBitCount() == pageCount && last >= 0 &&
                           (allocated == 0 || last < allocated);
-  if (!consistent)
-    throw EVEXException(10375, kReadMessage, start, Stream.GetSize(), kPageSize, 0);
+  if (!consistent) throw EVEXException(10375, kReadMessage, start, Stream.GetSize(), kPageSize, 0);
   CheckStreamHolds(Stream, int64_t{allocated} * kPageSize, 10375);
   std::vector<TVEXMemBlock> blocks;
   blocks.reserve(static_cast<size_t>(allocated));

@@ -18,10 +18,10 @@ using enginesupport::ResizeBlock;
 
 TVEXMemoryRecordManager::TVEXMemoryRecordManager(int32_t RecordBufferSize, int32_t AllocRecordsBy)
     : FAllocRecordsBy(std::max(AllocRecordsBy, 1)) {
-  if (RecordBufferSize <= 0 && !DesignMode())
-    throw EVEXException(10011, "Invalid record size = 0");
+  if (RecordBufferSize <= 0 && !DesignMode()) throw EVEXException(10011, "Invalid record size = 0");
   FRecordBufferSize = std::max(RecordBufferSize, 0);
-  for (int b = 0; b < 256; ++b) FBitsTable[b] = static_cast<uint8_t>(8 - std::popcount(unsigned(b)));
+  for (int b = 0; b < 256; ++b)
+    FBitsTable[b] = static_cast<uint8_t>(8 - std::popcount(unsigned(b)));
 }
 
 TVEXMemoryRecordManager::~TVEXMemoryRecordManager() { Empty(kSystemSessionID); }
@@ -213,7 +213,8 @@ int32_t TVEXMemoryRecordManager::RecNoToRecordID(int64_t N) const {
   int64_t live = 0;
   int32_t byte = 0;
   const int32_t byteCount = (FAllocatedRecordCount + 7) / 8;
-  while (byte < byteCount && live + FBitsTable[flags[byte]] < wanted) live += FBitsTable[flags[byte++]];
+  while (byte < byteCount && live + FBitsTable[flags[byte]] < wanted)
+    live += FBitsTable[flags[byte++]];
   if (byte >= byteCount) return -1;
   for (int32_t bit = 0; bit < 8; ++bit) {
     if ((flags[byte] >> bit & 1) == 0 && ++live == wanted) return byte * 8 + bit;
@@ -243,9 +244,8 @@ void TVEXMemoryRecordManager::CheckIntegrity() const {
     faults += "an empty store names a first or last slot; ";
   if (FNoRecordsDeleted && live > 0 && (first != 0 || last != live - 1))
     faults += "records were never deleted but the slots have gaps; ";
-  if (FAllocatedRecordCount > 0 &&
-      MemoryManager->GetMemoryBufferSize(FRecordBuffer.Get()) <
-          int64_t{FAllocatedRecordCount} * FRecordBufferSize)
+  if (FAllocatedRecordCount > 0 && MemoryManager->GetMemoryBufferSize(FRecordBuffer.Get()) <
+                                       int64_t{FAllocatedRecordCount} * FRecordBufferSize)
     faults += "the record buffer is shorter than its slots; ";
   if (!faults.empty()) throw EPageManagerIntegrityError("memory record store: " + faults);
 }

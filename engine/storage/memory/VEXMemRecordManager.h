@@ -49,8 +49,7 @@ class TVEXMemoryRecordManager : public TVEXBaseRecordManager {
 
   // Frees both buffers; no record is left.
   void Empty(int32_t SessionID) override;
-  bool AddRecord(int32_t SessionID, const uint8_t* RecordBuffer,
-                 TVEXPageItemID& RecordID) override;
+  bool AddRecord(int32_t SessionID, const uint8_t* RecordBuffer, TVEXPageItemID& RecordID) override;
   // False for a slot that holds no live record.
   bool UpdateRecord(int32_t SessionID, const uint8_t* RecordBuffer,
                     TVEXPageItemID RecordID) override;

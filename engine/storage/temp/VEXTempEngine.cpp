@@ -98,7 +98,10 @@ void TVEXTemporaryTableData::CreateTable(TVEXCursor* Cursor, TVEXFieldDefs& Fiel
                                          TVEXConstraintDefs& ConstraintDefs) {
   if (FieldDefs.Count() == 0)
     throw EVEXException(10132, "Error creating table - no fields were specified");
-  if (Cursor != nullptr) SetTableName(Cursor->TableName());
+  if (Cursor != nullptr) {
+    SetTableName(Cursor->TableName());
+    SetDisableTempFiles(Cursor->DisableTempFiles());
+  }
   // The old index objects name the old pages.
   FIndexManager.reset();
   FTemporaryPageManager =
@@ -255,15 +258,16 @@ std::unique_ptr<TVEXStream> TVEXTemporaryTableData::InternalCreateBlobStream(
   descriptor.CompressionMode = def.BLOBCompressionMode;
   auto carrier = std::make_unique<TVEXTemporaryStream>(DisableTempFiles());
   const uint8_t* buffer = Cursor.CurrentRecordBuffer();
-  const bool empty = ToInsert || OpenMode == bomWrite || buffer == nullptr ||
-                     GetBitFromBuffer(FieldNo, buffer);
+  const bool empty =
+      ToInsert || OpenMode == bomWrite || buffer == nullptr || GetBitFromBuffer(FieldNo, buffer);
   if (!empty) {
     const TVEXPartialTemporaryBLOBDescriptor stored =
         ReadDescriptor(OffsetOf(buffer, FieldNo), 10141, 10142);
     std::vector<uint8_t> bytes(static_cast<size_t>(stored.CompressedSize));
     int64_t done = 0;
     while (done < stored.CompressedSize) {
-      const auto want = static_cast<int32_t>(std::min<int64_t>(stored.CompressedSize - done, 1 << 30));
+      const auto want =
+          static_cast<int32_t>(std::min<int64_t>(stored.CompressedSize - done, 1 << 30));
       const int32_t got = FBLOBFile->Read(bytes.data() + done, want);
       if (got <= 0) break;
       done += got;
@@ -315,10 +319,9 @@ void TVEXTemporaryTableData::SetDirectBlobData(TVEXCursor& /*Cursor*/, int32_t F
   SetOffset(RecordBuffer, FieldNo, offset, false);
 }
 
-void TVEXTemporaryTableData::FreeDirectBlobData(TVEXCursor& /*Cursor*/, int32_t /*FieldNo*/,
-                                                uint8_t* /*RecordBuffer*/,
-                                                TVEXPartialTemporaryBLOBDescriptor& /*BLOBDescriptor*/,
-                                                uint8_t*& pBlobData) {
+void TVEXTemporaryTableData::FreeDirectBlobData(
+    TVEXCursor& /*Cursor*/, int32_t /*FieldNo*/, uint8_t* /*RecordBuffer*/,
+    TVEXPartialTemporaryBLOBDescriptor& /*BLOBDescriptor*/, uint8_t*& pBlobData) {
   MemoryManager->FreeAndNillMem(pBlobData);
 }
 
@@ -332,6 +335,8 @@ bool TVEXTemporaryTableData::InsertRecord(TVEXCursor& Cursor) {
   TVEXPageItemID recordID{-1, 0};
   if (!records.AddRecord(Cursor.GetSessionID(), buffer, recordID)) return false;
   Cursor.CurrentRecordID = recordID;
+  if (enginesupport::HasActiveBitmap(Cursor))
+    enginesupport::ShowOrHide(Cursor, recordID, IsRecordInView(Cursor));
   FIndexManager->InsertRecord(Cursor);
   Cursor.FirstPosition = false;
   Cursor.LastPosition = false;
@@ -344,28 +349,6 @@ bool TVEXTemporaryTableData::DeleteRecord(TVEXCursor& /*Cursor*/) { return false
 bool TVEXTemporaryTableData::UpdateRecord(TVEXCursor& /*Cursor*/) { return false; }
 
 // --- navigation and record numbers -----------------------------------------
-
-TVEXGetRecordResult TVEXTemporaryTableData::GetRecordBuffer(TVEXCursor& Cursor,
-                                                            TVEXGetRecordMode GetRecordMode) {
-  return enginenav::PhysicalGetRecordBuffer(*this, Cursor, GetRecordMode);
-}
-
-bool TVEXTemporaryTableData::Locate(TVEXCursor& /*Cursor*/,
-                                    TVEXBaseExpression& /*SearchExpression*/) {
-  throw EVEXException(30058, "Not implemented yet");
-}
-
-bool TVEXTemporaryTableData::FindKey(TVEXCursor& /*Cursor*/,
-                                     TVEXSearchCondition /*SearchCondition*/) {
-  throw EVEXException(30058, "Not implemented yet");
-}
-
-void TVEXTemporaryTableData::SetRecNo(TVEXCursor& Cursor, int64_t RecNo) {
-  const int64_t count = InternalGetRecordCount(Cursor);
-  InternalSetRecNo(Cursor, std::clamp<int64_t>(RecNo, 1, std::max<int64_t>(count, 1)));
-}
-
-int64_t TVEXTemporaryTableData::GetRecNo(TVEXCursor& Cursor) { return InternalGetRecNo(Cursor); }
 
 void TVEXTemporaryTableData::InternalSetRecNo(TVEXCursor& Cursor, int64_t RecNo) {
   Records(10136);

@@ -10,8 +10,9 @@ namespace vex {
 
 TVEXTemporaryPageManager::TVEXTemporaryPageManager(bool DisableTempFiles, TVEXLock* DatabaseLock)
     : TVEXPageManager(DatabaseLock),
-      FMaxMemoryPageCount(static_cast<int32_t>(std::min<int64_t>(
-          MemoryManager->GetFreeMemorySize() / 10 / kPageSize, std::numeric_limits<int32_t>::max()))),
+      FMaxMemoryPageCount(static_cast<int32_t>(
+          std::min<int64_t>(MemoryManager->GetFreeMemorySize() / 10 / kPageSize,
+                            std::numeric_limits<int32_t>::max()))),
       FMemoryPageManager(std::make_unique<TVEXMemoryPageManager>(DatabaseLock)),
       FDisableTempFiles(DisableTempFiles) {
   FPageSize = kPageSize;

@@ -6,8 +6,8 @@
 
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXMemory.h"
-#include "storage/VEXPage.h"
 #include "storage/VEXBaseSession.h"
+#include "storage/VEXPage.h"
 #include "storage/memory/VEXMemEngineSupport.h"
 
 namespace vex {
@@ -65,7 +65,8 @@ void TVEXTemporaryRecordManager::Empty(int32_t /*SessionID*/) {
 void TVEXTemporaryRecordManager::GrowCache() {
   // Geometric growth keeps appends linear; the cache never passes its limit
   // while files may take the rest.
-  int64_t wanted = FAllocatedRecordCount + std::max<int64_t>(FAllocRecordsBy, FAllocatedRecordCount);
+  int64_t wanted =
+      FAllocatedRecordCount + std::max<int64_t>(FAllocRecordsBy, FAllocatedRecordCount);
   if (!FDisableTempFiles) wanted = std::min(wanted, FMaxCachedRecordCount);
   enginesupport::ResizeBlock(FCache, wanted * FRecordBufferSize);
   FAllocatedRecordCount = wanted;
@@ -193,7 +194,8 @@ int64_t TVEXTemporaryRecordManager::GetApproximateRecNo(int32_t /*SessionID*/,
 
 void TVEXTemporaryRecordManager::CheckIntegrity() {
   std::string faults;
-  const int64_t cached = FDisableTempFiles ? FRecordCount : std::min(FRecordCount, FMaxCachedRecordCount);
+  const int64_t cached =
+      FDisableTempFiles ? FRecordCount : std::min(FRecordCount, FMaxCachedRecordCount);
   if (FCachedRecordCount != cached) faults += "the cache holds the wrong number of records; ";
   if (FAllocatedRecordCount < FCachedRecordCount) faults += "the cache is too small; ";
   const int64_t spilled = FRecordCount - FCachedRecordCount;

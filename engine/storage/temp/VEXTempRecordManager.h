@@ -54,8 +54,7 @@ class TVEXTemporaryRecordManager : public TVEXBaseRecordManager {
   // No record left; the file is closed, which deletes it.
   void Empty(int32_t SessionID) override;
   // Appends; false (nothing changed) on any failure.
-  bool AddRecord(int32_t SessionID, const uint8_t* RecordBuffer,
-                 TVEXPageItemID& RecordID) override;
+  bool AddRecord(int32_t SessionID, const uint8_t* RecordBuffer, TVEXPageItemID& RecordID) override;
   // Refused (note 1).
   bool UpdateRecord(int32_t SessionID, const uint8_t* RecordBuffer,
                     TVEXPageItemID RecordID) override;

@@ -89,7 +89,8 @@ TEST(MemoryRecordManager, SeededModelKeepsSlotsOrderAndRecordNumbersOfAMap) {
         }
       } else {
         // A slot that holds nothing is refused and nothing changes.
-        const int32_t slot = std::uniform_int_distribution<int32_t>(-2, m.AllocatedRecordCount() + 2)(rng);
+        const int32_t slot =
+            std::uniform_int_distribution<int32_t>(-2, m.AllocatedRecordCount() + 2)(rng);
         if (model.contains(slot)) continue;
         TVEXPageItemID id{slot, 0};
         EXPECT_FALSE(m.DeleteRecord(0, id));
