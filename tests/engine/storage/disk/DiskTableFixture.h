@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "../VEXDatabaseFakes.h"
 #include "../VEXManagerFakes.h"
 #include "DiskDatabaseFixture.h"
 #include "rtl/Lists.h"
@@ -21,70 +22,41 @@
 
 namespace vex::testing {
 
-class DiskSession : public TVEXBaseSession {
+// A session of the fakes' kind in a chosen mode, counting its rollbacks.
+class DiskSession : public TestSession {
  public:
   explicit DiskSession(TVEXDatabaseData& Database, bool MultiUser = false, bool Exclusive = false)
-      : FDatabase(Database) {
+      : TestSession(&Database) {
     SetMultiUser(MultiUser);
     SetExclusive(Exclusive);
   }
-  bool GetConnected() const override { return FConnected; }
-  void SetConnected(bool Value) override {
-    if (Value == FConnected) return;
-    if (Value) {
-      FDatabase.ConnectSession(*this);
-    } else {
-      FDatabase.DisconnectSession(*this);
-    }
-    FConnected = Value;
-  }
-  bool GetSuppressDBHeaderErrors() const override { return false; }
-  void SetSuppressDBHeaderErrors(bool) override {}
-  void CreateDatabase() override {}
-  void DeleteDatabase() override {}
-  void RenameDatabase(std::string_view) override {}
-  void GetTablesList(rtl::TStringList& List) override { FDatabase.GetTablesList(List); }
-  bool TableExists(std::string_view TableName) override { return FDatabase.TableExists(TableName); }
-  void StartTransaction() override { SetInTransaction(true); }
-  void Commit(bool DoFlushBuffers) override {
-    FDatabase.Commit(SessionID(), DoFlushBuffers);
-    SetInTransaction(false);
-  }
   void Rollback() override {
     ++RollbackCalls;
-    FDatabase.Rollback(SessionID());
-    SetInTransaction(false);
+    TestSession::Rollback();
   }
-  void FlushBuffers() override { FDatabase.FlushBuffers(); }
 
   int RollbackCalls = 0;
-
- private:
-  TVEXDatabaseData& FDatabase;
-  bool FConnected = false;
 };
 
 // A cursor with record buffers of its own; Edit holds the record as read
-// before an update while Editing is set.
-class DiskCursor : public TVEXCursor {
+// before an update while it is the cursor's edit buffer.
+class DiskCursor : public TestCursor {
  public:
-  DiskCursor(TVEXBaseSession& Session, const std::string& TableName, bool Exclusive = false) {
-    SetSession(&Session);
-    SetTableName(TableName);
+  DiskCursor(TVEXBaseSession& Session, const std::string& TableName, bool Exclusive = false)
+      : TestCursor(Session, TableName) {
     SetExclusive(Exclusive);
   }
   // Sizes the buffers for an open table.
   void Bind(TVEXTableData& Table) VEX_NO_THREAD_SAFETY_ANALYSIS {
     Table.InitCursorBuffers(*this);
+    SetRecordBufferSize(RecordSize());
     Buffer.assign(static_cast<size_t>(RecordSize()), 0);
     Edit.assign(Buffer.size(), 0);
     SetCurrentRecordBuffer(Buffer.data());
   }
-  const uint8_t* GetEditRecordBuffer() const override { return Editing ? Edit.data() : nullptr; }
 
   std::vector<uint8_t> Buffer;
   std::vector<uint8_t> Edit;
-  bool Editing = false;
 };
 
 // Field 0 "K" (Integer, primary index "PK"), field 1 "V" (Integer), field 2
@@ -182,12 +154,12 @@ class DiskTableTest : public DiskDatabaseTest {
       VEX_NO_THREAD_SAFETY_ANALYSIS {
     if (!Seek(table, cursor, key)) return false;
     cursor.Edit = cursor.Buffer;
-    cursor.Editing = true;
+    cursor.SetEditRecordBuffer(cursor.Edit.data());
     const int32_t offset = table.FieldManager()->FieldDefs().GetDef(1)->MemoryOffset;
     std::memcpy(cursor.Buffer.data() + offset, &value, 4);
     TVEXLockGuard lock(table.DatabaseLock());
     const bool updated = table.UpdateRecord(cursor);
-    cursor.Editing = false;
+    cursor.SetEditRecordBuffer(nullptr);
     return updated;
   }
 
