@@ -619,5 +619,47 @@ TEST_F(DiskTableTest, ATableAnotherConnectionHasOpenIsNotDeleted) VEX_NO_THREAD_
   sb.SetConnected(false);
 }
 
+TEST_F(DiskTableTest, ACommitRefusedItsLocksWritesNothingAndLeavesTheTransactionOpen)
+VEX_NO_THREAD_SAFETY_ANALYSIS {
+  auto a = NewDatabase();
+  a->CreateDatabase();
+  auto b = NewDatabase();
+  DiskSession sa(*a, true), sb(*b, true);
+  sa.SetConnected(true);
+  sb.SetConnected(true);
+  CreateTable(*a, sa);
+  DiskCursor ca(sa, "T"), cb(sb, "T");
+  TVEXDiskTableData& ta = Open(*a, ca);
+  TVEXDiskTableData& tb = Open(*b, cb);
+  sa.StartTransaction();
+  {
+    TVEXLockGuard lock(a->DatabaseLock());
+    ASSERT_TRUE(ta.LockTable(sa.SessionID(), ltXIRW, 1, 0, true));
+  }
+  ASSERT_TRUE(Insert(ta, ca, 1, 10));
+  {
+    TVEXLockGuard lock(b->DatabaseLock());
+    ASSERT_TRUE(tb.LockTable(sb.SessionID(), ltS, 1, 0, true)) << "a reader of the other connection";
+  }
+  ExpectVEXError(20233, [&] { sa.Commit(false); });
+  EXPECT_TRUE(sa.InTransaction());
+  {
+    TVEXLockGuard lock(b->DatabaseLock());
+    ASSERT_TRUE(tb.UnlockTable(sb.SessionID(), ltS, false));
+  }
+  EXPECT_TRUE(Walk(tb, cb).empty()) << "nothing was written";
+  sa.Commit(false);
+  EXPECT_EQ(Walk(tb, cb), (TableImage{{1, 10}}));
+  {
+    TVEXLockGuard managerLock(a->TableLockManager()->Lock());
+    EXPECT_EQ(a->TableLockManager()->SessionLockList(sa.SessionID())->Count(), 1)
+        << "only the open table's ltIS is left";
+  }
+  Close(*a, ta, ca);
+  Close(*b, tb, cb);
+  sa.SetConnected(false);
+  sb.SetConnected(false);
+}
+
 }  // namespace
 }  // namespace vex
