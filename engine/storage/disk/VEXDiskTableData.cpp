@@ -679,6 +679,7 @@ bool TVEXDiskTableData::UnlockTable(int32_t SessionID, TVEXLockType LockType, bo
 bool TVEXDiskTableData::LockRecord(int32_t SessionID, TVEXPageItemID RecordID, int32_t TryCount,
                                    int32_t Delay) VEX_NO_THREAD_SAFETY_ANALYSIS {
   if (!MultiUser()) return true;
+  if (!FTableLocksFile) throw EVEXException(20129, "Pointer is nil");
   return Database().TableLockManager()->LockRecord(SessionID, *FTableLocksFile, RecordID, TryCount,
                                                    Delay);
 }
@@ -686,12 +687,14 @@ bool TVEXDiskTableData::LockRecord(int32_t SessionID, TVEXPageItemID RecordID, i
 bool TVEXDiskTableData::UnlockRecord(int32_t SessionID, TVEXPageItemID RecordID)
     VEX_NO_THREAD_SAFETY_ANALYSIS {
   if (!MultiUser()) return true;
+  if (!FTableLocksFile) throw EVEXException(20129, "Pointer is nil");
   return Database().TableLockManager()->UnlockRecord(SessionID, *FTableLocksFile, RecordID);
 }
 
 bool TVEXDiskTableData::IsRecordLocked(int32_t SessionID, TVEXPageItemID RecordID)
     VEX_NO_THREAD_SAFETY_ANALYSIS {
   if (!MultiUser()) return false;
+  if (!FTableLocksFile) throw EVEXException(20129, "Pointer is nil");
   return Database().TableLockManager()->IsRecordLocked(SessionID, *FTableLocksFile, RecordID);
 }
 
@@ -805,7 +808,7 @@ int64_t TVEXDiskTableData::InternalGetRecordCount(TVEXCursor& Cursor)
 }
 
 int64_t TVEXDiskTableData::LastAutoincValue(int32_t FieldNo, TVEXBaseSession& Session) {
-  return FFieldManager->GetLastAutoinc(Session, FieldNo);
+  return FFieldManager ? FFieldManager->GetLastAutoinc(Session, FieldNo) : 0;
 }
 
 int64_t TVEXDiskTableData::GetBitmapRecordCount(int32_t SessionID) VEX_NO_THREAD_SAFETY_ANALYSIS {

@@ -181,7 +181,9 @@ class TVEXDiskTableData : public TVEXTableData, private TVEXIndexRecordScanner {
   // rebuilt.
   void Rollback(int32_t SessionID) override VEX_REQUIRES(DatabaseLock());
 
-  // --- locks of this table; true at once outside multi-user mode
+  // --- locks of this table; true at once outside multi-user mode. In
+  // multi-user mode they need the table open (20129 "Pointer is nil"
+  // otherwise); the lock manager's errors pass on.
   bool LockTable(int32_t SessionID, TVEXLockType LockType, int32_t TryCount, int32_t Delay,
                  bool AllowXIRWAfterSIRW) VEX_REQUIRES(DatabaseLock());
   bool UnlockTable(int32_t SessionID, TVEXLockType LockType, bool IgnoreIfNoLock)
