@@ -19,7 +19,7 @@ using namespace exprtest;
 using testsupport::RaisesNativeError;
 
 // Field numbers of the fixture's table.
-constexpr int32_t kID = 0, kNAME = 1, kDATA = 3, kCODE = 5;
+constexpr int32_t kID = 0, kCODE = 5;
 
 struct IndexSpec {
   std::vector<std::string> columns;
