@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 
 #include "foundation/VEXExcept.h"
 #include "storage/VEXMetaDefs.h"
@@ -132,11 +134,19 @@ void TVEXScanSearchConditionArray::ReturnExtractedConditionsToExpressions(
     int32_t ScanConditionNo, int32_t ScanEndConditionNo) {
   const int32_t chosen[2] = {ScanConditionNo,
                              ScanEndConditionNo == ScanConditionNo ? -1 : ScanEndConditionNo};
+  // A node that both chosen conditions name was taken out once and goes back
+  // once.
+  std::vector<std::pair<TVEXBaseExpression*, TVEXExprNode*>> returned;
   for (int32_t no : chosen) {
     if (no < 0 || no >= Count()) continue;
     const TVEXScanSearchCondition& condition = *Items[no];
-    for (size_t k = 0; k < condition.ParentExpressionNodes.size(); ++k)
-      condition.ParentExpressions[k]->AddNode(condition.ParentExpressionNodes[k]);
+    for (size_t k = 0; k < condition.ParentExpressionNodes.size(); ++k) {
+      const std::pair<TVEXBaseExpression*, TVEXExprNode*> item{condition.ParentExpressions[k],
+                                                               condition.ParentExpressionNodes[k]};
+      if (std::find(returned.begin(), returned.end(), item) != returned.end()) continue;
+      returned.push_back(item);
+      item.first->AddNode(item.second);
+    }
   }
 }
 
