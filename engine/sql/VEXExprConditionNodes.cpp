@@ -58,7 +58,7 @@ bool IsIndexColumn(const TVEXExprNodeField& Field, int32_t IndexColumnNo,
 void StartCondition(TVEXScanSearchCondition& Condition, TVEXCursor& Cursor,
                     const TVEXIndexDef& IndexDef, bool PartialKey) {
   const int32_t size =
-      std::max(Cursor.RecordSize(), Cursor.FieldDefs().GetMemoryRecordBufferSize());
+      std::max(Cursor.RecordBufferSize(), Cursor.FieldDefs().GetMemoryRecordBufferSize());
   Condition.FOwnKeyRecordBuffer = std::make_unique<uint8_t[]>(size);
   Condition.KeyRecordBuffer = Condition.FOwnKeyRecordBuffer.get();
   Condition.KeyRecordBufferSize = size;
