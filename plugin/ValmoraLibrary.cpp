@@ -3,6 +3,7 @@
 #include "OtaDataModule.h"
 #include "foundation/VEXStartup.h"
 #include "registry/Registry.h"
+#include "sql/VEXExpression.h"
 
 namespace valmora {
 
@@ -14,6 +15,7 @@ void RemoveSteps() noexcept {
   try {
     vex::RemoveStartupStep(kModuleStateStep);
     vex::RemoveStartupStep(kRegistryStep);
+    vex::RemoveSqlStartupSteps();
   } catch (...) {
     // Only raises while the engine runs, which the callers rule out.
   }
@@ -21,6 +23,7 @@ void RemoveSteps() noexcept {
 }  // namespace
 
 void LibraryLoad() {
+  vex::AddSqlStartupSteps();
   vex::AddStartupStep(vex::TVEXStartupLayer::Plugin, kRegistryStep, reg::CreateCurrentUserStore,
                       reg::FreeCurrentUserStore);
   try {

@@ -102,21 +102,28 @@ class TVEXExtractedNodes {
                      int32_t ScanEndConditionNo)
       : FArray(Array), FStart(ScanConditionNo), FEnd(ScanEndConditionNo) {
     if (FStart > kMaxChosenConditionNo || FEnd > kMaxChosenConditionNo) return;
-    FExtracted = true;
+    // An extraction that fails half-way gives back what it took (a node
+    // given back twice is one more equal conjunct; a lost one would widen
+    // the filter).
+    ScopeFailure giveBack([this]() noexcept { GiveBack(); });
     FArray.ExtractChosenConditionsFromExpressions(FStart, FEnd);
+    FExtracted = true;
   }
   ~TVEXExtractedNodes() {
-    if (!FExtracted) return;
+    if (FExtracted) GiveBack();
+  }
+  TVEXExtractedNodes(const TVEXExtractedNodes&) = delete;
+  TVEXExtractedNodes& operator=(const TVEXExtractedNodes&) = delete;
+
+ private:
+  void GiveBack() noexcept {
     try {
       FArray.ReturnExtractedConditionsToExpressions(FStart, FEnd);
     } catch (const std::exception& e) {
       ReportReleaseFault(e);
     }
   }
-  TVEXExtractedNodes(const TVEXExtractedNodes&) = delete;
-  TVEXExtractedNodes& operator=(const TVEXExtractedNodes&) = delete;
 
- private:
   TVEXScanSearchConditionArray& FArray;
   int32_t FStart;
   int32_t FEnd;

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "foundation/VEXExcept.h"
 #include "foundation/VEXTypes.h"
 #include "foundation/VEXVariant.h"
 #include "storage/VEXMetaDefCollections.h"
@@ -114,6 +115,7 @@ class AndFilter : public TVEXBaseExpression {
         if (condition.ParentExpressions[k] == this)
           std::erase(Present, reinterpret_cast<Comparison*>(condition.ParentExpressionNodes[k]));
     }
+    if (FailRemoval) throw EVEXException(12346, "the expression could not give up its nodes");
   }
   void AddNode(TVEXExprNode* node) override {
     auto* c = reinterpret_cast<Comparison*>(node);
@@ -147,6 +149,8 @@ class AndFilter : public TVEXBaseExpression {
 
  public:
   int32_t Evaluations = 0;
+  // RemoveExtractedNodes raises after taking the nodes out.
+  bool FailRemoval = false;
 };
 
 }  // namespace vex::testing

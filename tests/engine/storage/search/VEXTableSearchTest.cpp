@@ -237,6 +237,13 @@ TEST_F(TableSearchTest, FiltersHoldAllTheirComparisonsAgainAfterAFailedSearch) {
   EXPECT_EQ(Sorted(filter.Present), before);
   EXPECT_EQ(locate.Present.size(), 1u);
 
+  // Also when the expression fails while it gives up its comparisons.
+  cursor.FilterRecord = nullptr;
+  filter.FailRemoval = true;
+  EXPECT_THAT([&] { Find(true, true); }, RaisesNativeError(12346));
+  EXPECT_EQ(Sorted(filter.Present), before);
+  filter.FailRemoval = false;
+
   // And a key search on a cursor in physical order is refused before any.
   cursor.FilterRecord = nullptr;
   TVEXScanSearchCondition key;
@@ -248,6 +255,72 @@ TEST_F(TableSearchTest, FiltersHoldAllTheirComparisonsAgainAfterAFailedSearch) {
       [&] { table->FindRecordInView(cursor, nullptr, &key, true, true, found, nullptr, false); },
       RaisesNativeError(20258));
   EXPECT_EQ(Sorted(filter.Present), before);
+}
+
+// The plan shows in what the search touched: index range steps, or records
+// read one after the other.
+TEST_F(TableSearchTest, CostModelTakesTheRangeOnlyWhileItReadsFewerPagesThanAScan) {
+  Open([](TVEXIndexDefs& d) {
+    AddIndexDef(d, "ByA", {"A"});
+    AddIndexDef(d, "ByID", {"ID"});
+  });
+  for (int32_t i = 0; i < 1000; ++i) table->Add({i, i % 100, i % 2, 0});
+  struct Case {
+    std::vector<Comparison> filter;
+    const char* order;
+    bool wantIndex;
+  };
+  const Case cases[] = {
+      {{{"A", scLower, 5}, {"B", scEqual, 1}}, nullptr, true},    // 5 %, records read
+      {{{"A", scLower, 95}, {"B", scEqual, 1}}, nullptr, false},  // 95 %, records read
+      {{{"A", scLower, 95}}, nullptr, true},                      // the index decides alone
+      {{{"A", scLower, 60}, {"B", scEqual, 1}}, "ByID", true},    // a scan in ID order costs more
+  };
+  for (const Case& t : cases) {
+    AndFilter filter(t.filter, &table->Fields());
+    cursor.FilterExpression = &filter;
+    cursor.SetIndexID(t.order != nullptr ? table->IndexIdOf(t.order) : -1);
+    table->Stats = {};
+    table->Rows()->Reads = 0;
+    EXPECT_NE(Find(true, true).PageNo, -1);
+    EXPECT_EQ(table->Stats.RangeSteps > 0, t.wantIndex)
+        << t.filter[0].Value << (t.order != nullptr ? t.order : " physical");
+    EXPECT_GT(table->Stats.Estimates, 0) << "priced, not preferred";
+  }
+}
+
+TEST_F(TableSearchTest, UnknownIndexesAndVanishedRecordsGiveTheirErrors) {
+  Open([](TVEXIndexDefs& d) {
+    AddIndexDef(d, "ByA", {"A"});
+    AddIndexDef(d, "ByID", {"ID"});
+  });
+  for (int32_t i = 0; i < 100; ++i) table->Add({i, i % 10, 0, 0});
+
+  // A key condition on an index the table does not have, priced for a scan.
+  TVEXScanSearchCondition key;
+  key.Condition = scEqual;
+  key.IndexID = 9999;
+  key.KeyFieldCount = 1;
+  std::vector<uint8_t> keyRecord = table->Row({0, 3});
+  key.KeyRecordBuffer = keyRecord.data();
+  key.KeyRecordBufferSize = static_cast<int32_t>(keyRecord.size());
+  cursor.SetIndexID(table->IndexIdOf("ByA"));
+  TVEXPageItemID found{};
+  EXPECT_THAT(
+      [&] { table->FindRecordInView(cursor, nullptr, &key, true, true, found, nullptr, false); },
+      RaisesNativeError(20058));
+
+  // In ID order with a filter on A served by its own index, going on from a
+  // record that has gone.
+  AndFilter filter({{"A", scEqual, 4}}, &table->Fields());
+  cursor.FilterExpression = &filter;
+  cursor.SetIndexID(table->IndexIdOf("ByID"));
+  cursor.CurrentRecordID = {5, 0};
+  cursor.FirstPosition = false;
+  TVEXPageItemID gone = cursor.CurrentRecordID;
+  table->Rows()->DeleteRecord(0, gone);
+  EXPECT_THAT([&] { Find(false, true); }, RaisesNativeError(10387));
+  EXPECT_EQ(filter.Present.size(), 1u);
 }
 
 TEST_F(TableSearchTest, RecordFilterSeesTheRecordWithItsIdAtTheBookmark) {

@@ -1,0 +1,56 @@
+#include "sql/VEXExprParserNodes.h"
+
+#include "foundation/VEXExcept.h"
+#include "sql/VEXExprFieldNode.h"
+#include "sql/VEXExprLeafNodes.h"
+
+namespace vex {
+
+TVEXExprNodeAggregated::TVEXExprNodeAggregated(TVEXDataOperator Op)
+    : TVEXExprNode(Op, true, false) {}
+
+TVEXExprNodeAggregated::TVEXExprNodeAggregated(TVEXDataOperator Op, bool Distinct,
+                                               TVEXExprNodePtr Node)
+    : TVEXExprNode(Op, std::move(Node), true, false), distinct(Distinct) {}
+
+TVEXExprNodeSubquery::TVEXExprNodeSubquery(bool MustHaveOneField, bool MustHaveOneRow,
+                                           db::TDataSet* Dataset, TVEXLexer* Lexer)
+    : TVEXExprNode(true, false),
+      FMustHaveOneField(MustHaveOneField),
+      FMustHaveOneRow(MustHaveOneRow),
+      LDataset(Dataset),
+      LLexer(Lexer) {}
+
+TVEXVariant& TVEXExprNodeSubquery::GetDataValue() {
+  throw EVEXException(30510, "Subquery is not supported in this expression");
+}
+
+TVEXExprNodePtr NewColumnNode(TVEXCursor* Cursor, const std::string& FieldName,
+                              const std::string& TableName) {
+  return std::make_unique<TVEXExprNodeField>(Cursor, FieldName, TableName);
+}
+
+bool IsColumnNode(const TVEXExprNode* Node) {
+  return dynamic_cast<const TVEXExprNodeField*>(Node) != nullptr;
+}
+
+bool ColumnNodeNames(const TVEXExprNode* Node, std::string& TableName, std::string& FieldName) {
+  const auto* field = dynamic_cast<const TVEXExprNodeField*>(Node);
+  if (!field) return false;
+  TableName = field->TableName();
+  FieldName = field->FieldName();
+  return true;
+}
+
+TVEXExprNodePtr NewMimeToBinNode(TVEXExprNodePtr Text) {
+  return std::make_unique<TVEXExprNodeBlob>(std::move(Text));
+}
+
+TVEXExprNodePtr NewLastAutoIncNode(const std::string& SessionName, const std::string& DatabaseName,
+                                   const std::string& TableName, const std::string& ColumnName,
+                                   bool InMemory) {
+  return std::make_unique<TVEXExprNodeSystem>(doLASTAUTOINC, SessionName, DatabaseName, TableName,
+                                              ColumnName, InMemory);
+}
+
+}  // namespace vex
