@@ -8,9 +8,11 @@
 #include "foundation/VEXGuards.h"
 #include "foundation/VEXStream.h"
 #include "foundation/VEXTypes.h"
+#include "rtl/CodePage.h"
 #include "rtl/Exception.h"
 #include "sql/VEXExprFunctionNodes.h"
 #include "sql/VEXExprLeafNodes.h"
+#include "sql/VEXExpression.h"
 #include "sql/VEXRelationalAlgebra.h"
 #include "storage/VEXCursor.h"
 #include "storage/search/VEXScanConditions.h"
@@ -24,13 +26,6 @@ std::string AsciiUpper(std::string Text) {
   for (char& c : Text)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   return Text;
-}
-
-std::string Trimmed(const std::string& Text) {
-  const size_t first = Text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return std::string();
-  const size_t last = Text.find_last_not_of(" \t\r\n");
-  return Text.substr(first, last - first + 1);
 }
 
 }  // namespace
@@ -244,15 +239,11 @@ void TVEXExprNodeField::ReplacePseudonyms(std::vector<TVEXSelectListItem>& Selec
 }
 
 bool TVEXExprNodeField::CanBeUsedInGroupBy(const std::string& GroupByFields) {
-  const std::string name = AsciiUpper(FFieldName);
-  size_t pos = 0;
-  while (pos < GroupByFields.size()) {
-    size_t end = GroupByFields.find(';', pos);
-    if (end == std::string::npos) end = GroupByFields.size();
-    if (AsciiUpper(Trimmed(GroupByFields.substr(pos, end - pos))) == name) return true;
-    pos = end + 1;
-  }
-  return false;
+  std::vector<std::string> names;
+  // The list's names come upper-cased by the locale; the column's name is
+  // brought to the same form.
+  SplitFieldNames(names, GroupByFields);
+  return std::find(names.begin(), names.end(), rtl::AnsiUpperCase(FFieldName)) != names.end();
 }
 
 bool CanUseNodeAsField(const TVEXExprNode* Node) {
