@@ -11,6 +11,7 @@
 #include "sql/VEXExprFieldNode.h"
 #include "sql/VEXExprFunctionNodes.h"
 #include "sql/VEXExprLeafNodes.h"
+#include "sql/VEXExpression.h"
 #include "sql/VEXRelationalAlgebra.h"
 #include "storage/VEXCursor.h"
 #include "storage/VEXMetaDefs.h"
@@ -24,22 +25,6 @@ std::string AsciiUpper(std::string Text) {
   for (char& c : Text)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   return Text;
-}
-
-// The operator for swapped operands.
-TVEXDataOperator Mirrored(TVEXDataOperator Op) {
-  switch (Op) {
-    case doGT:
-      return doLT;
-    case doLT:
-      return doGT;
-    case doGE:
-      return doLE;
-    case doLE:
-      return doGE;
-    default:
-      return Op;
-  }
 }
 
 // Whether column IndexColumnNo of IndexDef is the column Field and may serve
@@ -58,7 +43,7 @@ bool IsIndexColumn(const TVEXExprNodeField& Field, int32_t IndexColumnNo,
 void StartCondition(TVEXScanSearchCondition& Condition, TVEXCursor& Cursor,
                     const TVEXIndexDef& IndexDef, bool PartialKey) {
   const int32_t size =
-      std::max(Cursor.RecordSize(), Cursor.FieldDefs().GetMemoryRecordBufferSize());
+      std::max(Cursor.RecordBufferSize(), Cursor.FieldDefs().GetMemoryRecordBufferSize());
   Condition.FOwnKeyRecordBuffer = std::make_unique<uint8_t[]>(size);
   Condition.KeyRecordBuffer = Condition.FOwnKeyRecordBuffer.get();
   Condition.KeyRecordBufferSize = size;
@@ -406,7 +391,7 @@ void TVEXExprNodeComparison::AddAsIndexScanCondition(TVEXScanSearchConditionArra
 
   const bool fieldOnRight =
       CanUseNodeAsField(Children[1].get()) && GetFieldNode(Children[1].get()) == field;
-  const TVEXDataOperator op = fieldOnRight ? Mirrored(Operator) : Operator;
+  const TVEXDataOperator op = fieldOnRight ? MirrorComparisonOperator(Operator) : Operator;
   const bool descending = IndexDef->GetIndexColumn(0)->Descending;
   TVEXSearchCondition sc = scEqual;
   switch (op) {

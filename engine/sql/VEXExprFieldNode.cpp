@@ -5,10 +5,14 @@
 
 #include "foundation/VEXConverts.h"
 #include "foundation/VEXExcept.h"
+#include "foundation/VEXGuards.h"
+#include "foundation/VEXStream.h"
 #include "foundation/VEXTypes.h"
+#include "rtl/CodePage.h"
 #include "rtl/Exception.h"
 #include "sql/VEXExprFunctionNodes.h"
 #include "sql/VEXExprLeafNodes.h"
+#include "sql/VEXExpression.h"
 #include "sql/VEXRelationalAlgebra.h"
 #include "storage/VEXCursor.h"
 #include "storage/search/VEXScanConditions.h"
@@ -22,13 +26,6 @@ std::string AsciiUpper(std::string Text) {
   for (char& c : Text)
     if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
   return Text;
-}
-
-std::string Trimmed(const std::string& Text) {
-  const size_t first = Text.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return std::string();
-  const size_t last = Text.find_last_not_of(" \t\r\n");
-  return Text.substr(first, last - first + 1);
 }
 
 }  // namespace
@@ -96,11 +93,24 @@ void TVEXExprNodeField::AssignAO(TVEXAO* AO, TVEXAO* ParentQueryAO, TVEXCursor* 
 bool TVEXExprNodeField::FindFieldInCursor(TVEXCursor* Cursor, int32_t& FieldNo) {
   if (Cursor == nullptr) return false;
   const TVEXFieldDefs& defs = Cursor->FieldDefs();
-  int32_t no = defs.GetDefNumberByName(FFieldName);
-  if (no < 0 && !FFieldNameInAO.empty()) no = defs.GetDefNumberByName(FFieldNameInAO);
-  if (no < 0) return false;
-  FieldNo = no;
-  return true;
+  const TVEXFieldDefs& visible = Cursor->VisibleFieldDefs();
+  // A name is looked up among the table's fields, then among the visible
+  // ones (an alias of a projection); the operator's own name for the column
+  // is the second name tried.
+  for (const std::string* name : {&FFieldName, &FFieldNameInAO}) {
+    if (name->empty()) continue;
+    const int32_t no = defs.GetDefNumberByName(*name);
+    if (no >= 0) {
+      FieldNo = no;
+      return true;
+    }
+    const int32_t visibleNo = visible.GetDefNumberByName(*name);
+    if (visibleNo >= 0) {
+      FieldNo = visible.GetDef(visibleNo)->FieldNoReference;
+      return true;
+    }
+  }
+  return false;
 }
 
 void TVEXExprNodeField::AssignCursor(TVEXCursor* Cursor, TVEXAO* ParentQueryAO,
@@ -165,8 +175,40 @@ TVEXVariant& TVEXExprNodeField::GetDataValue() {
 }
 
 std::string TVEXExprNodeField::ReadClobBytes() {
-  throw rtl::EInvalidOperation(
-      "reading a CLOB column needs the cursor's BLOB streams, which are not built yet");
+  if (LCursor == nullptr) throw EVEXException(30196, "Dataset and AO not assigned");
+  TVEXCursor& cursor = *LCursor;
+  // The cursor opens BLOBs of its current record and numbers them among its
+  // visible fields.
+  int32_t visibleNo = FFieldNo;
+  const TVEXFieldDefs& visible = cursor.VisibleFieldDefs();
+  for (int32_t i = 0; i < visible.Count(); ++i)
+    if (visible.GetDef(i)->FieldNoReference == FFieldNo) {
+      visibleNo = i;
+      break;
+    }
+  uint8_t* const saved = cursor.CurrentRecordBuffer();
+  cursor.SetCurrentRecordBuffer(LRecordBuffer);
+  ScopeExit restore([&] { cursor.SetCurrentRecordBuffer(saved); });
+  TVEXStream* stream = cursor.InternalCreateBlobStream(false, false, visibleNo, bomRead, false);
+  if (stream == nullptr) return std::string();
+  bool closed = false;
+  ScopeExit close([&] {
+    if (closed) return;
+    try {
+      cursor.InternalCloseBLOB(visibleNo);
+    } catch (const std::exception& e) {
+      ReportReleaseFault(e);
+    }
+  });
+  const int64_t size = stream->Size();
+  if (size > INT32_MAX)
+    throw rtl::EInvalidOperation("a CLOB of more than 2 GiB cannot be read whole");
+  std::string bytes(static_cast<size_t>(size), '\0');
+  stream->SetPosition(0);
+  if (size > 0) stream->ReadBuffer(bytes.data(), static_cast<int32_t>(size));
+  closed = true;
+  cursor.InternalCloseBLOB(visibleNo);
+  return bytes;
 }
 
 TVEXAdvancedFieldType TVEXExprNodeField::GetDataType() {
@@ -197,15 +239,11 @@ void TVEXExprNodeField::ReplacePseudonyms(std::vector<TVEXSelectListItem>& Selec
 }
 
 bool TVEXExprNodeField::CanBeUsedInGroupBy(const std::string& GroupByFields) {
-  const std::string name = AsciiUpper(FFieldName);
-  size_t pos = 0;
-  while (pos < GroupByFields.size()) {
-    size_t end = GroupByFields.find(';', pos);
-    if (end == std::string::npos) end = GroupByFields.size();
-    if (AsciiUpper(Trimmed(GroupByFields.substr(pos, end - pos))) == name) return true;
-    pos = end + 1;
-  }
-  return false;
+  std::vector<std::string> names;
+  // The list's names come upper-cased by the locale; the column's name is
+  // brought to the same form.
+  SplitFieldNames(names, GroupByFields);
+  return std::find(names.begin(), names.end(), rtl::AnsiUpperCase(FFieldName)) != names.end();
 }
 
 bool CanUseNodeAsField(const TVEXExprNode* Node) {
@@ -228,19 +266,7 @@ bool CanUseNodeAsConst(const TVEXExprNode* Node) {
 void AddKeyValueToCondition(TVEXVariant& Value, TVEXCursor& Cursor,
                             TVEXScanSearchCondition& ScanCondition, TVEXBaseExpression* Expression,
                             TVEXExprNode* Node, int32_t FieldNo) {
-  const TVEXFieldDefs& defs = Cursor.FieldDefs();
-  if (FieldNo < 0 || FieldNo >= defs.Count())
-    throw EVEXException(20192, "Invalid field number - FieldNo = %d, FieldCount = %d", FieldNo,
-                        defs.Count());
-  const TVEXFieldDef* def = defs.GetDef(FieldNo);
-  uint8_t* key = ScanCondition.KeyRecordBuffer;
-  if (Value.IsNull()) {
-    SetBitInBuffer(true, FieldNo, key);
-  } else {
-    SetBitInBuffer(false, FieldNo, key);
-    Value.Cast(def->BaseFieldType);
-    Value.CopyDataToAddress(key + def->MemoryOffset, def->MemoryDataSize);
-  }
+  Cursor.SetFieldValue(Value, FieldNo, true, ScanCondition.KeyRecordBuffer);
   ++ScanCondition.KeyFieldCount;
   if (Node != nullptr) {
     ScanCondition.ParentExpressions.push_back(Expression);

@@ -54,7 +54,8 @@ class TVEXExprNodeField : public TVEXExprNode {
   // nothing was bound.
   void AssignAO(TVEXAO* AO, TVEXAO* ParentQueryAO, TVEXCursor* ParentCursor) override;
   // The field number of the column in Cursor's field definitions, by the
-  // column's name and then by its name in the operator it was last bound to.
+  // column's name among the table's fields and then the visible ones, and
+  // then likewise by its name in the operator it was last bound to.
   bool FindFieldInCursor(TVEXCursor* Cursor, int32_t& FieldNo);
   // Raises 30202 "Value is Null" for a nullptr Cursor and 30115 "Field '%s'
   // not found" when the column is in neither cursor nor the outer operator.
@@ -85,12 +86,12 @@ class TVEXExprNodeField : public TVEXExprNode {
   TVEXAO* AO() const { return LAO; }
   bool GetFromParent() const { return FGetFromParent; }
 
- protected:
-  // The whole CLOB of the bound cursor's field FFieldNo in the record of
-  // LRecordBuffer, as bytes.
-  virtual std::string ReadClobBytes();
-
  private:
+  // The whole CLOB of field FFieldNo in the record of LRecordBuffer, as
+  // bytes, read through a BLOB stream of the bound cursor, which stands on
+  // that buffer meanwhile.
+  std::string ReadClobBytes();
+
   TVEXCursor* LCursor = nullptr;
   TVEXAO* LAO = nullptr;
   uint8_t* LRecordBuffer = nullptr;
@@ -117,7 +118,7 @@ bool CanUseNodeAsConst(const TVEXExprNode* Node);
 // key buffer (a null Value sets the field's null bit), counts the key column
 // and records Expression and Node, which the expression takes out of its tree
 // while the index guarantees it. Raises 20056 "Buffer size exceeded" for a
-// value longer than the field.
+// value longer than the field (as the cursor's SetFieldValue does).
 void AddKeyValueToCondition(TVEXVariant& Value, TVEXCursor& Cursor,
                             TVEXScanSearchCondition& ScanCondition, TVEXBaseExpression* Expression,
                             TVEXExprNode* Node, int32_t FieldNo);

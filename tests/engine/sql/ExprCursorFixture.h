@@ -5,12 +5,16 @@
 
 #include <cstdint>
 #include <cstring>
+#include <map>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "engine/storage/VEXDatabaseFakes.h"
 #include "engine/storage/VEXManagerFakes.h"
+#include "foundation/VEXStream.h"
 #include "foundation/VEXTypes.h"
 #include "foundation/VEXVariant.h"
 #include "rtl/CodePage.h"
@@ -19,6 +23,35 @@
 #include "storage/VEXCursor.h"
 
 namespace vex::exprtest {
+
+// A test cursor whose BLOB fields open as memory streams over Clobs (by
+// visible field number); it records the record buffer it stood on when a
+// stream was opened, and refuses a second open of an open field.
+class ClobCursor : public testing::TestCursor {
+ public:
+  using testing::TestCursor::TestCursor;
+  TVEXStream* InternalCreateBlobStream(bool, bool, int32_t FieldNo, TVEXBLOBOpenMode,
+                                       bool) override {
+    if (OpenField != -1) throw std::logic_error("a BLOB stream is still open");
+    if (FailOpen) throw rtl::EReadError("Stream read error");
+    OpenedOn = CurrentRecordBuffer();
+    OpenField = FieldNo;
+    auto stream = std::make_unique<TVEXMemoryStream>();
+    const std::string& bytes = Clobs[FieldNo];
+    if (!bytes.empty()) stream->WriteBuffer(bytes.data(), static_cast<int32_t>(bytes.size()));
+    BLOBStreams().push_back(std::move(stream));
+    return BLOBStreams().back().get();
+  }
+  void InternalCloseBLOB(int32_t FieldNo) override {
+    if (FieldNo != OpenField) throw std::logic_error("closing a BLOB that is not open");
+    BLOBStreams().clear();
+    OpenField = -1;
+  }
+  std::map<int32_t, std::string> Clobs;
+  const uint8_t* OpenedOn = nullptr;
+  int32_t OpenField = -1;
+  bool FailOpen = false;
+};
 
 // Fields ID integer, NAME string(10), WNAME wide string(10), DATA BLOB,
 // NOTE memo (CLOB), CODE integer.
@@ -51,7 +84,7 @@ struct CursorFixture {
   }
 
   testing::TestSession Session;
-  testing::TestCursor Cursor{Session, "T"};
+  ClobCursor Cursor{Session, "T"};
   std::vector<uint8_t> Record;
 };
 

@@ -6,6 +6,7 @@
 
 #include "ExprCursorFixture.h"
 #include "ExprNodeTestSupport.h"
+#include "rtl/Lists.h"
 #include "support/NativeError.h"
 
 namespace vex {
@@ -45,6 +46,18 @@ TEST(ExprFieldNode, ReadsValuesAndNullBitsFromTheRecordBuffer) {
   // A null read keeps the type the last read gave.
   f.SetNull(f.Record, 0);
   EXPECT_EQ(Eval(*id), "INTEGER NULL");
+}
+
+TEST(ExprFieldNode, AProjectionAliasNamesTheTableField) {
+  CursorFixture f;
+  f.SetText(f.Record, 1, "abc");
+  rtl::TStringList names, aliases;
+  names.Add("NAME");
+  aliases.Add("N");
+  f.Cursor.ApplyProjection(names, aliases);
+  auto n = Col(&f.Cursor, "N");
+  EXPECT_EQ(n->FieldNo(), 1);
+  EXPECT_EQ(Eval(*n), "VARCHAR abc");
 }
 
 TEST(ExprFieldNode, OuterQueryColumnsFollowTheOuterRecordAlone) {
@@ -151,27 +164,26 @@ TEST(ExprFieldNode, GroupByListIsMatchedByNameIgnoringCase) {
   EXPECT_FALSE(n.CanBeUsedInGroupBy(""));
 }
 
-// The stream of a CLOB is the cursor's; here the bytes are handed in.
-class ClobColumn : public TVEXExprNodeField {
- public:
-  using TVEXExprNodeField::TVEXExprNodeField;
-  std::string Bytes;
-
- protected:
-  std::string ReadClobBytes() override { return Bytes; }
-};
-
-TEST(ExprFieldNode, AClobIsReadWhole) {
+TEST(ExprFieldNode, AClobIsReadWholeThroughTheCursorStandingOnTheNodesBuffer) {
   CursorFixture f;
-  SetBitInBuffer(false, 4, f.Record.data());
-  ClobColumn note(&f.Cursor, "NOTE", "");
-  note.Bytes = std::string(100000, 'x');
-  note.Bytes[99999] = 'y';
+  std::vector<uint8_t> other = testing::NullRecord(f.Cursor.FieldDefs());
+  SetBitInBuffer(false, 4, other.data());
+  f.Cursor.Clobs[4] = std::string(100000, 'x');
+  f.Cursor.Clobs[4].back() = 'y';
+  TVEXExprNodeField note(&f.Cursor, "NOTE", "");
+  note.AssignCursorBuffer(other.data(), false);
   TVEXVariant& v = note.GetDataValue();
+  EXPECT_EQ(f.Cursor.OpenedOn, other.data());
+  EXPECT_EQ(f.Cursor.CurrentRecordBuffer(), f.Record.data()) << "the cursor's buffer is back";
+  EXPECT_EQ(f.Cursor.OpenField, -1) << "the stream is closed";
   EXPECT_EQ(v.DataType(), bftClob);
   const std::string text = v.AsAnsiString();
   ASSERT_EQ(text.size(), 100000u);
   EXPECT_EQ(text.back(), 'y');
+  // A failed open leaves the cursor as it was.
+  f.Cursor.FailOpen = true;
+  EXPECT_THROW(note.GetDataValue(), rtl::EReadError);
+  EXPECT_EQ(f.Cursor.CurrentRecordBuffer(), f.Record.data());
 }
 
 TEST(ExprBlobNode, MimeToBinDecodesBase64IntoABlob) {
