@@ -8,7 +8,9 @@
 #include "VEXMetaDefsTestSupport.h"
 #include "rtl/Exception.h"
 #include "rtl/Lists.h"
+#include "foundation/VEXGuards.h"
 #include "storage/VEXMetaDefs.h"
+#include "storage/VEXSeams.h"
 
 namespace vex {
 namespace {
@@ -723,6 +725,9 @@ TEST(VEXFieldDefTest, DefaultExpressionIsPreparedOnAssignAndLoad) {
 }
 
 TEST(VEXFieldDefTest, WithoutAParserNoDefaultIsAnExpression) {
+  // The test main installs the SQL layer's parser; this case needs none.
+  TVEXExpressionParser* installed = InstallExpressionParser(nullptr);
+  ScopeExit restore([installed] { InstallExpressionParser(installed); });
   TVEXFieldDef def;
   def.DefaultValue.SetAsAnsiString("NOW");
   def.PrepareDefaultValueExpr();
