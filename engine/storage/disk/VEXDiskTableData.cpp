@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
-#include <map>
 #include <span>
 #include <vector>
 
@@ -14,6 +13,7 @@
 #include "foundation/VEXStream.h"
 #include "storage/VEXSeams.h"
 #include "storage/disk/VEXDiskDatabaseData.h"
+#include "storage/temp/VEXTempPageManager.h"
 
 // Every method here works on the page manager, the internal files and the
 // managers of the owning database, whose lock is this table's lock
@@ -36,51 +36,6 @@ void Quietly(F step) noexcept {
     ReportReleaseFault(e);
   }
 }
-
-// The page store of a table's temporary indexes: pages kept in memory, seen
-// by this connection only, so every cached page is current.
-class TVEXTemporaryIndexPages final : public TVEXPageManager {
- public:
-  TVEXTemporaryIndexPages(TVEXLock* DatabaseLock, int32_t PageSize)
-      : TVEXPageManager(DatabaseLock) {
-    FPageSize = static_cast<uint16_t>(PageSize);
-    FPageHeaderSize = 0;
-    FPageDataSize = static_cast<uint16_t>(PageSize);
-  }
-  ~TVEXTemporaryIndexPages() override = default;
-
-  bool IsPageTableStateCurrent(int32_t, TVEXPage*) override { return true; }
-  void UpdatePageTableState(int32_t, TVEXPage*) override {}
-  void InternalAddPage(TVEXPage* aPage) override {
-    aPage->AllocPageBuffer();
-    int32_t number = FNextNumber;
-    if (!FFreeNumbers.empty()) {
-      number = FFreeNumbers.back();
-      FFreeNumbers.pop_back();
-    } else {
-      ++FNextNumber;
-    }
-    aPage->SetPageNo(number);
-  }
-  void InternalRemovePage(int32_t PageNo) override {
-    FImages.erase(PageNo);
-    FFreeNumbers.push_back(PageNo);
-  }
-  bool InternalReadPage(TVEXPage* aPage) override {
-    if (aPage->PageBuffer() == nullptr) aPage->AllocPageBuffer();
-    const auto it = FImages.find(aPage->PageNo());
-    if (it != FImages.end()) std::memcpy(aPage->PageBuffer(), it->second.data(), it->second.size());
-    return true;
-  }
-  void InternalWritePage(TVEXPage* aPage) override {
-    FImages[aPage->PageNo()].assign(aPage->PageBuffer(), aPage->PageBuffer() + PageSize());
-  }
-
- private:
-  std::map<int32_t, std::vector<uint8_t>> FImages;
-  std::vector<int32_t> FFreeNumbers;
-  int32_t FNextNumber = 0;
-};
 
 // A physical scan of the table's records for filling a new index.
 class TVEXDiskRecordScan final : public TVEXIndexRecordScan, private TVEXManagerCursor {
@@ -196,7 +151,7 @@ void TVEXDiskTableData::FreeManagers() noexcept {
 std::unique_ptr<TVEXBaseIndexManager> TVEXDiskTableData::NewIndexManager() {
   FIndexManager.reset();
   FTemporaryPageManager =
-      std::make_unique<TVEXTemporaryIndexPages>(&DatabaseLock(), DiskPages().PageSize());
+      std::make_unique<TVEXTemporaryPageManager>(DisableTempFiles(), &DatabaseLock());
   TVEXIndexRecordScanner* scanner = this;
   return std::make_unique<TVEXBaseIndexManager>(
       *this, FTemporaryPageManager.get(), [scanner](TVEXBaseIndexManager& manager) {

@@ -437,6 +437,56 @@ VEX_NO_THREAD_SAFETY_ANALYSIS {
   session.SetConnected(false);
 }
 
+TEST_F(DiskTableTest, ATemporaryIndexIsFilledFromTheRecordsAndKeptOutOfTheMetadata)
+VEX_NO_THREAD_SAFETY_ANALYSIS {
+  auto db = NewDatabase();
+  db->CreateDatabase();
+  DiskSession session(*db);
+  session.SetConnected(true);
+  CreateTable(*db, session);
+  DiskCursor cursor(session, "T");
+  TVEXDiskTableData& table = Open(*db, cursor);
+  for (int32_t k = 1; k <= 50; ++k) ASSERT_TRUE(Insert(table, cursor, k, 100 - k));
+  rtl::TStringList fields, directions, cases;
+  fields.Add("V");
+  directions.Add("ASC");
+  cases.Add("");
+  bool created = false;
+  table.FindOrCreateIndex(cursor, fields, directions, cases, created);
+  EXPECT_TRUE(created);
+  EXPECT_TRUE(table.IndexExists(cursor, fields, directions, cases));
+  const TVEXIndexDef* temporary = nullptr;
+  for (int32_t i = 0; i < table.IndexManager()->IndexDefs().Count(); ++i) {
+    const auto* def = static_cast<const TVEXIndexDef*>(table.IndexManager()->IndexDefs().GetDef(i));
+    if (def->Temporary) temporary = def;
+  }
+  ASSERT_NE(temporary, nullptr);
+  // Its entries, in index order: the records by ascending V.
+  TVEXNavigationInfo nav;
+  nav.IndexID = temporary->ObjectID;
+  nav.RecordBuffer = cursor.Buffer.data();
+  nav.FirstPosition = true;
+  nav.GetRecordMode = grmNext;
+  int32_t previous = -1;
+  int32_t entries = 0;
+  for (;; ++entries) {
+    TVEXLockGuard lock(db->DatabaseLock());
+    table.IndexManager()->GetRecordBuffer(0, nav, nullptr, table.RecordManager()->TableState());
+    if (nav.GetRecordResult != grrOK) break;
+    nav.FirstPosition = false;
+    EXPECT_GT(ValueOf(table, cursor), previous);
+    previous = ValueOf(table, cursor);
+  }
+  EXPECT_EQ(entries, 50);
+  Close(*db, table, cursor);
+
+  DiskCursor again(session, "T");
+  TVEXDiskTableData& reopened = Open(*db, again);
+  EXPECT_EQ(reopened.IndexManager()->IndexDefs().Count(), 1) << "only the primary index is stored";
+  Close(*db, reopened, again);
+  session.SetConnected(false);
+}
+
 // --- what a connection leaves behind ------------------------------------------------
 
 TEST_F(DiskTableTest, ADisconnectInMidTransactionLeavesNothingToTheNextSessionOfItsSlot)
