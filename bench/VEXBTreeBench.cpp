@@ -333,14 +333,14 @@ void Peer_DeleteHalf(benchmark::State& state) {
   PerOperation(state, kKeys / 2);
 }
 
-BENCHMARK(Engine_Insert)->Unit(benchmark::kMillisecond);
-BENCHMARK(Peer_Insert)->Unit(benchmark::kMillisecond);
-BENCHMARK(Engine_Lookup)->Unit(benchmark::kMillisecond);
-BENCHMARK(Peer_Lookup)->Unit(benchmark::kMillisecond);
-BENCHMARK(Engine_Walk)->Unit(benchmark::kMillisecond);
-BENCHMARK(Peer_Walk)->Unit(benchmark::kMillisecond);
-BENCHMARK(Engine_DeleteHalf)->Unit(benchmark::kMillisecond);
-BENCHMARK(Peer_DeleteHalf)->Unit(benchmark::kMillisecond);
+BENCHMARK(Engine_Insert)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Peer_Insert)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Engine_Lookup)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Peer_Lookup)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Engine_Walk)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Peer_Walk)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Engine_DeleteHalf)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Peer_DeleteHalf)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

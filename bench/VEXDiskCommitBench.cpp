@@ -313,12 +313,12 @@ void Peer_ReadBack(benchmark::State& state) {
   state.SetLabel(table.Settings());
 }
 
-BENCHMARK(Engine_OneSet)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
-BENCHMARK(Peer_OneSet)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
-BENCHMARK(Engine_EachCommit)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
-BENCHMARK(Peer_EachCommit)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
-BENCHMARK(Engine_ReadBack)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
-BENCHMARK(Peer_ReadBack)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
+BENCHMARK(Engine_OneSet)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Peer_OneSet)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Engine_EachCommit)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Peer_EachCommit)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Engine_ReadBack)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(Peer_ReadBack)->DenseRange(0, 1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
