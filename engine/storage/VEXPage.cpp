@@ -50,10 +50,6 @@ TVEXPage::~TVEXPage() {
   }
 }
 
-int32_t TVEXPage::PageSize() const { return LPageManager->PageSize(); }
-
-int32_t TVEXPage::PageHeaderSize() const { return LPageManager->PageHeaderSize(); }
-
 void TVEXPage::InitHeader() {
   TVEXDiskPageHeader* header = PageHeader();
   std::memcpy(header->Signature, kPageSignature, sizeof(kPageSignature));

@@ -450,4 +450,9 @@ class TVEXPageManager {
   void EvictPages() VEX_REQUIRES(FDatabaseLock);
 };
 
+// Inline: every key and entry access of a B-tree page goes through
+// PageData(), so a call per access shows in the index's lookups.
+inline int32_t TVEXPage::PageSize() const { return LPageManager->PageSize(); }
+inline int32_t TVEXPage::PageHeaderSize() const { return LPageManager->PageHeaderSize(); }
+
 }  // namespace vex

@@ -83,10 +83,6 @@ void TVEXBTreePage::SetI32(int32_t Offset, int32_t Value) {
   std::memcpy(PageData() + Offset, &Value, 4);
 }
 
-uint8_t* TVEXBTreePage::GetPKey(int32_t Position) const {
-  return PageData() + EntriesOffset() + Position * EntrySize();
-}
-
 int32_t TVEXBTreePage::ChildPageNo(int32_t Position) const {
   int32_t v;
   std::memcpy(&v, GetPReference(Position), 4);

@@ -135,7 +135,10 @@ class TVEXBTreePage : public TVEXPageController {
   int32_t EntriesOffset() const { return kHeaderSize + PagePrefixSize(); }
 
   // Entry addresses; valid until the buffer grows.
-  uint8_t* GetPKey(int32_t Position) const;
+  // Inline: the binary searches call it for every probe.
+  uint8_t* GetPKey(int32_t Position) const {
+    return PageData() + EntriesOffset() + Position * EntrySize();
+  }
   uint8_t* GetPReference(int32_t Position) const { return GetPKey(Position) + KeyPrefixSize(); }
   int32_t ChildPageNo(int32_t Position) const;
 
