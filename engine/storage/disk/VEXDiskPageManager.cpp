@@ -611,6 +611,7 @@ void TVEXDiskPageManager::RemovePage(int32_t SessionID, int32_t PageNo) {
 }
 
 int32_t TVEXDiskPageManager::PageCount() {
+  if (FExclusive && FWritable) return FDBHeader.TotalPageCount;
   if (!LockDBHeader()) throw EVEXException(20236, kDatabaseLocked);
   ScopeExit unlock([this]() VEX_NO_THREAD_SAFETY_ANALYSIS { UnlockDBHeader(); });
   ReadDBHeader();

@@ -250,6 +250,11 @@ class TVEXDiskPageManager : public TVEXPageManager {
   bool IsFileWritable() const { return FWritable; }
 
   // --- page manager slots
+  // The file's page count as the header on disk gives it. A connection that
+  // holds the file exclusively for writing is the only one that changes the
+  // header, so it answers from its own copy without taking the header lock
+  // (a record read asks once per record). Raises 20236 when the header lock
+  // is refused.
   int32_t PageCount() VEX_REQUIRES(DatabaseLock()) override;
   bool IsPageTableStateCurrent(int32_t SessionID, TVEXPage* Page) override;
   void UpdatePageTableState(int32_t SessionID, TVEXPage* Page) override;
