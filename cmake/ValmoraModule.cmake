@@ -80,6 +80,10 @@ function(valmora_test name)
     set(main GTest::gtest_main)
   endif()
   add_executable(${name} ${srcs})
+  if("vex_engine" IN_LIST T_DEPS)
+    # Programs that link the engine library start its upper layers too.
+    target_compile_definitions(${name} PRIVATE VALMORA_TEST_ENGINE_LIBRARY)
+  endif()
   target_compile_options(${name} PRIVATE ${VALMORA_WARNINGS})
   if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
     # Tests drive lock-guarded objects from one thread, without the database

@@ -1,6 +1,7 @@
 #include "ValmoraLibrary.h"
 
 #include "OtaDataModule.h"
+#include "components/VEXEngineState.h"
 #include "foundation/VEXStartup.h"
 #include "registry/Registry.h"
 #include "sql/VEXExpression.h"
@@ -15,6 +16,7 @@ void RemoveSteps() noexcept {
   try {
     vex::RemoveStartupStep(kModuleStateStep);
     vex::RemoveStartupStep(kRegistryStep);
+    vex::RemoveComponentsStartupSteps();
     vex::RemoveSqlStartupSteps();
   } catch (...) {
     // Only raises while the engine runs, which the callers rule out.
@@ -23,10 +25,11 @@ void RemoveSteps() noexcept {
 }  // namespace
 
 void LibraryLoad() {
-  vex::AddSqlStartupSteps();
-  vex::AddStartupStep(vex::TVEXStartupLayer::Plugin, kRegistryStep, reg::CreateCurrentUserStore,
-                      reg::FreeCurrentUserStore);
   try {
+    vex::AddSqlStartupSteps();
+    vex::AddComponentsStartupSteps();
+    vex::AddStartupStep(vex::TVEXStartupLayer::Plugin, kRegistryStep, reg::CreateCurrentUserStore,
+                        reg::FreeCurrentUserStore);
     vex::AddStartupStep(vex::TVEXStartupLayer::Plugin, kModuleStateStep, CreateModuleState,
                         FreeModuleState);
     vex::StartEngine();

@@ -121,21 +121,31 @@ bool TVEXPage::Synchronize() {
 }
 
 bool TVEXPage::GetTableState(int32_t SessionID, int32_t& TableState) const {
+  int32_t tableID = -1;
+  return GetTableState(SessionID, tableID, TableState);
+}
+
+void TVEXPage::SetTableState(int32_t SessionID, int32_t TableState) {
+  SetTableState(SessionID, -1, TableState);
+}
+
+bool TVEXPage::GetTableState(int32_t SessionID, int32_t& TableID, int32_t& TableState) const {
   const int64_t index = int64_t{SessionID} + 2;
   if (index < 0 || index >= static_cast<int64_t>(FTableStates.size())) return false;
   const TVEXPageTableStateInfo& info = FTableStates[static_cast<size_t>(index)];
+  TableID = info.TableID;
   TableState = info.TableState;
   return info.IsTableStateValueAssigned;
 }
 
-void TVEXPage::SetTableState(int32_t SessionID, int32_t TableState) {
+void TVEXPage::SetTableState(int32_t SessionID, int32_t TableID, int32_t TableState) {
   const int64_t index = int64_t{SessionID} + 2;
   // No session has an id below -2; such an id has no place to keep a state.
   if (index < 0) return;
   if (index >= static_cast<int64_t>(FTableStates.size())) {
     FTableStates.resize(static_cast<size_t>(index) + 1);
   }
-  FTableStates[static_cast<size_t>(index)] = {TableState, true};
+  FTableStates[static_cast<size_t>(index)] = {TableState, true, TableID};
 }
 
 // ---------------------------------------------------------------------------

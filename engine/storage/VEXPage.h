@@ -83,10 +83,14 @@ inline constexpr int32_t kRemovedPageState = 0x7FFFFFFF;
 // A requested page type that accepts a page of any type.
 inline constexpr uint16_t kAnyPageType = 255;
 
-// The table state under which a cached page was last validated for a session.
+// The table state under which a cached page was last validated for a session,
+// and the table it belongs to: a state means nothing for another table (a page
+// may be freed and taken by another table, and a table dropped and made again
+// starts its count anew under a new id).
 struct TVEXPageTableStateInfo {
   int32_t TableState = 0;
   bool IsTableStateValueAssigned = false;
+  int32_t TableID = -1;
 };
 
 // One page in memory: its number, its image (header, then data) and the
@@ -160,6 +164,10 @@ class TVEXPage {
   // TableState untouched, when none was stored.
   bool GetTableState(int32_t SessionID, int32_t& TableState) const;
   void SetTableState(int32_t SessionID, int32_t TableState);
+  // The same with the table the state was validated for (-1 when set
+  // without one).
+  bool GetTableState(int32_t SessionID, int32_t& TableID, int32_t& TableState) const;
+  void SetTableState(int32_t SessionID, int32_t TableID, int32_t TableState);
 
  private:
   TVEXPageManager* LPageManager;

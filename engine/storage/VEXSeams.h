@@ -146,6 +146,14 @@ class TVEXBLOBStreamFactory {
                                                        int32_t FieldNo) = 0;
 };
 
+// The stream a factory took over, as a table object reaches it again when the
+// cursor writes a BLOB value back. The factory's BLOB streams implement it.
+class TVEXBLOBStreamAccess {
+ public:
+  virtual ~TVEXBLOBStreamAccess() = default;
+  virtual TVEXStream& TemporaryStream() = 0;
+};
+
 TVEXBLOBStreamFactory* InstallBLOBStreamFactory(TVEXBLOBStreamFactory* Factory);
 TVEXBLOBStreamFactory* BLOBStreamFactory();
 

@@ -3,12 +3,20 @@
 #include <gtest/gtest.h>
 
 #include "foundation/VEXStartup.h"
+#ifdef VALMORA_TEST_ENGINE_LIBRARY
+#include "components/VEXEngineState.h"
+#endif
 
 namespace {
 
 class EngineEnvironment : public ::testing::Environment {
  public:
-  void SetUp() override { vex::StartEngine(); }
+  void SetUp() override {
+#ifdef VALMORA_TEST_ENGINE_LIBRARY
+    vex::AddComponentsStartupSteps();
+#endif
+    vex::StartEngine();
+  }
   void TearDown() override { vex::StopEngine(); }
 };
 

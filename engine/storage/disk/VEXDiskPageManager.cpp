@@ -619,17 +619,23 @@ int32_t TVEXDiskPageManager::PageCount() {
 
 bool TVEXDiskPageManager::IsPageTableStateCurrent(int32_t SessionID, TVEXPage* Page) {
   if (!FMultiUser) return true;
+  int32_t workTable = -1;
   int32_t workState = 0;
-  if (!FTablePagesCacheManager->GetWorkTableState(SessionID, workState)) return false;
+  if (!FTablePagesCacheManager->GetWorkTableState(SessionID, workTable, workState)) return false;
+  // Equal states of two tables, or of one table before and after it was
+  // dropped and made again, say nothing about each other.
+  int32_t pageTable = -1;
   int32_t pageState = 0;
-  return Page->GetTableState(SessionID, pageState) && pageState == workState;
+  return Page->GetTableState(SessionID, pageTable, pageState) && pageTable == workTable &&
+         pageState == workState;
 }
 
 void TVEXDiskPageManager::UpdatePageTableState(int32_t SessionID, TVEXPage* Page) {
   if (!FMultiUser) return;
+  int32_t workTable = -1;
   int32_t workState = 0;
-  if (FTablePagesCacheManager->GetWorkTableState(SessionID, workState)) {
-    Page->SetTableState(SessionID, workState);
+  if (FTablePagesCacheManager->GetWorkTableState(SessionID, workTable, workState)) {
+    Page->SetTableState(SessionID, workTable, workState);
   }
 }
 

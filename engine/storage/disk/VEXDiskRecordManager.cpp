@@ -242,7 +242,9 @@ void TVEXDiskRecordManager::Empty(int32_t SessionID) {
     while (FRecordPageIndex.GetNextRecordPage(SessionID, pageNo, pageNo)) pages.push_back(pageNo);
     for (int32_t p : pages) LPageManager->RemovePage(SessionID, p);
   }
-  FTableState = 0;
+  // Emptying is a change like any other: a state the table had before must
+  // not come back, or pages cached under it would pass for current.
+  FTableState = static_cast<int32_t>(static_cast<uint32_t>(FTableState) + 1);
   if (FRecordPageIndex.RootPageNo() != -1) FRecordPageIndex.EmptyIndex(SessionID);
   FRecordCount = 0;
 }

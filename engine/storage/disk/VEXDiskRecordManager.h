@@ -18,9 +18,9 @@
 //      removes a page whose last record went.
 //   3. RecordCount is the sum of the index's counts (ValidateRecordPageIndex
 //      checks it, RebuildRecordPageIndex restores it from the pages).
-//   4. TableState advances by exactly one for each add, update or delete that
-//      took effect, and by nothing for one that failed: a failed AddRecord
-//      clears its slot again and leaves both numbers as they were.
+//   4. TableState advances by exactly one for each add, update, delete or
+//      Empty that took effect, and by nothing for one that failed: a failed
+//      AddRecord clears its slot again and leaves both numbers as they were.
 //   5. Physical order is ascending page number, then ascending slot. A scan
 //      whose current page was removed meanwhile continues with the nearest
 //      indexed page after it (grmNext) or before it (grmPrior).

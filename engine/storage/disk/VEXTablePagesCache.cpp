@@ -99,9 +99,16 @@ void TVEXDiskTablePagesCacheManager::EndWorkWithTable(int32_t SessionID, int32_t
 }
 
 bool TVEXDiskTablePagesCacheManager::GetWorkTableState(int32_t SessionID, int32_t& WorkTableState) {
+  int32_t tableID = -1;
+  return GetWorkTableState(SessionID, tableID, WorkTableState);
+}
+
+bool TVEXDiskTablePagesCacheManager::GetWorkTableState(int32_t SessionID, int32_t& WorkTableID,
+                                                       int32_t& WorkTableState) {
   TVEXDTPCSessionInfo& session = GetSessionInfo(SessionID);
   if (session.FWorkTableIDs.empty()) return false;
   const TVEXDTPCTableInfo& info = session.GetTableInfo(session.FWorkTableIDs.back());
+  WorkTableID = info.TableID;
   WorkTableState = info.TableState;
   return info.IsTableLockedFromModification() && info.IsMostUpdatedLoaded;
 }

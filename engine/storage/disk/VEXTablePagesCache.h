@@ -77,6 +77,8 @@ class TVEXDiskTablePagesCacheManager {
   // locked against modification and the state was loaded in this period).
   // False, with WorkTableState untouched, when the session works with no table.
   bool GetWorkTableState(int32_t SessionID, int32_t& WorkTableState);
+  // The same, with the id of that table.
+  bool GetWorkTableState(int32_t SessionID, int32_t& WorkTableID, int32_t& WorkTableState);
 
   // The info of a session (-2 is the system session), created on demand; an id
   // below -2 raises 20186.

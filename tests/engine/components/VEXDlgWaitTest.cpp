@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "components/VEXDlgWait.h"
+#include "components/dialogs/VEXDlgWait.h"
 #include "engine/components/ScriptedUi.h"
 #include "os/Clock.h"
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "components/VEXDatabase.h"
-#include "components/VEXPasswordDialog.h"
+#include "components/dialogs/VEXPasswordDialog.h"
 #include "engine/components/ScriptedUi.h"
 
 namespace {

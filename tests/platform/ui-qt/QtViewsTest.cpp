@@ -12,8 +12,8 @@
 #include <memory>
 
 #include "components/VEXDatabase.h"
-#include "components/VEXDlgWait.h"
-#include "components/VEXPasswordDialog.h"
+#include "components/dialogs/VEXDlgWait.h"
+#include "components/dialogs/VEXPasswordDialog.h"
 #include "os/Clock.h"
 #include "ui-qt/QtUi.h"
 

@@ -1,4 +1,4 @@
-#include "components/VEXPasswordDialog.h"
+#include "components/dialogs/VEXPasswordDialog.h"
 
 #include "components/VEXDatabase.h"
 

@@ -1,4 +1,4 @@
-#include "components/VEXDlgWait.h"
+#include "components/dialogs/VEXDlgWait.h"
 
 namespace vex {
 

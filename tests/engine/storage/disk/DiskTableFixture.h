@@ -1,0 +1,266 @@
+// Disk database objects, sessions and cursors for the tests of the disk
+// database and table data: a session that ends its transactions through its
+// database object, a cursor that owns its record buffers, a table of one
+// Integer key (with a primary index), one Integer value and one BLOB, and a
+// walk that reads the whole table through the table data.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "../VEXManagerFakes.h"
+#include "DiskDatabaseFixture.h"
+#include "rtl/Lists.h"
+#include "storage/disk/VEXDiskDatabaseData.h"
+#include "storage/disk/VEXDiskTableData.h"
+
+namespace vex::testing {
+
+class TestSession : public TVEXBaseSession {
+ public:
+  explicit TestSession(TVEXDatabaseData& Database, bool MultiUser = false, bool Exclusive = false)
+      : FDatabase(Database) {
+    SetMultiUser(MultiUser);
+    SetExclusive(Exclusive);
+  }
+  bool GetConnected() const override { return FConnected; }
+  void SetConnected(bool Value) override {
+    if (Value == FConnected) return;
+    if (Value) {
+      FDatabase.ConnectSession(*this);
+    } else {
+      FDatabase.DisconnectSession(*this);
+    }
+    FConnected = Value;
+  }
+  bool GetSuppressDBHeaderErrors() const override { return false; }
+  void SetSuppressDBHeaderErrors(bool) override {}
+  void CreateDatabase() override {}
+  void DeleteDatabase() override {}
+  void RenameDatabase(std::string_view) override {}
+  void GetTablesList(rtl::TStringList& List) override { FDatabase.GetTablesList(List); }
+  bool TableExists(std::string_view TableName) override { return FDatabase.TableExists(TableName); }
+  void StartTransaction() override { SetInTransaction(true); }
+  void Commit(bool DoFlushBuffers) override {
+    FDatabase.Commit(SessionID(), DoFlushBuffers);
+    SetInTransaction(false);
+  }
+  void Rollback() override {
+    ++RollbackCalls;
+    FDatabase.Rollback(SessionID());
+    SetInTransaction(false);
+  }
+  void FlushBuffers() override { FDatabase.FlushBuffers(); }
+
+  int RollbackCalls = 0;
+
+ private:
+  TVEXDatabaseData& FDatabase;
+  bool FConnected = false;
+};
+
+// A cursor with record buffers of its own; Edit holds the record as read
+// before an update while Editing is set.
+class TestCursor : public TVEXCursor {
+ public:
+  TestCursor(TVEXBaseSession& Session, const std::string& TableName, bool Exclusive = false) {
+    SetSession(&Session);
+    SetTableName(TableName);
+    SetExclusive(Exclusive);
+  }
+  // Sizes the buffers for an open table.
+  void Bind(TVEXTableData& Table) VEX_NO_THREAD_SAFETY_ANALYSIS {
+    Table.InitCursorBuffers(*this);
+    Buffer.assign(static_cast<size_t>(RecordSize()), 0);
+    Edit.assign(Buffer.size(), 0);
+    SetCurrentRecordBuffer(Buffer.data());
+  }
+  const uint8_t* GetEditRecordBuffer() const override { return Editing ? Edit.data() : nullptr; }
+
+  std::vector<uint8_t> Buffer;
+  std::vector<uint8_t> Edit;
+  bool Editing = false;
+};
+
+// Field 0 "K" (Integer, primary index "PK"), field 1 "V" (Integer), field 2
+// "B" (BLOB).
+inline void DefineTable(TVEXFieldDefs& Fields, TVEXIndexDefs& Indexes, bool WithBlob = true) {
+  AddField(Fields, "K", aftInteger);
+  AddField(Fields, "V", aftInteger);
+  if (WithBlob) AddField(Fields, "B", aftBlob);
+  TVEXIndexDef* pk = Indexes.AddCreated();
+  pk->Name = "PK";
+  pk->Primary = true;
+  pk->Unique = true;
+  pk->SetColumnCount(1);
+  pk->GetIndexColumn(0)->FieldName = "K";
+  pk->GetIndexColumn(0)->MaxIndexedSize = 20;
+}
+
+// What a walk of the table finds: key -> value.
+using TableImage = std::map<int32_t, int32_t>;
+
+class DiskTableTest : public DiskDatabaseTest {
+ protected:
+  // A database object for db.vex with the settings a new file takes.
+  std::unique_ptr<TVEXDiskDatabaseData> NewDatabase(const std::string& name = "db.vex",
+                                                    int32_t maxSessions = 8) {
+    auto db = std::make_unique<TVEXDiskDatabaseData>();
+    db->SetDatabaseName(PathOf(name));
+    db->SetMaxSessionCount(maxSessions);
+    return db;
+  }
+
+  // Creates the file, then the table "T" in it through a cursor of Session.
+  static TVEXDiskTableData& CreateTable(TVEXDiskDatabaseData& db, TVEXBaseSession& session,
+                                        const std::string& name = "T", bool withBlob = true)
+      VEX_NO_THREAD_SAFETY_ANALYSIS {
+    TestCursor cursor(session, name);
+    TVEXFieldDefs fields;
+    TVEXIndexDefs indexes;
+    TVEXConstraintDefs constraints;
+    DefineTable(fields, indexes, withBlob);
+    auto& table = static_cast<TVEXDiskTableData&>(*db.FindOrCreateTableData(cursor));
+    TVEXLockGuard lock(db.DatabaseLock());
+    table.CreateTable(&cursor, fields, indexes, constraints);
+    return table;
+  }
+
+  // Opens the table for the cursor and sizes its buffers.
+  static TVEXDiskTableData& Open(TVEXDiskDatabaseData& db, TestCursor& cursor)
+      VEX_NO_THREAD_SAFETY_ANALYSIS {
+    auto& table = static_cast<TVEXDiskTableData&>(*db.FindOrCreateTableData(cursor));
+    TVEXLockGuard lock(db.DatabaseLock());
+    table.OpenTable(cursor);
+    cursor.Bind(table);
+    return table;
+  }
+
+  static void Close(TVEXDiskDatabaseData& db, TVEXDiskTableData& table, TestCursor& cursor)
+      VEX_NO_THREAD_SAFETY_ANALYSIS {
+    TVEXLockGuard lock(db.DatabaseLock());
+    table.CloseTable(cursor);
+    table.FreeIfNoCursorsConnected();
+  }
+
+  static void SetRecord(TVEXDiskTableData& table, TestCursor& cursor, int32_t key, int32_t value) {
+    std::vector<uint8_t>& r = cursor.Buffer;
+    std::fill(r.begin(), r.end(), 0);
+    const TVEXFieldDefs& defs = table.FieldManager()->FieldDefs();
+    std::memcpy(r.data() + defs.GetDef(0)->MemoryOffset, &key, 4);
+    std::memcpy(r.data() + defs.GetDef(1)->MemoryOffset, &value, 4);
+    // Field 2, the BLOB, stays null.
+    if (defs.Count() > 2) r[0] = 0x04;
+  }
+
+  // Inserts (key, value) as a new record.
+  static bool Insert(TVEXDiskTableData& table, TestCursor& cursor, int32_t key, int32_t value)
+      VEX_NO_THREAD_SAFETY_ANALYSIS {
+    SetRecord(table, cursor, key, value);
+    TVEXLockGuard lock(table.DatabaseLock());
+    return table.InsertRecord(cursor);
+  }
+
+  // Moves the cursor onto the record of that key; false when there is none.
+  static bool Seek(TVEXDiskTableData& table, TestCursor& cursor, int32_t key)
+      VEX_NO_THREAD_SAFETY_ANALYSIS {
+    TVEXLockGuard lock(table.DatabaseLock());
+    cursor.FirstPosition = true;
+    cursor.LastPosition = false;
+    while (table.GetRecordBuffer(cursor, grmNext) == grrOK) {
+      if (KeyOf(table, cursor) == key) return true;
+    }
+    return false;
+  }
+
+  static bool Update(TVEXDiskTableData& table, TestCursor& cursor, int32_t key, int32_t value)
+      VEX_NO_THREAD_SAFETY_ANALYSIS {
+    if (!Seek(table, cursor, key)) return false;
+    cursor.Edit = cursor.Buffer;
+    cursor.Editing = true;
+    const int32_t offset = table.FieldManager()->FieldDefs().GetDef(1)->MemoryOffset;
+    std::memcpy(cursor.Buffer.data() + offset, &value, 4);
+    TVEXLockGuard lock(table.DatabaseLock());
+    const bool updated = table.UpdateRecord(cursor);
+    cursor.Editing = false;
+    return updated;
+  }
+
+  static bool Delete(TVEXDiskTableData& table, TestCursor& cursor, int32_t key)
+      VEX_NO_THREAD_SAFETY_ANALYSIS {
+    if (!Seek(table, cursor, key)) return false;
+    TVEXLockGuard lock(table.DatabaseLock());
+    return table.DeleteRecord(cursor);
+  }
+
+  static int32_t KeyOf(TVEXDiskTableData& table, const TestCursor& cursor) {
+    int32_t key = 0;
+    std::memcpy(&key, cursor.Buffer.data() + table.FieldManager()->FieldDefs().GetDef(0)->MemoryOffset,
+                4);
+    return key;
+  }
+  static int32_t ValueOf(TVEXDiskTableData& table, const TestCursor& cursor) {
+    int32_t value = 0;
+    std::memcpy(&value,
+                cursor.Buffer.data() + table.FieldManager()->FieldDefs().GetDef(1)->MemoryOffset, 4);
+    return value;
+  }
+
+  // Every record through the table data in physical order; the cursor ends
+  // after the last.
+  static TableImage Walk(TVEXDiskTableData& table, TestCursor& cursor)
+      VEX_NO_THREAD_SAFETY_ANALYSIS {
+    TableImage image;
+    TVEXLockGuard lock(table.DatabaseLock());
+    cursor.FirstPosition = true;
+    cursor.LastPosition = false;
+    TVEXGetRecordResult result;
+    while ((result = table.GetRecordBuffer(cursor, grmNext)) == grrOK) {
+      EXPECT_TRUE(image.emplace(KeyOf(table, cursor), ValueOf(table, cursor)).second)
+          << "key " << KeyOf(table, cursor) << " twice";
+    }
+    EXPECT_EQ(result, grrEOF);
+    return image;
+  }
+
+  // The keys along the primary index, in index order.
+  static std::vector<int32_t> IndexKeys(TVEXDiskTableData& table, TestCursor& cursor)
+      VEX_NO_THREAD_SAFETY_ANALYSIS {
+    std::vector<int32_t> keys;
+    TVEXLockGuard lock(table.DatabaseLock());
+    TVEXBaseIndexManager& indexes = *table.IndexManager();
+    TVEXNavigationInfo nav;
+    nav.IndexID = indexes.IndexDefs().GetDef(0)->ObjectID;
+    nav.RecordBuffer = cursor.Buffer.data();
+    nav.FirstPosition = true;
+    nav.GetRecordMode = grmNext;
+    for (;;) {
+      indexes.GetRecordBuffer(cursor.GetSessionID(), nav, nullptr,
+                              table.RecordManager()->TableState());
+      if (nav.GetRecordResult != grrOK) break;
+      nav.FirstPosition = false;
+      keys.push_back(KeyOf(table, cursor));
+    }
+    return keys;
+  }
+
+  static int64_t Count(TVEXDiskTableData& table, TestCursor& cursor) VEX_NO_THREAD_SAFETY_ANALYSIS {
+    TVEXLockGuard lock(table.DatabaseLock());
+    return table.InternalGetRecordCount(cursor);
+  }
+
+  static std::vector<std::string> TablesOf(TVEXDiskDatabaseData& db) {
+    rtl::TStringList list;
+    db.GetTablesList(list);
+    std::vector<std::string> names;
+    for (int32_t i = 0; i < list.Count(); ++i) names.push_back(list[i]);
+    return names;
+  }
+};
+
+}  // namespace vex::testing
