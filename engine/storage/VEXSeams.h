@@ -42,6 +42,8 @@ class TVEXCursor;
 class TVEXScanSearchCondition;
 class TVEXScanSearchConditionArray;
 class TVEXExprNode;
+// The SQL layer's relational operator, which storage only passes through.
+class TVEXAO;
 
 // --- Expression object ------------------------------------------------------
 
@@ -83,6 +85,11 @@ class TVEXBaseExpression {
   virtual void RemoveExtractedNodes(TVEXScanSearchConditionArray& ScanConditions,
                                     int32_t ScanConditionNo, int32_t ScanEndConditionNo) = 0;
   virtual void AddNode(TVEXExprNode* Node) = 0;
+  // Binds the expression's column references to Cursor's fields, with the
+  // parent query's operator and cursor for outer references (a cursor's SQL
+  // filter). Nothing for an expression without column references.
+  virtual void AssignCursor(TVEXCursor* /*Cursor*/, TVEXAO* /*ParentQueryAO*/,
+                            TVEXCursor* /*ParentCursor*/) {}
 };
 
 // Parses the DEFAULT text of a column for the field definitions.

@@ -32,8 +32,9 @@
 // Threads: the table data has no lock of its own. Lock and Unlock are its
 // database's lock, so one re-entrant lock serialises all work on all tables
 // of a database. The local cursor holds it around every table operation;
-// EmptyIndex, FindOrCreateIndex, IndexExists, FindRecordInView and
-// BuildRecordBitmap take it themselves.
+// EmptyIndex, FindOrCreateIndex, IndexExists, FindRecordInView,
+// BuildRecordBitmap, Locate, FindKey, GetRecordCount, SetRecNo and GetRecNo
+// take it themselves.
 #pragma once
 
 #include <cstdint>
@@ -198,19 +199,43 @@ class TVEXTableData : public TVEXManagedTable {
   virtual bool DeleteRecord(TVEXCursor& Cursor) VEX_REQUIRES(FDatabaseLock) = 0;
   virtual bool UpdateRecord(TVEXCursor& Cursor) VEX_REQUIRES(FDatabaseLock) = 0;
 
-  // --- navigation and search (the navigation layer gives these their common
-  // body; until then each engine supplies them)
+  // --- navigation (VEXTableNavigation.cpp). The view is the table in the
+  // cursor's order (physical, or its index's), restricted by its range,
+  // filters and DISTINCT; an unrestricted view goes straight to the index or
+  // the record manager, a restricted one uses the cursor's record bitmap and
+  // the table search. A move that finds nothing (grrBOF or grrEOF in a
+  // restricted view, grrError, a Locate or FindKey without a match) leaves
+  // the cursor where it stood; an unrestricted move off an end takes the end
+  // position that the index or record manager reports.
+
+  // One step: the current (grmCurrent), next or prior record of the view into
+  // the cursor's current record buffer. grrEOF on a table without records.
+  // Under DISTINCT a step from a record skips every record equal to it on the
+  // DISTINCT fields (its copy lives in DistinctRecordBuffer during the step
+  // only); grrError when that record cannot be read.
   virtual TVEXGetRecordResult GetRecordBuffer(TVEXCursor& Cursor, TVEXGetRecordMode GetRecordMode)
-      VEX_REQUIRES(FDatabaseLock) = 0;
-  virtual bool Locate(TVEXCursor& Cursor, TVEXBaseExpression& SearchExpression)
-      VEX_REQUIRES(FDatabaseLock) = 0;
-  virtual bool FindKey(TVEXCursor& Cursor, TVEXSearchCondition SearchCondition)
-      VEX_REQUIRES(FDatabaseLock) = 0;
-  virtual void SetRecNo(TVEXCursor& Cursor, int64_t RecNo) VEX_REQUIRES(FDatabaseLock) = 0;
-  virtual int64_t GetRecNo(TVEXCursor& Cursor) VEX_REQUIRES(FDatabaseLock) = 0;
+      VEX_REQUIRES(FDatabaseLock);
+  // Takes the lock itself. Moves to the first record of the view that
+  // satisfies SearchExpression and reads it; false, with the cursor where it
+  // stood, when none does. 10272 "Nil pointer occured" without an expression.
+  virtual bool Locate(TVEXCursor& Cursor, TVEXBaseExpression* SearchExpression);
+  // Takes the lock itself. As Locate, with the condition SearchCondition on
+  // the cursor's KeyFieldCount key fields of its KeyBuffer over its index;
+  // the record is not read. 20258 without an index.
+  virtual bool FindKey(TVEXCursor& Cursor, TVEXSearchCondition SearchCondition);
+  // Take the lock themselves. The cursor stands on the RecNo-th record of the
+  // view (1-based; clamped to 1 .. count) without reading it; nothing on an
+  // empty view. GetRecNo: the current record's number; -1 before the first,
+  // after the last, on an empty view, or when the record is gone.
+  virtual void SetRecNo(TVEXCursor& Cursor, int64_t RecNo);
+  virtual int64_t GetRecNo(TVEXCursor& Cursor);
+  // Physical record numbers and count (the engine), for unrestricted views
+  // without index. InternalSetRecNo sets the cursor's CurrentRecordID.
   virtual void InternalSetRecNo(TVEXCursor& Cursor, int64_t RecNo) VEX_REQUIRES(FDatabaseLock) = 0;
   virtual int64_t InternalGetRecNo(TVEXCursor& Cursor) VEX_REQUIRES(FDatabaseLock) = 0;
   virtual int64_t InternalGetRecordCount(TVEXCursor& Cursor) VEX_REQUIRES(FDatabaseLock) = 0;
+  // Takes the lock itself. The records in the cursor's view.
+  int64_t GetRecordCount(TVEXCursor& Cursor);
 
   // The session's last autoincrement value of a field; 0 in the base.
   virtual int64_t LastAutoincValue(int32_t FieldNo, TVEXBaseSession& Session)
@@ -301,8 +326,8 @@ class TVEXTableData : public TVEXManagedTable {
       VEX_REQUIRES(FDatabaseLock);
   // The index range to scan: a start and an optional end condition, or -1 for
   // a scan of all records.
-  void ChooseScanConditions(int32_t SessionID, TVEXScanSearchConditionArray& Array,
-                            int32_t IndexID, TVEXPageItemID CurrentRecordID, bool GoForward,
+  void ChooseScanConditions(int32_t SessionID, TVEXScanSearchConditionArray& Array, int32_t IndexID,
+                            TVEXPageItemID CurrentRecordID, bool GoForward,
                             const TVEXFilterRecordEvent& FilterRecord, int32_t& ScanConditionNo,
                             int32_t& ScanEndConditionNo) VEX_REQUIRES(FDatabaseLock);
   bool FindPreferredScanCondition(TVEXScanSearchConditionArray& Array, int32_t IndexID,
@@ -317,8 +342,8 @@ class TVEXTableData : public TVEXManagedTable {
   // Estimated pages read: an index range (EndNo -1 for none), the rest of the
   // table from the current record.
   double GetIndexScanCost(int32_t SessionID, TVEXScanSearchConditionArray& Array, int32_t IndexID,
-                          const TVEXFilterRecordEvent& FilterRecord, int32_t StartNo,
-                          int32_t EndNo) VEX_REQUIRES(FDatabaseLock);
+                          const TVEXFilterRecordEvent& FilterRecord, int32_t StartNo, int32_t EndNo)
+      VEX_REQUIRES(FDatabaseLock);
   double GetFullScanCost(int32_t SessionID, int32_t IndexID, TVEXPageItemID CurrentRecordID)
       VEX_REQUIRES(FDatabaseLock);
   // The scan by the strategy the cursor's order and the chosen range call for.
@@ -363,6 +388,14 @@ class TVEXTableData : public TVEXManagedTable {
   // - no fields were specified" without fields, unless DesignMode is set.
   int32_t GetRecordBufferSize() const;
 
+  // One read for NavigationInfo: along its index for a next or prior step
+  // (IndexID not -1; from IndexPositionCache when it matches), else through
+  // the record manager. 10015, 10380, 10016 "Nil pointer occured" without a
+  // record manager, index manager or record buffer.
+  void GetRecordBufferByIndex(int32_t SessionID, TVEXNavigationInfo& NavigationInfo,
+                              int32_t TableState, TVEXIndexPositionCache* IndexPositionCache)
+      VEX_REQUIRES(FDatabaseLock);
+
   std::unique_ptr<TVEXBaseFieldManager> FFieldManager;
   std::unique_ptr<TVEXBaseConstraintManager> FConstraintManager;
   std::unique_ptr<TVEXBaseIndexManager> FIndexManager;
@@ -370,6 +403,14 @@ class TVEXTableData : public TVEXManagedTable {
 
  private:
   void AssignNewObjectIds(TVEXMetaObjectDefs& Defs);
+  // The step of GetRecordBuffer (FillBitmap: let the search fill the
+  // cursor's bitmap on the way).
+  TVEXGetRecordResult NavigateRecord(TVEXCursor& Cursor, TVEXGetRecordMode GetRecordMode,
+                                     bool FillBitmap) VEX_REQUIRES(FDatabaseLock);
+  int64_t ViewRecordCount(TVEXCursor& Cursor) VEX_REQUIRES(FDatabaseLock);
+  // Restores the saved position unless Found.
+  bool PositionOnFound(TVEXCursor& Cursor, bool Found, TVEXPageItemID FoundRecordID)
+      VEX_REQUIRES(FDatabaseLock);
 
   bool FIsRepairing = false;
   TVEXPageManager* FPageManager = nullptr;
@@ -406,5 +447,28 @@ class VEX_SCOPED_CAPABILITY TVEXTableOperation {
   bool FInTransaction;
   bool FDone = false;
 };
+
+// --- field data between record buffers and the dataset framework's format
+
+// Whether field FieldNo (a table field number) of RecordBuffer is not null;
+// when it is not and Buffer is given, copies the value into Buffer: Shortint
+// widened to 16 bits, Cardinal to 64 (upper half zero), Single and Extended to
+// double, BLOB fields nothing (their data go through streams), every other
+// type its MemoryDataSize bytes. 10000 "Invalid field number - FieldNo = %d,
+// FieldCount = %d", 10003 "Nil pointer occured" without a record buffer, both
+// before anything is read; 10002 "Error getting field data - FieldNo = %d,
+// MemoryOffset = %d, MemoryDataSize = %d" for a field lying outside the
+// record layout.
+bool GetFieldDataFromRecordBuffer(int32_t FieldNo, const TVEXFieldDefs& FieldDefs, void* Buffer,
+                                  const uint8_t* RecordBuffer);
+// Stores the value in Buffer into field FieldNo, narrowing the four types
+// above; null for a nil Buffer and for an empty text (a first character of
+// zero) of a text or GUID field. 10004 "Invalid field number - FieldNo = %d,
+// FieldCount = %d"; 10001 "Nil pointer occured" without a record buffer.
+void SetFieldDataToRecordBuffer(int32_t FieldNo, const TVEXFieldDefs& FieldDefs, const void* Buffer,
+                                uint8_t* RecordBuffer);
+// Whether the first Size bytes are equal (true for Size <= 0). 10122 and
+// 10123 "Nil pointer occured" for a nil first or second buffer.
+bool RecordBuffersEqual(const void* Buffer1, const void* Buffer2, int32_t Size);
 
 }  // namespace vex

@@ -4,8 +4,11 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -16,6 +19,7 @@
 #include "storage/VEXCursor.h"
 #include "storage/VEXDatabaseData.h"
 #include "storage/VEXTableData.h"
+#include "storage/disk/VEXTableLocks.h"
 
 namespace vex::testing {
 
@@ -57,6 +61,9 @@ class TestSession : public TVEXBaseSession {
   bool FConnected = false;
 };
 
+// A cursor of the fake engine: the shared part of every cursor, with the
+// operations a local cursor implements refused (the tests drive the table
+// data directly).
 class TestCursor : public TVEXCursor {
  public:
   TestCursor(TVEXBaseSession& Session, const std::string& TableName) {
@@ -64,6 +71,74 @@ class TestCursor : public TVEXCursor {
     SetTableName(TableName);
   }
   std::vector<uint8_t> Record;
+
+  [[noreturn]] static void NotHere() {
+    throw std::logic_error("a test cursor does not implement the local cursor's operations");
+  }
+  void CreateTable(TVEXFieldDefs&, TVEXIndexDefs&, TVEXConstraintDefs&) override { NotHere(); }
+  void DeleteTable() override { NotHere(); }
+  void EmptyTable() override { NotHere(); }
+  void RenameTable(std::string_view) override { NotHere(); }
+  void InternalInitFieldDefs() override { NotHere(); }
+  void OpenTableByFieldDefs(TVEXFieldDefs&, TVEXIndexDefs&, TVEXConstraintDefs&) override {
+    NotHere();
+  }
+  void CloseTable() override { NotHere(); }
+  void LockTableData() override { NotHere(); }
+  void UnlockTableData() override { NotHere(); }
+  bool LockTable(TVEXLockType, int32_t, int32_t, bool) override { NotHere(); }
+  bool UnlockTable(TVEXLockType, bool) override { NotHere(); }
+  void AddIndex(TVEXIndexDef&) override { NotHere(); }
+  void DeleteIndex(std::string_view) override { NotHere(); }
+  void DeleteAllIndexes() override { NotHere(); }
+  std::string FindOrCreateIndex(const rtl::TStringList&, const rtl::TStringList&,
+                                const rtl::TStringList&, bool&) override {
+    NotHere();
+  }
+  bool IndexExists(const rtl::TStringList&, const rtl::TStringList&,
+                   const rtl::TStringList&) override {
+    NotHere();
+  }
+  void CopyFieldValue(int32_t, bool, int32_t, TVEXCursor&) override { NotHere(); }
+  // Every field null, data zero (the fake applies no defaults).
+  void InternalInitRecord(uint8_t* RecordBuffer, bool) override {
+    std::memset(RecordBuffer, 0, static_cast<size_t>(FieldDefs().GetMemoryRecordBufferSize()));
+    for (int32_t i = 0; i < FieldDefs().Count(); ++i) SetBitInBuffer(true, i, RecordBuffer);
+  }
+  int64_t GetRecordCount() override { NotHere(); }
+  TVEXGetRecordResult GetRecordBuffer(TVEXGetRecordMode) override { NotHere(); }
+  void SetRecNo(int64_t) override { NotHere(); }
+  int64_t GetRecNo() override { NotHere(); }
+  int32_t CompareRecordsOrder(TVEXPageItemID, TVEXPageItemID) override { NotHere(); }
+  void InternalFirst() override { NotHere(); }
+  void InternalLast() override { NotHere(); }
+  void InternalInsert() override { NotHere(); }
+  void InternalEdit() override { NotHere(); }
+  void InternalCancel(bool) override { NotHere(); }
+  void InternalPost(bool) override { NotHere(); }
+  void InternalDelete() override { NotHere(); }
+  bool IsRecordLocked() override { NotHere(); }
+  void ApplyDistinct(const rtl::TStringList&, const rtl::TStringList&,
+                     const rtl::TStringList&) override {
+    NotHere();
+  }
+  void ActivateFilters(std::string_view, bool, bool) override { NotHere(); }
+  void DeactivateFilters() override { NotHere(); }
+  bool Locate(std::string_view, const rtl::Variant&, bool, bool) override { NotHere(); }
+  bool FindKey(TVEXSearchCondition) override { NotHere(); }
+  bool IsAnyRecordMatchCondition(std::string_view, TVEXDataOperator, TVEXVariant&) override {
+    NotHere();
+  }
+  TVEXStream* InternalCreateBlobStream(bool, bool, int32_t, TVEXBLOBOpenMode, bool) override {
+    NotHere();
+  }
+  void InternalCloseBLOB(int32_t) override { NotHere(); }
+  void ClearBLOBStreams(bool) override { NotHere(); }
+  int64_t LastAutoincValue(int32_t) override { NotHere(); }
+  void BeginBatchUpdate() override { NotHere(); }
+  void EndBatchUpdate() override { NotHere(); }
+  void CancelBatchUpdate() override { NotHere(); }
+  bool CheckConstraints(bool) override { NotHere(); }
 };
 
 // A table of the fake engine: its managers over fake records and indexes.
@@ -114,14 +189,18 @@ class FakeTableData : public TVEXTableData {
   bool InsertRecord(TVEXCursor&) override { return false; }
   bool DeleteRecord(TVEXCursor&) override { return false; }
   bool UpdateRecord(TVEXCursor&) override { return false; }
-  TVEXGetRecordResult GetRecordBuffer(TVEXCursor&, TVEXGetRecordMode) override { return grrEOF; }
-  bool Locate(TVEXCursor&, TVEXBaseExpression&) override { return false; }
-  bool FindKey(TVEXCursor&, TVEXSearchCondition) override { return false; }
-  void SetRecNo(TVEXCursor&, int64_t) override {}
-  int64_t GetRecNo(TVEXCursor&) override { return 0; }
-  void InternalSetRecNo(TVEXCursor&, int64_t) override {}
-  int64_t InternalGetRecNo(TVEXCursor&) override { return 0; }
-  int64_t InternalGetRecordCount(TVEXCursor&) override { return Records()->RecordCount(); }
+  // Physical record numbers: the position in the record store's order.
+  void InternalSetRecNo(TVEXCursor& Cursor, int64_t RecNo) override {
+    auto it = Records()->Records.begin();
+    std::advance(it, RecNo - 1);
+    Cursor.CurrentRecordID = {it->first, 0};
+  }
+  int64_t InternalGetRecNo(TVEXCursor& Cursor) override {
+    const auto& records = Records()->Records;
+    auto it = records.find(Cursor.CurrentRecordID.PageNo);
+    return it == records.end() ? -1 : std::distance(records.begin(), it) + 1;
+  }
+  int64_t InternalGetRecordCount(TVEXCursor&) override { return RecordManager()->RecordCount(); }
 
   FakeTable::NoPages TempPages;
   FakeIndexStore Store;

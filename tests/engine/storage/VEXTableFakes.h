@@ -4,9 +4,11 @@
 // managers and wires them together as the table data does.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <set>
@@ -57,14 +59,47 @@ class FakeRecordManager : public TVEXBaseRecordManager {
     ++FTableState;
     return true;
   }
+  // Physical order is the order of the map. Off an end a step reports
+  // grrEOF / grrBOF and the end position.
   void GetRecordBuffer(int32_t, TVEXNavigationInfo& Info) override {
-    auto it = Records.find(int32_t{Info.RecordID.PageNo});
-    if (Info.GetRecordMode != grmCurrent || it == Records.end()) {
-      Info.GetRecordResult = grrError;
-      return;
+    auto deliver = [&](std::map<int32_t, std::vector<uint8_t>>::const_iterator it) {
+      std::memcpy(Info.RecordBuffer, it->second.data(), it->second.size());
+      Info.RecordID = {it->first, 0};
+      Info.FirstPosition = false;
+      Info.LastPosition = false;
+      Info.GetRecordResult = grrOK;
+    };
+    auto offEnd = [&](bool forward) {
+      Info.FirstPosition = !forward;
+      Info.LastPosition = forward;
+      Info.GetRecordResult = forward ? grrEOF : grrBOF;
+    };
+    const int32_t pageNo = Info.RecordID.PageNo;
+    switch (Info.GetRecordMode) {
+      case grmCurrent: {
+        auto it = Records.find(pageNo);
+        if (Info.FirstPosition || Info.LastPosition || it == Records.end()) {
+          Info.GetRecordResult = grrError;
+          return;
+        }
+        deliver(it);
+        return;
+      }
+      case grmNext: {
+        if (Info.LastPosition) return offEnd(true);
+        auto it = Info.FirstPosition ? Records.begin() : Records.upper_bound(pageNo);
+        if (it == Records.end()) return offEnd(true);
+        deliver(it);
+        return;
+      }
+      case grmPrior: {
+        if (Info.FirstPosition) return offEnd(false);
+        auto it = Info.LastPosition ? Records.end() : Records.lower_bound(pageNo);
+        if (it == Records.begin()) return offEnd(false);
+        deliver(std::prev(it));
+        return;
+      }
     }
-    std::memcpy(Info.RecordBuffer, it->second.data(), it->second.size());
-    Info.GetRecordResult = grrOK;
   }
   int32_t CompareRecordID(TVEXPageItemID A, TVEXPageItemID B) override {
     return A.PageNo < B.PageNo ? -1 : A.PageNo > B.PageNo ? 1 : 0;
@@ -130,10 +165,45 @@ class FakeIndex : public TVEXIndex {
     DropIndex(Cursor->GetSessionID());
     CreateIndex(Cursor, *FIndexDef);
   }
+  // Steps along the entries in key order (equal keys by record), reading the
+  // record from the record store; off an end grrEOF / grrBOF and the end
+  // position; an entry that cannot be found grrError.
   void GetRecordBuffer(int32_t, TVEXNavigationInfo& Info, TVEXIndexPositionCache*,
                        int32_t) override {
-    Info.GetRecordResult = grrOK;
     LastCall = "GetRecordBuffer";
+    auto& entries = Entries();
+    auto at = entries.end();
+    if (!Info.FirstPosition && !Info.LastPosition) {
+      at = EntryOf(Info.RecordID.PageNo);
+      if (at == entries.end()) {
+        Info.GetRecordResult = grrError;
+        return;
+      }
+    }
+    const bool forward = Info.GetRecordMode != grmPrior;
+    if (forward) {
+      at = Info.FirstPosition ? entries.begin() : Info.LastPosition ? entries.end() : std::next(at);
+    } else if (Info.FirstPosition || at == entries.begin()) {
+      at = entries.end();
+    } else {
+      at = std::prev(at);
+    }
+    if (at == entries.end()) {
+      Info.FirstPosition = !forward;
+      Info.LastPosition = forward;
+      Info.GetRecordResult = forward ? grrEOF : grrBOF;
+      return;
+    }
+    auto record = Records().find(at->second);
+    if (record == Records().end()) {
+      Info.GetRecordResult = grrError;
+      return;
+    }
+    std::memcpy(Info.RecordBuffer, record->second.data(), record->second.size());
+    Info.RecordID = {at->second, 0};
+    Info.FirstPosition = false;
+    Info.LastPosition = false;
+    Info.GetRecordResult = grrOK;
   }
   void GetClosestRecordBuffer(int32_t, TVEXNavigationInfo& Info, TVEXIndexPositionCache*,
                               int32_t) override {
@@ -150,8 +220,15 @@ class FakeIndex : public TVEXIndex {
                                         const TVEXIndexPosition&) override {
     return 0;
   }
-  int64_t GetRecNoByRecordID(int32_t, TVEXPageItemID, const uint8_t*) override { return 0; }
-  TVEXPageItemID GetRecordIDByRecNo(int32_t, int64_t) override { return {-1, 0}; }
+  // Positions in key order, 1-based.
+  int64_t GetRecNoByRecordID(int32_t, TVEXPageItemID RecordID, const uint8_t*) override {
+    auto at = EntryOf(RecordID.PageNo);
+    return at == Entries().end() ? -1 : std::distance(Entries().begin(), at) + 1;
+  }
+  TVEXPageItemID GetRecordIDByRecNo(int32_t, int64_t RecNo) override {
+    if (RecNo < 1 || RecNo > static_cast<int64_t>(Entries().size())) return {-1, 0};
+    return {std::next(Entries().begin(), RecNo - 1)->second, 0};
+  }
   void ApplyDistinctToRecordBitmap(int32_t, TVEXRecordBitmap&, int32_t) override {}
   std::unique_ptr<TVEXIndexSearchInfo> CreateSearchInfo() override {
     return std::make_unique<TVEXIndexSearchInfo>();
@@ -218,6 +295,11 @@ class FakeIndex : public TVEXIndex {
  private:
   std::multiset<std::pair<std::string, int32_t>>& Entries() {
     return FStore.Roots.at(FIndexDef->RootPageNo);
+  }
+  std::multiset<std::pair<std::string, int32_t>>::iterator EntryOf(int32_t PageNo) {
+    auto& entries = Entries();
+    return std::find_if(entries.begin(), entries.end(),
+                        [&](const auto& entry) { return entry.second == PageNo; });
   }
   const std::map<int32_t, std::vector<uint8_t>>& Records() const;
 
