@@ -21,9 +21,9 @@
 
 namespace vex::testing {
 
-class TestSession : public TVEXBaseSession {
+class DiskSession : public TVEXBaseSession {
  public:
-  explicit TestSession(TVEXDatabaseData& Database, bool MultiUser = false, bool Exclusive = false)
+  explicit DiskSession(TVEXDatabaseData& Database, bool MultiUser = false, bool Exclusive = false)
       : FDatabase(Database) {
     SetMultiUser(MultiUser);
     SetExclusive(Exclusive);
@@ -66,9 +66,9 @@ class TestSession : public TVEXBaseSession {
 
 // A cursor with record buffers of its own; Edit holds the record as read
 // before an update while Editing is set.
-class TestCursor : public TVEXCursor {
+class DiskCursor : public TVEXCursor {
  public:
-  TestCursor(TVEXBaseSession& Session, const std::string& TableName, bool Exclusive = false) {
+  DiskCursor(TVEXBaseSession& Session, const std::string& TableName, bool Exclusive = false) {
     SetSession(&Session);
     SetTableName(TableName);
     SetExclusive(Exclusive);
@@ -120,7 +120,7 @@ class DiskTableTest : public DiskDatabaseTest {
   static TVEXDiskTableData& CreateTable(TVEXDiskDatabaseData& db, TVEXBaseSession& session,
                                         const std::string& name = "T", bool withBlob = true)
       VEX_NO_THREAD_SAFETY_ANALYSIS {
-    TestCursor cursor(session, name);
+    DiskCursor cursor(session, name);
     TVEXFieldDefs fields;
     TVEXIndexDefs indexes;
     TVEXConstraintDefs constraints;
@@ -132,7 +132,7 @@ class DiskTableTest : public DiskDatabaseTest {
   }
 
   // Opens the table for the cursor and sizes its buffers.
-  static TVEXDiskTableData& Open(TVEXDiskDatabaseData& db, TestCursor& cursor)
+  static TVEXDiskTableData& Open(TVEXDiskDatabaseData& db, DiskCursor& cursor)
       VEX_NO_THREAD_SAFETY_ANALYSIS {
     auto& table = static_cast<TVEXDiskTableData&>(*db.FindOrCreateTableData(cursor));
     TVEXLockGuard lock(db.DatabaseLock());
@@ -141,14 +141,14 @@ class DiskTableTest : public DiskDatabaseTest {
     return table;
   }
 
-  static void Close(TVEXDiskDatabaseData& db, TVEXDiskTableData& table, TestCursor& cursor)
+  static void Close(TVEXDiskDatabaseData& db, TVEXDiskTableData& table, DiskCursor& cursor)
       VEX_NO_THREAD_SAFETY_ANALYSIS {
     TVEXLockGuard lock(db.DatabaseLock());
     table.CloseTable(cursor);
     table.FreeIfNoCursorsConnected();
   }
 
-  static void SetRecord(TVEXDiskTableData& table, TestCursor& cursor, int32_t key, int32_t value) {
+  static void SetRecord(TVEXDiskTableData& table, DiskCursor& cursor, int32_t key, int32_t value) {
     std::vector<uint8_t>& r = cursor.Buffer;
     std::fill(r.begin(), r.end(), 0);
     const TVEXFieldDefs& defs = table.FieldManager()->FieldDefs();
@@ -159,7 +159,7 @@ class DiskTableTest : public DiskDatabaseTest {
   }
 
   // Inserts (key, value) as a new record.
-  static bool Insert(TVEXDiskTableData& table, TestCursor& cursor, int32_t key, int32_t value)
+  static bool Insert(TVEXDiskTableData& table, DiskCursor& cursor, int32_t key, int32_t value)
       VEX_NO_THREAD_SAFETY_ANALYSIS {
     SetRecord(table, cursor, key, value);
     TVEXLockGuard lock(table.DatabaseLock());
@@ -167,7 +167,7 @@ class DiskTableTest : public DiskDatabaseTest {
   }
 
   // Moves the cursor onto the record of that key; false when there is none.
-  static bool Seek(TVEXDiskTableData& table, TestCursor& cursor, int32_t key)
+  static bool Seek(TVEXDiskTableData& table, DiskCursor& cursor, int32_t key)
       VEX_NO_THREAD_SAFETY_ANALYSIS {
     TVEXLockGuard lock(table.DatabaseLock());
     cursor.FirstPosition = true;
@@ -178,7 +178,7 @@ class DiskTableTest : public DiskDatabaseTest {
     return false;
   }
 
-  static bool Update(TVEXDiskTableData& table, TestCursor& cursor, int32_t key, int32_t value)
+  static bool Update(TVEXDiskTableData& table, DiskCursor& cursor, int32_t key, int32_t value)
       VEX_NO_THREAD_SAFETY_ANALYSIS {
     if (!Seek(table, cursor, key)) return false;
     cursor.Edit = cursor.Buffer;
@@ -191,20 +191,20 @@ class DiskTableTest : public DiskDatabaseTest {
     return updated;
   }
 
-  static bool Delete(TVEXDiskTableData& table, TestCursor& cursor, int32_t key)
+  static bool Delete(TVEXDiskTableData& table, DiskCursor& cursor, int32_t key)
       VEX_NO_THREAD_SAFETY_ANALYSIS {
     if (!Seek(table, cursor, key)) return false;
     TVEXLockGuard lock(table.DatabaseLock());
     return table.DeleteRecord(cursor);
   }
 
-  static int32_t KeyOf(TVEXDiskTableData& table, const TestCursor& cursor) {
+  static int32_t KeyOf(TVEXDiskTableData& table, const DiskCursor& cursor) {
     int32_t key = 0;
     std::memcpy(&key, cursor.Buffer.data() + table.FieldManager()->FieldDefs().GetDef(0)->MemoryOffset,
                 4);
     return key;
   }
-  static int32_t ValueOf(TVEXDiskTableData& table, const TestCursor& cursor) {
+  static int32_t ValueOf(TVEXDiskTableData& table, const DiskCursor& cursor) {
     int32_t value = 0;
     std::memcpy(&value,
                 cursor.Buffer.data() + table.FieldManager()->FieldDefs().GetDef(1)->MemoryOffset, 4);
@@ -213,7 +213,7 @@ class DiskTableTest : public DiskDatabaseTest {
 
   // Every record through the table data in physical order; the cursor ends
   // after the last.
-  static TableImage Walk(TVEXDiskTableData& table, TestCursor& cursor)
+  static TableImage Walk(TVEXDiskTableData& table, DiskCursor& cursor)
       VEX_NO_THREAD_SAFETY_ANALYSIS {
     TableImage image;
     TVEXLockGuard lock(table.DatabaseLock());
@@ -229,7 +229,7 @@ class DiskTableTest : public DiskDatabaseTest {
   }
 
   // The keys along the primary index, in index order.
-  static std::vector<int32_t> IndexKeys(TVEXDiskTableData& table, TestCursor& cursor)
+  static std::vector<int32_t> IndexKeys(TVEXDiskTableData& table, DiskCursor& cursor)
       VEX_NO_THREAD_SAFETY_ANALYSIS {
     std::vector<int32_t> keys;
     TVEXLockGuard lock(table.DatabaseLock());
@@ -249,7 +249,7 @@ class DiskTableTest : public DiskDatabaseTest {
     return keys;
   }
 
-  static int64_t Count(TVEXDiskTableData& table, TestCursor& cursor) VEX_NO_THREAD_SAFETY_ANALYSIS {
+  static int64_t Count(TVEXDiskTableData& table, DiskCursor& cursor) VEX_NO_THREAD_SAFETY_ANALYSIS {
     TVEXLockGuard lock(table.DatabaseLock());
     return table.InternalGetRecordCount(cursor);
   }
