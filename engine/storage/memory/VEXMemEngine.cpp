@@ -327,6 +327,8 @@ bool TVEXMemoryTableData::InsertRecord(TVEXCursor& Cursor) {
       records.DeleteRecord(sessionID, gone);
       Cursor.CurrentRecordID = before;
     });
+    if (enginesupport::HasActiveBitmap(Cursor))
+      enginesupport::ShowOrHide(Cursor, recordID, IsRecordInView(Cursor));
     FIndexManager->InsertRecord(Cursor);
   }
   FBlobs.AddStoredRefs(buffer);
@@ -345,12 +347,15 @@ bool TVEXMemoryTableData::DeleteRecord(TVEXCursor& Cursor) {
   if (!stored) return false;
   enginesupport::TChangeSet changes(*this, &Cursor);
   const enginesupport::TNeighbour neighbour = enginesupport::FindNeighbour(*this, Cursor);
+  const TVEXPageItemID deletedID = recordID;
+  const int32_t stateBefore = records.TableState();
   FIndexManager->DeleteRecord(Cursor);
   if (!records.DeleteRecord(sessionID, recordID)) {
     FIndexManager->InsertRecord(Cursor);
     return false;
   }
   FBlobs.ReleaseStoredRefs(stored.As<uint8_t>());
+  enginesupport::HideDeleted(Cursor, deletedID, stateBefore, records.TableState());
   enginesupport::LandOnNeighbour(Cursor, neighbour);
   changes.Commit();
   return true;
@@ -376,31 +381,13 @@ bool TVEXMemoryTableData::UpdateRecord(TVEXCursor& Cursor) {
   // value both name survives.
   FBlobs.AddStoredRefs(buffer);
   FBlobs.ReleaseStoredRefs(stored.As<uint8_t>());
+  if (enginesupport::HasActiveBitmap(Cursor))
+    enginesupport::ShowOrHide(Cursor, recordID, IsRecordInView(Cursor));
   changes.Commit();
   return true;
 }
 
 // --- navigation and record numbers -----------------------------------------
-
-TVEXGetRecordResult TVEXMemoryTableData::GetRecordBuffer(TVEXCursor& Cursor,
-                                                         TVEXGetRecordMode GetRecordMode) {
-  return enginenav::PhysicalGetRecordBuffer(*this, Cursor, GetRecordMode);
-}
-
-bool TVEXMemoryTableData::Locate(TVEXCursor& /*Cursor*/, TVEXBaseExpression& /*SearchExpression*/) {
-  throw EVEXException(30058, "Not implemented yet");
-}
-
-bool TVEXMemoryTableData::FindKey(TVEXCursor& /*Cursor*/, TVEXSearchCondition /*SearchCondition*/) {
-  throw EVEXException(30058, "Not implemented yet");
-}
-
-void TVEXMemoryTableData::SetRecNo(TVEXCursor& Cursor, int64_t RecNo) {
-  const int64_t count = InternalGetRecordCount(Cursor);
-  InternalSetRecNo(Cursor, std::clamp<int64_t>(RecNo, 1, std::max<int64_t>(count, 1)));
-}
-
-int64_t TVEXMemoryTableData::GetRecNo(TVEXCursor& Cursor) { return InternalGetRecNo(Cursor); }
 
 void TVEXMemoryTableData::InternalSetRecNo(TVEXCursor& Cursor, int64_t RecNo) {
   const int32_t slot = Records(10074).RecNoToRecordID(RecNo - 1);

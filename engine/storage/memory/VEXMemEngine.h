@@ -110,14 +110,6 @@ class TVEXMemoryTableData : public TVEXTableData {
   bool DeleteRecord(TVEXCursor& Cursor) VEX_REQUIRES(DatabaseLock()) override;
   bool UpdateRecord(TVEXCursor& Cursor) VEX_REQUIRES(DatabaseLock()) override;
 
-  // Physical order through the record store, until the navigation layer
-  // gives every engine its common body.
-  TVEXGetRecordResult GetRecordBuffer(TVEXCursor& Cursor, TVEXGetRecordMode GetRecordMode) VEX_REQUIRES(DatabaseLock()) override;
-  bool Locate(TVEXCursor& Cursor, TVEXBaseExpression& SearchExpression) VEX_REQUIRES(DatabaseLock()) override;
-  bool FindKey(TVEXCursor& Cursor, TVEXSearchCondition SearchCondition) VEX_REQUIRES(DatabaseLock()) override;
-  void SetRecNo(TVEXCursor& Cursor, int64_t RecNo) VEX_REQUIRES(DatabaseLock()) override;
-  int64_t GetRecNo(TVEXCursor& Cursor) VEX_REQUIRES(DatabaseLock()) override;
-
   // The cursor goes to the slot of record number RecNo (unchanged when there
   // is none); 10074 without record store.
   void InternalSetRecNo(TVEXCursor& Cursor, int64_t RecNo) VEX_REQUIRES(DatabaseLock()) override;

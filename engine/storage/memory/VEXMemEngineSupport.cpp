@@ -121,6 +121,27 @@ void LandOnNeighbour(TVEXCursor& Cursor, const TNeighbour& Neighbour) {
   }
 }
 
+bool HasActiveBitmap(const TVEXCursor& Cursor) {
+  return Cursor.RecordBitmap != nullptr && Cursor.RecordBitmap->Active();
+}
+
+void ShowOrHide(TVEXCursor& Cursor, TVEXPageItemID RecordID, bool InView) {
+  if (!HasActiveBitmap(Cursor)) return;
+  if (InView)
+    Cursor.RecordBitmap->ShowRecord(RecordID);
+  else
+    Cursor.RecordBitmap->HideRecord(RecordID);
+}
+
+void HideDeleted(TVEXCursor& Cursor, TVEXPageItemID RecordID, int32_t StateBefore,
+                 int32_t NewState) {
+  if (!HasActiveBitmap(Cursor)) return;
+  TVEXRecordBitmap& bitmap = *Cursor.RecordBitmap;
+  bitmap.HideRecord(RecordID);
+  if (bitmap.TableState() == StateBefore && !Cursor.IsDistinctApplied())
+    bitmap.SetTableState(NewState);
+}
+
 void DeleteAllTables(TVEXDatabaseData& Database) noexcept {
   TVEXLockGuard lock(Database.DatabaseLock());
   while (!Database.TableDataList().empty()) {
@@ -138,39 +159,3 @@ void DeleteAllTables(TVEXDatabaseData& Database) noexcept {
 }
 
 }  // namespace vex::enginesupport
-
-namespace vex::enginenav {
-
-TVEXGetRecordResult PhysicalGetRecordBuffer(TVEXTableData& Table, TVEXCursor& Cursor,
-                                            TVEXGetRecordMode GetRecordMode) {
-  TVEXBaseRecordManager* records = Table.RecordManager();
-  if (records == nullptr || Cursor.CurrentRecordBuffer() == nullptr)
-    throw EVEXException(10019, "Nil pointer occured");
-  TVEXNavigationInfo info;
-  info.GetRecordMode = GetRecordMode;
-  info.RecordID = Cursor.CurrentRecordID;
-  info.RecordBuffer = Cursor.CurrentRecordBuffer();
-  info.FirstPosition = Cursor.FirstPosition;
-  info.LastPosition = Cursor.LastPosition;
-  records->GetRecordBuffer(Cursor.GetSessionID(), info);
-  switch (info.GetRecordResult) {
-    case grrOK:
-      Cursor.CurrentRecordID = info.RecordID;
-      Cursor.FirstPosition = false;
-      Cursor.LastPosition = false;
-      break;
-    case grrEOF:
-      Cursor.FirstPosition = false;
-      Cursor.LastPosition = true;
-      break;
-    case grrBOF:
-      Cursor.FirstPosition = true;
-      Cursor.LastPosition = false;
-      break;
-    case grrError:
-      break;
-  }
-  return info.GetRecordResult;
-}
-
-}  // namespace vex::enginenav

@@ -1,8 +1,7 @@
 // What the in-memory and temporary tables do alike: one table operation as
 // one change set of the table's page manager, whole-stream copies of BLOB
 // bytes, the neighbour a deleted record's cursor lands on, freeing every
-// table of a database, and (until the navigation layer gives every engine its
-// common body) moving a cursor in physical order over the record store.
+// table of a database, and keeping a cursor's view bitmap current.
 //
 // Threads: every function REQUIRES the database lock of the table it works on.
 #pragma once
@@ -63,16 +62,18 @@ TNeighbour FindNeighbour(TVEXTableData& Table, TVEXCursor& Cursor)
     VEX_REQUIRES(Table.DatabaseLock());
 void LandOnNeighbour(TVEXCursor& Cursor, const TNeighbour& Neighbour);
 
+// Whether the cursor keeps an active view bitmap that a record change must
+// reach.
+bool HasActiveBitmap(const TVEXCursor& Cursor);
+// The record's bit follows whether it lies in the cursor's view.
+void ShowOrHide(TVEXCursor& Cursor, TVEXPageItemID RecordID, bool InView);
+// After a delete: the record's bit goes, and a bitmap that was current
+// before (StateBefore) and applies no DISTINCT takes the new state NewState.
+void HideDeleted(TVEXCursor& Cursor, TVEXPageItemID RecordID, int32_t StateBefore,
+                 int32_t NewState);
+
 // Deletes every table of the database (a table still open is freed all the
 // same; the refusal is reported). Never raises.
 void DeleteAllTables(TVEXDatabaseData& Database) noexcept;
 
 }  // namespace vex::enginesupport
-
-namespace vex::enginenav {
-// grmCurrent / grmNext / grmPrior in physical order: the cursor's record id
-// and flags move and its current record buffer receives the record. 10019
-// "Nil pointer occured" without record store or record buffer.
-TVEXGetRecordResult PhysicalGetRecordBuffer(TVEXTableData& Table, TVEXCursor& Cursor,
-                                            TVEXGetRecordMode GetRecordMode);
-}  // namespace vex::enginenav

@@ -98,7 +98,10 @@ void TVEXTemporaryTableData::CreateTable(TVEXCursor* Cursor, TVEXFieldDefs& Fiel
                                          TVEXConstraintDefs& ConstraintDefs) {
   if (FieldDefs.Count() == 0)
     throw EVEXException(10132, "Error creating table - no fields were specified");
-  if (Cursor != nullptr) SetTableName(Cursor->TableName());
+  if (Cursor != nullptr) {
+    SetTableName(Cursor->TableName());
+    SetDisableTempFiles(Cursor->DisableTempFiles());
+  }
   // The old index objects name the old pages.
   FIndexManager.reset();
   FTemporaryPageManager =
@@ -332,6 +335,8 @@ bool TVEXTemporaryTableData::InsertRecord(TVEXCursor& Cursor) {
   TVEXPageItemID recordID{-1, 0};
   if (!records.AddRecord(Cursor.GetSessionID(), buffer, recordID)) return false;
   Cursor.CurrentRecordID = recordID;
+  if (enginesupport::HasActiveBitmap(Cursor))
+    enginesupport::ShowOrHide(Cursor, recordID, IsRecordInView(Cursor));
   FIndexManager->InsertRecord(Cursor);
   Cursor.FirstPosition = false;
   Cursor.LastPosition = false;
@@ -344,28 +349,6 @@ bool TVEXTemporaryTableData::DeleteRecord(TVEXCursor& /*Cursor*/) { return false
 bool TVEXTemporaryTableData::UpdateRecord(TVEXCursor& /*Cursor*/) { return false; }
 
 // --- navigation and record numbers -----------------------------------------
-
-TVEXGetRecordResult TVEXTemporaryTableData::GetRecordBuffer(TVEXCursor& Cursor,
-                                                            TVEXGetRecordMode GetRecordMode) {
-  return enginenav::PhysicalGetRecordBuffer(*this, Cursor, GetRecordMode);
-}
-
-bool TVEXTemporaryTableData::Locate(TVEXCursor& /*Cursor*/,
-                                    TVEXBaseExpression& /*SearchExpression*/) {
-  throw EVEXException(30058, "Not implemented yet");
-}
-
-bool TVEXTemporaryTableData::FindKey(TVEXCursor& /*Cursor*/,
-                                     TVEXSearchCondition /*SearchCondition*/) {
-  throw EVEXException(30058, "Not implemented yet");
-}
-
-void TVEXTemporaryTableData::SetRecNo(TVEXCursor& Cursor, int64_t RecNo) {
-  const int64_t count = InternalGetRecordCount(Cursor);
-  InternalSetRecNo(Cursor, std::clamp<int64_t>(RecNo, 1, std::max<int64_t>(count, 1)));
-}
-
-int64_t TVEXTemporaryTableData::GetRecNo(TVEXCursor& Cursor) { return InternalGetRecNo(Cursor); }
 
 void TVEXTemporaryTableData::InternalSetRecNo(TVEXCursor& Cursor, int64_t RecNo) {
   Records(10136);

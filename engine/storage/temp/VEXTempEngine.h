@@ -8,8 +8,7 @@
 // each value is a 20-byte descriptor followed by its compressed bytes, and the
 // record's BLOB field holds the descriptor's 64-bit offset
 // (docs/file-formats.md, "Temporary BLOB stream"). With temporary files
-// disabled (the table's DisableTempFiles, set before CreateTable) everything
-// stays in memory.
+// disabled (by the cursor that creates the table) everything stays in memory.
 //
 // Design notes
 //   1. Records are only appended: updates and deletes are refused (false),
@@ -85,17 +84,6 @@ class TVEXTemporaryTableData : public TVEXTableData {
   // Refused: false, nothing changes.
   bool DeleteRecord(TVEXCursor& Cursor) VEX_REQUIRES(DatabaseLock()) override;
   bool UpdateRecord(TVEXCursor& Cursor) VEX_REQUIRES(DatabaseLock()) override;
-
-  // Insertion order through the record store, until the navigation layer
-  // gives every engine its common body.
-  TVEXGetRecordResult GetRecordBuffer(TVEXCursor& Cursor, TVEXGetRecordMode GetRecordMode)
-      VEX_REQUIRES(DatabaseLock()) override;
-  bool Locate(TVEXCursor& Cursor, TVEXBaseExpression& SearchExpression)
-      VEX_REQUIRES(DatabaseLock()) override;
-  bool FindKey(TVEXCursor& Cursor, TVEXSearchCondition SearchCondition)
-      VEX_REQUIRES(DatabaseLock()) override;
-  void SetRecNo(TVEXCursor& Cursor, int64_t RecNo) VEX_REQUIRES(DatabaseLock()) override;
-  int64_t GetRecNo(TVEXCursor& Cursor) VEX_REQUIRES(DatabaseLock()) override;
 
   // Record RecNo - 1 (record 0 for RecNo < 2); 10136 without record store.
   void InternalSetRecNo(TVEXCursor& Cursor, int64_t RecNo) VEX_REQUIRES(DatabaseLock()) override;

@@ -24,17 +24,6 @@ using testing::TestCursor;
 using testing::TestSession;
 using testsupport::RaisesNativeError;
 
-// A cursor that edits: the record as read before the edit, from which the
-// indexes find the entry an update moves.
-class EditCursor : public TestCursor {
- public:
-  using TestCursor::TestCursor;
-  const uint8_t* GetEditRecordBuffer() const override {
-    return Edit.empty() ? nullptr : Edit.data();
-  }
-  std::vector<uint8_t> Edit;
-};
-
 // A table "Items": Id (integer, unique index ById) and Data (BLOB).
 class MemoryTableTest : public ::testing::Test {
  protected:
@@ -104,7 +93,7 @@ class MemoryTableTest : public ::testing::Test {
 
   TVEXMemoryDatabaseData db;
   TestSession session{&db};
-  EditCursor cursor{session, "Items"};
+  TestCursor cursor{session, "Items"};
   TVEXMemoryTableData* table = nullptr;
 };
 
@@ -130,7 +119,8 @@ TEST_F(MemoryTableTest, BlobBlocksAreReleasedOnlyWhenNoStoredRecordNamesThem) {
   const std::vector<uint8_t> staleCopy = cursor.Record;
 
   // Writing twice before posting: the value replaced in the buffer goes.
-  cursor.Edit = cursor.Record;
+  std::vector<uint8_t> edit = cursor.Record;
+  cursor.SetEditRecordBuffer(edit.data());
   WriteBlob("second value");
   WriteBlob("third value");
   EXPECT_EQ(table->BlobBlocks().BlockCount(), 2)
@@ -188,6 +178,41 @@ TEST_F(MemoryTableTest, RecordNumbersAcrossDeletedSlots) {
   table->InternalSetRecNo(cursor, 10);
   EXPECT_EQ(cursor.CurrentRecordID.PageNo, 2);
   EXPECT_EQ(table->InternalGetRecordCount(cursor), 9);
+}
+
+TEST(MemoryTable, CreatedWithoutACursorKeepsItsIndexes) {
+  TVEXMemoryDatabaseData db;
+  TestSession session{&db};
+  session.SetConnected(true);
+  TestCursor cursor{session, "Plain"};
+  TVEXLockGuard lock(db.DatabaseLock());
+  auto* table = static_cast<TVEXMemoryTableData*>(db.FindOrCreateTableData(cursor));
+  TVEXLockGuard tableLock(table->DatabaseLock());
+  TVEXFieldDefs fields;
+  AddField(fields, "Id", aftInteger);
+  TVEXIndexDefs indexes;
+  TVEXIndexDef* byId = indexes.AddCreated();
+  byId->Name = "ById";
+  rtl::TStringList names, dirs, cases;
+  names.Add("Id");
+  dirs.Add("ASC");
+  cases.Add("CASE");
+  byId->AssignByNames(names, dirs, cases);
+  TVEXConstraintDefs constraints;
+  table->CreateTable(nullptr, fields, indexes, constraints);
+  table->InitCursorBuffers(cursor);
+  cursor.FieldDefs().Assign(table->FieldManager()->FieldDefs());
+  for (int32_t id = 0; id < 500; ++id) {
+    cursor.Record = NullRecord(table->FieldManager()->FieldDefs());
+    cursor.SetCurrentRecordBuffer(cursor.Record.data());
+    SetField<int32_t>(table->FieldManager()->FieldDefs(), cursor.Record, 0, 500 - id);
+    ASSERT_TRUE(table->InsertRecord(cursor));
+  }
+  auto* index = static_cast<TVEXBTreeRecordIndex*>(
+      table->IndexManager()->OpenIndex(table->IndexManager()->IndexDefs().GetDef(0)->ObjectID));
+  EXPECT_NO_THROW(index->CheckIntegrity(0));
+  EXPECT_NO_THROW(table->MemoryPageManager().CheckIntegrity());
+  table->MemoryPageManager().CheckInvariants();
 }
 
 TEST(MemoryDatabase, NamesSessionsIdsAndFreesItsTables) {

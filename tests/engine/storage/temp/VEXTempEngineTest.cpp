@@ -14,6 +14,8 @@
 #include "../VEXDatabaseFakes.h"
 #include "os/MemoryStatus.h"
 #include "os/TempFile.h"
+#include "rtl/Lists.h"
+#include "storage/btree/VEXBTreeRecordIndex.h"
 #include "storage/temp/VEXTempEngine.h"
 #include "support/NativeError.h"
 
@@ -64,7 +66,7 @@ class TempTableTest : public ::testing::Test {
     TVEXLockGuard lock(db.DatabaseLock());
     table = static_cast<TVEXTemporaryTableData*>(db.FindOrCreateTableData(cursor));
     TVEXLockGuard tableLock(table->DatabaseLock());
-    table->SetDisableTempFiles(disableTempFiles);
+    cursor.SetDisableTempFiles(disableTempFiles);
     TVEXIndexDefs indexes;
     TVEXConstraintDefs constraints;
     table->CreateTable(&cursor, fields, indexes, constraints);
@@ -224,6 +226,56 @@ TEST_F(TempTableTest, BlobWrittenTwiceAppendsTwoCopiesAndTheFieldNamesTheSecond)
   SetField<int64_t>(Fields(), cursor.Record, 2, int64_t{1} << 40);
   EXPECT_THAT([&] { table->InternalCreateBlobStream(cursor, false, 2, bomRead); },
               RaisesNativeError(10141));
+}
+
+TEST(TempTable, AnIndexPastTheRamLimitLivesInThePageFileAndStaysWhole) {
+  TVEXTemporaryDatabaseData db;
+  TestSession session{&db};
+  session.SetConnected(true);
+  TestCursor cursor{session, "Sorted"};
+  TVEXLockGuard lock(db.DatabaseLock());
+  auto* table = static_cast<TVEXTemporaryTableData*>(db.FindOrCreateTableData(cursor));
+  TVEXLockGuard tableLock(table->DatabaseLock());
+  TVEXFieldDefs fields;
+  ItemFields(fields, false);
+  TVEXIndexDefs indexes;
+  TVEXIndexDef* byName = indexes.AddCreated();
+  byName->Name = "ByName";
+  rtl::TStringList names, dirs, cases;
+  names.Add("Name");
+  dirs.Add("DESC");
+  cases.Add("CASE");
+  byName->AssignByNames(names, dirs, cases);
+  TVEXConstraintDefs constraints;
+  {
+    // Two RAM pages; the rest of the index goes to the file.
+    os::ScopedAvailableMemory memory(2 * 4096 * 10);
+    table->CreateTable(&cursor, fields, indexes, constraints);
+  }
+  ASSERT_EQ(table->TemporaryPageManager()->MaxMemoryPageCount(), 2);
+  cursor.FieldDefs().Assign(table->FieldManager()->FieldDefs());
+  const TVEXFieldDefs& defs = table->FieldManager()->FieldDefs();
+  for (int32_t id = 0; id < 3000; ++id) {
+    cursor.Record = NullRecord(defs);
+    cursor.SetCurrentRecordBuffer(cursor.Record.data());
+    SetField<int32_t>(defs, cursor.Record, 0, id);
+    const std::string name = "name " + std::to_string(id * 7919 % 3000);
+    std::memcpy(cursor.Record.data() + defs.GetDef(1)->MemoryOffset, name.c_str(), name.size() + 1);
+    SetBitInBuffer(false, 1, cursor.Record.data());
+    ASSERT_TRUE(table->InsertRecord(cursor));
+  }
+  EXPECT_TRUE(table->TemporaryPageManager()->HasPageFile());
+  auto* index = static_cast<TVEXBTreeRecordIndex*>(
+      table->IndexManager()->OpenIndex(table->IndexManager()->IndexDefs().GetDef(0)->ObjectID));
+  EXPECT_NO_THROW(index->CheckIntegrity(0));
+  std::vector<uint8_t> first(cursor.Record.size());
+  TVEXNavigationInfo info;
+  info.RecordID = TVEXTemporaryRecordManager::IDOf(0);
+  info.RecordBuffer = first.data();
+  table->RecordManager()->GetRecordBuffer(0, info);
+  ASSERT_EQ(info.GetRecordResult, grrOK);
+  EXPECT_EQ(index->GetRecNoByRecordID(0, info.RecordID, first.data()), 3000)
+      << "descending by name, \"name 0\" comes last";
 }
 
 TEST(TempPageManager, PagesPastTheRamLimitLiveInAPageFile) {
