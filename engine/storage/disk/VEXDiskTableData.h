@@ -168,7 +168,7 @@ class TVEXDiskTableData : public TVEXTableData, private TVEXIndexRecordScanner {
   // 20220; GetRecordBuffer answers grrError.
   TVEXGetRecordResult GetRecordBuffer(TVEXCursor& Cursor, TVEXGetRecordMode GetRecordMode) override
       VEX_REQUIRES(DatabaseLock());
-  bool Locate(TVEXCursor& Cursor, TVEXBaseExpression& SearchExpression) override
+  bool Locate(TVEXCursor& Cursor, TVEXBaseExpression* SearchExpression) override
       VEX_REQUIRES(DatabaseLock());
   bool FindKey(TVEXCursor& Cursor, TVEXSearchCondition SearchCondition) override
       VEX_REQUIRES(DatabaseLock());

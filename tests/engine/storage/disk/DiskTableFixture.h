@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "../VEXDatabaseFakes.h"
 #include "../VEXManagerFakes.h"
 #include "DiskDatabaseFixture.h"
 #include "rtl/Lists.h"
@@ -66,11 +67,10 @@ class DiskSession : public TVEXBaseSession {
 
 // A cursor with record buffers of its own; Edit holds the record as read
 // before an update while Editing is set.
-class DiskCursor : public TVEXCursor {
+class DiskCursor : public TestCursor {
  public:
-  DiskCursor(TVEXBaseSession& Session, const std::string& TableName, bool Exclusive = false) {
-    SetSession(&Session);
-    SetTableName(TableName);
+  DiskCursor(TVEXBaseSession& Session, const std::string& TableName, bool Exclusive = false)
+      : TestCursor(Session, TableName) {
     SetExclusive(Exclusive);
   }
   // Sizes the buffers for an open table.
