@@ -15,8 +15,11 @@
 #include "rtl/Exception.h"
 #include "rtl/Lists.h"
 #include "rtl/Variant.h"
+#include "storage/VEXConstraintManager.h"
 #include "storage/VEXDatabaseData.h"
+#include "support/FakeClock.h"
 #include "support/NativeError.h"
+#include "support/ScratchDir.h"
 
 namespace {
 
@@ -26,10 +29,10 @@ using namespace vex;
 // A cursor with a current and an edit record buffer of its own, as the
 // dataset gives one.
 struct Cursor {
-  explicit Cursor(TVEXLocalSession& Session, const std::string& Table) {
+  explicit Cursor(TVEXLocalSession& Session, const std::string& Table, bool InMemory = true) {
     C.SetSession(&Session);
     C.SetTableName(Table);
-    C.SetInMemory(true);
+    C.SetInMemory(InMemory);
   }
   void Open() {
     TVEXFieldDefs f;
@@ -181,7 +184,7 @@ TEST_F(LocalCursor, GeometryTableOperationsAndDesignModeTables) {
 }
 
 TEST_F(LocalCursor, EditingRoundTripAndChangesByAnotherCursor) {
-  MakeGuest();
+  MakeGuest("Guest", true);
   Cursor a(Session, "Guest");
   Cursor b(Session, "Guest");
   a.Open();
@@ -484,6 +487,146 @@ TEST_F(LocalCursorBlobs, CopyFieldValue) {
   EXPECT_TRUE(v.IsNull());
   EXPECT_THAT([&] { src.C.CopyFieldValue(3, false, 0, dst.C); }, RaisesNativeError(10501));
   EXPECT_THAT([&] { src.C.CopyFieldValue(0, false, 3, dst.C); }, RaisesNativeError(10502));
+}
+
+TEST_F(LocalCursor, TemporaryTablesRefuseEditAndDelete) {
+  TVEXLocalSession temp;
+  temp.SetDatabaseName("TEMP");
+  temp.SetConnected(true);
+  TVEXFieldDefs f;
+  vex::testing::AddField(f, "ID", aftInteger);
+  vex::testing::AddField(f, "NAME", aftString, 10);
+  TVEXIndexDefs i;
+  TVEXConstraintDefs c;
+  TVEXLocalCursor maker;
+  maker.SetSession(&temp);
+  maker.SetTableName("Scratch");
+  maker.SetTemporary(true);
+  maker.CreateTable(f, i, c);
+  Cursor t(temp, "Scratch");
+  t.C.SetTemporary(true);
+  t.Open();
+  ASSERT_EQ(t.Insert(1, "Ann"), 0);
+  ASSERT_TRUE(t.First());
+  t.BeginEdit();
+  EXPECT_EQ(t.C.ErrorCode(), -9);
+  t.C.InternalDelete();
+  EXPECT_EQ(t.C.ErrorCode(), -10);
+  t.C.CloseTable();
+  maker.DeleteTable();
+}
+
+// Two connections (two session names) on one database file, multi-user,
+// waits in virtual time.
+class LocalCursorMultiUser : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    File = Dir / "hotel.vdb";
+    TVEXLocalSession creator;
+    creator.SetDatabaseName("New");
+    creator.SetDatabaseFileName(File);
+    creator.SetPageSize(8192);
+    creator.SetPageCountInExtent(4);
+    creator.SetMaxSessionCount(5);
+    creator.CreateDatabase();
+    First = Connect("S1");
+    Second = Connect("S2");
+    TVEXFieldDefs f;
+    vex::testing::AddField(f, "ID", aftInteger);
+    vex::testing::AddField(f, "NAME", aftString, 10);
+    TVEXIndexDefs i;
+    TVEXConstraintDefs c;
+    auto notNull = std::make_unique<TVEXConstraintDefNotNull>();
+    notNull->Name = "NAME_REQUIRED";
+    notNull->SetNames("NAME", "Guest", "");
+    c.InternalAdd(std::move(notNull));
+    TVEXLocalCursor maker;
+    maker.SetSession(First.get());
+    maker.SetTableName("Guest");
+    maker.CreateTable(f, i, c);
+  }
+  std::unique_ptr<TVEXLocalSession> Connect(const std::string& Name) {
+    auto s = std::make_unique<TVEXLocalSession>();
+    s->SetDatabaseName("Hotel");
+    s->SetDatabaseFileName(File);
+    s->SetMultiUser(true);
+    s->SetSessionName(Name);
+    s->SetConnected(true);
+    return s;
+  }
+  testsupport::ScratchDir Dir;
+  testsupport::FakeClockScope Clock;
+  std::string File;
+  std::unique_ptr<TVEXLocalSession> First;
+  std::unique_ptr<TVEXLocalSession> Second;
+};
+
+TEST_F(LocalCursorMultiUser, RecordLocksAreHeldFromEditToPostOrCancel) {
+  Cursor a(*First, "Guest", false);
+  Cursor b(*Second, "Guest", false);
+  a.Open();
+  b.Open();
+  ASSERT_EQ(a.Insert(1, "Ann"), 0);
+  ASSERT_EQ(a.Insert(2, "Bob"), 0);
+
+  a.Seek(1);
+  a.BeginEdit();
+  ASSERT_EQ(a.C.ErrorCode(), 0);
+  b.Seek(1);
+  EXPECT_TRUE(b.C.IsRecordLocked());
+  EXPECT_FALSE(a.C.IsRecordLocked());
+  const auto sleepsBefore = Clock.Clock.SleepCount();
+  b.BeginEdit();
+  EXPECT_EQ(b.C.ErrorCode(), -12);
+  EXPECT_GE(Clock.Clock.SleepCount() - sleepsBefore, 14u);
+  a.C.InternalCancel(false);
+  EXPECT_FALSE(b.C.IsRecordLocked());
+  b.BeginEdit();
+  EXPECT_EQ(b.C.ErrorCode(), 0);
+  b.SetText(1, "Anna");
+  b.C.InternalPost(false);
+  EXPECT_EQ(b.C.ErrorCode(), 0);
+  EXPECT_FALSE(a.C.IsRecordLocked());
+
+  // A second edit of the table by the same session outside a transaction is
+  // refused at once.
+  Cursor a2(*First, "Guest", false);
+  a2.Open();
+  a.Seek(1);
+  a.BeginEdit();
+  ASSERT_EQ(a.C.ErrorCode(), 0);
+  a2.Seek(2);
+  a2.BeginEdit();
+  EXPECT_EQ(a2.C.ErrorCode(), -13);
+  a.C.InternalCancel(false);
+
+  // A post refused by a constraint keeps the locks until the cancel.
+  a.Seek(2);
+  a.BeginEdit();
+  ASSERT_EQ(a.C.ErrorCode(), 0);
+  TVEXVariant null;
+  a.C.SetFieldValue(null, 1, false);
+  a.C.InternalPost(false);
+  EXPECT_EQ(a.C.ErrorCode(), -8);
+  EXPECT_NE(a.C.ErrorMessage().find("violated"), std::string::npos) << a.C.ErrorMessage();
+  b.Seek(2);
+  EXPECT_TRUE(b.C.IsRecordLocked());
+  a.C.InternalCancel(false);
+  EXPECT_FALSE(b.C.IsRecordLocked());
+  b.BeginEdit();
+  EXPECT_EQ(b.C.ErrorCode(), 0);
+  b.C.InternalCancel(false);
+
+  // Deletes lock the record too.
+  b.Seek(2);
+  a.Seek(2);
+  a.BeginEdit();
+  b.C.InternalDelete();
+  EXPECT_EQ(b.C.ErrorCode(), -12);
+  a.C.InternalCancel(false);
+  b.C.InternalDelete();
+  EXPECT_EQ(b.C.ErrorCode(), 0);
+  EXPECT_EQ(a.C.GetRecordCount(), 1);
 }
 
 }  // namespace
