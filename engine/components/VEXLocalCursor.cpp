@@ -193,7 +193,7 @@ bool TVEXLocalCursor::MultiUserDisk() const { return SessionMultiUser() && DiskT
 
 void TVEXLocalCursor::PauseUnlocked(uint32_t Ms) VEX_NO_THREAD_SAFETY_ANALYSIS {
   FTableData->Unlock();
-  ScopeExit relock([this] { FTableData->Lock(); });
+  ScopeExit relock([this]() VEX_NO_THREAD_SAFETY_ANALYSIS { FTableData->Lock(); });
   os::CurrentClock().Sleep(Ms);
 }
 
@@ -446,11 +446,11 @@ int32_t TVEXLocalCursor::CompareRecordsOrder(TVEXPageItemID RecordID1, TVEXPageI
     uint8_t* current = CurrentRecordBuffer();
     TVEXMemBlock a = AllocateRecordBuffer();
     TVEXMemBlock b = AllocateRecordBuffer();
-    ScopeExit restore([&] {
+    ScopeExit restore([&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
       RestorePosition(position);
       SetCurrentRecordBuffer(current);
     });
-    auto read = [&](TVEXMemBlock& Buffer, TVEXPageItemID ID) {
+    auto read = [&](TVEXMemBlock& Buffer, TVEXPageItemID ID) VEX_NO_THREAD_SAFETY_ANALYSIS {
       SetCurrentRecordBuffer(static_cast<uint8_t*>(Buffer.Get()));
       FirstPosition = false;
       LastPosition = false;
@@ -498,7 +498,7 @@ void TVEXLocalCursor::LockRecordForEdit() VEX_NO_THREAD_SAFETY_ANALYSIS {
     return;
   }
   const TVEXPageItemID locked = CurrentRecordID;
-  ScopeFailure release([&] {
+  ScopeFailure release([&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
     disk.UnlockRecord(session, locked);
     disk.UnlockTable(session, tableLock, false);
   });
@@ -592,7 +592,7 @@ void TVEXLocalCursor::InternalPost(bool ToInsert) VEX_NO_THREAD_SAFETY_ANALYSIS 
     SetErrorCode(-13);
     return;
   }
-  ScopeExit release([&] {
+  ScopeExit release([&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
     if (!ToInsert && ErrorCode() != -8) {
       disk.UnlockRecord(session, CurrentRecordID);
       disk.UnlockTable(session, ltSIRW, inTransaction);
@@ -651,7 +651,7 @@ void TVEXLocalCursor::InternalDelete() VEX_NO_THREAD_SAFETY_ANALYSIS {
     SetErrorCode(-12);
     return;
   }
-  ScopeExit release([&] {
+  ScopeExit release([&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
     disk.UnlockRecord(session, record);
     if (!inTransaction) disk.UnlockTable(session, ltRW, false);
   });
@@ -663,7 +663,7 @@ void TVEXLocalCursor::InternalCancel(bool ToInsert) VEX_NO_THREAD_SAFETY_ANALYSI
   SetErrorCode(0);
   TVEXDiskTableData* disk = DiskTable();
   // The locks of the edit go whatever the clearing below raises.
-  ScopeExit release([&] {
+  ScopeExit release([&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
     if (disk != nullptr && SessionMultiUser() && !ToInsert) {
       disk->UnlockRecord(GetSessionID(), CurrentRecordID);
       if (!InTransaction()) disk->UnlockTable(GetSessionID(), ltSIRW, true);
@@ -864,7 +864,7 @@ void TVEXLocalCursor::CopyFieldValue(int32_t SrcFieldNo, bool DirectAccess, int3
     TVEXPartialTemporaryBLOBDescriptor descriptor{};
     uint8_t* data = nullptr;
     FTableData->GetDirectBlobData(*this, srcTableNo, CurrentRecordBuffer(), descriptor, data);
-    ScopeExit free([&] {
+    ScopeExit free([&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
       FTableData->FreeDirectBlobData(*this, srcTableNo, CurrentRecordBuffer(), descriptor, data);
     });
     destLocal->TableData()->SetDirectBlobData(DestCursor, DestFieldNo, to, descriptor, data);
@@ -882,7 +882,7 @@ TVEXStream* TVEXLocalCursor::InternalCreateBlobStream(bool ToInsert, bool ToEdit
                                                       bool CanDoGetRecordBuffer)
     VEX_NO_THREAD_SAFETY_ANALYSIS {
   TVEXLockGuard lock(FTableData->DatabaseLock());
-  auto create = [&]() -> TVEXStream* {
+  auto create = [&]() VEX_NO_THREAD_SAFETY_ANALYSIS -> TVEXStream* {
     const int32_t count = VisibleFieldDefs().Count();
     if (FieldNo < 0 || FieldNo >= count)
       throw EVEXException(10110, "Invalid field number - FieldNo = %d, FieldCount = %d", FieldNo,
