@@ -17,6 +17,7 @@
 #include "rtl/Variant.h"
 #include "storage/VEXConstraintManager.h"
 #include "storage/VEXDatabaseData.h"
+#include "storage/disk/VEXTableLocks.h"
 #include "support/FakeClock.h"
 #include "support/NativeError.h"
 #include "support/ScratchDir.h"
@@ -94,6 +95,13 @@ struct Cursor {
   TVEXMemBlock Current;
   TVEXMemBlock Edit;
 };
+
+std::string ReadAll(TVEXStream& s) {
+  std::string out(static_cast<size_t>(s.GetSize()), '\0');
+  s.Seek(0, rtl::soFromBeginning);
+  if (!out.empty()) s.Read(out.data(), static_cast<int32_t>(out.size()));
+  return out;
+}
 
 class LocalCursor : public ::testing::Test {
  protected:
@@ -374,12 +382,6 @@ class LocalCursorBlobs : public LocalCursor {
     maker.SetTableName("Blobs");
     maker.CreateTable(f, i, c);
   }
-  static std::string ReadAll(TVEXStream& s) {
-    std::string out(static_cast<size_t>(s.GetSize()), '\0');
-    s.Seek(0, rtl::soFromBeginning);
-    if (!out.empty()) s.Read(out.data(), static_cast<int32_t>(out.size()));
-    return out;
-  }
 };
 
 TEST_F(LocalCursorBlobs, StreamsWrittenByThePostAndReadBack) {
@@ -534,6 +536,7 @@ class LocalCursorMultiUser : public ::testing::Test {
     TVEXFieldDefs f;
     vex::testing::AddField(f, "ID", aftInteger);
     vex::testing::AddField(f, "NAME", aftString, 10);
+    vex::testing::AddField(f, "NOTE", aftBlob);
     TVEXIndexDefs i;
     TVEXConstraintDefs c;
     auto notNull = std::make_unique<TVEXConstraintDefNotNull>();
@@ -627,6 +630,79 @@ TEST_F(LocalCursorMultiUser, RecordLocksAreHeldFromEditToPostOrCancel) {
   b.C.InternalDelete();
   EXPECT_EQ(b.C.ErrorCode(), 0);
   EXPECT_EQ(a.C.GetRecordCount(), 1);
+}
+
+TEST_F(LocalCursorMultiUser, BlobStreamsKeepOrStoreTheBlobAndYieldNothingWhileTheTableIsLocked) {
+  Cursor a(*First, "Guest", false);
+  Cursor b(*Second, "Guest", false);
+  a.Open();
+  b.Open();
+  a.C.InternalInitRecord(a.Buf(), true);
+  a.SetInt(0, 1);
+  a.SetText(1, "Ann");
+  TVEXStream* w = a.C.InternalCreateBlobStream(true, false, 2, bomWrite, false);
+  ASSERT_NE(w, nullptr);
+  w->Write("note", 4);
+  w->SetModified(true);
+  a.C.InternalPost(true);
+  ASSERT_EQ(a.C.ErrorCode(), 0);
+
+  // An unmodified read-write stream leaves the stored BLOB.
+  a.Seek(1);
+  a.BeginEdit();
+  ASSERT_EQ(a.C.ErrorCode(), 0);
+  TVEXStream* rw = a.C.InternalCreateBlobStream(false, true, 2, bomReadWrite, false);
+  ASSERT_NE(rw, nullptr);
+  EXPECT_EQ(ReadAll(*rw), "note");
+  a.C.InternalCloseBLOB(2);
+  a.SetText(1, "Anna");
+  a.C.InternalPost(false);
+  ASSERT_EQ(a.C.ErrorCode(), 0);
+  b.Seek(1);
+  TVEXStream* r = b.C.InternalCreateBlobStream(false, false, 2, bomRead, true);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(ReadAll(*r), "note");
+  b.C.ClearBLOBStreams(false);
+
+  // A modified one is stored by the post.
+  a.Seek(1);
+  a.BeginEdit();
+  rw = a.C.InternalCreateBlobStream(false, true, 2, bomReadWrite, false);
+  rw->Seek(0, rtl::soFromEnd);
+  rw->Write("!", 1);
+  rw->SetModified(true);
+  a.C.InternalCloseBLOB(2);
+  a.C.InternalPost(false);
+  ASSERT_EQ(a.C.ErrorCode(), 0);
+  b.Seek(1);
+  r = b.C.InternalCreateBlobStream(false, false, 2, bomRead, true);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(ReadAll(*r), "note!");
+  b.C.ClearBLOBStreams(false);
+
+  // While another connection keeps the table from being read: no stream.
+  ASSERT_TRUE(b.C.LockTable(ltRW, 1, 0, false));
+  EXPECT_EQ(a.C.InternalCreateBlobStream(false, false, 2, bomRead, true), nullptr);
+  EXPECT_TRUE(a.C.BLOBStreams().empty());
+  b.C.UnlockTable(ltRW, false);
+  EXPECT_NE(a.C.InternalCreateBlobStream(false, false, 2, bomRead, true), nullptr);
+  a.C.ClearBLOBStreams(false);
+}
+
+TEST_F(LocalCursor, BatchUpdatesOnlyOutsideATransaction) {
+  MakeGuest();
+  Cursor g(Session, "Guest");
+  g.Open();
+  g.C.EndBatchUpdate();
+  EXPECT_FALSE(g.C.InBatchUpdate());
+  g.C.BeginBatchUpdate();
+  EXPECT_TRUE(g.C.InBatchUpdate());
+  g.C.CancelBatchUpdate();
+  EXPECT_FALSE(g.C.InBatchUpdate());
+  Session.StartTransaction();
+  g.C.BeginBatchUpdate();
+  EXPECT_FALSE(g.C.InBatchUpdate());
+  Session.Rollback();
 }
 
 }  // namespace
