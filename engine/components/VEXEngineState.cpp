@@ -6,6 +6,7 @@
 #include <mutex>
 #include <utility>
 
+#include "components/VEXLocalCursor.h"
 #include "components/VEXLocalEngine.h"
 #include "components/VEXSession.h"
 #include "foundation/VEXExcept.h"
@@ -20,6 +21,7 @@ namespace vex {
 namespace {
 
 constexpr const char* kEngineStateStep = "component engine state";
+constexpr const char* kLocalCursorSeamsStep = "local cursor seams";
 
 // The engines this library is built with.
 class TVEXBuiltInEngines final : public TVEXDatabaseEngines {
@@ -273,8 +275,13 @@ void AddComponentsStartupSteps() {
   if (std::find(steps.begin(), steps.end(), kEngineStateStep) != steps.end()) return;
   AddStartupStep(TVEXStartupLayer::Components, kEngineStateStep, StartEngineState,
                  StopEngineState);
+  AddStartupStep(TVEXStartupLayer::Components, kLocalCursorSeamsStep, StartLocalCursorSeams,
+                 StopLocalCursorSeams);
 }
 
-void RemoveComponentsStartupSteps() { RemoveStartupStep(kEngineStateStep); }
+void RemoveComponentsStartupSteps() {
+  RemoveStartupStep(kLocalCursorSeamsStep);
+  RemoveStartupStep(kEngineStateStep);
+}
 
 }  // namespace vex

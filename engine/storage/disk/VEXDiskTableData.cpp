@@ -917,6 +917,13 @@ void TVEXDiskTableData::ClearBlobsCacheInRecordBuffer(uint8_t* Buffer) {
 void TVEXDiskTableData::WriteBLOBFieldToRecordBuffer(TVEXCursor& Cursor, int32_t FieldNo,
                                                      TVEXStream& BLOBStream) {
   auto* compressed = dynamic_cast<TVEXCompressedBLOBStream*>(&BLOBStream);
+  // A stream the BLOB stream factory took over is reached through its access;
+  // its users mark the outer stream modified.
+  auto* access = dynamic_cast<TVEXBLOBStreamAccess*>(&BLOBStream);
+  if (compressed == nullptr && access != nullptr) {
+    compressed = dynamic_cast<TVEXCompressedBLOBStream*>(&access->TemporaryStream());
+    if (compressed != nullptr && BLOBStream.Modified()) compressed->SetModified(true);
+  }
   if (compressed == nullptr) throw EVEXException(20149, "Stream is not a BLOB stream");
   FBlobManager->CopyBlobFromStreamToRecordBuffer(Cursor.CurrentRecordBuffer(), FieldNo,
                                                  *compressed);
