@@ -4,7 +4,7 @@
 #include "components/VEXEngineState.h"
 #include "foundation/VEXStartup.h"
 #include "registry/Registry.h"
-#include "sql/VEXExpression.h"
+#include "sql/expression/VEXExpression.h"
 
 namespace valmora {
 

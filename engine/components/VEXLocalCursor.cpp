@@ -13,7 +13,7 @@
 #include "rtl/CodePage.h"
 #include "rtl/Exception.h"
 #include "rtl/Lists.h"
-#include "sql/VEXExpression.h"
+#include "sql/expression/VEXExpression.h"
 #include "storage/VEXConstraintManager.h"
 #include "storage/VEXDatabaseData.h"
 #include "storage/VEXFieldManager.h"

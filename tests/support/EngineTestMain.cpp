@@ -5,7 +5,7 @@
 #include "foundation/VEXStartup.h"
 #ifdef VALMORA_TEST_ENGINE_LIBRARY
 #include "components/VEXEngineState.h"
-#include "sql/VEXExpression.h"
+#include "sql/expression/VEXExpression.h"
 #endif
 
 namespace {

@@ -18,7 +18,7 @@
 #include "foundation/VEXTypes.h"
 #include "foundation/VEXVariant.h"
 #include "rtl/CodePage.h"
-#include "sql/VEXExprFieldNode.h"
+#include "sql/nodes/VEXExprFieldNode.h"
 #include "sql/VEXRelationalAlgebra.h"
 #include "storage/VEXCursor.h"
 

@@ -16,14 +16,14 @@
 
 #include "foundation/VEXConverts.h"
 #include "rtl/CodePage.h"
-#include "sql/VEXExprArithmetic.h"
-#include "sql/VEXExprCastCase.h"
-#include "sql/VEXExprConditionNodes.h"
-#include "sql/VEXExprFieldNode.h"
-#include "sql/VEXExprFunctionNodes.h"
-#include "sql/VEXExprLeafNodes.h"
-#include "sql/VEXExprParserNodes.h"
-#include "sql/VEXExpression.h"
+#include "sql/nodes/VEXExprArithmetic.h"
+#include "sql/nodes/VEXExprCastCase.h"
+#include "sql/nodes/VEXExprConditionNodes.h"
+#include "sql/nodes/VEXExprFieldNode.h"
+#include "sql/nodes/VEXExprFunctionNodes.h"
+#include "sql/nodes/VEXExprLeafNodes.h"
+#include "sql/expression/VEXExprParserNodes.h"
+#include "sql/expression/VEXExpression.h"
 
 namespace vex::exprtest {
 

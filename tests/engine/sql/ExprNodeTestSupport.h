@@ -14,11 +14,11 @@
 #include "foundation/VEXExcept.h"
 #include "rtl/CodePage.h"
 #include "rtl/Exception.h"
-#include "sql/VEXExprArithmetic.h"
-#include "sql/VEXExprCastCase.h"
-#include "sql/VEXExprConditionNodes.h"
-#include "sql/VEXExprFunctionNodes.h"
-#include "sql/VEXExprLeafNodes.h"
+#include "sql/nodes/VEXExprArithmetic.h"
+#include "sql/nodes/VEXExprCastCase.h"
+#include "sql/nodes/VEXExprConditionNodes.h"
+#include "sql/nodes/VEXExprFunctionNodes.h"
+#include "sql/nodes/VEXExprLeafNodes.h"
 
 namespace vex::exprtest {
 

@@ -7,8 +7,8 @@
 #include "ExprDump.h"
 #include "foundation/VEXExcept.h"
 #include "rtl/CodePage.h"
-#include "sql/VEXExprParser.h"
-#include "sql/VEXExpression.h"
+#include "sql/expression/VEXExprParser.h"
+#include "sql/expression/VEXExpression.h"
 #include "sql/VEXLexer.h"
 #include "support/NativeError.h"
 

@@ -12,7 +12,7 @@
 #include "ExprDump.h"
 #include "engine/storage/search/VEXSearchTableFakes.h"
 #include "rtl/CodePage.h"
-#include "sql/VEXExpression.h"
+#include "sql/expression/VEXExpression.h"
 
 namespace vex {
 namespace {

@@ -11,7 +11,7 @@
 #include "foundation/VEXStartup.h"
 #include "rtl/CodePage.h"
 #include "rtl/Variant.h"
-#include "sql/VEXExpression.h"
+#include "sql/expression/VEXExpression.h"
 #include "sql/VEXLexer.h"
 #include "storage/VEXMetaDefs.h"
 #include "storage/VEXSeams.h"

@@ -1,4 +1,4 @@
-#include "sql/VEXExprLeafNodes.h"
+#include "sql/nodes/VEXExprLeafNodes.h"
 
 #include "foundation/VEXConverts.h"
 #include "foundation/VEXDecUtil.h"

@@ -1,8 +1,8 @@
-#include "sql/VEXExprParserNodes.h"
+#include "sql/expression/VEXExprParserNodes.h"
 
 #include "foundation/VEXExcept.h"
-#include "sql/VEXExprFieldNode.h"
-#include "sql/VEXExprLeafNodes.h"
+#include "sql/nodes/VEXExprFieldNode.h"
+#include "sql/nodes/VEXExprLeafNodes.h"
 
 namespace vex {
 

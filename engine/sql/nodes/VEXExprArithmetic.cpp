@@ -1,4 +1,4 @@
-#include "sql/VEXExprArithmetic.h"
+#include "sql/nodes/VEXExprArithmetic.h"
 
 #include <cmath>
 

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "foundation/VEXDateFormat.h"
-#include "sql/VEXExprNode.h"
+#include "sql/nodes/VEXExprNode.h"
 
 namespace vex {
 

@@ -1,4 +1,4 @@
-#include "sql/VEXExpression.h"
+#include "sql/expression/VEXExpression.h"
 
 #include <algorithm>
 #include <utility>
@@ -7,10 +7,10 @@
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXStartup.h"
 #include "rtl/CodePage.h"
-#include "sql/VEXExprConditionNodes.h"
-#include "sql/VEXExprLeafNodes.h"
-#include "sql/VEXExprParser.h"
-#include "sql/VEXExprParserNodes.h"
+#include "sql/nodes/VEXExprConditionNodes.h"
+#include "sql/nodes/VEXExprLeafNodes.h"
+#include "sql/expression/VEXExprParser.h"
+#include "sql/expression/VEXExprParserNodes.h"
 #include "sql/VEXLexer.h"
 #include "storage/VEXCursor.h"
 #include "storage/VEXMetaDefCollections.h"

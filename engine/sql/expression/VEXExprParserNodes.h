@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "sql/VEXExprNode.h"
+#include "sql/nodes/VEXExprNode.h"
 
 namespace db {
 class TDataSet;

@@ -44,7 +44,7 @@
 #include "foundation/VEXFieldTypes.h"
 #include "foundation/VEXVariant.h"
 #include "rtl/Variant.h"
-#include "sql/VEXExprNode.h"
+#include "sql/nodes/VEXExprNode.h"
 #include "storage/VEXSeams.h"
 
 namespace db {

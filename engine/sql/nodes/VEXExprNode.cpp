@@ -1,4 +1,4 @@
-#include "sql/VEXExprNode.h"
+#include "sql/nodes/VEXExprNode.h"
 
 #include "foundation/VEXConverts.h"
 #include "foundation/VEXExcept.h"

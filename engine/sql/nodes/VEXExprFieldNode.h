@@ -30,7 +30,7 @@
 #include <string>
 #include <vector>
 
-#include "sql/VEXExprNode.h"
+#include "sql/nodes/VEXExprNode.h"
 
 namespace vex {
 

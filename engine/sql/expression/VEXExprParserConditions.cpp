@@ -7,10 +7,10 @@
 #include "foundation/VEXConverts.h"
 #include "foundation/VEXExcept.h"
 #include "rtl/CodePage.h"
-#include "sql/VEXExprConditionNodes.h"
-#include "sql/VEXExprLeafNodes.h"
-#include "sql/VEXExprParser.h"
-#include "sql/VEXExpression.h"
+#include "sql/nodes/VEXExprConditionNodes.h"
+#include "sql/nodes/VEXExprLeafNodes.h"
+#include "sql/expression/VEXExprParser.h"
+#include "sql/expression/VEXExpression.h"
 
 namespace vex {
 

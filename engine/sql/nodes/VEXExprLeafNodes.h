@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "sql/VEXExprNode.h"
+#include "sql/nodes/VEXExprNode.h"
 
 namespace vex {
 

@@ -9,7 +9,7 @@
 
 #include <vector>
 
-#include "sql/VEXExprNode.h"
+#include "sql/nodes/VEXExprNode.h"
 
 namespace vex {
 

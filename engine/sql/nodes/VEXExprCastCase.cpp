@@ -1,4 +1,4 @@
-#include "sql/VEXExprCastCase.h"
+#include "sql/nodes/VEXExprCastCase.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "sql/VEXExprFieldNode.h"
+#include "sql/nodes/VEXExprFieldNode.h"
 
 #include <algorithm>
 #include <cstring>
@@ -10,9 +10,9 @@
 #include "foundation/VEXTypes.h"
 #include "rtl/CodePage.h"
 #include "rtl/Exception.h"
-#include "sql/VEXExprFunctionNodes.h"
-#include "sql/VEXExprLeafNodes.h"
-#include "sql/VEXExpression.h"
+#include "sql/nodes/VEXExprFunctionNodes.h"
+#include "sql/nodes/VEXExprLeafNodes.h"
+#include "sql/expression/VEXExpression.h"
 #include "sql/VEXRelationalAlgebra.h"
 #include "storage/VEXCursor.h"
 #include "storage/search/VEXScanConditions.h"

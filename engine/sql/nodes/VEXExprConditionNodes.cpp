@@ -1,4 +1,4 @@
-#include "sql/VEXExprConditionNodes.h"
+#include "sql/nodes/VEXExprConditionNodes.h"
 
 #include <algorithm>
 #include <memory>
@@ -8,10 +8,10 @@
 #include "foundation/VEXOperationTypes.h"
 #include "rtl/CodePage.h"
 #include "rtl/Exception.h"
-#include "sql/VEXExprFieldNode.h"
-#include "sql/VEXExprFunctionNodes.h"
-#include "sql/VEXExprLeafNodes.h"
-#include "sql/VEXExpression.h"
+#include "sql/nodes/VEXExprFieldNode.h"
+#include "sql/nodes/VEXExprFunctionNodes.h"
+#include "sql/nodes/VEXExprLeafNodes.h"
+#include "sql/expression/VEXExpression.h"
 #include "sql/VEXRelationalAlgebra.h"
 #include "storage/VEXCursor.h"
 #include "storage/VEXMetaDefs.h"

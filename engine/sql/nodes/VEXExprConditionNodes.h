@@ -24,7 +24,7 @@
 
 #include <string>
 
-#include "sql/VEXExprNode.h"
+#include "sql/nodes/VEXExprNode.h"
 
 namespace vex {
 

@@ -1,4 +1,4 @@
-#include "sql/VEXExprFunctionNodes.h"
+#include "sql/nodes/VEXExprFunctionNodes.h"
 
 #include <cmath>
 
@@ -7,8 +7,8 @@
 #include "foundation/VEXWideText.h"
 #include "rtl/CodePage.h"
 #include "rtl/DateTime.h"
-#include "sql/VEXExprCastCase.h"
-#include "sql/VEXExprLeafNodes.h"
+#include "sql/nodes/VEXExprCastCase.h"
+#include "sql/nodes/VEXExprLeafNodes.h"
 
 namespace vex {
 

@@ -9,12 +9,12 @@
 #include "foundation/VEXExcept.h"
 #include "rtl/CodePage.h"
 #include "rtl/Exception.h"
-#include "sql/VEXExprArithmetic.h"
-#include "sql/VEXExprCastCase.h"
-#include "sql/VEXExprFunctionNodes.h"
-#include "sql/VEXExprLeafNodes.h"
-#include "sql/VEXExprParser.h"
-#include "sql/VEXExpression.h"
+#include "sql/nodes/VEXExprArithmetic.h"
+#include "sql/nodes/VEXExprCastCase.h"
+#include "sql/nodes/VEXExprFunctionNodes.h"
+#include "sql/nodes/VEXExprLeafNodes.h"
+#include "sql/expression/VEXExprParser.h"
+#include "sql/expression/VEXExpression.h"
 
 namespace vex {
 

@@ -14,7 +14,7 @@
 // store keeps the type of the node's first result.
 #pragma once
 
-#include "sql/VEXExprNode.h"
+#include "sql/nodes/VEXExprNode.h"
 
 namespace vex {
 

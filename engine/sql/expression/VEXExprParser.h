@@ -51,8 +51,8 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "sql/VEXExprNode.h"
-#include "sql/VEXExprParserNodes.h"
+#include "sql/nodes/VEXExprNode.h"
+#include "sql/expression/VEXExprParserNodes.h"
 #include "sql/VEXLexer.h"
 
 namespace vex {
