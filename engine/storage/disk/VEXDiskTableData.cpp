@@ -398,7 +398,10 @@ void TVEXDiskTableData::CreateTable(TVEXCursor* Cursor, TVEXFieldDefs& FieldDefs
     VEX_NO_THREAD_SAFETY_ANALYSIS {
   if (FieldDefs.Count() == 0)
     throw EVEXException(20128, "Error creating table - no fields were specified");
-  if (Cursor != nullptr) SetTableName(Cursor->TableName());
+  if (Cursor != nullptr) {
+    SetTableName(Cursor->TableName());
+    SetDisableTempFiles(Cursor->DisableTempFiles());
+  }
   TVEXDiskPageManager& pages = DiskPages();
   FTableID = Database().GetNewObjectId();
   Database().LockTables();
@@ -442,6 +445,7 @@ void TVEXDiskTableData::OpenTable(TVEXCursor& Cursor) VEX_NO_THREAD_SAFETY_ANALY
         20242, "Cannot access table '%s' in exclusive mode. Table is open by another cursors",
         TableName());
   if (CursorList().empty()) {
+    SetDisableTempFiles(Cursor.DisableTempFiles());
     int32_t metadataPageNo = -1;
     int32_t mostUpdatedPageNo = -1;
     int32_t locksPageNo = -1;
@@ -478,17 +482,15 @@ void TVEXDiskTableData::OpenTable(TVEXCursor& Cursor) VEX_NO_THREAD_SAFETY_ANALY
   } else if (!LockTable(session, ltIS, kOpenTableLockTries, kOpenTableLockDelayMS, true)) {
     throw EVEXException(20209, "Cannot open table '%s'. Table is locked", TableName());
   }
-  FLockedCursors.emplace_back(&Cursor, Cursor.Exclusive() ? ltX : ltIS);
+  Cursor.SetTableLockedByCursor(true);
 }
 
 void TVEXDiskTableData::CloseTable(TVEXCursor& Cursor) {
-  const auto locked = std::find_if(FLockedCursors.begin(), FLockedCursors.end(),
-                                   [&Cursor](const auto& item) { return item.first == &Cursor; });
-  if (locked != FLockedCursors.end()) {
-    const TVEXLockType type = locked->second;
-    FLockedCursors.erase(locked);
-    if (FTableLocksFile && FTableLocksFile->IsOpened())
-      UnlockTable(Cursor.GetSessionID(), type, false);
+  const bool listed =
+      std::find(CursorList().begin(), CursorList().end(), &Cursor) != CursorList().end();
+  if (listed && FTableLocksFile && FTableLocksFile->IsOpened() && Cursor.TableLockedByCursor()) {
+    UnlockTable(Cursor.GetSessionID(), Cursor.Exclusive() ? ltX : ltIS, false);
+    Cursor.SetTableLockedByCursor(false);
   }
   TVEXTableData::CloseTable(Cursor);
   if (CursorList().empty()) {
@@ -530,12 +532,9 @@ void TVEXDiskTableData::DeleteTable(TVEXCursor* Cursor, bool DesignMode)
     DeleteAllIndexes(nullptr);
     FBlobManager->Delete(kSystemSessionID);
     DiskRecordManager()->Delete(kSystemSessionID);
-    const auto locked =
-        std::find_if(FLockedCursors.begin(), FLockedCursors.end(),
-                     [Cursor](const auto& item) { return item.first == Cursor; });
-    if (locked != FLockedCursors.end()) {
-      FLockedCursors.erase(locked);
+    if (Cursor->TableLockedByCursor()) {
       UnlockTable(Cursor->GetSessionID(), ltX, false);
+      Cursor->SetTableLockedByCursor(false);
     }
     DeleteInternalFiles();
     FreeInternalFiles();
@@ -734,84 +733,46 @@ bool TVEXDiskTableData::ReadFrame(TVEXCursor& Cursor, int32_t LockedCode,
   return true;
 }
 
-TVEXGetRecordResult TVEXDiskTableData::StepCursor(TVEXCursor& Cursor,
-                                                  TVEXGetRecordMode GetRecordMode)
-    VEX_NO_THREAD_SAFETY_ANALYSIS {
-  TVEXNavigationInfo info;
-  info.GetRecordMode = GetRecordMode;
-  info.RecordID = Cursor.CurrentRecordID;
-  info.RecordBuffer = Cursor.CurrentRecordBuffer();
-  info.FirstPosition = Cursor.FirstPosition;
-  info.LastPosition = Cursor.LastPosition;
-  FRecordManager->GetRecordBuffer(Cursor.GetSessionID(), info);
-  switch (info.GetRecordResult) {
-    case grrOK:
-      Cursor.CurrentRecordID = info.RecordID;
-      Cursor.FirstPosition = false;
-      Cursor.LastPosition = false;
-      break;
-    case grrEOF:
-      Cursor.FirstPosition = false;
-      Cursor.LastPosition = true;
-      break;
-    case grrBOF:
-      Cursor.FirstPosition = true;
-      Cursor.LastPosition = false;
-      break;
-    case grrError:
-      break;
-  }
-  return info.GetRecordResult;
-}
-
 TVEXGetRecordResult TVEXDiskTableData::GetRecordBuffer(TVEXCursor& Cursor,
                                                        TVEXGetRecordMode GetRecordMode) {
   TVEXGetRecordResult result = grrError;
-  if (!ReadFrame(Cursor, 0, true, [&]() VEX_NO_THREAD_SAFETY_ANALYSIS { result = StepCursor(Cursor, GetRecordMode); }))
+  if (!ReadFrame(Cursor, 0, true, [&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
+        result = TVEXTableData::GetRecordBuffer(Cursor, GetRecordMode);
+      }))
     return grrError;
   return result;
 }
 
-bool TVEXDiskTableData::Locate(TVEXCursor& Cursor, TVEXBaseExpression& SearchExpression) {
+bool TVEXDiskTableData::Locate(TVEXCursor& Cursor, TVEXBaseExpression* SearchExpression) {
+  TVEXLockGuard lock(DatabaseLock());
   bool found = false;
   ReadFrame(Cursor, 20214, true, [&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
-    const TVEXMemBlock position = Cursor.SavePosition();
-    Cursor.FirstPosition = true;
-    Cursor.LastPosition = false;
-    while (StepCursor(Cursor, grmNext) == grrOK) {
-      SearchExpression.AssignCursorBuffer(Cursor.CurrentRecordBuffer(), false);
-      if (SearchExpression.GetResult()) {
-        found = true;
-        return;
-      }
-    }
-    Cursor.RestorePosition(position);
+    found = TVEXTableData::Locate(Cursor, SearchExpression);
   });
   return found;
 }
 
-bool TVEXDiskTableData::FindKey(TVEXCursor& Cursor, TVEXSearchCondition /*SearchCondition*/) {
-  ReadFrame(Cursor, 20215, true,
-            [] { throw EVEXException(30040, "Not implemented yet"); });
-  return false;
+bool TVEXDiskTableData::FindKey(TVEXCursor& Cursor, TVEXSearchCondition SearchCondition) {
+  TVEXLockGuard lock(DatabaseLock());
+  bool found = false;
+  ReadFrame(Cursor, 20215, true, [&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
+    found = TVEXTableData::FindKey(Cursor, SearchCondition);
+  });
+  return found;
 }
 
 void TVEXDiskTableData::SetRecNo(TVEXCursor& Cursor, int64_t RecNo) {
+  TVEXLockGuard lock(DatabaseLock());
   ReadFrame(Cursor, 20216, true, [&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
-    const int64_t count = FRecordManager->RecordCount();
-    if (count <= 0) return;
-    DiskRecordManager()->SetRecNo(Cursor.GetSessionID(), std::clamp<int64_t>(RecNo, 1, count),
-                                  Cursor.CurrentRecordID);
-    Cursor.FirstPosition = false;
-    Cursor.LastPosition = false;
+    TVEXTableData::SetRecNo(Cursor, RecNo);
   });
 }
 
 int64_t TVEXDiskTableData::GetRecNo(TVEXCursor& Cursor) {
-  int64_t recNo = 0;
+  TVEXLockGuard lock(DatabaseLock());
+  int64_t recNo = -1;
   ReadFrame(Cursor, 20217, true, [&]() VEX_NO_THREAD_SAFETY_ANALYSIS {
-    if (Cursor.FirstPosition || Cursor.LastPosition) return;
-    DiskRecordManager()->GetRecNo(Cursor.GetSessionID(), Cursor.CurrentRecordID, recNo);
+    recNo = TVEXTableData::GetRecNo(Cursor);
   });
   return recNo;
 }
@@ -866,6 +827,16 @@ TVEXPageItemID TVEXDiskTableData::GetRecordIDByBitmapRecNo(int64_t RecNo) {
 // ---------------------------------------------------------------------------
 // Records
 
+void TVEXDiskTableData::KeepRecordInView(TVEXCursor& Cursor, TVEXPageItemID RecordID) {
+  TVEXRecordBitmap* bitmap = Cursor.RecordBitmap.get();
+  if (bitmap == nullptr || !bitmap->Active()) return;
+  if (IsRecordInView(Cursor)) {
+    bitmap->ShowRecord(RecordID);
+  } else {
+    bitmap->HideRecord(RecordID);
+  }
+}
+
 bool TVEXDiskTableData::InsertRecord(TVEXCursor& Cursor) VEX_NO_THREAD_SAFETY_ANALYSIS {
   if (!FRecordManager) throw EVEXException(20135, sNilPointer);
   uint8_t* record = Cursor.CurrentRecordBuffer();
@@ -875,11 +846,12 @@ bool TVEXDiskTableData::InsertRecord(TVEXCursor& Cursor) VEX_NO_THREAD_SAFETY_AN
   FBlobManager->WriteBlobs(session, record);
   const bool added = FRecordManager->AddRecord(session, record, Cursor.CurrentRecordID);
   if (added) {
+    KeepRecordInView(Cursor, Cursor.CurrentRecordID);
     FIndexManager->InsertRecord(Cursor);
     Cursor.FirstPosition = false;
     Cursor.LastPosition = false;
     SaveMostUpdated(session);
-    ApplyChanges(session, Cursor.InTransaction());
+    if (!Cursor.InBatchUpdate()) ApplyChanges(session, Cursor.InTransaction());
   }
   return added;
 }
@@ -898,8 +870,9 @@ bool TVEXDiskTableData::UpdateRecord(TVEXCursor& Cursor) VEX_NO_THREAD_SAFETY_AN
   const bool updated = FRecordManager->UpdateRecord(session, record, Cursor.CurrentRecordID);
   FIndexManager->UpdateRecord(Cursor, false);
   if (updated) {
+    KeepRecordInView(Cursor, Cursor.CurrentRecordID);
     SaveMostUpdated(session);
-    ApplyChanges(session, Cursor.InTransaction());
+    if (!Cursor.InBatchUpdate()) ApplyChanges(session, Cursor.InTransaction());
   }
   return updated;
 }
@@ -917,7 +890,8 @@ bool TVEXDiskTableData::DeleteRecord(TVEXCursor& Cursor) VEX_NO_THREAD_SAFETY_AN
   bool neighbourFound = false;
   TVEXPageItemID neighbour{-1, 0};
   {
-    TVEXMemBlock scratch = TVEXMemBlock::AllocMem(std::max(Cursor.RecordSize(), 1));
+    TVEXMemBlock scratch =
+        TVEXMemBlock::AllocMem(std::max({Cursor.RecordSize(), Cursor.RecordBufferSize(), 1}));
     TVEXMemBlock position = Cursor.SavePosition();
     uint8_t* ownBuffer = Cursor.CurrentRecordBuffer();
     Cursor.SetCurrentRecordBuffer(scratch.As<uint8_t>());
@@ -927,13 +901,13 @@ bool TVEXDiskTableData::DeleteRecord(TVEXCursor& Cursor) VEX_NO_THREAD_SAFETY_AN
     });
     Cursor.FirstPosition = false;
     Cursor.LastPosition = false;
-    if (StepCursor(Cursor, grmNext) == grrOK) {
+    if (TVEXTableData::GetRecordBuffer(Cursor, grmNext) == grrOK) {
       neighbourFound = true;
     } else {
       Cursor.RestorePosition(position);
       Cursor.FirstPosition = false;
       Cursor.LastPosition = false;
-      neighbourFound = StepCursor(Cursor, grmPrior) == grrOK;
+      neighbourFound = TVEXTableData::GetRecordBuffer(Cursor, grmPrior) == grrOK;
     }
     if (neighbourFound) neighbour = Cursor.CurrentRecordID;
   }
@@ -952,10 +926,17 @@ bool TVEXDiskTableData::DeleteRecord(TVEXCursor& Cursor) VEX_NO_THREAD_SAFETY_AN
     FBlobManager->DeleteBlobs(session, record);
   }
   FIndexManager->DeleteRecord(Cursor);
+  const int32_t stateBefore = FRecordManager->TableState();
   const bool deleted = FRecordManager->DeleteRecord(session, target);
   if (deleted) {
     SaveMostUpdated(session);
-    ApplyChanges(session, Cursor.InTransaction());
+    if (!Cursor.InBatchUpdate()) ApplyChanges(session, Cursor.InTransaction());
+    // The view loses the record; a bitmap that was current stays current.
+    if (TVEXRecordBitmap* bitmap = Cursor.RecordBitmap.get(); bitmap != nullptr && bitmap->Active()) {
+      bitmap->HideRecord(target);
+      if (bitmap->TableState() == stateBefore && !Cursor.IsDistinctApplied())
+        bitmap->SetTableState(FRecordManager->TableState());
+    }
     if (neighbourFound) {
       Cursor.FirstPosition = false;
       Cursor.LastPosition = false;

@@ -60,8 +60,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "storage/VEXTableData.h"
 #include "storage/btree/VEXBTreeRecordIndex.h"
@@ -168,12 +166,11 @@ class TVEXDiskTableData : public TVEXTableData, private TVEXIndexRecordScanner {
   // 20220; GetRecordBuffer answers grrError.
   TVEXGetRecordResult GetRecordBuffer(TVEXCursor& Cursor, TVEXGetRecordMode GetRecordMode) override
       VEX_REQUIRES(DatabaseLock());
-  bool Locate(TVEXCursor& Cursor, TVEXBaseExpression& SearchExpression) override
-      VEX_REQUIRES(DatabaseLock());
-  bool FindKey(TVEXCursor& Cursor, TVEXSearchCondition SearchCondition) override
-      VEX_REQUIRES(DatabaseLock());
-  void SetRecNo(TVEXCursor& Cursor, int64_t RecNo) override VEX_REQUIRES(DatabaseLock());
-  int64_t GetRecNo(TVEXCursor& Cursor) override VEX_REQUIRES(DatabaseLock());
+  // These four take the lock themselves, as the navigation does.
+  bool Locate(TVEXCursor& Cursor, TVEXBaseExpression* SearchExpression) override;
+  bool FindKey(TVEXCursor& Cursor, TVEXSearchCondition SearchCondition) override;
+  void SetRecNo(TVEXCursor& Cursor, int64_t RecNo) override;
+  int64_t GetRecNo(TVEXCursor& Cursor) override;
   void InternalSetRecNo(TVEXCursor& Cursor, int64_t RecNo) override VEX_REQUIRES(DatabaseLock());
   int64_t InternalGetRecNo(TVEXCursor& Cursor) override VEX_REQUIRES(DatabaseLock());
   int64_t InternalGetRecordCount(TVEXCursor& Cursor) override VEX_REQUIRES(DatabaseLock());
@@ -243,8 +240,9 @@ class TVEXDiskTableData : public TVEXTableData, private TVEXIndexRecordScanner {
   template <class Work>
   bool ReadFrame(TVEXCursor& Cursor, int32_t LockedCode, bool SyncTemporaryIndexes, Work work)
       VEX_REQUIRES(DatabaseLock());
-  // One physical step of the cursor (the read frame's inner work).
-  TVEXGetRecordResult StepCursor(TVEXCursor& Cursor, TVEXGetRecordMode GetRecordMode)
+  // The record bitmap of a cursor's restricted view after RecordID was
+  // stored: shown when it belongs to the view, hidden otherwise.
+  void KeepRecordInView(TVEXCursor& Cursor, TVEXPageItemID RecordID)
       VEX_REQUIRES(DatabaseLock());
 
   int32_t FTableID = -1;
@@ -258,9 +256,6 @@ class TVEXDiskTableData : public TVEXTableData, private TVEXIndexRecordScanner {
   int32_t FLastUsedTableState = -1;
   // The object was finished by its last CloseTable or by DeleteTable.
   bool FFinished = false;
-  // The cursors whose open took a table lock, and its kind: a cursor whose
-  // lock was refused is in the cursor list but holds nothing to release.
-  std::vector<std::pair<TVEXCursor*, TVEXLockType>> FLockedCursors;
 };
 
 }  // namespace vex

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "../VEXDatabaseFakes.h"
 #include "../VEXManagerFakes.h"
 #include "DiskDatabaseFixture.h"
 #include "rtl/Lists.h"
@@ -21,70 +22,41 @@
 
 namespace vex::testing {
 
-class TestSession : public TVEXBaseSession {
+// A session of the fakes' kind in a chosen mode, counting its rollbacks.
+class DiskSession : public TestSession {
  public:
-  explicit TestSession(TVEXDatabaseData& Database, bool MultiUser = false, bool Exclusive = false)
-      : FDatabase(Database) {
+  explicit DiskSession(TVEXDatabaseData& Database, bool MultiUser = false, bool Exclusive = false)
+      : TestSession(&Database) {
     SetMultiUser(MultiUser);
     SetExclusive(Exclusive);
   }
-  bool GetConnected() const override { return FConnected; }
-  void SetConnected(bool Value) override {
-    if (Value == FConnected) return;
-    if (Value) {
-      FDatabase.ConnectSession(*this);
-    } else {
-      FDatabase.DisconnectSession(*this);
-    }
-    FConnected = Value;
-  }
-  bool GetSuppressDBHeaderErrors() const override { return false; }
-  void SetSuppressDBHeaderErrors(bool) override {}
-  void CreateDatabase() override {}
-  void DeleteDatabase() override {}
-  void RenameDatabase(std::string_view) override {}
-  void GetTablesList(rtl::TStringList& List) override { FDatabase.GetTablesList(List); }
-  bool TableExists(std::string_view TableName) override { return FDatabase.TableExists(TableName); }
-  void StartTransaction() override { SetInTransaction(true); }
-  void Commit(bool DoFlushBuffers) override {
-    FDatabase.Commit(SessionID(), DoFlushBuffers);
-    SetInTransaction(false);
-  }
   void Rollback() override {
     ++RollbackCalls;
-    FDatabase.Rollback(SessionID());
-    SetInTransaction(false);
+    TestSession::Rollback();
   }
-  void FlushBuffers() override { FDatabase.FlushBuffers(); }
 
   int RollbackCalls = 0;
-
- private:
-  TVEXDatabaseData& FDatabase;
-  bool FConnected = false;
 };
 
 // A cursor with record buffers of its own; Edit holds the record as read
-// before an update while Editing is set.
-class TestCursor : public TVEXCursor {
+// before an update while it is the cursor's edit buffer.
+class DiskCursor : public TestCursor {
  public:
-  TestCursor(TVEXBaseSession& Session, const std::string& TableName, bool Exclusive = false) {
-    SetSession(&Session);
-    SetTableName(TableName);
+  DiskCursor(TVEXBaseSession& Session, const std::string& TableName, bool Exclusive = false)
+      : TestCursor(Session, TableName) {
     SetExclusive(Exclusive);
   }
   // Sizes the buffers for an open table.
   void Bind(TVEXTableData& Table) VEX_NO_THREAD_SAFETY_ANALYSIS {
     Table.InitCursorBuffers(*this);
+    SetRecordBufferSize(RecordSize());
     Buffer.assign(static_cast<size_t>(RecordSize()), 0);
     Edit.assign(Buffer.size(), 0);
     SetCurrentRecordBuffer(Buffer.data());
   }
-  const uint8_t* GetEditRecordBuffer() const override { return Editing ? Edit.data() : nullptr; }
 
   std::vector<uint8_t> Buffer;
   std::vector<uint8_t> Edit;
-  bool Editing = false;
 };
 
 // Field 0 "K" (Integer, primary index "PK"), field 1 "V" (Integer), field 2
@@ -120,7 +92,7 @@ class DiskTableTest : public DiskDatabaseTest {
   static TVEXDiskTableData& CreateTable(TVEXDiskDatabaseData& db, TVEXBaseSession& session,
                                         const std::string& name = "T", bool withBlob = true)
       VEX_NO_THREAD_SAFETY_ANALYSIS {
-    TestCursor cursor(session, name);
+    DiskCursor cursor(session, name);
     TVEXFieldDefs fields;
     TVEXIndexDefs indexes;
     TVEXConstraintDefs constraints;
@@ -132,7 +104,7 @@ class DiskTableTest : public DiskDatabaseTest {
   }
 
   // Opens the table for the cursor and sizes its buffers.
-  static TVEXDiskTableData& Open(TVEXDiskDatabaseData& db, TestCursor& cursor)
+  static TVEXDiskTableData& Open(TVEXDiskDatabaseData& db, DiskCursor& cursor)
       VEX_NO_THREAD_SAFETY_ANALYSIS {
     auto& table = static_cast<TVEXDiskTableData&>(*db.FindOrCreateTableData(cursor));
     TVEXLockGuard lock(db.DatabaseLock());
@@ -141,14 +113,14 @@ class DiskTableTest : public DiskDatabaseTest {
     return table;
   }
 
-  static void Close(TVEXDiskDatabaseData& db, TVEXDiskTableData& table, TestCursor& cursor)
+  static void Close(TVEXDiskDatabaseData& db, TVEXDiskTableData& table, DiskCursor& cursor)
       VEX_NO_THREAD_SAFETY_ANALYSIS {
     TVEXLockGuard lock(db.DatabaseLock());
     table.CloseTable(cursor);
     table.FreeIfNoCursorsConnected();
   }
 
-  static void SetRecord(TVEXDiskTableData& table, TestCursor& cursor, int32_t key, int32_t value) {
+  static void SetRecord(TVEXDiskTableData& table, DiskCursor& cursor, int32_t key, int32_t value) {
     std::vector<uint8_t>& r = cursor.Buffer;
     std::fill(r.begin(), r.end(), 0);
     const TVEXFieldDefs& defs = table.FieldManager()->FieldDefs();
@@ -159,7 +131,7 @@ class DiskTableTest : public DiskDatabaseTest {
   }
 
   // Inserts (key, value) as a new record.
-  static bool Insert(TVEXDiskTableData& table, TestCursor& cursor, int32_t key, int32_t value)
+  static bool Insert(TVEXDiskTableData& table, DiskCursor& cursor, int32_t key, int32_t value)
       VEX_NO_THREAD_SAFETY_ANALYSIS {
     SetRecord(table, cursor, key, value);
     TVEXLockGuard lock(table.DatabaseLock());
@@ -167,7 +139,7 @@ class DiskTableTest : public DiskDatabaseTest {
   }
 
   // Moves the cursor onto the record of that key; false when there is none.
-  static bool Seek(TVEXDiskTableData& table, TestCursor& cursor, int32_t key)
+  static bool Seek(TVEXDiskTableData& table, DiskCursor& cursor, int32_t key)
       VEX_NO_THREAD_SAFETY_ANALYSIS {
     TVEXLockGuard lock(table.DatabaseLock());
     cursor.FirstPosition = true;
@@ -178,33 +150,33 @@ class DiskTableTest : public DiskDatabaseTest {
     return false;
   }
 
-  static bool Update(TVEXDiskTableData& table, TestCursor& cursor, int32_t key, int32_t value)
+  static bool Update(TVEXDiskTableData& table, DiskCursor& cursor, int32_t key, int32_t value)
       VEX_NO_THREAD_SAFETY_ANALYSIS {
     if (!Seek(table, cursor, key)) return false;
     cursor.Edit = cursor.Buffer;
-    cursor.Editing = true;
+    cursor.SetEditRecordBuffer(cursor.Edit.data());
     const int32_t offset = table.FieldManager()->FieldDefs().GetDef(1)->MemoryOffset;
     std::memcpy(cursor.Buffer.data() + offset, &value, 4);
     TVEXLockGuard lock(table.DatabaseLock());
     const bool updated = table.UpdateRecord(cursor);
-    cursor.Editing = false;
+    cursor.SetEditRecordBuffer(nullptr);
     return updated;
   }
 
-  static bool Delete(TVEXDiskTableData& table, TestCursor& cursor, int32_t key)
+  static bool Delete(TVEXDiskTableData& table, DiskCursor& cursor, int32_t key)
       VEX_NO_THREAD_SAFETY_ANALYSIS {
     if (!Seek(table, cursor, key)) return false;
     TVEXLockGuard lock(table.DatabaseLock());
     return table.DeleteRecord(cursor);
   }
 
-  static int32_t KeyOf(TVEXDiskTableData& table, const TestCursor& cursor) {
+  static int32_t KeyOf(TVEXDiskTableData& table, const DiskCursor& cursor) {
     int32_t key = 0;
     std::memcpy(&key, cursor.Buffer.data() + table.FieldManager()->FieldDefs().GetDef(0)->MemoryOffset,
                 4);
     return key;
   }
-  static int32_t ValueOf(TVEXDiskTableData& table, const TestCursor& cursor) {
+  static int32_t ValueOf(TVEXDiskTableData& table, const DiskCursor& cursor) {
     int32_t value = 0;
     std::memcpy(&value,
                 cursor.Buffer.data() + table.FieldManager()->FieldDefs().GetDef(1)->MemoryOffset, 4);
@@ -213,7 +185,7 @@ class DiskTableTest : public DiskDatabaseTest {
 
   // Every record through the table data in physical order; the cursor ends
   // after the last.
-  static TableImage Walk(TVEXDiskTableData& table, TestCursor& cursor)
+  static TableImage Walk(TVEXDiskTableData& table, DiskCursor& cursor)
       VEX_NO_THREAD_SAFETY_ANALYSIS {
     TableImage image;
     TVEXLockGuard lock(table.DatabaseLock());
@@ -229,7 +201,7 @@ class DiskTableTest : public DiskDatabaseTest {
   }
 
   // The keys along the primary index, in index order.
-  static std::vector<int32_t> IndexKeys(TVEXDiskTableData& table, TestCursor& cursor)
+  static std::vector<int32_t> IndexKeys(TVEXDiskTableData& table, DiskCursor& cursor)
       VEX_NO_THREAD_SAFETY_ANALYSIS {
     std::vector<int32_t> keys;
     TVEXLockGuard lock(table.DatabaseLock());
@@ -249,7 +221,7 @@ class DiskTableTest : public DiskDatabaseTest {
     return keys;
   }
 
-  static int64_t Count(TVEXDiskTableData& table, TestCursor& cursor) VEX_NO_THREAD_SAFETY_ANALYSIS {
+  static int64_t Count(TVEXDiskTableData& table, DiskCursor& cursor) VEX_NO_THREAD_SAFETY_ANALYSIS {
     TVEXLockGuard lock(table.DatabaseLock());
     return table.InternalGetRecordCount(cursor);
   }

@@ -9,7 +9,7 @@ namespace vex {
 namespace {
 
 using testing::DiskTableTest;
-using testing::TestSession;
+using testing::DiskSession;
 using testsupport::CodeOf;
 using testsupport::ExpectVEXError;
 
@@ -17,7 +17,7 @@ TEST_F(DiskTableTest, CreateDatabaseThenConnectOpensTheSystemFilesAndAnEmptyTabl
   auto db = NewDatabase("db.vex", 12);
   db->CreateDatabase();
   EXPECT_EQ(db->DiskPageManager(), nullptr) << "a new file is left closed";
-  TestSession session(*db);
+  DiskSession session(*db);
   session.SetConnected(true);
   ASSERT_NE(db->DiskPageManager(), nullptr);
   EXPECT_EQ(db->PageManager(), db->DiskPageManager());
@@ -34,13 +34,13 @@ TEST_F(DiskTableTest, CreateDatabaseThenConnectOpensTheSystemFilesAndAnEmptyTabl
 
 TEST_F(DiskTableTest, CreateDatabaseRefusesAnOpenObjectAndAMissingFileLeavesItClosed) {
   auto missing = NewDatabase("missing.vex");
-  TestSession lost(*missing);
+  DiskSession lost(*missing);
   EXPECT_NE(CodeOf([&] { lost.SetConnected(true); }), 0);
   EXPECT_EQ(missing->DiskPageManager(), nullptr);
 
   auto db = NewDatabase();
   db->CreateDatabase();
-  TestSession session(*db);
+  DiskSession session(*db);
   session.SetConnected(true);
   ExpectVEXError(10461, [&] { db->CreateDatabase(); });
   session.SetConnected(false);
@@ -50,7 +50,7 @@ TEST_F(DiskTableTest, MultiUserSessionsTakeSlotsAcrossTwoObjectsOnOneFile) {
   auto a = NewDatabase();
   a->CreateDatabase();
   auto b = NewDatabase();
-  TestSession a1(*a, true), a2(*a, true), b1(*b, true);
+  DiskSession a1(*a, true), a2(*a, true), b1(*b, true);
   a1.SetConnected(true);
   a2.SetConnected(true);
   b1.SetConnected(true);
@@ -60,16 +60,16 @@ TEST_F(DiskTableTest, MultiUserSessionsTakeSlotsAcrossTwoObjectsOnOneFile) {
   EXPECT_EQ(a->GetDBFileConnectionsCount(), 3);
   a1.SetConnected(false);
   EXPECT_EQ(b->GetDBFileConnectionsCount(), 2);
-  TestSession b2(*b, true);
+  DiskSession b2(*b, true);
   b2.SetConnected(true);
   EXPECT_EQ(b2.SessionID(), 0) << "a freed slot is the next session's";
-  for (TestSession* s : {&a2, &b1, &b2}) s->SetConnected(false);
+  for (DiskSession* s : {&a2, &b1, &b2}) s->SetConnected(false);
 }
 
 TEST_F(DiskTableTest, ASessionOfTheOtherModeIsRefusedAndTheFirstStaysConnected) {
   auto db = NewDatabase();
   db->CreateDatabase();
-  TestSession multi(*db, true), single(*db, false);
+  DiskSession multi(*db, true), single(*db, false);
   multi.SetConnected(true);
   ExpectVEXError(20235, [&] { single.SetConnected(true); });
   EXPECT_EQ(db->GetDBFileConnectionsCount(), 1);
@@ -83,7 +83,7 @@ TEST_F(DiskTableTest, ASessionOfTheOtherModeIsRefusedAndTheFirstStaysConnected) 
 TEST_F(DiskTableTest, SingleUserSessionsShareIdZeroAndAnotherConnectionMakesThemReadOnly) {
   auto a = NewDatabase();
   a->CreateDatabase();
-  TestSession a1(*a), a2(*a);
+  DiskSession a1(*a), a2(*a);
   a1.SetConnected(true);
   a2.SetConnected(true);
   EXPECT_EQ(a1.SessionID(), 0);
@@ -92,7 +92,7 @@ TEST_F(DiskTableTest, SingleUserSessionsShareIdZeroAndAnotherConnectionMakesThem
   EXPECT_FALSE(a->ReadOnly());
 
   auto b = NewDatabase();
-  TestSession b1(*b);
+  DiskSession b1(*b);
   b1.SetConnected(true);
   EXPECT_EQ(b1.SessionID(), 0);
   EXPECT_TRUE(b->ReadOnly()) << "the slots are held by the first object";
@@ -101,13 +101,13 @@ TEST_F(DiskTableTest, SingleUserSessionsShareIdZeroAndAnotherConnectionMakesThem
   // Only the last session of the object gives the slots back.
   a1.SetConnected(false);
   auto c = NewDatabase();
-  TestSession c1(*c);
+  DiskSession c1(*c);
   c1.SetConnected(true);
   EXPECT_TRUE(c->ReadOnly());
   c1.SetConnected(false);
   a2.SetConnected(false);
   auto d = NewDatabase();
-  TestSession d1(*d);
+  DiskSession d1(*d);
   d1.SetConnected(true);
   EXPECT_FALSE(d->ReadOnly());
   d1.SetConnected(false);
@@ -117,7 +117,7 @@ TEST_F(DiskTableTest, ObjectIdsCountOnAcrossObjectsAndACommitWithoutLocksWaitsFo
   auto a = NewDatabase();
   a->CreateDatabase();
   auto b = NewDatabase();
-  TestSession sa(*a, true), sb(*b, true);
+  DiskSession sa(*a, true), sb(*b, true);
   sa.SetConnected(true);
   sb.SetConnected(true);
   const int32_t first = a->GetNewObjectId();
@@ -135,7 +135,7 @@ TEST_F(DiskTableTest, TheTablesByteIsHeldByOneObjectAtATime) {
   auto a = NewDatabase();
   a->CreateDatabase();
   auto b = NewDatabase();
-  TestSession sa(*a, true), sb(*b, true);
+  DiskSession sa(*a, true), sb(*b, true);
   sa.SetConnected(true);
   sb.SetConnected(true);
   a->LockTables();

@@ -17,8 +17,8 @@ namespace {
 
 using testing::DiskTableTest;
 using testing::TableImage;
-using testing::TestCursor;
-using testing::TestSession;
+using testing::DiskCursor;
+using testing::DiskSession;
 using testsupport::CodeOf;
 using testsupport::ExpectVEXError;
 
@@ -35,7 +35,7 @@ TEST_F(DiskTableTest, CreateRenameEmptyAndDeleteKeepTheTableListAndTheInternalFi
 VEX_NO_THREAD_SAFETY_ANALYSIS {
   auto db = NewDatabase();
   db->CreateDatabase();
-  TestSession session(*db);
+  DiskSession session(*db);
   session.SetConnected(true);
   TVEXDiskTableData& created = CreateTable(*db, session);
   const int32_t tableID = created.TableID();
@@ -53,14 +53,14 @@ VEX_NO_THREAD_SAFETY_ANALYSIS {
     EXPECT_EQ(PageTypeOf(pages, item.LocksFilePageNo), ptTableLocks);
   }
 
-  TestCursor cursor(session, "T");
+  DiskCursor cursor(session, "T");
   TVEXDiskTableData* table = &Open(*db, cursor);
   EXPECT_EQ(table->TableID(), tableID);
   for (int32_t k = 1; k <= 5; ++k) ASSERT_TRUE(Insert(*table, cursor, k, k * 10));
   Close(*db, *table, cursor);
 
   // Rename: the list changes, the old name is gone.
-  TestCursor renamer(session, "T");
+  DiskCursor renamer(session, "T");
   {
     auto& t = static_cast<TVEXDiskTableData&>(*db->FindOrCreateTableData(renamer));
     TVEXLockGuard lock(db->DatabaseLock());
@@ -69,12 +69,12 @@ VEX_NO_THREAD_SAFETY_ANALYSIS {
     t.FreeIfNoCursorsConnected();
   }
   EXPECT_EQ(TablesOf(*db), std::vector<std::string>{"Guests"});
-  TestCursor old(session, "T");
+  DiskCursor old(session, "T");
   ExpectVEXError(30396, [&] { Open(*db, old); });
   db->FreeTableData(db->FindTableData(old));
 
   // Empty: the records go, the table stays.
-  TestCursor emptier(session, "Guests");
+  DiskCursor emptier(session, "Guests");
   {
     auto& t = static_cast<TVEXDiskTableData&>(*db->FindOrCreateTableData(emptier));
     TVEXLockGuard lock(db->DatabaseLock());
@@ -82,7 +82,7 @@ VEX_NO_THREAD_SAFETY_ANALYSIS {
     EXPECT_TRUE(t.CursorList().empty());
     t.FreeIfNoCursorsConnected();
   }
-  TestCursor reader(session, "Guests");
+  DiskCursor reader(session, "Guests");
   table = &Open(*db, reader);
   EXPECT_TRUE(Walk(*table, reader).empty());
   EXPECT_EQ(Count(*table, reader), 0);
@@ -91,7 +91,7 @@ VEX_NO_THREAD_SAFETY_ANALYSIS {
   Close(*db, *table, reader);
 
   // Delete: the list is empty and the table's pages are free again.
-  TestCursor deleter(session, "Guests");
+  DiskCursor deleter(session, "Guests");
   {
     auto& t = static_cast<TVEXDiskTableData&>(*db->FindOrCreateTableData(deleter));
     TVEXLockGuard lock(db->DatabaseLock());
@@ -110,10 +110,10 @@ VEX_NO_THREAD_SAFETY_ANALYSIS {
 TEST_F(DiskTableTest, CreateTableErrorsLeaveNothingInTheFile) VEX_NO_THREAD_SAFETY_ANALYSIS {
   auto db = NewDatabase();
   db->CreateDatabase();
-  TestSession session(*db);
+  DiskSession session(*db);
   session.SetConnected(true);
   CreateTable(*db, session);
-  TestCursor cursor(session, "U");
+  DiskCursor cursor(session, "U");
   auto& table = static_cast<TVEXDiskTableData&>(*db->FindOrCreateTableData(cursor));
   TVEXLockGuard lock(db->DatabaseLock());
   TVEXFieldDefs none;
@@ -122,7 +122,7 @@ TEST_F(DiskTableTest, CreateTableErrorsLeaveNothingInTheFile) VEX_NO_THREAD_SAFE
   ExpectVEXError(20128, [&] { table.CreateTable(&cursor, none, indexes, constraints); });
 
   // A name taken already: the table's files are dropped with the change set.
-  TestCursor same(session, "t");
+  DiskCursor same(session, "t");
   auto& twin = static_cast<TVEXDiskTableData&>(*db->FindOrCreateTableData(same));
   TVEXFieldDefs fields;
   testing::DefineTable(fields, indexes);
@@ -146,10 +146,10 @@ VEX_NO_THREAD_SAFETY_ANALYSIS {
   {
     auto db = NewDatabase();
     db->CreateDatabase();
-    TestSession session(*db);
+    DiskSession session(*db);
     session.SetConnected(true);
     CreateTable(*db, session);
-    TestCursor cursor(session, "T");
+    DiskCursor cursor(session, "T");
     TVEXDiskTableData& table = Open(*db, cursor);
 
     std::mt19937 random(20261211);
@@ -204,10 +204,10 @@ VEX_NO_THREAD_SAFETY_ANALYSIS {
     session.SetConnected(false);
   }
   auto db = NewDatabase();
-  TestSession session(*db);
+  DiskSession session(*db);
   session.SetConnected(true);
   EXPECT_FALSE(session.RepairNeeded());
-  TestCursor cursor(session, "T");
+  DiskCursor cursor(session, "T");
   TVEXDiskTableData& table = Open(*db, cursor);
   EXPECT_EQ(Walk(table, cursor), committed);
   EXPECT_EQ(Count(table, cursor), static_cast<int64_t>(committed.size()));
@@ -219,10 +219,10 @@ TEST_F(DiskTableTest, DeletingMovesTheCursorToTheNextThenThePriorRecord)
 VEX_NO_THREAD_SAFETY_ANALYSIS {
   auto db = NewDatabase();
   db->CreateDatabase();
-  TestSession session(*db);
+  DiskSession session(*db);
   session.SetConnected(true);
   CreateTable(*db, session);
-  TestCursor cursor(session, "T");
+  DiskCursor cursor(session, "T");
   TVEXDiskTableData& table = Open(*db, cursor);
   for (int32_t k = 1; k <= 3; ++k) ASSERT_TRUE(Insert(table, cursor, k, 0));
   std::map<int32_t, TVEXPageItemID> ids;
@@ -260,13 +260,13 @@ TEST_F(DiskTableTest, ExclusiveAndSharedOpensAcrossTwoObjects) VEX_NO_THREAD_SAF
   auto a = NewDatabase();
   a->CreateDatabase();
   auto b = NewDatabase();
-  TestSession sa(*a, true), sb(*b, true);
+  DiskSession sa(*a, true), sb(*b, true);
   sa.SetConnected(true);
   sb.SetConnected(true);
   CreateTable(*a, sa);
   for (const OpenCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    TestCursor first(sa, "T", c.FirstExclusive), second(sb, "T", c.SecondExclusive);
+    DiskCursor first(sa, "T", c.FirstExclusive), second(sb, "T", c.SecondExclusive);
     TVEXDiskTableData& ta = Open(*a, first);
     EXPECT_EQ(CodeOf([&] { Open(*b, second); }), c.Code);
     auto& tb = static_cast<TVEXDiskTableData&>(*b->FindOrCreateTableData(second));
@@ -283,10 +283,10 @@ TEST_F(DiskTableTest, AnExclusiveCursorIsRefusedWhileAnotherCursorOfTheObjectHas
 VEX_NO_THREAD_SAFETY_ANALYSIS {
   auto db = NewDatabase();
   db->CreateDatabase();
-  TestSession session(*db, true);
+  DiskSession session(*db, true);
   session.SetConnected(true);
   CreateTable(*db, session);
-  TestCursor shared(session, "T"), exclusive(session, "T", true), renamer(session, "T");
+  DiskCursor shared(session, "T"), exclusive(session, "T", true), renamer(session, "T");
   TVEXDiskTableData& table = Open(*db, shared);
   {
     TVEXLockGuard lock(db->DatabaseLock());
@@ -305,11 +305,11 @@ TEST_F(DiskTableTest, ReadsAreRefusedWhileAnotherConnectionHoldsRW) VEX_NO_THREA
   auto a = NewDatabase();
   a->CreateDatabase();
   auto b = NewDatabase();
-  TestSession sa(*a, true), sb(*b, true);
+  DiskSession sa(*a, true), sb(*b, true);
   sa.SetConnected(true);
   sb.SetConnected(true);
   CreateTable(*a, sa);
-  TestCursor ca(sa, "T"), cb(sb, "T");
+  DiskCursor ca(sa, "T"), cb(sb, "T");
   TVEXDiskTableData& ta = Open(*a, ca);
   TVEXDiskTableData& tb = Open(*b, cb);
   ASSERT_TRUE(Insert(ta, ca, 1, 10));
@@ -347,10 +347,10 @@ TEST_F(DiskTableTest, ReadsAreRefusedWhileAnotherConnectionHoldsRW) VEX_NO_THREA
 TEST_F(DiskTableTest, ARepairOpenRebuildsADamagedRecordPageIndex) VEX_NO_THREAD_SAFETY_ANALYSIS {
   auto db = NewDatabase();
   db->CreateDatabase();
-  TestSession session(*db);
+  DiskSession session(*db);
   session.SetConnected(true);
   CreateTable(*db, session);
-  TestCursor cursor(session, "T");
+  DiskCursor cursor(session, "T");
   TVEXDiskTableData* table = &Open(*db, cursor);
   TableImage expected;
   for (int32_t k = 1; k <= 600; ++k) {
@@ -368,12 +368,12 @@ TEST_F(DiskTableTest, ARepairOpenRebuildsADamagedRecordPageIndex) VEX_NO_THREAD_
   }
   Close(*db, *table, cursor);
 
-  TestCursor plain(session, "T");
+  DiskCursor plain(session, "T");
   table = &Open(*db, plain);
   EXPECT_LT(Walk(*table, plain).size(), expected.size()) << "the damage shows";
   Close(*db, *table, plain);
 
-  TestCursor repairing(session, "T");
+  DiskCursor repairing(session, "T");
   {
     auto& t = static_cast<TVEXDiskTableData&>(*db->FindOrCreateTableData(repairing));
     t.SetIsRepairing(true);
@@ -382,7 +382,7 @@ TEST_F(DiskTableTest, ARepairOpenRebuildsADamagedRecordPageIndex) VEX_NO_THREAD_
   EXPECT_EQ(Walk(*table, repairing), expected);
   Close(*db, *table, repairing);
 
-  TestCursor after(session, "T");
+  DiskCursor after(session, "T");
   table = &Open(*db, after);
   EXPECT_EQ(Walk(*table, after), expected) << "the rebuilt index was stored";
   {
@@ -399,10 +399,10 @@ TEST_F(DiskTableTest, BlobStreamsAreEmptyForANullFieldAndCarryAStoredValue)
 VEX_NO_THREAD_SAFETY_ANALYSIS {
   auto db = NewDatabase();
   db->CreateDatabase();
-  TestSession session(*db);
+  DiskSession session(*db);
   session.SetConnected(true);
   CreateTable(*db, session);
-  TestCursor cursor(session, "T");
+  DiskCursor cursor(session, "T");
   TVEXDiskTableData& table = Open(*db, cursor);
   SetRecord(table, cursor, 1, 1);
   const std::string text(5000, 'x');
@@ -443,11 +443,11 @@ TEST_F(DiskTableTest, ADisconnectInMidTransactionLeavesNothingToTheNextSessionOf
 VEX_NO_THREAD_SAFETY_ANALYSIS {
   auto db = NewDatabase();
   db->CreateDatabase();
-  TestSession keeper(*db, true), leaving(*db, true);
+  DiskSession keeper(*db, true), leaving(*db, true);
   keeper.SetConnected(true);
   leaving.SetConnected(true);
   CreateTable(*db, keeper);
-  TestCursor ck(keeper, "T");
+  DiskCursor ck(keeper, "T");
   TVEXDiskTableData& table = Open(*db, ck);
   ASSERT_TRUE(Insert(table, ck, 1, 10));
 
@@ -458,14 +458,14 @@ VEX_NO_THREAD_SAFETY_ANALYSIS {
     ASSERT_TRUE(table.LockTable(slot, ltXIRW, 1, 0, true));
     ASSERT_TRUE(table.LockRecord(slot, {0, 0}, 1, 0));
   }
-  TestCursor cl(leaving, "T");
+  DiskCursor cl(leaving, "T");
   table.InitCursorBuffers(cl);
   cl.Bind(table);
   ASSERT_TRUE(Insert(table, cl, 2, 20));
   leaving.SetConnected(false);
   EXPECT_EQ(leaving.RollbackCalls, 1);
 
-  TestSession next(*db, true);
+  DiskSession next(*db, true);
   next.SetConnected(true);
   ASSERT_EQ(next.SessionID(), slot);
   {
@@ -491,19 +491,19 @@ VEX_NO_THREAD_SAFETY_ANALYSIS {
   auto a = NewDatabase();
   a->CreateDatabase();
   auto b = NewDatabase();
-  TestSession sa(*a, true), sb(*b, true);
+  DiskSession sa(*a, true), sb(*b, true);
   sa.SetConnected(true);
   sb.SetConnected(true);
   CreateTable(*a, sa);
-  TestCursor cb(sb, "T");
+  DiskCursor cb(sb, "T");
   {
-    TestCursor filler(sa, "T");
+    DiskCursor filler(sa, "T");
     TVEXDiskTableData& t = Open(*a, filler);
     ASSERT_TRUE(Insert(t, filler, 1, 10));
     Close(*a, t, filler);
   }
   sa.StartTransaction();
-  TestCursor emptier(sa, "T");
+  DiskCursor emptier(sa, "T");
   {
     auto& t = static_cast<TVEXDiskTableData&>(*a->FindOrCreateTableData(emptier));
     TVEXLockGuard lock(a->DatabaseLock());
@@ -544,17 +544,17 @@ VEX_NO_THREAD_SAFETY_ANALYSIS {
     auto a = NewDatabase();
     a->CreateDatabase();
     auto b = NewDatabase();
-    TestSession sa(*a, true), sb(*b, true);
+    DiskSession sa(*a, true), sb(*b, true);
     sa.SetConnected(true);
     sb.SetConnected(true);
     CreateTable(*a, sa, "T", false);
-    TestCursor ca(sa, "T");
+    DiskCursor ca(sa, "T");
     TVEXDiskTableData* ta = &Open(*a, ca);
     for (int32_t k = 1; k <= 3; ++k) ASSERT_TRUE(Insert(*ta, ca, k, 1));
     EXPECT_EQ(Walk(*ta, ca), (TableImage{{1, 1}, {2, 1}, {3, 1}}));
     if (recreate) Close(*a, *ta, ca);
 
-    TestCursor cb(sb, "T");
+    DiskCursor cb(sb, "T");
     if (recreate) {
       auto& t = static_cast<TVEXDiskTableData&>(*b->FindOrCreateTableData(cb));
       {
@@ -576,7 +576,7 @@ VEX_NO_THREAD_SAFETY_ANALYSIS {
     for (int32_t k = 1; k <= 3; ++k) ASSERT_TRUE(Insert(tb, cb, k, 2));
     Close(*b, tb, cb);
 
-    TestCursor again(sa, "T");
+    DiskCursor again(sa, "T");
     ta = &Open(*a, again);
     EXPECT_EQ(Walk(*ta, again), (TableImage{{1, 2}, {2, 2}, {3, 2}}));
     Close(*a, *ta, again);
@@ -590,15 +590,15 @@ TEST_F(DiskTableTest, ATableAnotherConnectionHasOpenIsNotDeleted) VEX_NO_THREAD_
   auto a = NewDatabase();
   a->CreateDatabase();
   auto b = NewDatabase();
-  TestSession sa(*a, true), sb(*b, true);
+  DiskSession sa(*a, true), sb(*b, true);
   sa.SetConnected(true);
   sb.SetConnected(true);
   CreateTable(*a, sa);
-  TestCursor cb(sb, "T");
+  DiskCursor cb(sb, "T");
   TVEXDiskTableData& tb = Open(*b, cb);
   ASSERT_TRUE(Insert(tb, cb, 1, 10));
 
-  TestCursor deleter(sa, "T");
+  DiskCursor deleter(sa, "T");
   auto& ta = static_cast<TVEXDiskTableData&>(*a->FindOrCreateTableData(deleter));
   {
     TVEXLockGuard lock(a->DatabaseLock());
@@ -615,6 +615,48 @@ TEST_F(DiskTableTest, ATableAnotherConnectionHasOpenIsNotDeleted) VEX_NO_THREAD_
     ta.FreeIfNoCursorsConnected();
   }
   EXPECT_TRUE(TablesOf(*b).empty());
+  sa.SetConnected(false);
+  sb.SetConnected(false);
+}
+
+TEST_F(DiskTableTest, ACommitRefusedItsLocksWritesNothingAndLeavesTheTransactionOpen)
+VEX_NO_THREAD_SAFETY_ANALYSIS {
+  auto a = NewDatabase();
+  a->CreateDatabase();
+  auto b = NewDatabase();
+  DiskSession sa(*a, true), sb(*b, true);
+  sa.SetConnected(true);
+  sb.SetConnected(true);
+  CreateTable(*a, sa);
+  DiskCursor ca(sa, "T"), cb(sb, "T");
+  TVEXDiskTableData& ta = Open(*a, ca);
+  TVEXDiskTableData& tb = Open(*b, cb);
+  sa.StartTransaction();
+  {
+    TVEXLockGuard lock(a->DatabaseLock());
+    ASSERT_TRUE(ta.LockTable(sa.SessionID(), ltXIRW, 1, 0, true));
+  }
+  ASSERT_TRUE(Insert(ta, ca, 1, 10));
+  {
+    TVEXLockGuard lock(b->DatabaseLock());
+    ASSERT_TRUE(tb.LockTable(sb.SessionID(), ltS, 1, 0, true)) << "a reader of the other connection";
+  }
+  ExpectVEXError(20233, [&] { sa.Commit(false); });
+  EXPECT_TRUE(sa.InTransaction());
+  {
+    TVEXLockGuard lock(b->DatabaseLock());
+    ASSERT_TRUE(tb.UnlockTable(sb.SessionID(), ltS, false));
+  }
+  EXPECT_TRUE(Walk(tb, cb).empty()) << "nothing was written";
+  sa.Commit(false);
+  EXPECT_EQ(Walk(tb, cb), (TableImage{{1, 10}}));
+  {
+    TVEXLockGuard managerLock(a->TableLockManager()->Lock());
+    EXPECT_EQ(a->TableLockManager()->SessionLockList(sa.SessionID())->Count(), 1)
+        << "only the open table's ltIS is left";
+  }
+  Close(*a, ta, ca);
+  Close(*b, tb, cb);
   sa.SetConnected(false);
   sb.SetConnected(false);
 }
