@@ -125,7 +125,7 @@ class TVEXExpression : public TVEXBaseExpression {
 
   // --- Binding (each then adjusts the constants' types) ------------------
 
-  void AssignCursor(TVEXCursor* Cursor, TVEXAO* ParentQueryAO, TVEXCursor* ParentCursor);
+  void AssignCursor(TVEXCursor* Cursor, TVEXAO* ParentQueryAO, TVEXCursor* ParentCursor) override;
   void AssignCursorBuffer(const uint8_t* Buffer, bool ApplyToParentQueryFields) override;
   void AssignAO(TVEXAO* AO, TVEXAO* ParentQueryAO, TVEXCursor* ParentCursor);
 

@@ -113,7 +113,8 @@ TEST(Expression, LocateBuildsEqualitiesReadingTheKeyArrayFromItsLowBound) {
 }
 
 TEST(Expression, LocateOnADateColumnTakesANumberAsADate) {
-  TVEXCursor cursor;
+  testing::TestSession session;
+  testing::TestCursor cursor{session, "T"};
   testing::AddField(cursor.FieldDefs(), "D", aftDate);
   cursor.FieldDefs().RecalcFieldOffsets();
   std::vector<uint8_t> record = testing::NullRecord(cursor.FieldDefs());

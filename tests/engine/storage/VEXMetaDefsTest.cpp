@@ -723,6 +723,8 @@ TEST(VEXFieldDefTest, DefaultExpressionIsPreparedOnAssignAndLoad) {
 }
 
 TEST(VEXFieldDefTest, WithoutAParserNoDefaultIsAnExpression) {
+  // The test main starts the SQL layer, which installs a parser.
+  testing::InstalledParser none(nullptr);
   TVEXFieldDef def;
   def.DefaultValue.SetAsAnsiString("NOW");
   def.PrepareDefaultValueExpr();
