@@ -8,9 +8,7 @@
 #include "VEXMetaDefsTestSupport.h"
 #include "rtl/Exception.h"
 #include "rtl/Lists.h"
-#include "foundation/VEXGuards.h"
 #include "storage/VEXMetaDefs.h"
-#include "storage/VEXSeams.h"
 
 namespace vex {
 namespace {
@@ -725,9 +723,8 @@ TEST(VEXFieldDefTest, DefaultExpressionIsPreparedOnAssignAndLoad) {
 }
 
 TEST(VEXFieldDefTest, WithoutAParserNoDefaultIsAnExpression) {
-  // The test main installs the SQL layer's parser; this case needs none.
-  TVEXExpressionParser* installed = InstallExpressionParser(nullptr);
-  ScopeExit restore([installed] { InstallExpressionParser(installed); });
+  // The test main starts the SQL layer, which installs a parser.
+  testing::InstalledParser none(nullptr);
   TVEXFieldDef def;
   def.DefaultValue.SetAsAnsiString("NOW");
   def.PrepareDefaultValueExpr();
