@@ -165,7 +165,10 @@ void TVEXRecordKeyRef::Assign(const TVEXIndexDef& IndexDef, TVEXManagedTable* aT
     part.OffsetInRecordBuffer = field->MemoryOffset;
     part.FieldNo = fieldNo;
     part.FullSize = field->MemoryDataSize + 1;
-    if (column->MaxIndexedSize < field->MemoryDataSize) {
+    // Only values compared within their stored bytes can be cut: a number or
+    // date cut short would be compared by reading past its part.
+    const bool cuttable = IsTextFieldType(field->BaseFieldType) || field->BaseFieldType == bftBytes;
+    if (cuttable && column->MaxIndexedSize < field->MemoryDataSize) {
       part.ShortSize = std::max(column->MaxIndexedSize, 0) + 3;
       part.AddedSize = 2;
     } else {

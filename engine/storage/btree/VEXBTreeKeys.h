@@ -4,7 +4,8 @@
 // reference object describes the key layout of one tree and orders keys:
 //   - TVEXRecordKeyRef: keys made of the columns of a table record (table
 //     indexes). A short key is what tree pages store: every column, long
-//     columns cut to the column's MaxIndexedSize. A full key holds every column
+//     text and byte columns cut to the column's MaxIndexedSize (other types
+//     are always whole). A full key holds every column
 //     whole; it is built only when two short keys tie on a cut column, and
 //     when two record buffers are compared by index order.
 //   - TVEXPageKeyRef: a 32-bit page number (the page indexes of a disk table).

@@ -689,6 +689,63 @@ TEST_F(LocalCursorMultiUser, BlobStreamsKeepOrStoreTheBlobAndYieldNothingWhileTh
   a.C.ClearBLOBStreams(false);
 }
 
+// Keys that move and records that go on an indexed disk table, shared and
+// single-user: the index follows every edit and reads back in its order.
+TEST_F(LocalCursorMultiUser, KeyUpdatesAndDeletesKeepTheIndexOfADiskTable) {
+  TVEXLocalSession single;
+  single.SetDatabaseName("Hotel");
+  single.SetDatabaseFileName(File);
+  single.SetSessionName("S3");
+  for (TVEXLocalSession* session : {First.get(), &single}) {
+    SCOPED_TRACE(session == &single ? "single-user" : "multi-user");
+    if (session == &single) {
+      First->SetConnected(false);
+      Second->SetConnected(false);
+      single.SetConnected(true);
+    }
+    TVEXFieldDefs f;
+    vex::testing::AddField(f, "ID", aftInteger);
+    vex::testing::AddField(f, "NAME", aftString, 10);
+    TVEXIndexDefs i;
+    TVEXIndexDef* byId = i.AddCreated();
+    byId->Name = "BYID";
+    byId->Unique = true;
+    byId->SetColumnCount(1);
+    byId->GetIndexColumn(0)->FieldName = "ID";
+    // A cut size below the integer's four bytes must not cut the key.
+    byId->GetIndexColumn(0)->MaxIndexedSize = 0;
+    TVEXConstraintDefs c;
+    TVEXLocalCursor maker;
+    maker.SetSession(session);
+    maker.SetTableName("Room");
+    maker.CreateTable(f, i, c);
+
+    Cursor r(*session, "Room", false);
+    r.Open();
+    r.C.SetIndexName("BYID");
+    ASSERT_EQ(r.Insert(1, "Ann"), 0);
+    ASSERT_EQ(r.Insert(2, "Bob"), 0);
+    ASSERT_EQ(r.Insert(3, "Cy"), 0);
+
+    r.Seek(2);
+    r.BeginEdit();
+    ASSERT_EQ(r.C.ErrorCode(), 0);
+    r.SetInt(0, 7);
+    r.C.InternalPost(false);
+    EXPECT_EQ(r.C.ErrorCode(), 0) << r.C.ErrorMessage();
+    r.C.SetEditRecordBuffer(nullptr);
+
+    r.Seek(1);
+    r.C.InternalDelete();
+    EXPECT_EQ(r.C.ErrorCode(), 0);
+
+    std::vector<int32_t> ids;
+    for (bool more = r.First(); more; more = r.Read(grmNext)) ids.push_back(r.Int(0));
+    EXPECT_EQ(ids, (std::vector<int32_t>{3, 7}));
+    r.C.CloseTable();
+  }
+}
+
 TEST_F(LocalCursor, BatchUpdatesOnlyOutsideATransaction) {
   MakeGuest();
   Cursor g(Session, "Guest");
