@@ -62,6 +62,15 @@ struct TVEXNavigationInfo {
   bool FirstPosition = false;
   bool LastPosition = false;
   TVEXGetRecordResult GetRecordResult = grrOK;
+
+  // A next or prior step ran off an end: EOF forward, BOF backward, and the
+  // position becomes that end, so the opposite step reads the edge record.
+  void SetEndOfMove() {
+    const bool forward = GetRecordMode == grmNext;
+    GetRecordResult = forward ? grrEOF : grrBOF;
+    LastPosition = forward;
+    FirstPosition = !forward;
+  }
 };
 
 // The record store of one table (one per open table, owned by the table data).

@@ -182,18 +182,6 @@ int32_t TVEXBTreeRecordIndex::CompareRecordPositionsInIndex(const TVEXIndexPosit
 
 // --- Navigation ----------------------------------------------------------------------
 
-void TVEXBTreeRecordIndex::SetEndOfMove(TVEXNavigationInfo& NavigationInfo) {
-  if (NavigationInfo.GetRecordMode == grmNext) {
-    NavigationInfo.GetRecordResult = grrEOF;
-    NavigationInfo.LastPosition = true;
-    NavigationInfo.FirstPosition = false;
-  } else {
-    NavigationInfo.GetRecordResult = grrBOF;
-    NavigationInfo.FirstPosition = true;
-    NavigationInfo.LastPosition = false;
-  }
-}
-
 void TVEXBTreeRecordIndex::ReadAtPosition(int32_t SessionID, TVEXNavigationInfo& NavigationInfo,
                                           const TVEXKeyPath& Position,
                                           TVEXIndexPositionCache* IndexPositionCache,
@@ -254,7 +242,7 @@ void TVEXBTreeRecordIndex::GetRecordBuffer(int32_t SessionID, TVEXNavigationInfo
   if (moved) {
     ReadAtPosition(SessionID, NavigationInfo, path, IndexPositionCache, TableState);
   } else {
-    SetEndOfMove(NavigationInfo);
+    NavigationInfo.SetEndOfMove();
   }
 }
 
@@ -272,7 +260,7 @@ void TVEXBTreeRecordIndex::GetClosestRecordBuffer(int32_t SessionID,
   if (found) {
     ReadAtPosition(SessionID, NavigationInfo, path, IndexPositionCache, TableState);
   } else {
-    SetEndOfMove(NavigationInfo);
+    NavigationInfo.SetEndOfMove();
   }
 }
 

@@ -151,7 +151,6 @@ class TVEXBTreeRecordIndex : public TVEXIndex {
   void ReadAtPosition(int32_t SessionID, TVEXNavigationInfo& NavigationInfo,
                       const TVEXKeyPath& Position, TVEXIndexPositionCache* IndexPositionCache,
                       int32_t TableState);
-  static void SetEndOfMove(TVEXNavigationInfo& NavigationInfo);
   // FindByCondition with a scan condition's key, compared column count and
   // partial compare, which are put back afterwards.
   bool FindByScanCondition(int32_t SessionID, bool First, const TVEXScanSearchCondition& Condition,

@@ -432,16 +432,20 @@ void TVEXDiskRecordManager::GetRecordBuffer(int32_t SessionID, TVEXNavigationInf
   if (NavigationInfo.FirstPosition) {
     if (mode == grmNext) {
       ReadEdgeOfTable(SessionID, true, NavigationInfo);
+    } else if (mode == grmPrior) {
+      NavigationInfo.SetEndOfMove();
     } else {
-      NavigationInfo.GetRecordResult = mode == grmPrior ? grrBOF : grrError;
+      NavigationInfo.GetRecordResult = grrError;
     }
     return;
   }
   if (NavigationInfo.LastPosition) {
     if (mode == grmPrior) {
       ReadEdgeOfTable(SessionID, false, NavigationInfo);
+    } else if (mode == grmNext) {
+      NavigationInfo.SetEndOfMove();
     } else {
-      NavigationInfo.GetRecordResult = mode == grmNext ? grrEOF : grrError;
+      NavigationInfo.GetRecordResult = grrError;
     }
     return;
   }
@@ -459,13 +463,13 @@ void TVEXDiskRecordManager::GetRecordBuffer(int32_t SessionID, TVEXNavigationInf
       if (IndexedPageAfter(SessionID, pageNo, other)) {
         ReadEdgeOfPage(SessionID, other, true, 20146, NavigationInfo);
       } else {
-        NavigationInfo.GetRecordResult = grrEOF;
+        NavigationInfo.SetEndOfMove();
       }
     } else if (mode == grmPrior) {
       if (IndexedPageBefore(SessionID, pageNo, other)) {
         ReadEdgeOfPage(SessionID, other, false, 20148, NavigationInfo);
       } else {
-        NavigationInfo.GetRecordResult = grrBOF;
+        NavigationInfo.SetEndOfMove();
       }
     } else {
       NavigationInfo.GetRecordResult = grrError;
@@ -496,13 +500,13 @@ void TVEXDiskRecordManager::GetRecordBuffer(int32_t SessionID, TVEXNavigationInf
     if (IndexedPageAfter(SessionID, pageNo, other)) {
       ReadEdgeOfPage(SessionID, other, true, 20146, NavigationInfo);
     } else {
-      NavigationInfo.GetRecordResult = grrEOF;
+      NavigationInfo.SetEndOfMove();
     }
   } else {
     if (IndexedPageBefore(SessionID, pageNo, other)) {
       ReadEdgeOfPage(SessionID, other, false, 20148, NavigationInfo);
     } else {
-      NavigationInfo.GetRecordResult = grrBOF;
+      NavigationInfo.SetEndOfMove();
     }
   }
 }

@@ -172,6 +172,7 @@ void TVEXMemoryRecordManager::GetRecordBuffer(int32_t /*SessionID*/,
         break;
     }
   }
+  if (info.GetRecordResult == grrEOF || info.GetRecordResult == grrBOF) info.SetEndOfMove();
   if (info.GetRecordResult != grrOK) return;
   info.RecordID = {slot, 0};
   if (info.RecordBuffer == nullptr || !FRecordBuffer)

@@ -165,6 +165,7 @@ void TVEXTemporaryRecordManager::GetRecordBuffer(int32_t /*SessionID*/,
         break;
     }
   }
+  if (info.GetRecordResult == grrEOF || info.GetRecordResult == grrBOF) info.SetEndOfMove();
   if (info.GetRecordResult != grrOK) return;
   info.FirstPosition = false;
   info.LastPosition = false;

@@ -177,6 +177,33 @@ TEST_F(DiskRecordManagerTest, ScanCarriesOnPastAPageRemovedUnderIt) {
   EXPECT_EQ(nav.GetRecordResult, grrError);
 }
 
+// A step off an end stands on that end, so the opposite step reads the edge
+// record again instead of the one beside it.
+TEST_F(DiskRecordManagerTest, RunningOffAnEndStandsOnThatEnd) {
+  for (int32_t i = 0; i < 3; ++i) Add(i);
+  std::vector<uint8_t> buffer(FFields.FieldDefs().GetMemoryRecordBufferSize());
+  TVEXNavigationInfo nav;
+  nav.RecordBuffer = buffer.data();
+  nav.FirstPosition = true;
+  const auto step = [&](TVEXGetRecordMode mode) {
+    nav.GetRecordMode = mode;
+    FRecords->GetRecordBuffer(0, nav);
+    return nav.GetRecordResult == grrOK ? ValueOf(buffer) : -1;
+  };
+  for (int32_t i = 0; i < 3; ++i) ASSERT_EQ(step(grmNext), i);
+  EXPECT_EQ(step(grmNext), -1);
+  EXPECT_EQ(nav.GetRecordResult, grrEOF);
+  EXPECT_TRUE(nav.LastPosition);
+  EXPECT_FALSE(nav.FirstPosition);
+  EXPECT_EQ(step(grmPrior), 2);
+  EXPECT_EQ(step(grmPrior), 1);
+  EXPECT_EQ(step(grmPrior), 0);
+  EXPECT_EQ(step(grmPrior), -1);
+  EXPECT_EQ(nav.GetRecordResult, grrBOF);
+  EXPECT_TRUE(nav.FirstPosition);
+  EXPECT_EQ(step(grmNext), 0);
+}
+
 TEST_F(DiskRecordManagerTest, RebuildLeavesOutOtherTablesPages) {
   for (int32_t i = 0; i < 800; ++i) Add(i);
   FManager->ApplyChanges(0);

@@ -198,6 +198,34 @@ TEST(MemoryRecordManager, NavigationEdgesAndEstimates) {
   EXPECT_LT(m.CompareRecordID({-1, 0}, {3, 0}), 0);
 }
 
+// A step off an end stands on that end, so the opposite step reads the edge
+// record again instead of the one beside it.
+TEST(MemoryRecordManager, RunningOffAnEndStandsOnThatEnd) {
+  TVEXMemoryRecordManager m(8, 2);
+  TVEXPageItemID id;
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(m.AddRecord(0, Rec(i).data(), id));
+  std::vector<uint8_t> buf(8);
+  TVEXNavigationInfo info;
+  info.RecordBuffer = buf.data();
+  info.FirstPosition = true;
+  const auto step = [&](TVEXGetRecordMode mode) {
+    info.GetRecordMode = mode;
+    m.GetRecordBuffer(0, info);
+    return info.GetRecordResult == grrOK ? static_cast<int>(ValueOf(buf)) : -1;
+  };
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(step(grmNext), i);
+  EXPECT_EQ(step(grmNext), -1);
+  EXPECT_EQ(info.GetRecordResult, grrEOF);
+  EXPECT_TRUE(info.LastPosition);
+  EXPECT_EQ(step(grmPrior), 2);
+  EXPECT_EQ(step(grmPrior), 1);
+  EXPECT_EQ(step(grmPrior), 0);
+  EXPECT_EQ(step(grmPrior), -1);
+  EXPECT_EQ(info.GetRecordResult, grrBOF);
+  EXPECT_TRUE(info.FirstPosition);
+  EXPECT_EQ(step(grmNext), 0);
+}
+
 TEST(MemoryRecordManager, RefusesARecordSizeOfZero) {
   EXPECT_THAT([] { TVEXMemoryRecordManager m(0, 10); }, RaisesNativeError(10011));
 }
