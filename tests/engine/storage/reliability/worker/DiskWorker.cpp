@@ -27,7 +27,7 @@
 #include "../../disk/DiskTableFixture.h"
 #include "components/VEXEngineState.h"
 #include "foundation/VEXStartup.h"
-#include "sql/VEXExpression.h"
+#include "sql/expression/VEXExpression.h"
 
 namespace {
 
