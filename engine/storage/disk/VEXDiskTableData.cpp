@@ -800,7 +800,13 @@ bool TVEXDiskTableData::InsertRecord(TVEXCursor& Cursor) VEX_NO_THREAD_SAFETY_AN
   uint8_t* record = Cursor.CurrentRecordBuffer();
   if (record == nullptr) throw EVEXException(20136, sNilPointer);
   const int32_t session = Cursor.GetSessionID();
-  if (MultiUser()) SynchronizeTemporaryIndexes(Cursor);
+  if (MultiUser()) {
+    // The counters in memory date from this connection's last read; other
+    // connections may have committed since. Counted on from there, the
+    // record count and table state saved below would drop their records.
+    LoadMostUpdated(session);
+    SynchronizeTemporaryIndexes(Cursor);
+  }
   FBlobManager->WriteBlobs(session, record);
   const bool added = FRecordManager->AddRecord(session, record, Cursor.CurrentRecordID);
   if (added) {

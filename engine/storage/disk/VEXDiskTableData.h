@@ -33,7 +33,9 @@
 //   4. Every multi-user read holds ltS for its own duration and loads the
 //      most-updated data first, so the record count, autoincrement values and
 //      table state it sees are the committed ones; the read gives back ltS and
-//      its work-table entry on every way out.
+//      its work-table entry on every way out. In multi-user mode an insert,
+//      update or delete loads it first as well: it counts on from what the
+//      other connections committed, never from this connection's last read.
 //   5. Outside a transaction every record change ends with ApplyChanges, so
 //      it is in the file when the call returns (except inside a batch
 //      update). Inside a transaction it waits for the database's Commit, and

@@ -73,7 +73,10 @@ void TVEXDiskTablePagesCacheManager::TableIsRWUnlocked(int32_t SessionID, int32_
 }
 
 bool TVEXDiskTablePagesCacheManager::GetIsMostUpdatedLoaded(int32_t SessionID, int32_t TableID) {
-  return GetTableInfo(SessionID, TableID).IsMostUpdatedLoaded;
+  // Outside a lock period no lock or release marks the moment another
+  // connection commits, so a load then proves nothing about the next one.
+  const TVEXDTPCTableInfo& info = GetTableInfo(SessionID, TableID);
+  return info.IsMostUpdatedLoaded && info.IsTableLockedFromModification();
 }
 
 void TVEXDiskTablePagesCacheManager::SetIsMostUpdatedLoaded(int32_t SessionID, int32_t TableID,

@@ -63,6 +63,8 @@ class TVEXDiskTablePagesCacheManager {
   void TableIsRWLocked(int32_t SessionID, int32_t TableID);
   void TableIsRWUnlocked(int32_t SessionID, int32_t TableID);
 
+  // Whether the most-updated data was loaded in the current lock period;
+  // false while the session holds no lock against modification.
   bool GetIsMostUpdatedLoaded(int32_t SessionID, int32_t TableID);
   // Records the table state loaded in this lock period; a later load in the
   // same period keeps the first state.

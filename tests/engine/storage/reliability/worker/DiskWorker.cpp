@@ -51,6 +51,11 @@ struct Table : vex::testing::DiskTableTest {
 
 constexpr int kTries = 400;
 
+bool LockForWriting(TVEXDiskTableData& table, DiskCursor& cursor) VEX_NO_THREAD_SAFETY_ANALYSIS {
+  vex::TVEXLockGuard lock(table.DatabaseLock());
+  return table.LockTable(cursor.GetSessionID(), vex::ltXIRW, 1, 0, true);
+}
+
 int Run(const std::string& path, int32_t worker, int operations, uint32_t seed,
         const std::string& report, int insertShare) VEX_NO_THREAD_SAFETY_ANALYSIS {
   auto db = std::make_unique<TVEXDiskDatabaseData>();
@@ -78,6 +83,14 @@ int Run(const std::string& path, int32_t worker, int operations, uint32_t seed,
     for (int attempt = 0; attempt < kTries && !done; ++attempt) {
       try {
         session.StartTransaction();
+        // As a cursor posts inside a transaction: the table's write lock
+        // first, held until the commit or rollback drops it, so no other
+        // connection writes the table's pages meanwhile.
+        if (!LockForWriting(table, cursor)) {
+          session.Rollback();
+          ::usleep(static_cast<useconds_t>(1000 + random() % 4000));
+          continue;
+        }
         if (kind != kInsert && !Table::Seek(table, cursor, key)) {
           std::cerr << "worker " << worker << ": its committed key " << key << " is gone\n";
           session.Rollback();
