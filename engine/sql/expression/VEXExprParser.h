@@ -51,9 +51,9 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "sql/nodes/VEXExprNode.h"
-#include "sql/expression/VEXExprParserNodes.h"
 #include "sql/VEXLexer.h"
+#include "sql/expression/VEXExprParserNodes.h"
+#include "sql/nodes/VEXExprNode.h"
 
 namespace vex {
 
@@ -161,6 +161,11 @@ class TVEXExprParser {
   // position; Body sets Winner to the alternative that succeeded.
   template <class F>
   TVEXExprNodePtr Memo(TProduction P, F&& Body);
+  // Memo over numbered alternatives: tries Alternative(n) for n from the
+  // remembered one up to Count - 1, each from the same token, and keeps the
+  // first that gives a node.
+  template <class F>
+  TVEXExprNodePtr MemoFirstAlternative(TProduction P, int16_t Count, F&& Alternative);
 
   // Counts one level of nesting for its lifetime (design note 2).
   class TDepth {
@@ -238,6 +243,22 @@ inline TVEXExprNodePtr TVEXExprParser::Memo(TProduction P, F&& Body) {
     Remember(P, pos, winner);
   }
   return result;
+}
+
+template <class F>
+inline TVEXExprNodePtr TVEXExprParser::MemoFirstAlternative(TProduction P, int16_t Count,
+                                                            F&& Alternative) {
+  return Memo(P, [&](int16_t first, int16_t& winner) -> TVEXExprNodePtr {
+    const int32_t pos = SaveTokenPosition();
+    for (int16_t alt = first; alt < Count; ++alt) {
+      RestoreTokenPosition(pos);
+      if (TVEXExprNodePtr result = Alternative(alt)) {
+        winner = alt;
+        return result;
+      }
+    }
+    return nullptr;
+  });
 }
 
 }  // namespace vex

@@ -7,10 +7,10 @@
 #include "foundation/VEXConverts.h"
 #include "foundation/VEXExcept.h"
 #include "rtl/CodePage.h"
-#include "sql/nodes/VEXExprConditionNodes.h"
-#include "sql/nodes/VEXExprLeafNodes.h"
 #include "sql/expression/VEXExprParser.h"
 #include "sql/expression/VEXExpression.h"
+#include "sql/nodes/VEXExprConditionNodes.h"
+#include "sql/nodes/VEXExprLeafNodes.h"
 
 namespace vex {
 
@@ -204,31 +204,23 @@ TVEXExprNodePtr TVEXExprParser::ParseBooleanTest() {
 }
 
 TVEXExprNodePtr TVEXExprParser::ParseBooleanPrimary() {
-  return Memo(prBooleanPrimary, [&](int16_t first, int16_t& winner) -> TVEXExprNodePtr {
-    const int32_t pos = SaveTokenPosition();
-    for (int16_t alt = first; alt < 3; ++alt) {
-      RestoreTokenPosition(pos);
-      TVEXExprNodePtr result;
-      if (alt == 0) {
-        result = ParsePredicate();
-      } else if (alt == 1) {
-        if (IsType(tktLeftParenthesis)) {
-          ReadNextToken();
-          result = ParseSearchCondition();
-          // A condition in parentheses must be closed right after it, so
-          // that nothing written inside is silently left out.
-          if (result && !IsType(tktRightParenthesis)) result.reset();
-          if (result) ReadNextToken();
-        }
-      } else {
-        result = ParseRowValue();
+  return MemoFirstAlternative(prBooleanPrimary, 3, [this](int16_t alt) -> TVEXExprNodePtr {
+    TVEXExprNodePtr result;
+    if (alt == 0) {
+      result = ParsePredicate();
+    } else if (alt == 1) {
+      if (IsType(tktLeftParenthesis)) {
+        ReadNextToken();
+        result = ParseSearchCondition();
+        // A condition in parentheses must be closed right after it, so
+        // that nothing written inside is silently left out.
+        if (result && !IsType(tktRightParenthesis)) result.reset();
+        if (result) ReadNextToken();
       }
-      if (result) {
-        winner = alt;
-        return result;
-      }
+    } else {
+      result = ParseRowValue();
     }
-    return nullptr;
+    return result;
   });
 }
 

@@ -9,12 +9,12 @@
 #include "foundation/VEXExcept.h"
 #include "rtl/CodePage.h"
 #include "rtl/Exception.h"
+#include "sql/expression/VEXExprParser.h"
+#include "sql/expression/VEXExpression.h"
 #include "sql/nodes/VEXExprArithmetic.h"
 #include "sql/nodes/VEXExprCastCase.h"
 #include "sql/nodes/VEXExprFunctionNodes.h"
 #include "sql/nodes/VEXExprLeafNodes.h"
-#include "sql/expression/VEXExprParser.h"
-#include "sql/expression/VEXExpression.h"
 
 namespace vex {
 
@@ -41,34 +41,23 @@ constexpr const char* kElseExpected =
 
 TVEXExprNodePtr TVEXExprParser::ParseValueExpression() {
   TDepth depth(*this);
-  return Memo(prValueExpression, [&](int16_t first, int16_t& winner) -> TVEXExprNodePtr {
-    auto alternative = [this](int16_t alt) -> TVEXExprNodePtr {
-      switch (alt) {
-        case 0:
-          return ParseNumericValueExpression();
-        case 1:
-          return ParseDateTimeArithmetic();
-        case 2:
-          return ParseDateTimeValueFunction();
-        case 3:
-          return ParseStringValueExpression();
-        case 4:
-          return ParseTruthValue();
-        case 5:
-          return ParseNullLiteral();
-        default:
-          return ParseMimeToBinFunction();
-      }
-    };
-    const int32_t pos = SaveTokenPosition();
-    for (int16_t alt = first; alt < 7; ++alt) {
-      RestoreTokenPosition(pos);
-      if (TVEXExprNodePtr result = alternative(alt)) {
-        winner = alt;
-        return result;
-      }
+  return MemoFirstAlternative(prValueExpression, 7, [this](int16_t alt) -> TVEXExprNodePtr {
+    switch (alt) {
+      case 0:
+        return ParseNumericValueExpression();
+      case 1:
+        return ParseDateTimeArithmetic();
+      case 2:
+        return ParseDateTimeValueFunction();
+      case 3:
+        return ParseStringValueExpression();
+      case 4:
+        return ParseTruthValue();
+      case 5:
+        return ParseNullLiteral();
+      default:
+        return ParseMimeToBinFunction();
     }
-    return nullptr;
   });
 }
 
@@ -137,45 +126,37 @@ TVEXExprNodePtr TVEXExprParser::ParseNumericPrimary() {
 }
 
 TVEXExprNodePtr TVEXExprParser::ParseValueExpressionPrimary() {
-  return Memo(prValueExpressionPrimary, [&](int16_t first, int16_t& winner) -> TVEXExprNodePtr {
-    const int32_t pos = SaveTokenPosition();
-    for (int16_t alt = first; alt < 7; ++alt) {
-      RestoreTokenPosition(pos);
-      TVEXExprNodePtr result;
-      switch (alt) {
-        case 0:
-          result = ParseUnsignedLiteral();
-          break;
-        case 1:
-          result = ParseColumnReference();
-          break;
-        case 2:
-          result = ParseSetFunctionSpecification();
-          break;
-        case 3:
-          result = ParseSubquery(false, true);
-          break;
-        case 4:
-          result = ParseCaseExpression();
-          break;
-        case 5:
-          if (IsType(tktLeftParenthesis)) {
-            ReadNextToken();
-            result = ParseValueExpression();
-            if (result && !IsType(tktRightParenthesis)) result.reset();
-            if (result) ReadNextToken();
-          }
-          break;
-        default:
-          result = ParseCastSpecification();
-          break;
-      }
-      if (result) {
-        winner = alt;
-        return result;
-      }
+  return MemoFirstAlternative(prValueExpressionPrimary, 7, [this](int16_t alt) -> TVEXExprNodePtr {
+    TVEXExprNodePtr result;
+    switch (alt) {
+      case 0:
+        result = ParseUnsignedLiteral();
+        break;
+      case 1:
+        result = ParseColumnReference();
+        break;
+      case 2:
+        result = ParseSetFunctionSpecification();
+        break;
+      case 3:
+        result = ParseSubquery(false, true);
+        break;
+      case 4:
+        result = ParseCaseExpression();
+        break;
+      case 5:
+        if (IsType(tktLeftParenthesis)) {
+          ReadNextToken();
+          result = ParseValueExpression();
+          if (result && !IsType(tktRightParenthesis)) result.reset();
+          if (result) ReadNextToken();
+        }
+        break;
+      default:
+        result = ParseCastSpecification();
+        break;
     }
-    return nullptr;
+    return result;
   });
 }
 
@@ -419,21 +400,10 @@ TVEXExprNodePtr TVEXExprParser::ParseConcatenation() {
 }
 
 TVEXExprNodePtr TVEXExprParser::ParseCharacterPrimary() {
-  return Memo(prCharacterPrimary, [&](int16_t first, int16_t& winner) -> TVEXExprNodePtr {
-    auto alternative = [this](int16_t alt) -> TVEXExprNodePtr {
-      if (alt == 0) return ParseValueExpressionPrimary();
-      if (alt == 1) return ParseStringValueFunction();
-      return ParseDateTimeValueFunction();
-    };
-    const int32_t pos = SaveTokenPosition();
-    for (int16_t alt = first; alt < 3; ++alt) {
-      RestoreTokenPosition(pos);
-      if (TVEXExprNodePtr result = alternative(alt)) {
-        winner = alt;
-        return result;
-      }
-    }
-    return nullptr;
+  return MemoFirstAlternative(prCharacterPrimary, 3, [this](int16_t alt) -> TVEXExprNodePtr {
+    if (alt == 0) return ParseValueExpressionPrimary();
+    if (alt == 1) return ParseStringValueFunction();
+    return ParseDateTimeValueFunction();
   });
 }
 
