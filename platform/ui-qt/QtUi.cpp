@@ -1,9 +1,12 @@
 #include "ui-qt/QtUi.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
 #include <QEvent>
 #include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QWidget>
 #include <vector>
 
@@ -111,6 +114,32 @@ bool QtUi::AskYesNo(const std::string& text) {
                   QMessageBox::Yes | QMessageBox::No);
   return box.exec() == QMessageBox::Yes;
 }
+
+void QtUi::ShowTaskMessage(const TaskMessage& message) {
+  QMessageBox box(message.Icon == tiError ? QMessageBox::Critical : QMessageBox::Information,
+                  ToQString(message.Title), ToQString(message.Instruction), QMessageBox::NoButton);
+  box.setObjectName("TaskMessage");
+  box.setInformativeText(ToQString(message.Content));
+  if (!message.ExpandedText.empty()) box.setDetailedText(ToQString(message.ExpandedText));
+  // The caller's caption on the one button; Escape and the close box press it too.
+  QPushButton* button = box.addButton(ToQString(message.ButtonCaption), QMessageBox::AcceptRole);
+  box.setDefaultButton(button);
+  box.setEscapeButton(button);
+  box.exec();
+}
+
+void QtUi::ShowErrorMessage(const std::string& text) {
+  QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), ToQString(text),
+                  QMessageBox::Ok);
+  box.setObjectName("ErrorMessage");
+  box.exec();
+}
+
+void QtUi::SetClipboardText(const std::string& text) {
+  QGuiApplication::clipboard()->setText(ToQString(text));
+}
+
+std::string QtUi::ClipboardText() { return FromQString(QGuiApplication::clipboard()->text()); }
 
 TModalResult QtUi::ShowPasswordDialog(PasswordDialogParts& parts) {
   return RunPasswordDialog(parts);

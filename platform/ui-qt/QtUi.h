@@ -4,7 +4,8 @@
 //
 // A QtUi uses the host's QApplication when there is one and otherwise creates
 // its own for its lifetime (for a host that is not a Qt program), so create it
-// on the thread that is to process messages. The start-up module owns the
+// on the thread that is to process messages. The message boxes carry object
+// names ("TaskMessage", "ErrorMessage") so that a test can find them. The start-up module owns the
 // process's QtUi and installs it with ui::InstallUi.
 //
 // This header includes no Qt: nothing outside this folder sees the toolkit.
@@ -26,6 +27,14 @@ class QtUi final : public Ui {
 
   void ShowMessageBox(TMsgDlgType type, const std::string& text) override;
   bool AskYesNo(const std::string& text) override;
+  // A modal QMessageBox "TaskMessage": the instruction as its text, the content
+  // as informative text, the expanded text as details, one button.
+  void ShowTaskMessage(const TaskMessage& message) override;
+  // A modal QMessageBox "ErrorMessage" with the critical icon under the
+  // application's display name.
+  void ShowErrorMessage(const std::string& text) override;
+  void SetClipboardText(const std::string& text) override;
+  std::string ClipboardText() override;
   TModalResult ShowPasswordDialog(PasswordDialogParts& parts) override;
   std::unique_ptr<FormView> CreateWaitForm(WaitFormParts& parts) override;
   void Minimize() override;

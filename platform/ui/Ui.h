@@ -2,18 +2,21 @@
 //
 // The engine and the plug-in never draw a window themselves. What they show
 // goes through the ports of this class: message boxes, the Yes/No question,
-// the modal password dialog, the wait form's view, and the application (the
-// message pump, minimising and restoring with a replaceable restore handler,
-// disabling the other windows while a form wants the user's whole attention).
+// the modal password dialog, the wait form's view, the plug-in's task
+// messages, the application's error message, the clipboard, and the
+// application (the message pump, minimising and restoring with a replaceable
+// restore handler, disabling the other windows while a form wants the user's
+// whole attention).
 // The forms themselves are controllers that own their controls' state
 // (Controls.h); a view only shows that state and reports clicks and typing.
 //
 // One implementation is installed per process, as os::Clock is: CurrentUi() is
 // the installed one, else NullUi, which shows nothing, answers every question
 // No and cancels every dialog, so that silent and display-less runs need no
-// set-up. The start-up module installs the toolkit's implementation
-// (InstallUi) and takes it away again (UninstallUi); tests put a scripted one
-// in force with ScopedUi.
+// set-up; only the task and error messages, which a person would otherwise
+// never learn of, go to standard error as text. The start-up module installs the toolkit's
+// implementation (InstallUi) and takes it away again (UninstallUi); tests put a scripted one in
+// force with ScopedUi.
 //
 // Texts are Windows-1252, as everywhere inside the system; an implementation
 // converts them for its toolkit.
@@ -22,6 +25,7 @@
 // messages. Installing is not synchronised with users: do it before they start.
 #pragma once
 
+#include <iosfwd>
 #include <memory>
 #include <string>
 
@@ -86,6 +90,24 @@ struct PasswordDialogParts {
   TLabel& lbName;
 };
 
+// The icon of a task message.
+enum TTaskIcon { tiInformation, tiError };
+
+// A task message: a modal box with a title, an icon, a main instruction over
+// the content, an optional expanded text the user may unfold, and one button
+// whose caption the caller gives (the plug-in's texts are translated, so the
+// toolkit's own "OK" will not do).
+struct TaskMessage {
+  std::string Title;
+  TTaskIcon Icon = tiInformation;
+  std::string Instruction;
+  std::string Content;
+  std::string ExpandedText;  // empty: nothing to unfold
+  std::string ButtonCaption;
+
+  friend bool operator==(const TaskMessage&, const TaskMessage&) = default;
+};
+
 class Ui {
  public:
   Ui() = default;
@@ -98,6 +120,19 @@ class Ui {
   virtual void ShowMessageBox(TMsgDlgType type, const std::string& text) = 0;
   // A confirmation box with Yes and No; True for Yes. Closing it otherwise is No.
   virtual bool AskYesNo(const std::string& text) = 0;
+
+  // Shows `message` modally; returns when the user has pressed its button or
+  // closed it otherwise (the two are not told apart: there is one choice).
+  virtual void ShowTaskMessage(const TaskMessage& message) = 0;
+  // The application's standard message for a failure that reached it: an error
+  // box with the failure's text under the application's title; returns when
+  // the user has closed it.
+  virtual void ShowErrorMessage(const std::string& text) = 0;
+
+  // The clipboard as text. Setting replaces whatever it held; reading gives
+  // the empty text when it holds no text.
+  virtual void SetClipboardText(const std::string& text) = 0;
+  virtual std::string ClipboardText() = 0;
 
   // Shows the password dialog modally over the application. A press of OK or
   // Cancel goes to the button's Click first; the dialog then closes with the
@@ -138,10 +173,21 @@ class Ui {
 
 // Shows nothing: message boxes return at once, questions answer No, the
 // password dialog is cancelled, forms are never seen, nothing is minimised.
+// Task and error messages are written as text to `log` (standard error unless
+// given; UTF-8, as a console expects) and return as if closed. The clipboard is
+// a text the NullUi keeps, so that copying and pasting within the process
+// still meet.
 class NullUi final : public Ui {
  public:
+  NullUi();
+  explicit NullUi(std::ostream& log);
+
   void ShowMessageBox(TMsgDlgType type, const std::string& text) override;
   bool AskYesNo(const std::string& text) override;
+  void ShowTaskMessage(const TaskMessage& message) override;
+  void ShowErrorMessage(const std::string& text) override;
+  void SetClipboardText(const std::string& text) override { FClipboard = text; }
+  std::string ClipboardText() override { return FClipboard; }
   TModalResult ShowPasswordDialog(PasswordDialogParts& parts) override;
   std::unique_ptr<FormView> CreateWaitForm(WaitFormParts& parts) override;
   void Minimize() override {}
@@ -151,7 +197,17 @@ class NullUi final : public Ui {
 
  protected:
   void HandlePendingEvents() override {}
+
+ private:
+  std::ostream* FLog;
+  std::string FClipboard;
 };
+
+// The text NullUi writes for a task message: a first line naming the icon and
+// the title, then the instruction, the content and the expanded text, each
+// non-empty one on lines of its own indented by two blanks, Windows-1252 as
+// given. Exposed for tests.
+std::string TaskMessageText(const TaskMessage& message);
 
 // The Ui in use: the installed one, else the process's NullUi.
 Ui& CurrentUi();

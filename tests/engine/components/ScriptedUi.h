@@ -39,6 +39,13 @@ class ScriptedUi final : public ui::Ui {
     Shown.push_back("question: " + text);
     return YesNoAnswer;
   }
+  void ShowTaskMessage(const ui::TaskMessage& m) override {
+    Shown.push_back("task: " + m.Instruction + ": " + m.Content);
+  }
+  void ShowErrorMessage(const std::string& text) override { Shown.push_back("error: " + text); }
+  void SetClipboardText(const std::string& text) override { Clipboard = text; }
+  std::string ClipboardText() override { return Clipboard; }
+  std::string Clipboard;
   ui::TModalResult ShowPasswordDialog(ui::PasswordDialogParts& parts) override {
     return OnPasswordDialog ? OnPasswordDialog(parts) : ui::mrCancel;
   }

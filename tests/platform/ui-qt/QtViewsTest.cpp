@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QClipboard>
+#include <QDir>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -8,6 +12,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest/QTest>
+#include <cstdio>
 #include <functional>
 #include <memory>
 
@@ -205,6 +210,103 @@ TEST_F(QtViews, QuestionAnswersWhatTheUserClicked) {
     });
     EXPECT_EQ(QtEnvironment::Ui->AskYesNo("Do you want to repair it?"), yes);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The directory in the build tree where the tests leave screenshots for a
+// person to look at.
+QString ScreenshotDir() {
+  QDir dir(QDir::current().filePath("screenshots"));
+  dir.mkpath(".");
+  return dir.absolutePath();
+}
+
+// More than one colour: something was drawn.
+bool NotBlank(const QImage& image) {
+  if (image.isNull()) return false;
+  const QRgb first = image.pixel(0, 0);
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (image.pixel(x, y) != first) return true;
+  return false;
+}
+
+TEST_F(QtViews, TaskMessageShowsTitleIconTextsDetailsAndTheOneCaptionedButton) {
+  const ui::TaskMessage message{"Information",
+                                ui::tiInformation,
+                                "New reservation",
+                                "2 - new reservation(s) recorded (1 - cancelled)",
+                                "Booking no. - LB-1\n\rBooking no. - LB-2\n\r",
+                                "Schlie\xDF"
+                                "en"};
+  bool seen = false;
+  WhenModalOpens([&](QWidget& window) {
+    auto& box = dynamic_cast<QMessageBox&>(window);
+    seen = true;
+    EXPECT_EQ(box.objectName(), "TaskMessage");
+    EXPECT_EQ(box.windowTitle(), "Information");
+    EXPECT_EQ(box.icon(), QMessageBox::Information);
+    EXPECT_EQ(box.text(), "New reservation");
+    EXPECT_EQ(box.informativeText(), "2 - new reservation(s) recorded (1 - cancelled)");
+    EXPECT_TRUE(box.detailedText().contains("LB-2"));
+    // One button of the caller's caption; the details toggle beside it is no choice.
+    QList<QAbstractButton*> buttons;
+    for (QAbstractButton* button : box.buttons())
+      if (box.buttonRole(button) != QMessageBox::ActionRole) buttons.push_back(button);
+    ASSERT_EQ(buttons.size(), 1);
+    EXPECT_EQ(box.buttons().size(), 2);
+    EXPECT_EQ(buttons[0]->text(), QString::fromUtf8("Schlie\xC3\x9F"
+                                                    "en"));
+    const QString path = ScreenshotDir() + "/task-message.png";
+    ASSERT_TRUE(box.grab().save(path));
+    std::printf("screenshot: %s\n", path.toUtf8().constData());
+    EXPECT_TRUE(NotBlank(QImage(path)));
+    buttons[0]->click();
+  });
+  QtEnvironment::Ui->ShowTaskMessage(message);
+  EXPECT_TRUE(seen);
+
+  // An error message without expanded text has no details; Escape closes it.
+  WhenModalOpens([&](QWidget& window) {
+    auto& box = dynamic_cast<QMessageBox&>(window);
+    EXPECT_EQ(box.icon(), QMessageBox::Critical);
+    EXPECT_EQ(box.detailedText(), "");
+    EXPECT_EQ(box.buttons().size(), 1);
+    QTest::keyClick(&box, Qt::Key_Escape);
+    EXPECT_FALSE(box.isVisible());
+  });
+  QtEnvironment::Ui->ShowTaskMessage(
+      {"Error", ui::tiError, "Error", "Connection refused", "", "Close"});
+}
+
+TEST_F(QtViews, ErrorMessageShowsTheFailureTextWithTheCriticalIcon) {
+  WhenModalOpens([](QWidget& window) {
+    auto& box = dynamic_cast<QMessageBox&>(window);
+    EXPECT_EQ(box.objectName(), "ErrorMessage");
+    EXPECT_EQ(box.icon(), QMessageBox::Critical);
+    EXPECT_EQ(box.text(), QString::fromUtf8("'\xC3\xA9' is not a valid integer value"));
+    box.button(QMessageBox::Ok)->click();
+  });
+  QtEnvironment::Ui->ShowErrorMessage("'\xE9' is not a valid integer value");
+}
+
+TEST_F(QtViews, ClipboardCarriesTextBothWays) {
+  QtEnvironment::Ui->SetClipboardText("<valmora>caf\xE9</valmora>");
+  EXPECT_EQ(QGuiApplication::clipboard()->text(),
+            QString::fromUtf8("<valmora>caf\xC3\xA9</valmora>"));
+  EXPECT_EQ(QtEnvironment::Ui->ClipboardText(), "<valmora>caf\xE9</valmora>");
+  QGuiApplication::clipboard()->setText("from another program");
+  EXPECT_EQ(QtEnvironment::Ui->ClipboardText(), "from another program");
+}
+
+TEST_F(QtViews, ProcessingPendingMessagesDeliversPostedEvents) {
+  bool ran = false;
+  QTimer::singleShot(0, [&] { ran = true; });
+  QtEnvironment::Ui->ProcessMessages();
+  EXPECT_TRUE(ran);
 }
 
 }  // namespace

@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "os/Clock.h"
 #include "rtl/Exception.h"
 #include "ui/Controls.h"
+#include "ui/RecordingUi.h"
 #include "ui/Ui.h"
 
 namespace {
@@ -138,6 +140,60 @@ TEST(InstalledUi, OnePerProcessWithNullUiAsTheDefault) {
   EXPECT_EQ(&ui::CurrentUi(), &none);
   ui::InstallUi(second);
   ui::UninstallUi();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(NullUiMessages, TaskAndErrorMessagesGoToTheLogAsTextAndReturnAsIfClosed) {
+  std::ostringstream log;
+  ui::NullUi none(log);
+  none.ShowTaskMessage({"Information", ui::tiInformation, "New reservation",
+                        "2 - new reservation(s) recorded (1 - cancelled)",
+                        "Booking no. - LB-1\n\rBooking no. - LB-2\n\r", "Close"});
+  none.ShowTaskMessage({"Fehler", ui::tiError, "Fehler", "Caf\xE9 closed", "",
+                        "Schlie\xDF"
+                        "en"});
+  none.ShowErrorMessage("'x' is not a valid integer value");
+  EXPECT_EQ(log.str(),
+            "[information] Information\n"
+            "  New reservation\n"
+            "  2 - new reservation(s) recorded (1 - cancelled)\n"
+            "  Booking no. - LB-1\n"
+            "  Booking no. - LB-2\n"
+            "[error] Fehler\n"
+            "  Fehler\n"
+            "  Caf\xC3\xA9 closed\n"  // UTF-8 for the console
+            "[error] 'x' is not a valid integer value\n");
+
+  none.SetClipboardText("copied");
+  EXPECT_EQ(none.ClipboardText(), "copied");
+}
+
+TEST(RecordingUi, KeepsWhatWouldHaveBeenShownAndCountsPumpPasses) {
+  ui::RecordingUi recorder;
+  ui::ScopedUi scope(recorder);
+  int seen = 0;
+  recorder.OnTaskMessage = [&](const ui::TaskMessage& m) {
+    EXPECT_EQ(m.Title, "Error");
+    ++seen;
+  };
+  const ui::TaskMessage message{"Error", ui::tiError, "Error", "Connection refused", "", "Close"};
+  ui::CurrentUi().ShowTaskMessage(message);
+  ui::CurrentUi().ShowErrorMessage("bad");
+  ui::CurrentUi().SetClipboardText("a");
+  ui::CurrentUi().SetClipboardText("b");
+  ui::CurrentUi().ProcessMessages();
+  ui::CurrentUi().ProcessMessages();
+  ASSERT_EQ(recorder.TaskMessages.size(), 1u);
+  EXPECT_EQ(recorder.TaskMessages[0], message);
+  EXPECT_EQ(seen, 1);
+  EXPECT_EQ(recorder.ErrorMessages, std::vector<std::string>{"bad"});
+  EXPECT_EQ(recorder.ClipboardWrites, (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(ui::CurrentUi().ClipboardText(), "b");
+  EXPECT_EQ(recorder.PendingPasses, 2);
+  EXPECT_FALSE(ui::CurrentUi().AskYesNo("Repair?"));
 }
 
 }  // namespace
