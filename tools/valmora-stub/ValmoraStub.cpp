@@ -124,22 +124,6 @@ std::chrono::sys_days ParseDay(const std::string& text) {
   return std::chrono::sys_days(std::chrono::year(2016) / 9 / 6);
 }
 
-std::string Booking(const std::string& id, const std::string& created, const std::string& roomId,
-                    std::chrono::sys_days arrival, int nights, const std::string& first,
-                    const std::string& last) {
-  return "<item><id>" + id + "</id><created>" + created +
-         "</created><status>new</status><modified>0</modified><room_id>" + roomId +
-         "</room_id><rooms_count>1</rooms_count><start_date>" + Day(arrival) +
-         "</start_date><end_date>" + Day(arrival + std::chrono::days(nights)) +
-         "</end_date><price_total>" + std::to_string(120 * nights) +
-         "</price_total><channel_name>Loopback channel</channel_name><adults>2</adults>"
-         "<children>0</children><comments>Booked through the stand-in service</comments>"
-         "<first_name>" +
-         first + "</first_name><last_name>" + last +
-         "</last_name><email>guest@example.org</email><phone>+1 555 0100</phone>"
-         "<address>1 Harbour Road</address></item>";
-}
-
 }  // namespace
 
 // ---- Request and Reply ----------------------------------------------------------
@@ -182,6 +166,8 @@ Reply Reply::Error(std::string_view type, std::string_view code, std::string_vie
              "\" Code=\"" + Escaped(code) + "\">" + Escaped(text) + "</Error></errors></valmora>");
 }
 
+Reply Reply::Bookings(const std::vector<BookingItem>& items) { return Xml(BookingReplyXml(items)); }
+
 Reply Reply::Html(std::string body, int status) {
   Reply r = Xml(std::move(body), status);
   r.ContentType = "text/html";
@@ -218,14 +204,184 @@ Reply CannedReply(const Request& request) {
     auto epoch = std::chrono::duration_cast<std::chrono::seconds>(
                      (start - std::chrono::days(7)).time_since_epoch())
                      .count();
-    return Reply::Xml(
-        std::string(kDeclaration) + "<valmora><bookings>" +
-        Booking("LB-1001", std::to_string(epoch), "DBL", start, 2, "Ada", "Lindqvist") +
-        Booking("LB-1002", Day(start - std::chrono::days(3)), "SGL", start + std::chrono::days(1),
-                3, "Oskar", "Brandt") +
-        "</bookings></valmora>");
+    auto canned = [](std::string id, std::string created, std::string roomId,
+                     std::chrono::sys_days arrival, int nights, std::string first,
+                     std::string last) {
+      BookingItem item;
+      item.Id = std::move(id);
+      item.Created = std::move(created);
+      item.RoomId = std::move(roomId);
+      item.Arrival = arrival;
+      item.Departure = arrival + std::chrono::days(nights);
+      item.PriceTotal = std::to_string(120 * nights);
+      item.Comments = "Booked through the stand-in service";
+      item.FirstName = std::move(first);
+      item.LastName = std::move(last);
+      item.Email = "guest@example.org";
+      item.Phone = "+1 555 0100";
+      item.Address = "1 Harbour Road";
+      return item;
+    };
+    return Reply::Bookings(
+        {canned("LB-1001", std::to_string(epoch), "DBL", start, 2, "Ada", "Lindqvist"),
+         canned("LB-1002", Day(start - std::chrono::days(3)), "SGL", start + std::chrono::days(1),
+                3, "Oskar", "Brandt")});
   }
   return Reply::Fault("Unknown action '" + action + "'");
+}
+
+// ---- Booking replies -----------------------------------------------------------
+
+std::string BookingReplyXml(const std::vector<BookingItem>& items) {
+  std::string xml = std::string(kDeclaration) + "<valmora><bookings>";
+  auto text = [&xml](const char* name, const std::string& value) {
+    if (value.empty()) return;
+    xml += '<';
+    xml += name;
+    xml += '>';
+    xml += Escaped(value);
+    xml += "</";
+    xml += name;
+    xml += '>';
+  };
+  auto day = [&text](const char* name, const std::optional<std::chrono::sys_days>& value) {
+    if (value) text(name, Day(*value));
+  };
+  for (const BookingItem& item : items) {
+    xml += "<item>";
+    text("id", item.Id);
+    text("created", item.Created);
+    text("status", item.Status);
+    text("modified", std::to_string(item.Modified));
+    text("room_id", item.RoomId);
+    text("rooms_count", std::to_string(item.RoomsCount));
+    day("start_date", item.Arrival);
+    day("end_date", item.Departure);
+    text("price_total", item.PriceTotal);
+    text("channel_name", item.ChannelName);
+    text("adults", std::to_string(item.Adults));
+    text("children", std::to_string(item.Children));
+    text("comments", item.Comments);
+    text("first_name", item.FirstName);
+    text("last_name", item.LastName);
+    text("email", item.Email);
+    text("phone", item.Phone);
+    text("address", item.Address);
+    xml += "</item>";
+  }
+  return xml + "</bookings></valmora>";
+}
+
+namespace {
+
+constexpr const char* kFirstNames[] = {"Ada",  "Oskar",        "Mette", "J\xC3\xBCrgen",
+                                       "Ines", "Tom\xC3\xA1s", "Yuki",  "Amara"};
+constexpr const char* kLastNames[] = {"Lindqvist", "Brandt",   "O'Neill",      "M\xC3\xBCller",
+                                      "Rossi",     "Nakamura", "Smith & Sons", "Okafor"};
+constexpr const char* kChannels[] = {"Loopback channel", "Direct", "Travel <partner>"};
+
+}  // namespace
+
+BookingGenerator::BookingGenerator(uint32_t seed, std::vector<std::string> roomIds,
+                                   std::chrono::sys_days firstArrival, int days, int maxNights)
+    : FRandom(seed),
+      FRoomIds(std::move(roomIds)),
+      FFirst(firstArrival),
+      FDays(std::max(days, 1)),
+      FMaxNights(std::max(maxNights, 1)) {
+  if (FRoomIds.empty()) throw std::invalid_argument("BookingGenerator needs room IDs");
+}
+
+uint32_t BookingGenerator::Below(uint32_t bound) {
+  // The engine's distributions differ between standard libraries; a plain
+  // modulus of the specified Mersenne twister keeps a seed's bookings fixed.
+  return static_cast<uint32_t>(FRandom() % bound);
+}
+
+void BookingGenerator::Stay(BookingItem& item) {
+  int nights = 1 + static_cast<int>(Below(static_cast<uint32_t>(FMaxNights)));
+  item.Arrival = FFirst + std::chrono::days(Below(static_cast<uint32_t>(FDays)));
+  item.Departure = *item.Arrival + std::chrono::days(nights);
+  item.RoomId = FRoomIds[Below(static_cast<uint32_t>(FRoomIds.size()))];
+  item.Adults = 1 + static_cast<int>(Below(3));
+  item.Children = static_cast<int>(Below(3));
+  // A nightly rate of 80.00 to 199.50 in steps of 0.50.
+  int64_t cents = static_cast<int64_t>(nights) * (8000 + 50 * Below(240));
+  char price[32];
+  std::snprintf(price, sizeof price, "%lld.%02lld", static_cast<long long>(cents / 100),
+                static_cast<long long>(cents % 100));
+  item.PriceTotal = price;
+}
+
+const BookingItem& BookingGenerator::Latest(const std::string& id) const {
+  auto it = FIssued.find(id);
+  if (it == FIssued.end()) throw std::invalid_argument("Booking '" + id + "' was never issued");
+  return it->second;
+}
+
+BookingItem BookingGenerator::New() {
+  BookingItem item;
+  ++FSerial;
+  char id[32];
+  std::snprintf(id, sizeof id, "VM-%06d", FSerial);
+  item.Id = id;
+  Stay(item);
+  // Both date forms of the service, in turn.
+  std::chrono::sys_days booked = *item.Arrival - std::chrono::days(1 + Below(60));
+  item.Created = FSerial % 2 == 0 ? std::to_string(std::chrono::duration_cast<std::chrono::seconds>(
+                                                       booked.time_since_epoch())
+                                                       .count() +
+                                                   Below(86400))
+                                  : Day(booked);
+  item.FirstName = kFirstNames[Below(std::size(kFirstNames))];
+  item.LastName = kLastNames[Below(std::size(kLastNames))];
+  item.ChannelName = kChannels[Below(std::size(kChannels))];
+  item.Email = "guest" + std::to_string(FSerial) + "@example.org";
+  item.Phone = "+1 555 " + std::to_string(1000 + FSerial % 9000);
+  item.Address = std::to_string(1 + Below(200)) + " Harbour Road";
+  item.Comments = Below(4) == 0 ? "Late arrival, \"quiet\" room please" : "";
+  FIssued[item.Id] = item;
+  FOrder.push_back(item.Id);
+  return item;
+}
+
+BookingItem BookingGenerator::Modify(const std::string& id) {
+  BookingItem item = Latest(id);
+  Stay(item);
+  item.Modified = 1;
+  FIssued[id] = item;
+  return item;
+}
+
+BookingItem BookingGenerator::Cancel(const std::string& id) {
+  BookingItem item = Latest(id);
+  item.Status = "cancelled";
+  item.Modified = 0;
+  FIssued[id] = item;
+  return item;
+}
+
+BookingItem BookingGenerator::Repeat(const std::string& id) { return Latest(id); }
+
+std::vector<BookingItem> BookingGenerator::Mix(int fresh, int modified, int cancelled,
+                                               int repeated) {
+  // Earlier bookings in a random order, each used once.
+  std::vector<std::string> earlier = FOrder;
+  for (size_t i = earlier.size(); i > 1; --i)
+    std::swap(earlier[i - 1], earlier[Below(static_cast<uint32_t>(i))]);
+  std::vector<BookingItem> items;
+  size_t next = 0;
+  auto take = [&](int count, BookingItem (BookingGenerator::*make)(const std::string&)) {
+    for (int i = 0; i < count && next < earlier.size(); ++i)
+      items.push_back((this->*make)(earlier[next++]));
+  };
+  take(modified, &BookingGenerator::Modify);
+  take(cancelled, &BookingGenerator::Cancel);
+  take(repeated, &BookingGenerator::Repeat);
+  for (int i = 0; i < fresh; ++i) items.push_back(New());
+  for (size_t i = items.size(); i > 1; --i)
+    std::swap(items[i - 1], items[Below(static_cast<uint32_t>(i))]);
+  return items;
 }
 
 // ---- Server -----------------------------------------------------------------
@@ -334,8 +490,8 @@ void Server::Serve(int connection) {
   std::string data;
   // The whole request must arrive before the deadline, however it trickles in.
   auto readMore = [&]() {
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline -
-                                                             std::chrono::steady_clock::now());
+    auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0 ||
         !WaitReadable(connection, static_cast<int>(std::min<int64_t>(left.count(), INT_MAX))))
       return false;
@@ -395,12 +551,12 @@ void Server::Serve(int connection) {
     }
   }
   if (reply.CloseWithoutReply) return;
-  std::string answer = "HTTP/1.1 " + std::to_string(reply.Status) + " " + Reason(reply.Status) +
-                       "\r\nContent-Type: " + reply.ContentType +
-                       (reply.SendLength
-                            ? "\r\nContent-Length: " + std::to_string(reply.Body.size())
-                            : std::string()) +
-                       "\r\nConnection: close\r\n\r\n" + reply.Body;
+  std::string answer =
+      "HTTP/1.1 " + std::to_string(reply.Status) + " " + Reason(reply.Status) +
+      "\r\nContent-Type: " + reply.ContentType +
+      (reply.SendLength ? "\r\nContent-Length: " + std::to_string(reply.Body.size())
+                        : std::string()) +
+      "\r\nConnection: close\r\n\r\n" + reply.Body;
   SendAll(connection, answer);
 }
 

@@ -8,6 +8,10 @@
 // status, an HTML or empty body, a delayed answer, or a connection closed without
 // any answer, so that the client's failure paths can be driven.
 //
+// BookingReplyXml and BookingGenerator write booking replies (any number of new,
+// modified and cancelled bookings) for the tests of the booking import and the
+// benchmark.
+//
 // The server runs on a thread of its own and answers one connection at a time,
 // closing each after its reply. A connection must deliver its whole request
 // within the read time (DefaultReadTimeout unless set): one that connects and
@@ -23,6 +27,8 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -47,6 +53,81 @@ struct Request {
   std::string Action() const;
 };
 
+// One booking `item` of a getBookingsIncDetails reply. Texts are written as
+// given (UTF-8) and escaped; an empty text, and a date that is not set, leaves
+// its element out. Numbers are always written.
+struct BookingItem {
+  std::string Id;
+  std::string Created;  // either date form: seconds since 1970 or YYYY-MM-DD
+  std::string Status = "new";
+  int Modified = 0;
+  std::string RoomId;
+  int RoomsCount = 1;
+  std::optional<std::chrono::sys_days> Arrival;    // start_date, YYYY-MM-DD
+  std::optional<std::chrono::sys_days> Departure;  // end_date
+  std::string PriceTotal;                          // as written: "360.50"
+  std::string ChannelName = "Loopback channel";
+  int Adults = 2;
+  int Children = 0;
+  std::string Comments;
+  std::string FirstName, LastName, Email, Phone, Address;
+
+  bool operator==(const BookingItem&) const = default;
+};
+
+// The reply document to getBookingsIncDetails holding `items` in order, as the
+// service writes it:
+//   <valmora><bookings><item><id>..</id><created>..</created><status>..</status>
+//   <modified>..</modified><room_id>..</room_id><rooms_count>..</rooms_count>
+//   <start_date>..</start_date><end_date>..</end_date><price_total>..</price_total>
+//   <channel_name>..</channel_name><adults>..</adults><children>..</children>
+//   <comments>..</comments><first_name>..</first_name><last_name>..</last_name>
+//   <email>..</email><phone>..</phone><address>..</address></item>...</bookings></valmora>
+std::string BookingReplyXml(const std::vector<BookingItem>& items);
+
+// Makes bookings as a busy service would send them, the same for the same seed:
+// new ones with fresh booking numbers, and later forms of those it has issued
+// (modified, cancelled, or sent again unchanged). It remembers the latest form
+// of every booking, which is what a correct import holds.
+class BookingGenerator {
+ public:
+  // Bookings for the room IDs `roomIds` (not empty), arriving on one of the
+  // `days` days from `firstArrival` and staying 1 to `maxNights` nights.
+  BookingGenerator(uint32_t seed, std::vector<std::string> roomIds,
+                   std::chrono::sys_days firstArrival, int days = 30, int maxNights = 7);
+
+  // A new booking with a booking number never issued before.
+  BookingItem New();
+  // An issued booking with `modified` 1 and new dates, room ID and guest count.
+  BookingItem Modify(const std::string& id);
+  // An issued booking with the status "cancelled" and `modified` 0.
+  BookingItem Cancel(const std::string& id);
+  // The latest form of an issued booking, again.
+  BookingItem Repeat(const std::string& id);
+  // The items of one reply: `fresh` new bookings and up to `modified`,
+  // `cancelled` and `repeated` later forms of bookings issued before this call
+  // (each booking at most once per reply; fewer when not enough were issued),
+  // in a shuffled order.
+  std::vector<BookingItem> Mix(int fresh, int modified, int cancelled, int repeated);
+
+  // The latest form of every issued booking, by booking number.
+  const std::map<std::string, BookingItem>& Issued() const { return FIssued; }
+
+ private:
+  uint32_t Below(uint32_t bound);  // 0 .. bound-1, the same on every platform
+  void Stay(BookingItem& item);
+  const BookingItem& Latest(const std::string& id) const;
+
+  std::mt19937 FRandom;
+  std::vector<std::string> FRoomIds;
+  std::chrono::sys_days FFirst;
+  int FDays;
+  int FMaxNights;
+  int FSerial = 0;
+  std::map<std::string, BookingItem> FIssued;
+  std::vector<std::string> FOrder;  // booking numbers in the order issued
+};
+
 struct Reply {
   int Status = 200;
   std::string ContentType = "text/xml";
@@ -58,6 +139,8 @@ struct Reply {
   static Reply Xml(std::string body, int status = 200);
   // A SOAP fault whose `faultstring` holds the text.
   static Reply Fault(std::string_view text, int status = 500);
+  // A getBookingsIncDetails reply with these bookings (BookingReplyXml).
+  static Reply Bookings(const std::vector<BookingItem>& items);
   // An `Error` element with the attributes `Type` and `Code`.
   static Reply Error(std::string_view type, std::string_view code, std::string_view text);
   static Reply Html(std::string body, int status = 200);
