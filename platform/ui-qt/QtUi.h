@@ -2,15 +2,16 @@
 // wait form as Qt dialogs laid out as the forms were designed, and the
 // application over the QApplication.
 //
-// A QtUi makes no Qt object until it first shows something: a silent run that
-// only processes messages, minimises or asks for the active window touches no
-// toolkit. What it shows uses the host's QApplication when there is one;
-// otherwise the first QtUi to show something creates one (for a host that is
-// not a Qt program) and the process keeps it until it ends, because Qt allows
-// one per process and its process-wide state outlives any single QtUi. So
-// create and use a QtUi on the thread that is to process messages. The message boxes carry object
-// names ("TaskMessage", "ErrorMessage") so that a test can find them. The start-up module owns the
-// process's QtUi and installs it with ui::InstallUi.
+// A QtUi makes no Qt object until it first shows something or builds a form's
+// view: a silent run that only processes messages, minimises or asks for the
+// active window touches no toolkit. What it shows uses the host's QApplication
+// when there is one; otherwise the first QtUi to show something creates one
+// (for a host that is not a Qt program) and the process keeps it until it
+// ends, because Qt allows one at a time and its process-wide state outlives
+// any single QtUi. So create and use a QtUi on the thread that is to process
+// messages. The message boxes carry object names ("TaskMessage",
+// "ErrorMessage") so that a test can find them. The start-up module chooses
+// the process's Ui and installs it with InstallUiForEnvironment (UiChoice.h).
 //
 // This header includes no Qt: nothing outside this folder sees the toolkit.
 #pragma once
