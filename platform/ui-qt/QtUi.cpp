@@ -22,6 +22,18 @@ int gArgc = 1;
 char gArg0[] = "valmora";
 char* gArgv[] = {gArg0, nullptr};
 
+constexpr const char* kNoWidgets = "The host's Qt application cannot show windows";
+
+// The process's application when it can show widgets, else null; creates none.
+QApplication* ExistingApplication() {
+  return qobject_cast<QApplication*>(QCoreApplication::instance());
+}
+
+// The QApplication this library created for a host without one. Never
+// destroyed: widgets, fonts and the platform plug-in hang on it until the
+// process ends, and a second one after it would not get them back.
+QApplication* gOwnApplication = nullptr;
+
 class QtWindowRef final : public WindowRef {
  public:
   explicit QtWindowRef(QWidget* window) : FWindow(window) {}
@@ -63,30 +75,44 @@ struct QtUi::State final : QObject {
   }
 
   QtUi& Owner;
-  std::unique_ptr<QApplication> OwnApplication;
+  // The application this State filters events of; null until Attach.
+  QPointer<QCoreApplication> Watched;
   bool Minimized = false;
   std::vector<QPointer<QWidget>> MinimizedWindows;
 };
 
+void EnsureApplication() {
+  QCoreApplication* app = QCoreApplication::instance();
+  if (app == nullptr) {
+    gOwnApplication = new QApplication(gArgc, gArgv);
+  } else if (qobject_cast<QApplication*>(app) == nullptr) {
+    throw rtl::Exception(kNoWidgets);
+  }
+}
+
 QtUi::QtUi() {
-  std::unique_ptr<QApplication> own;
-  if (QCoreApplication::instance() == nullptr) {
-    own = std::make_unique<QApplication>(gArgc, gArgv);
-  } else if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
-    throw rtl::Exception("The host's Qt application cannot show windows");
+  if (QCoreApplication::instance() != nullptr && ExistingApplication() == nullptr) {
+    throw rtl::Exception(kNoWidgets);
   }
   F = std::make_unique<State>(*this);
-  F->OwnApplication = std::move(own);
-  qApp->installEventFilter(F.get());
 }
 
 QtUi::~QtUi() {
-  qApp->removeEventFilter(F.get());
-  std::unique_ptr<QApplication> own = std::move(F->OwnApplication);
-  F.reset();
+  if (F->Watched) F->Watched->removeEventFilter(F.get());
+}
+
+// Every method that shows something calls this first.
+void QtUi::Attach() {
+  EnsureApplication();
+  if (F->Watched != QCoreApplication::instance()) {
+    if (F->Watched) F->Watched->removeEventFilter(F.get());
+    F->Watched = QCoreApplication::instance();
+    F->Watched->installEventFilter(F.get());
+  }
 }
 
 void QtUi::ShowMessageBox(TMsgDlgType type, const std::string& text) {
+  Attach();
   QMessageBox::Icon icon = QMessageBox::Information;
   const char* title = "Information";
   switch (type) {
@@ -110,12 +136,14 @@ void QtUi::ShowMessageBox(TMsgDlgType type, const std::string& text) {
 }
 
 bool QtUi::AskYesNo(const std::string& text) {
+  Attach();
   QMessageBox box(QMessageBox::Question, "Confirm", ToQString(text),
                   QMessageBox::Yes | QMessageBox::No);
   return box.exec() == QMessageBox::Yes;
 }
 
 void QtUi::ShowTaskMessage(const TaskMessage& message) {
+  Attach();
   QMessageBox box(message.Icon == tiError ? QMessageBox::Critical : QMessageBox::Information,
                   ToQString(message.Title), ToQString(message.Instruction), QMessageBox::NoButton);
   box.setObjectName("TaskMessage");
@@ -129,6 +157,7 @@ void QtUi::ShowTaskMessage(const TaskMessage& message) {
 }
 
 void QtUi::ShowErrorMessage(const std::string& text) {
+  Attach();
   QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), ToQString(text),
                   QMessageBox::Ok);
   box.setObjectName("ErrorMessage");
@@ -136,24 +165,37 @@ void QtUi::ShowErrorMessage(const std::string& text) {
 }
 
 void QtUi::SetClipboardText(const std::string& text) {
+  Attach();
   QGuiApplication::clipboard()->setText(ToQString(text));
 }
 
-std::string QtUi::ClipboardText() { return FromQString(QGuiApplication::clipboard()->text()); }
+std::string QtUi::ClipboardText() {
+  Attach();
+  return FromQString(QGuiApplication::clipboard()->text());
+}
 
 TModalResult QtUi::ShowPasswordDialog(PasswordDialogParts& parts) {
+  Attach();
   return RunPasswordDialog(parts);
 }
 
 std::unique_ptr<FormView> QtUi::CreateWaitForm(WaitFormParts& parts) {
+  Attach();
   return CreateWaitFormView(parts);
 }
 
-void QtUi::HandlePendingEvents() { QCoreApplication::processEvents(); }
+// Without an application nothing can be pending.
+void QtUi::HandlePendingEvents() {
+  if (QCoreApplication::instance() != nullptr) QCoreApplication::processEvents();
+}
 
+// Without an application there are no windows to minimise; the application
+// still counts as minimised, so that Restore runs the restore handler.
 void QtUi::Minimize() {
   if (F->Minimized) return;
   F->Minimized = true;
+  if (ExistingApplication() == nullptr) return;
+  Attach();
   for (QWidget* window : QApplication::topLevelWidgets()) {
     if (window->isWindow() && window->isVisible() && !window->isMinimized()) {
       F->MinimizedWindows.emplace_back(window);
@@ -179,6 +221,7 @@ void QtUi::Restored() {
 bool QtUi::Minimized() const { return F->Minimized; }
 
 std::unique_ptr<WindowRef> QtUi::ActiveWindow() {
+  if (ExistingApplication() == nullptr) return nullptr;
   QWidget* window = QApplication::activeWindow();
   if (window == nullptr) return nullptr;
   return std::make_unique<QtWindowRef>(window);
@@ -187,6 +230,7 @@ std::unique_ptr<WindowRef> QtUi::ActiveWindow() {
 std::unique_ptr<TaskWindowList> QtUi::DisableTaskWindows(const FormView& except) {
   const auto* view = dynamic_cast<const QtFormView*>(&except);
   QWidget* keep = view != nullptr ? view->Widget() : nullptr;
+  if (ExistingApplication() == nullptr) return nullptr;
   std::vector<QPointer<QWidget>> disabled;
   for (QWidget* window : QApplication::topLevelWidgets()) {
     if (window != keep && window->isWindow() && window->isVisible() && window->isEnabled()) {

@@ -24,7 +24,8 @@
 
 namespace {
 
-// One QtUi (and with it the QApplication) for the whole test program.
+// One QtUi for the whole test program. The QApplication is the process's from
+// the first test that needs it on.
 class QtEnvironment final : public ::testing::Environment {
  public:
   void SetUp() override { Ui = std::make_unique<ui::qt::QtUi>(); }
@@ -61,6 +62,9 @@ void WhenModalOpens(std::function<void(QWidget&)> user) {
 
 class QtViews : public ::testing::Test {
  protected:
+  // The tests build widgets of their own before the QtUi shows anything.
+  void SetUp() override { ui::qt::EnsureApplication(); }
+
   os::FakeClock FClock{1000};
   os::ScopedClock FClockScope{FClock};
   ui::ScopedUi FUiScope{*QtEnvironment::Ui};
