@@ -5,6 +5,7 @@
 #include <system_error>
 #include <utility>
 
+#include "components/VEXDataSet.h"
 #include "components/VEXEngineState.h"
 #include "components/VEXLocalEngine.h"
 #include "components/dialogs/VEXPasswordDialog.h"
@@ -350,14 +351,14 @@ bool TVEXDatabase::TableExists(std::string_view TableName) {
 
 // --- datasets ---------------------------------------------------------------
 
-void TVEXDatabase::AddDataSet(TVEXDatabaseDataSet* DataSet) {
+void TVEXDatabase::AddDataSet(TVEXDataSet* DataSet) {
   if (std::find(FDataSets.begin(), FDataSets.end(), DataSet) == FDataSets.end())
     FDataSets.push_back(DataSet);
 }
 
-void TVEXDatabase::RemoveDataSet(TVEXDatabaseDataSet* DataSet) { std::erase(FDataSets, DataSet); }
+void TVEXDatabase::RemoveDataSet(TVEXDataSet* DataSet) { std::erase(FDataSets, DataSet); }
 
-TVEXDatabaseDataSet* TVEXDatabase::GetDataSet(int32_t Index) const {
+TVEXDataSet* TVEXDatabase::GetDataSet(int32_t Index) const {
   if (Index < 0 || Index >= DataSetCount()) rtl::RaiseListIndexError(Index);
   return FDataSets[static_cast<size_t>(Index)];
 }
@@ -365,16 +366,18 @@ TVEXDatabaseDataSet* TVEXDatabase::GetDataSet(int32_t Index) const {
 void TVEXDatabase::CloseDataSets() {
   // A dataset that fails to take itself off the list is taken off here, so
   // the loops always end.
+  const bool wasClosing = std::exchange(FClosingDataSets, true);
+  ScopeExit closed([&] { FClosingDataSets = wasClosing; });
   for (;;) {
     const auto query = std::find_if(FDataSets.begin(), FDataSets.end(),
-                                    [](TVEXDatabaseDataSet* d) { return d->IsQuery(); });
+                                    [](TVEXDataSet* d) { return d->IsQuery(); });
     if (query == FDataSets.end()) break;
-    TVEXDatabaseDataSet* dataSet = *query;
+    TVEXDataSet* dataSet = *query;
     dataSet->CloseAndRelease();
     RemoveDataSet(dataSet);
   }
   while (!FDataSets.empty()) {
-    TVEXDatabaseDataSet* dataSet = FDataSets.back();
+    TVEXDataSet* dataSet = FDataSets.back();
     dataSet->CloseAndRelease();
     RemoveDataSet(dataSet);
   }

@@ -51,19 +51,9 @@ class TStringList;
 namespace vex {
 
 class TVEXDatabase;
+class TVEXDataSet;
 class TVEXLocalSession;
 class TVEXSession;
-
-// What a database asks of a dataset open on it; the dataset components answer
-// it.
-class TVEXDatabaseDataSet {
- public:
-  virtual ~TVEXDatabaseDataSet() = default;
-  // Queries are closed before the other datasets.
-  virtual bool IsQuery() const = 0;
-  // Closes the dataset and takes it off its database's list.
-  virtual void CloseAndRelease() = 0;
-};
 
 using TVEXPasswordEvent = std::function<void(TVEXDatabase& Sender, bool& Continue)>;
 using TVEXOnNeedRepairEvent = std::function<void(TVEXDatabase& Sender, bool& DoRepair)>;
@@ -164,12 +154,15 @@ class TVEXDatabase : public rtl::TComponent {
   bool TableExists(std::string_view TableName);
 
   // --- datasets
-  void AddDataSet(TVEXDatabaseDataSet* DataSet);
-  void RemoveDataSet(TVEXDatabaseDataSet* DataSet);
+  void AddDataSet(TVEXDataSet* DataSet);
+  void RemoveDataSet(TVEXDataSet* DataSet);
   int32_t DataSetCount() const { return static_cast<int32_t>(FDataSets.size()); }
-  TVEXDatabaseDataSet* GetDataSet(int32_t Index) const;
+  TVEXDataSet* GetDataSet(int32_t Index) const;
   // Queries first (from the front), then the other datasets from the last.
   void CloseDataSets();
+  // True while CloseDataSets runs: a dataset that lets go of the database then
+  // does not give it back to the session (the database is closing itself).
+  bool ClosingDataSets() const { return FClosingDataSets; }
 
   // --- checks (the platform's database error with this component)
   void CheckDatabaseName();
@@ -209,7 +202,8 @@ class TVEXDatabase : public rtl::TComponent {
   };
 
   std::string FCurrentVersion;
-  std::vector<TVEXDatabaseDataSet*> FDataSets;
+  std::vector<TVEXDataSet*> FDataSets;
+  bool FClosingDataSets = false;
   bool FKeepConnection = true;
   bool FTemporary = false;
   bool FStreamedConnected = false;

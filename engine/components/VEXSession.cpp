@@ -4,6 +4,7 @@
 #include <exception>
 #include <memory>
 
+#include "components/VEXDataSet.h"
 #include "components/VEXDatabase.h"
 #include "components/VEXEngineState.h"
 #include "db/DBCommon.h"
@@ -425,7 +426,10 @@ void TVEXSession::UpdateOwnerSessionNames() {
   rtl::TComponent* owner = Owner();
   if (owner == nullptr) return;
   for (int32_t i = 0; i < owner->ComponentCount(); ++i) {
-    if (auto* database = dynamic_cast<TVEXDatabase*>(owner->Components(i))) {
+    rtl::TComponent* component = owner->Components(i);
+    if (auto* dataSet = dynamic_cast<TVEXDataSet*>(component)) {
+      if (dataSet->SessionName() != FSessionName) dataSet->SetSessionName(FSessionName);
+    } else if (auto* database = dynamic_cast<TVEXDatabase*>(component)) {
       if (database->SessionName() != FSessionName) database->SetSessionName(FSessionName);
     }
   }
@@ -466,6 +470,8 @@ void TVEXSession::Notification(rtl::TComponent* Component, rtl::TOperation Opera
   // A database made on this session's owner joins this session in its own
   // constructor.
   if (auto* database = dynamic_cast<TVEXDatabase*>(Component)) database->FSession = this;
+  // A dataset made there takes this session's name as it stands.
+  if (auto* dataSet = dynamic_cast<TVEXDataSet*>(Component)) dataSet->FSessionName = FSessionName;
 }
 
 }  // namespace vex
