@@ -13,8 +13,8 @@
 //      which then reads and writes nothing.
 //   2. The field's Modified flag and the dataset's deFieldChange notice come
 //      once, at that end, and only when the engine stream was written. An
-//      exception of the notice goes to the application's exception handler
-//      (VEXApplication.h), never to the caller.
+//      exception of the notice goes to the dataset's exception handler (the
+//      application's, which shows it), never to the caller.
 //   3. Without an engine stream (the table was kept locked by another
 //      connection for too long, or the record is gone) the stream is usable,
 //      reads as empty and writes nothing.
