@@ -635,13 +635,17 @@ bool CopyOneRecord(const std::string& TableName, TVEXDataSet& Source, TVEXDataSe
 // last, and copying on would copy it twice.
 bool SkipUnreadableRecords(TVEXDataSet& Source, std::string& Log, int64_t& RecNo) {
   while (RecNo <= Source.RecordCount()) {
+    bool reached = false;
     try {
       Source.SetRecNo(static_cast<int32_t>(RecNo));
-      return true;
+      // Moving by number may settle on a readable neighbour instead, which
+      // would be copied under the wrong number, or twice.
+      reached = Source.RecNo() == RecNo;
     } catch (const std::exception&) {
-      Log += "Record #" + std::to_string(RecNo) + " corrupted and skipped.\r\n";
-      ++RecNo;
     }
+    if (reached) return true;
+    Log += "Record #" + std::to_string(RecNo) + " corrupted and skipped.\r\n";
+    ++RecNo;
   }
   return false;
 }
