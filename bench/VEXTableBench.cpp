@@ -10,11 +10,10 @@
 //       and record locks through byte locks on the file)
 // Each case prints its time per row (per_op, seconds).
 //
-// Our side runs the table's road below the dataset's record ring: the table
-// is created from the component's definitions (CreateTableFromDefs), and the
-// rows go through a local cursor with the component's record and key buffers
-// (field values set and read as engine values, InternalPost, FindKey on the
-// key buffer, GetRecordBuffer). Our commit flushes only when asked, so SQLite
+// Our side is the table component on a database component: the table is
+// created from its advanced definitions, rows are appended with typed field
+// writes and Post, found with FindKey on the primary index and with Locate,
+// and read with First / Next and typed field reads. Our commit flushes only when asked, so SQLite
 // runs with synchronous=OFF; its table has the key as INTEGER PRIMARY KEY (its
 // row id), reads and writes through prepared statements, W1 in one
 // transaction, W4 in autocommit.
@@ -31,13 +30,13 @@
 #include <vector>
 
 #include "BenchRatio.h"
+#include "components/VEXDatabase.h"
 #include "components/VEXEngineState.h"
-#include "components/VEXLocalCursor.h"
 #include "components/VEXLocalEngine.h"
 #include "components/VEXTable.h"
 #include "db/FieldDefs.h"
+#include "db/Fields.h"
 #include "foundation/VEXStartup.h"
-#include "foundation/VEXVariant.h"
 #include "rtl/Variant.h"
 #include "sql/expression/VEXExpression.h"
 #include "support/ScratchDir.h"
@@ -109,108 +108,74 @@ class EngineTable {
       creator.SetMaxSessionCount(500);
       creator.CreateDatabase();
     }
-    FSession.SetDatabaseName("Bench");
-    FSession.SetDatabaseFileName(FPath);
-    FSession.SetMultiUser(multiUser);
-    FSession.SetConnected(true);
+    FDatabase = std::make_unique<vex::TVEXDatabase>(nullptr);
+    FDatabase->SetDatabaseName("Bench");
+    FDatabase->SetDatabaseFileName(FPath);
+    FDatabase->SetMultiUser(multiUser);
+    FDatabase->SetSilentMode(true);
+    FDatabase->Open();
 
-    vex::TVEXTableCursorOptions options;
-    options.TableName = "Stay";
-    vex::TVEXAdvFieldDefs fields;
+    FTable = std::make_unique<vex::TVEXTable>(nullptr);
+    FTable->SetDatabaseName("Bench");
+    FTable->SetTableName("Stay");
+    vex::TVEXAdvFieldDefs& fields = FTable->AdvFieldDefs();
     fields.Add("ID", vex::aftInteger, 0, true);
     fields.Add("NAME", vex::aftString, kNameSize, false);
     fields.Add("AMOUNT", vex::aftDouble, 0, false);
     fields.Add("DAY", vex::aftDate, 0, false);
     fields.Add("QTY", vex::aftInteger, 0, false);
-    vex::TVEXAdvIndexDefs indexes;
-    indexes.Add("PK", "ID", db::TIndexOptions{db::ixPrimary}, false, "", "", "");
-    db::TFieldDefs fieldDefs(nullptr);
-    db::TIndexDefs indexDefs(nullptr);
-    vex::CreateTableFromDefs(FSession, options, fields, indexes, fieldDefs, indexDefs);
-
-    FCursor = vex::NewTableCursor(FSession, options);
-    vex::TVEXFieldDefs f;
-    vex::TVEXIndexDefs i;
-    vex::TVEXConstraintDefs k;
-    FCursor->OpenTableByFieldDefs(f, i, k);
-    FCursor->InternalInitFieldDefs();
-    FCursor->SetIndexName("PK");
-    FRecord = FCursor->AllocateRecordBuffer();
-    FKey = FCursor->AllocateKeyRecordBuffer();
-    FCursor->SetCurrentRecordBuffer(Record());
+    FTable->AdvIndexDefs().Add("PK", "ID", db::TIndexOptions{db::ixPrimary}, false, "", "", "");
+    FTable->CreateTable();
+    FTable->SetIndexName("PK");
+    FTable->Open();
+    FId = FTable->FieldByName("ID");
+    FName = FTable->FieldByName("NAME");
+    FAmount = FTable->FieldByName("AMOUNT");
+    FDay = FTable->FieldByName("DAY");
+    FQty = FTable->FieldByName("QTY");
   }
   ~EngineTable() {
-    FCursor.reset();
-    FSession.SetConnected(false);
+    FTable.reset();
+    FDatabase.reset();
     std::filesystem::remove(FPath);
   }
 
-  void StartTransaction() { FSession.StartTransaction(); }
-  void Commit() { FSession.Commit(false); }
+  void StartTransaction() { FDatabase->StartTransaction(); }
+  void Commit() { FDatabase->Commit(false); }
 
   void Append(int32_t i) {
-    FCursor->InternalInitRecord(Record(), true);
-    FValue.SetAsInteger(i);
-    FCursor->SetFieldValue(FValue, 0, false);
-    FValue.Clear(vex::bftUnknown);
-    FValue.SetAsAnsiString(NameOf(i));
-    FCursor->SetFieldValue(FValue, 1, false);
-    FValue.Clear(vex::bftUnknown);
-    FValue.SetAsDouble(AmountOf(i));
-    FCursor->SetFieldValue(FValue, 2, false);
-    FValue.Clear(vex::bftUnknown);
-    FValue.SetAsTDate(DayOf(i));
-    FCursor->SetFieldValue(FValue, 3, false);
-    FValue.Clear(vex::bftUnknown);
-    FValue.SetAsInteger(i % 7);
-    FCursor->SetFieldValue(FValue, 4, false);
-    FValue.Clear(vex::bftUnknown);
-    FCursor->InternalInsert();
-    FCursor->InternalPost(true);
-    if (FCursor->ErrorCode() != 0) throw std::runtime_error("post failed");
+    FTable->Append();
+    FId->SetAsInteger(i);
+    FName->SetAsString(NameOf(i));
+    FAmount->SetAsFloat(AmountOf(i));
+    FDay->SetAsDateTime(DayOf(i));
+    FQty->SetAsInteger(i % 7);
+    FTable->Post();
   }
-
-  // The row's QTY, found through the key buffer; -1 when not found.
+  // The row's QTY; -1 when not found.
   int32_t FindKey(int32_t id) {
-    FCursor->InternalInitKeyBuffer(Key());
-    FValue.SetAsInteger(id);
-    FCursor->SetFieldValue(FValue, 0, false, Key());
-    FValue.Clear(vex::bftUnknown);
-    FCursor->SetKeyBuffer(Key());
-    FCursor->SetKeyFieldCount(1);
-    if (!FCursor->FindKey(vex::scEqual)) return -1;
-    return ReadQty();
+    FKey[0] = rtl::Variant(id);
+    return FTable->FindKey(FKey) ? FQty->AsInteger() : -1;
   }
   int32_t Locate(int32_t id) {
-    if (!FCursor->Locate("ID", rtl::Variant(id), false, false)) return -1;
-    return ReadQty();
+    return FTable->Locate("ID", rtl::Variant(id), {}) ? FQty->AsInteger() : -1;
   }
-  // First / Next over the key order.
   int32_t CountAboveThousand() {
     int32_t n = 0;
-    FCursor->InternalFirst();
-    while (FCursor->GetRecordBuffer(vex::grmNext) == vex::grrOK) {
-      FCursor->GetFieldValue(FValue, 2, false);
-      if (!FValue.IsNull() && FValue.AsDouble() > 1000) ++n;
-    }
+    for (FTable->First(); !FTable->Eof(); FTable->Next()) n += FAmount->AsFloat() > 1000 ? 1 : 0;
     return n;
   }
 
  private:
-  int32_t ReadQty() {
-    if (FCursor->GetRecordBuffer(vex::grmCurrent) != vex::grrOK) return -1;
-    FCursor->GetFieldValue(FValue, 4, false);
-    return FValue.AsInteger();
-  }
-  uint8_t* Record() { return static_cast<uint8_t*>(FRecord.Get()); }
-  uint8_t* Key() { return static_cast<uint8_t*>(FKey.Get()); }
-
   std::string FPath;
-  vex::TVEXLocalSession FSession;
-  std::unique_ptr<vex::TVEXLocalCursor> FCursor;
-  vex::TVEXMemBlock FRecord;
-  vex::TVEXMemBlock FKey;
-  vex::TVEXVariant FValue;
+  std::unique_ptr<vex::TVEXDatabase> FDatabase;
+  std::unique_ptr<vex::TVEXTable> FTable;
+  db::TField* FId = nullptr;
+  db::TField* FName = nullptr;
+  db::TField* FAmount = nullptr;
+  db::TField* FDay = nullptr;
+  db::TField* FQty = nullptr;
+  std::vector<rtl::Variant> FKey{rtl::Variant(0)};
 };
 
 EngineTable& FilledEngineTable() {

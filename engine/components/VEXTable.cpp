@@ -66,7 +66,9 @@ void PrepareAdvFieldDefs(TVEXAdvFieldDefs& AdvFieldDefs) {
     const TVEXBaseFieldType baseType = AdvancedToBaseFieldType(def.DataType);
     if (!def.DefaultValue.IsNull() && def.DefaultValue.AsAnsiString().empty()) {
       def.DefaultValue.Clear(baseType);
-    } else if (!IsDefaultExpression(def.DefaultValue)) {
+    } else if (!IsDefaultExpression(def.DefaultValue) && !IsBLOBBaseFieldType(baseType)) {
+      // A BLOB default stays text: values have no BLOB form to cast it to, and
+      // a new record writes it into the field through a BLOB stream.
       def.DefaultValue.Cast(baseType);
     }
     PrepareBound(def.MinValue, baseType);

@@ -24,29 +24,6 @@ namespace {
 using testsupport::RaisesNativeError;
 using namespace vex;
 
-// Field access straight on the cursor's buffers, for integer and text
-// fields, until the dataset's own field access is merged.
-class TestTable final : public TVEXTable {
- public:
-  using TVEXTable::TVEXTable;
-  ~TestTable() override {
-    Destroying();
-    Close();
-  }
-  bool GetFieldData(db::TField* Field, void* Buffer) override {
-    db::TRecordBuffer record = GetActiveRecordBuffer();
-    if (record == nullptr || Handle() == nullptr) return false;
-    return Handle()->GetFieldData(Field->FieldNo() - 1, Buffer,
-                                  reinterpret_cast<const uint8_t*>(record));
-  }
-  void SetFieldData(db::TField* Field, const void* Buffer) override {
-    Handle()->SetFieldData(Field->FieldNo() - 1, Buffer,
-                           reinterpret_cast<uint8_t*>(GetActiveRecordBuffer()));
-    if (State() != db::dsSetKey) DataEvent(db::deFieldChange, *Field);
-    SetModified(true);
-  }
-};
-
 std::vector<rtl::Variant> Keys(std::initializer_list<rtl::Variant> Values) { return Values; }
 
 class Table : public ::testing::Test {
@@ -71,7 +48,7 @@ class Table : public ::testing::Test {
     Database.reset();
   }
   TVEXTable& NewTable(const std::string& Name) {
-    Tables.push_back(std::make_unique<TestTable>(nullptr));
+    Tables.push_back(std::make_unique<TVEXTable>(nullptr));
     TVEXTable& t = *Tables.back();
     t.SetDatabaseName("Hotel");
     t.SetTableName(Name);
@@ -231,6 +208,21 @@ TEST_F(Table, TemporaryTablesLiveInTEMPAndExistsIsFalseOnAnyFailure) {
   unknown.SetDatabaseName("Nowhere");
   EXPECT_FALSE(unknown.Exists());
   EXPECT_FALSE(NewTable("Missing").Exists());
+}
+
+TEST_F(Table, AMemoDefaultTextFillsANewRecordButAWideMemoDefaultDoesNot) {
+  TVEXTable& t = NewTable("Notes");
+  t.AdvFieldDefs().Add("ID", aftInteger, 0, false);
+  t.AdvFieldDefs().Add("Memo", aftMemo, 0, false)->DefaultValue.SetAsAnsiString("no remarks");
+  t.AdvFieldDefs().Add("Wide", aftWideMemo, 0, false)->DefaultValue.SetAsAnsiString("none");
+  t.CreateTable();
+  t.Open();
+  t.Append();
+  t.FieldByName("ID")->SetAsVariant(rtl::Variant(1));
+  t.Post();
+  t.First();
+  EXPECT_EQ(t.FieldByName("Memo")->AsString(), "no remarks");
+  EXPECT_TRUE(t.FieldByName("Wide")->IsNull());
 }
 
 TEST_F(Table, FindKeySearchesTheLeadingFieldsOfTheCurrentIndex) {
