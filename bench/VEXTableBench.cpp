@@ -108,15 +108,18 @@ class EngineTable {
       creator.SetMaxSessionCount(500);
       creator.CreateDatabase();
     }
+    // One database component name per live table (the filled table stays).
+    static int32_t serial = 0;
+    const std::string databaseName = "Bench" + std::to_string(++serial);
     FDatabase = std::make_unique<vex::TVEXDatabase>(nullptr);
-    FDatabase->SetDatabaseName("Bench");
+    FDatabase->SetDatabaseName(databaseName);
     FDatabase->SetDatabaseFileName(FPath);
     FDatabase->SetMultiUser(multiUser);
     FDatabase->SetSilentMode(true);
     FDatabase->Open();
 
     FTable = std::make_unique<vex::TVEXTable>(nullptr);
-    FTable->SetDatabaseName("Bench");
+    FTable->SetDatabaseName(databaseName);
     FTable->SetTableName("Stay");
     vex::TVEXAdvFieldDefs& fields = FTable->AdvFieldDefs();
     fields.Add("ID", vex::aftInteger, 0, true);
