@@ -52,6 +52,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -186,6 +187,103 @@ class TVEXDataSet : public db::TDataSet {
   // ===== Fields, filters, Locate, Lookup, BLOB streams, record copy =====
   // (declared in one block by their own change; defined in
   // VEXDataSetFields.cpp)
+  // ---- field data (native forms: VEXDataSetFields.h)
+  // The field's native bytes in the buffer of the current state: False when
+  // inactive, without such a buffer, or for a null field (a calculated
+  // wide-text field whose cell is gone reads as null). 10050 without a cursor.
+  bool GetFieldData(db::TField* Field, void* Buffer) override;
+  using db::TDataSet::GetFieldData;
+  // 10007 "Dataset not in edit or insert mode" outside dsEdit, dsInsert,
+  // dsSetKey, dsCalcFields, dsFilter, dsNewValue and dsInternalCalc; 20019
+  // "Field %s is not in the current index" in dsSetKey; 10051 without a
+  // cursor or buffer. Sends deFieldChange except in dsCalcFields, dsFilter
+  // and dsNewValue.
+  void SetFieldData(db::TField* Field, const void* Buffer) override;
+  using db::TDataSet::SetFieldData;
+  // ftDate, ftTime, ftTimeStamp: DateTimeDataConvert; the others the
+  // framework's.
+  void DataConvert(db::TField* Field, const void* Source, void* Dest, bool ToNative) override;
+
+  // ---- engine values (the SQL engine's access)
+  // Non-BLOB fields from the cursor; a BLOB field's value holds its own copy
+  // of the data (null when empty). 10315 without a cursor or buffer.
+  void GetFieldValue(TVEXVariant& Value, int32_t FieldNo, bool DirectAccess);
+  // A non-null value for a BLOB field (FieldNo counts Fields) goes through a
+  // write stream, DataSize bytes; 10316 without a cursor or buffer.
+  void SetFieldValue(TVEXVariant& Value, int32_t FieldNo, bool DirectAccess);
+  // 10500 without a cursor, 10503 without DestDataset, 10504 when it has no
+  // cursor.
+  void CopyFieldValue(int32_t SrcFieldNo, bool UseDirectFieldAccess, int32_t DestFieldNo,
+                      TVEXDataSet* DestDataset);
+
+  // ---- BLOB streams (VEXBLOBStream.h)
+  // 10107 "Dataset is in read only mode" for a write mode on a ReadOnly
+  // dataset. A stream that got no engine stream refreshes the dataset once
+  // and is returned all the same.
+  std::unique_ptr<rtl::TStream> CreateBlobStream(db::TField* Field,
+                                                 db::TBlobStreamMode Mode) override;
+  // The engine stream of Field for the active record, or nullptr (table kept
+  // locked, record gone). 10108 without a cursor; 10111 "Dataset not in edit
+  // or insert mode" for a write mode.
+  TVEXStream* OpenEngineBLOBStream(db::TField* Field, db::TBlobStreamMode Mode);
+  // The cursor closes the field's engine streams. 10108 without a cursor.
+  void CloseBlob(db::TField* Field) override;
+
+  // ---- searching
+  bool Locate(const std::string& KeyFields, const rtl::Variant& KeyValues,
+              db::TLocateOptions Options) override;
+  // Null, the position unchanged, when nothing matches.
+  rtl::Variant Lookup(const std::string& KeyFields, const rtl::Variant& KeyValues,
+                      const std::string& ResultFields) override;
+  // The cursor on the first match, read into the framework's scratch buffer;
+  // the dataset's buffers stay. 10271 "Cannot perform LOCATE on a closed
+  // dataset".
+  bool LocateRecord(const std::string& KeyFields, const rtl::Variant& KeyValues,
+                    db::TLocateOptions Options);
+
+  // ---- filters (the framework's Filter, FilterOptions, Filtered, OnFilterRecord)
+  void SetFiltered(bool Value) override;
+  // Applies at once to an open filtered dataset.
+  void SetOnFilterRecord(const db::TFilterRecordEvent& Value) override;
+
+  // ---- SQL engine support
+  // 10300 without a cursor.
+  void SetSQLFilter(TVEXBaseExpression* FilterExpr, TVEXAO* ParentQueryAO,
+                    TVEXCursor* ParentCursor);
+  // Shows only the listed fields under their aliases (clashes get "_1",
+  // "_2", ...) by closing and opening on the same cursor; when that open
+  // fails, the dataset opens again without the projection and the error
+  // passes on. The cursor has exactly one owner on every way out. 10320
+  // without a cursor; the cursor's 10321 to 10323.
+  void ApplyProjection(const rtl::TStringList& FieldNamesList, const rtl::TStringList& AliasList);
+
+  // The TableName a table component gives CopyTableRecords; nothing for
+  // other datasets, whose messages say "unknown".
+  virtual std::optional<std::string> TableComponentName() const { return std::nullopt; }
+
+ protected:
+  friend class TVEXBLOBStream;
+  // 10039 for a nil buffer, 10040 without a cursor; frees the buffer's
+  // wide-text cells, then zeroes the calculated-field area.
+  void ClearCalcFields(db::TRecordBuffer Buffer) override;
+  // Frees the wide-text cells a buffer's calculated fields hold; call before
+  // the buffer itself is freed. Never raises.
+  void ReleaseCalcFieldCells(db::TRecordBuffer Buffer) noexcept;
+  // FindFirst/Next/Prior/Last: an unfiltered dataset searches with its
+  // filter text switched on for the search alone. 10268 without a cursor.
+  bool FindRecord(bool Restart, bool GoForward) override;
+  // When active: 10266 without a cursor; an open filtered dataset applies
+  // the new text and options at once.
+  void SetFilterData(const std::string& Text, db::TFilterOptions Options) override;
+  // Asks the filter event again for every record.
+  void InternalRefresh() override;
+
+ private:
+  uint8_t* CalcFieldSlot(db::TRecordBuffer Buffer, const db::TField& Field) const;
+  // The field bound to definition FieldNo (1-based), or nullptr.
+  db::TField* FieldOfNumber(int32_t FieldNo) const;
+
+ public:
   // ===== end of the fields block =====
 
  protected:

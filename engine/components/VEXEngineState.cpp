@@ -54,7 +54,8 @@ struct TVEXEngineState {
   bool Initialized = false;
 
   std::mutex CellsLock;
-  std::vector<std::unique_ptr<std::u16string>> Cells;
+  std::unordered_map<uint32_t, std::u16string> Cells;
+  uint32_t NextCell = 1;
 };
 
 // Set from start-up to shut-down; the state is reached only through it.
@@ -254,12 +255,38 @@ void FreeSessionHandle(TVEXSessionComponentManager* Handle) {
 
 // --- Calculated wide-text fields --------------------------------------------
 
-std::u16string* AddCalculatedWideTextCell(std::u16string Text) {
+uint32_t NewCalculatedWideTextCell(std::u16string Text) {
   TVEXEngineState& state = State("The calculated wide-text cells");
-  auto cell = std::make_unique<std::u16string>(std::move(Text));
   std::lock_guard<std::mutex> guard(state.CellsLock);
-  state.Cells.push_back(std::move(cell));
-  return state.Cells.back().get();
+  // Serial numbers wrap after 2^32 cells; one still in use is skipped.
+  while (state.NextCell == 0 || state.Cells.count(state.NextCell) != 0) ++state.NextCell;
+  const uint32_t handle = state.NextCell++;
+  state.Cells.emplace(handle, std::move(Text));
+  return handle;
+}
+
+bool GetCalculatedWideText(uint32_t Handle, std::u16string& Text) {
+  TVEXEngineState& state = State("The calculated wide-text cells");
+  std::lock_guard<std::mutex> guard(state.CellsLock);
+  const auto it = state.Cells.find(Handle);
+  if (it == state.Cells.end()) return false;
+  Text = it->second;
+  return true;
+}
+
+bool SetCalculatedWideText(uint32_t Handle, std::u16string Text) {
+  TVEXEngineState& state = State("The calculated wide-text cells");
+  std::lock_guard<std::mutex> guard(state.CellsLock);
+  const auto it = state.Cells.find(Handle);
+  if (it == state.Cells.end()) return false;
+  it->second = std::move(Text);
+  return true;
+}
+
+void ReleaseCalculatedWideTextCell(uint32_t Handle) noexcept {
+  if (gState == nullptr || Handle == 0) return;
+  std::lock_guard<std::mutex> guard(gState->CellsLock);
+  gState->Cells.erase(Handle);
 }
 
 int32_t CalculatedWideTextCellCount() {

@@ -41,6 +41,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "foundation/VEXLock.h"
@@ -146,9 +147,22 @@ void FreeSessionHandle(TVEXSessionComponentManager* Handle);
 
 // --- Calculated wide-text fields --------------------------------------------
 
-// Keeps Text in a new cell until shut-down and answers the cell, whose address
-// stays valid until then.
-std::u16string* AddCalculatedWideTextCell(std::u16string Text);
+// A calculated wide-text field keeps its text in a cell of this list; the
+// field's 4-byte slot in a record buffer holds the cell's handle, never an
+// address. A handle is a serial number: 0 names no cell, and a released handle
+// names no cell again (until 2^32 handles later), so a stale handle is found
+// out instead of reading another buffer's text. Cells left at shut-down are
+// freed with the list.
+//
+// A new cell holding Text; its handle is never 0.
+uint32_t NewCalculatedWideTextCell(std::u16string Text);
+// The cell's text into Text; False (Text untouched) for 0 or a released handle.
+bool GetCalculatedWideText(uint32_t Handle, std::u16string& Text);
+// Replaces the cell's text; False for 0 or a released handle.
+bool SetCalculatedWideText(uint32_t Handle, std::u16string Text);
+// Frees the cell for reuse; nothing for 0, a released handle or while the
+// engine is stopped. Never raises.
+void ReleaseCalculatedWideTextCell(uint32_t Handle) noexcept;
 int32_t CalculatedWideTextCellCount();
 
 // --- Start-up ---------------------------------------------------------------

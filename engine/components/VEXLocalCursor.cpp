@@ -79,7 +79,10 @@ TVEXLocalBLOBStream::TVEXLocalBLOBStream(std::unique_ptr<TVEXStream> TemporarySt
   SetBlockSize(FTemporaryStream->BlockSize());
 }
 
-TVEXLocalBLOBStream::~TVEXLocalBLOBStream() = default;
+TVEXLocalBLOBStream::~TVEXLocalBLOBStream() {
+  if (TVEXUserBLOBStream* user = std::exchange(FUserBLOBStream, nullptr))
+    user->EngineStreamClosed(Modified());
+}
 
 void TVEXLocalBLOBStream::SetSize(int64_t NewSize) {
   if (FOpenMode == bomRead) throw EVEXException(10116, "Cannot write to read only stream");
@@ -925,7 +928,8 @@ void TVEXLocalCursor::CloseBLOBStreamAt(size_t Index) VEX_NO_THREAD_SAFETY_ANALY
   std::unique_ptr<TVEXStream> owned = std::move(BLOBStreams()[Index]);
   BLOBStreams().erase(BLOBStreams().begin() + static_cast<std::ptrdiff_t>(Index));
   auto& stream = static_cast<TVEXLocalBLOBStream&>(*owned);
-  stream.SetUserBLOBStream(nullptr);
+  // The user stream is told when the stream is freed, also when storing its
+  // data into the record buffer fails.
   if (stream.Writable()) FTableData->WriteBLOBFieldToRecordBuffer(*this, stream.FieldNo(), stream);
   if (!stream.Modified() && DiskTable() != nullptr)
     FTableData->ClearBLOBFieldInRecordBuffer(CurrentRecordBuffer(), stream.FieldNo());

@@ -28,8 +28,10 @@
 //      os::CurrentClock(): the post's and delete's pauses release the
 //      database lock while they sleep.
 //   5. The cursor owns its filter expression and its engine BLOB streams. A
-//      user stream attached to an engine stream is not owned; closing an
-//      engine stream detaches it first, so it is closed exactly once.
+//      user stream attached to an engine stream is not owned; freeing an
+//      engine stream, on every way out of closing it, detaches the user
+//      stream and tells it (EngineStreamClosed), so neither side ever
+//      reaches the other after it is gone.
 //
 // Threads: a cursor is used by one thread at a time; its record operations
 // are serialised with all other work on its database by the database lock.
@@ -50,22 +52,35 @@ class TVEXDatabaseData;
 class TVEXTableData;
 class TVEXDiskTableData;
 
+// The user stream a dataset attaches to an engine stream (not owned by it).
+// Whichever of the two ends first ends the pair: when the engine stream goes
+// first (the cursor closes the field, posts, cancels or closes the table), it
+// tells its user stream, which from then on reads and writes nothing.
+class TVEXUserBLOBStream : public TVEXStream {
+ public:
+  // The engine stream is being freed; Modified is whether it was written.
+  // Never raises.
+  virtual void EngineStreamClosed(bool Modified) noexcept = 0;
+};
+
 // The engine BLOB stream of one field of a cursor's current record. Reads and
 // writes go to the temporary stream (a compressed-BLOB stream over an inner
-// stream) that the table object filled; the data reach the record buffer only
-// when the cursor closes the field.
+// stream, which it owns) that the table object filled; the data reach the
+// record buffer only when the cursor closes the field.
 class TVEXLocalBLOBStream final : public TVEXStream, public TVEXBLOBStreamAccess {
  public:
   TVEXLocalBLOBStream(std::unique_ptr<TVEXStream> TemporaryStream, TVEXCursor& Cursor,
                       TVEXBLOBOpenMode OpenMode, int32_t FieldNo);
+  // Tells an attached user stream that the engine stream is gone.
   ~TVEXLocalBLOBStream() override;
 
   TVEXBLOBOpenMode OpenMode() const { return FOpenMode; }
   void SetOpenMode(TVEXBLOBOpenMode Value) { FOpenMode = Value; }
   TVEXStream& TemporaryStream() override { return *FTemporaryStream; }
-  // The user stream the dataset attached (not owned), or nullptr.
-  TVEXStream* UserBLOBStream() const { return FUserBLOBStream; }
-  void SetUserBLOBStream(TVEXStream* Value) { FUserBLOBStream = Value; }
+  // The user stream the dataset attached (not owned), or nullptr. Setting
+  // nullptr detaches it without telling it.
+  TVEXUserBLOBStream* UserBLOBStream() const { return FUserBLOBStream; }
+  void SetUserBLOBStream(TVEXUserBLOBStream* Value) { FUserBLOBStream = Value; }
   // The table field number.
   int32_t FieldNo() const { return FFieldNo; }
   TVEXCursor& Cursor() const { return FCursor; }
@@ -81,7 +96,7 @@ class TVEXLocalBLOBStream final : public TVEXStream, public TVEXBLOBStreamAccess
  private:
   TVEXBLOBOpenMode FOpenMode;
   std::unique_ptr<TVEXStream> FTemporaryStream;
-  TVEXStream* FUserBLOBStream = nullptr;
+  TVEXUserBLOBStream* FUserBLOBStream = nullptr;
   int32_t FFieldNo;
   TVEXCursor& FCursor;
 };

@@ -67,8 +67,10 @@ TEST_F(EngineState, ShutDownWithAnOpenDiskDatabaseFreesItsObjectAfterTheSessions
   database->SetDatabaseName("Open");
   database->SetDatabaseFileName(file);
   database->Open();
-  std::u16string* cell = vex::AddCalculatedWideTextCell(u"calculated");
-  EXPECT_EQ(*cell, u"calculated");
+  const uint32_t cell = vex::NewCalculatedWideTextCell(u"calculated");
+  std::u16string text;
+  EXPECT_TRUE(vex::GetCalculatedWideText(cell, text));
+  EXPECT_EQ(text, u"calculated");
   ASSERT_EQ(Engines.DiskObjectsLive, 1);
 
   vex::StopEngine();

@@ -437,6 +437,63 @@ TEST_F(LocalCursorBlobs, StreamsWrittenByThePostAndReadBack) {
   EXPECT_THAT([&] { r.C.InternalCloseBLOB(7); }, RaisesNativeError(10118));
 }
 
+// Stands for the dataset's user stream: counts what the engine stream tells it.
+struct RecordingUserStream final : TVEXUserBLOBStream {
+  int32_t Read(void*, int32_t) override { return 0; }
+  int32_t Write(const void*, int32_t) override { return 0; }
+  int64_t Seek(int64_t, rtl::TSeekOrigin) override { return 0; }
+  void EngineStreamClosed(bool Modified) noexcept override {
+    ++Closed;
+    WasModified = Modified;
+  }
+  int Closed = 0;
+  bool WasModified = false;
+};
+
+TEST_F(LocalCursorBlobs, AnAttachedUserStreamIsToldOnceWhicheverWayTheEngineStreamGoes) {
+  auto open = [](Cursor& c, TVEXBLOBOpenMode Mode, RecordingUserStream& User) {
+    auto* s = static_cast<TVEXLocalBLOBStream*>(
+        c.C.InternalCreateBlobStream(Mode == bomWrite, Mode != bomRead && Mode != bomWrite, 2,
+                                     Mode, false));
+    EXPECT_NE(s, nullptr);
+    if (s != nullptr) s->SetUserBLOBStream(&User);
+    return s;
+  };
+  Cursor g(Session, "Blobs");
+  g.Open();
+  g.C.InternalInitRecord(g.Buf(), true);
+  g.SetInt(0, 1);
+  RecordingUserStream byPost, reader;
+  TVEXLocalBLOBStream* w = open(g, bomWrite, byPost);
+  w->Write("abc", 3);
+  w->SetModified(true);
+  open(g, bomRead, reader);
+  g.C.InternalPost(true);  // closes the writer only
+  EXPECT_EQ(byPost.Closed, 1);
+  EXPECT_TRUE(byPost.WasModified);
+  EXPECT_EQ(reader.Closed, 0);
+  // Closing the field closes every stream of it, the reader too.
+  g.C.InternalCloseBLOB(2);
+  EXPECT_EQ(reader.Closed, 1);
+  EXPECT_FALSE(reader.WasModified);
+
+  ASSERT_TRUE(g.First());
+  g.BeginEdit();
+  RecordingUserStream byCancel;
+  open(g, bomReadWrite, byCancel)->SetModified(true);
+  g.C.InternalCancel(false);
+  EXPECT_EQ(byCancel.Closed, 1);
+
+  // A detached user stream hears nothing; closing the table tells the others.
+  RecordingUserStream detached, byClose;
+  open(g, bomRead, detached)->SetUserBLOBStream(nullptr);
+  open(g, bomRead, byClose);
+  g.C.CloseTable();
+  EXPECT_EQ(detached.Closed, 0);
+  EXPECT_EQ(byClose.Closed, 1);
+  EXPECT_EQ(byPost.Closed + reader.Closed + byCancel.Closed, 3);
+}
+
 TEST_F(LocalCursorBlobs, CopyFieldValue) {
   Cursor src(Session, "Blobs");
   src.Open();
