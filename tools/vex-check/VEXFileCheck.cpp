@@ -62,6 +62,10 @@ class Checker {
     FReport.TotalPages = FTotal;
     FDataSize = FPages.PageSize() - kDiskPageHeaderSize;
     CheckPrologue(header);
+    // Walk no further than the pages the file holds, whatever its header says.
+    const int64_t inFile =
+        (FPages.DatabaseFile().GetSize() - FPages.OffsetToFirstPage()) / FPages.PageSize();
+    FTotal = static_cast<int32_t>(std::clamp<int64_t>(inFile, 0, FTotal));
     ClaimSystemPages();
     int32_t maxObjectID = 0;
     // A copy: opening a table loads the list again.
@@ -497,7 +501,7 @@ class Checker {
           continue;
         }
         const bool claimed = FOwner.count(static_cast<int32_t>(pageNo)) != 0;
-        if (set && !claimed) Fault("page " + std::to_string(pageNo) + " is used in the PFS but reachable from nothing");
+        if (set && !claimed) Unreachable(static_cast<int32_t>(pageNo));
         if (!set && claimed)
           Fault("page " + std::to_string(pageNo) + " of " + FOwner[static_cast<int32_t>(pageNo)] +
                 " is free in the PFS");
@@ -524,6 +528,18 @@ class Checker {
     if (header.LastUsedPageNo != lastUsed)
       Fault("last used page is " + std::to_string(header.LastUsedPageNo) + ", the PFS says " +
             std::to_string(lastUsed));
+  }
+
+  // A used page nothing reaches: leaked space when it was never written or
+  // was freed, lost data when it still holds a page of some object.
+  void Unreachable(int32_t pageNo) {
+    const TVEXDiskPageHeader h = Header(pageNo);
+    if (h.PageType == ptUnknown || h.PageType == ptEmpty || h.State == kFreedPageState) {
+      FReport.LeakedPages.push_back(pageNo);
+      return;
+    }
+    Fault("page " + std::to_string(pageNo) + ", a " + GetPageTypeName(h.PageType) + " of object " +
+          std::to_string(h.ObjectID) + ", is used in the PFS but reachable from nothing");
   }
 
   // A map page's data straight from the file (never encrypted, never cached).
@@ -579,7 +595,14 @@ std::string FormatFileCheckReport(const std::string& FileName, const TVEXFileChe
   out << FileName << ": " << Report.TableCount << " tables, " << Report.RecordCount << " records, "
       << Report.IndexCount << " indexes, " << Report.BlobCount << " BLOBs, " << Report.PagesClaimed
       << " of " << Report.TotalPages << " pages in use: "
-      << (Report.Sound() ? "sound" : std::to_string(Report.Faults.size()) + " faults") << '\n';
+      << (Report.Sound() ? "sound" : std::to_string(Report.Faults.size()) + " faults");
+  if (!Report.LeakedPages.empty()) out << ", " << Report.LeakedPages.size() << " pages leaked";
+  out << '\n';
+  if (!Report.LeakedPages.empty()) {
+    out << "  leaked (used in the PFS, reachable from nothing):";
+    for (int32_t pageNo : Report.LeakedPages) out << ' ' << pageNo;
+    out << '\n';
+  }
   for (const std::string& fault : Report.Faults) out << "  " << fault << '\n';
   return out.str();
 }

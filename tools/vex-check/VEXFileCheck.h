@@ -14,7 +14,11 @@
 //   3. The free-space maps against that set: a PFS bit is set exactly for a
 //      claimed page, no EAM extent is marked full that has a free page, and the
 //      header's last used page is the highest one claimed. A set bit nobody
-//      claims is a leaked page.
+//      claims is a leaked page when it was never written or is marked freed:
+//      space lost, not data (a page that still holds an object's data is a
+//      fault). A connection takes its new pages in the maps at once, so a
+//      process that dies inside a transaction leaks them until the database
+//      is repaired; leaks are listed apart from the faults.
 //   4. Each table: a physical walk of its records agrees with the record-page
 //      index (records per page) and with the stored record count; every index,
 //      walked in its order, holds each record exactly once and in order
@@ -37,6 +41,8 @@ namespace vex {
 struct TVEXFileCheckReport {
   // One line per fault; empty for a sound file.
   std::vector<std::string> Faults;
+  // Pages the maps mark used that nothing reaches.
+  std::vector<int32_t> LeakedPages;
   // What was walked, for the summary.
   int32_t TableCount = 0;
   int64_t RecordCount = 0;
@@ -47,7 +53,8 @@ struct TVEXFileCheckReport {
   bool Sound() const { return Faults.empty(); }
 };
 
-// Checks the database file; Password for an encrypted one.
+// Checks the database file; Password for an encrypted one. The tool exits
+// non-zero for faults, not for leaks alone.
 TVEXFileCheckReport CheckDatabaseFile(const std::string& FileName, const std::string& Password = {});
 
 // The report as the tool prints it: a summary line, then one line per fault.

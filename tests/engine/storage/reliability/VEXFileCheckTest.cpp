@@ -23,6 +23,7 @@ using testing::DiskTableTest;
 std::string Faults(const TVEXFileCheckReport& report) {
   std::string text;
   for (const std::string& f : report.Faults) text += f + "\n";
+  if (!report.LeakedPages.empty()) text += "pages leaked\n";
   return text;
 }
 
@@ -74,7 +75,7 @@ TEST_F(FileCheckTest, ASoundFilePassesPlainAndEncrypted) {
     SCOPED_TRACE(password);
     Build(password);
     const TVEXFileCheckReport report = CheckDatabaseFile(PathOf(), password);
-    EXPECT_TRUE(report.Sound()) << FormatFileCheckReport(PathOf(), report);
+    EXPECT_TRUE(report.Sound() && report.LeakedPages.empty()) << FormatFileCheckReport(PathOf(), report);
     EXPECT_EQ(report.TableCount, 2);
     EXPECT_EQ(report.RecordCount, 400 - 133 + 50);
     EXPECT_EQ(report.IndexCount, 2);
@@ -117,7 +118,7 @@ TEST_F(FileCheckTest, EveryDamageIsReportedWithItsFault) VEX_NO_THREAD_SAFETY_AN
   const int32_t lastUsed = testing::ValueAt<int32_t>(valid, 34);
   const std::vector<Damage> cases = {
       {"crash marker set", "asks for repair", [](auto& f) { f[42] = 1; }},
-      {"a free page marked used", "reachable from nothing",
+      {"a free page marked used", "pages leaked",
        [&](auto& f) {
          // A page past the last used one, or the file grown by one.
          if (lastUsed + 1 < total) {

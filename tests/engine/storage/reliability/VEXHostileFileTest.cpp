@@ -5,7 +5,8 @@
 // specified error (10470 for a foreign file, 20237 for a damaged header);
 // every other case ends in an engine error (EVEXException with its code) or
 // in a read of what is left, never in a crash or a hang: each runs in a child process under an alarm, so either
-// shows as the child's death by a signal.
+// shows as the child's death by a signal. The file checker, run in the same
+// child, reports every one of them.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "../disk/DiskTableFixture.h"
+#include "VEXFileCheck.h"
 
 namespace vex {
 namespace {
@@ -108,32 +110,36 @@ class HostileFileTest : public DiskTableTest {
 
   // ReadAll in a child under an alarm. Answers the code, or -1 for a child
   // that died (a crash, the alarm of a hang) or raised something else.
-  int32_t ReadAllInChild() {
+  // The file checker runs there too, after the read; checkerSound tells
+  // whether it passed the file.
+  int32_t ReadAllInChild(bool& checkerSound) {
     int fds[2];
     if (::pipe(fds) != 0) return -2;
     const pid_t pid = ::fork();
     if (pid == 0) {
       ::close(fds[0]);
       ::alarm(kAlarmSeconds);
-      int32_t code = -1;
+      int32_t result[2] = {-1, -1};
       try {
-        code = ReadAll();
+        result[0] = ReadAll();
+        result[1] = CheckDatabaseFile(PathOf()).Sound() ? 1 : 0;
       } catch (...) {
       }
-      ssize_t written = ::write(fds[1], &code, sizeof code);
-      ::_exit(written == sizeof code ? 0 : 1);
+      ssize_t written = ::write(fds[1], result, sizeof result);
+      ::_exit(written == sizeof result ? 0 : 1);
     }
     ::close(fds[1]);
-    int32_t code = -1;
-    const ssize_t got = ::read(fds[0], &code, sizeof code);
+    int32_t result[2] = {-1, -1};
+    const ssize_t got = ::read(fds[0], result, sizeof result);
     ::close(fds[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || got != sizeof code) {
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || got != sizeof result) {
       ADD_FAILURE() << "the reader died, status " << status;
       return -1;
     }
-    return code;
+    checkerSound = result[1] == 1;
+    return result[0];
   }
 
   FileMap FMap;
@@ -184,7 +190,9 @@ TEST_F(HostileFileTest, EveryDamageGivesAnEngineErrorOrAReadNeverACrashOrAHang) 
     std::vector<uint8_t> image = FValid;
     d.Apply(image, FMap);
     testing::WriteWholeFile(PathOf(), image);
-    const int32_t code = ReadAllInChild();
+    bool checkerSound = true;
+    const int32_t code = ReadAllInChild(checkerSound);
+    EXPECT_FALSE(checkerSound) << "the file checker passed a damaged file";
     if (d.Code != 0) {
       EXPECT_EQ(code, d.Code);
     } else {
