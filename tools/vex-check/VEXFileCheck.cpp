@@ -477,7 +477,9 @@ class Checker {
       }
       std::memcpy(previous, buffer, size);
     }
-    if (nav.GetRecordResult == grrError) Fault(name + ": the walk in index order ended with an error");
+    // An empty tree answers the first step with an error result.
+    if (nav.GetRecordResult == grrError && !entries.empty())
+      Fault(name + ": the walk in index order ended with an error");
     if (steps != static_cast<int64_t>(entries.size()))
       Fault(name + ": the walk in index order meets " + std::to_string(steps) + " of " +
             std::to_string(entries.size()) + " records");

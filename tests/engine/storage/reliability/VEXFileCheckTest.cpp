@@ -73,6 +73,7 @@ class FileCheckTest : public DiskTableTest {
 TEST_F(FileCheckTest, ASoundFilePassesPlainAndEncrypted) {
   for (const std::string password : {"", "secret"}) {
     SCOPED_TRACE(password);
+    FFilePassword = password;
     Build(password);
     const TVEXFileCheckReport report = CheckDatabaseFile(PathOf(), password);
     EXPECT_TRUE(report.Sound() && report.LeakedPages.empty()) << FormatFileCheckReport(PathOf(), report);
@@ -84,6 +85,7 @@ TEST_F(FileCheckTest, ASoundFilePassesPlainAndEncrypted) {
 }
 
 TEST_F(FileCheckTest, EveryDamageIsReportedWithItsFault) VEX_NO_THREAD_SAFETY_ANALYSIS {
+  FCheckFilesAtEnd = false;
   Build();
   const std::vector<uint8_t> valid = testing::ReadWholeFile(PathOf());
   int64_t firstPage = 0;

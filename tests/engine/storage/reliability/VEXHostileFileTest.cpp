@@ -36,6 +36,9 @@ struct FileMap {
   std::vector<int64_t> RecordPages;
   std::vector<int64_t> IndexPages;
   std::vector<int64_t> TableListPages;
+  // Leaves of the primary index (its 5-byte keys tell them from the record-
+  // page index) with at least 6 entries.
+  std::vector<int64_t> KeyLeaves;
   int64_t PageOffset(int64_t pageNo) const { return FirstPage + pageNo * PageSize; }
 };
 
@@ -59,6 +62,7 @@ void Put(std::vector<uint8_t>& image, int64_t offset, T value) {
 class HostileFileTest : public DiskTableTest {
  protected:
   void SetUp() override VEX_NO_THREAD_SAFETY_ANALYSIS {
+    FCheckFilesAtEnd = false;  // the file is damaged on purpose
     auto db = NewDatabase();
     db->CreateDatabase();
     DiskSession session(*db);
@@ -78,10 +82,15 @@ class HostileFileTest : public DiskTableTest {
       if (type == ptTableRecord) FMap.RecordPages.push_back(p);
       if (type == ptTableIndex) FMap.IndexPages.push_back(p);
       if (type == ptTableList) FMap.TableListPages.push_back(p);
+      const size_t data = static_cast<size_t>(FMap.PageOffset(p) + 40);
+      if (type == ptTableIndex && FValid[data + 1] == 1 && testing::ValueAt<uint16_t>(FValid, data + 12) == 5 &&
+          testing::ValueAt<uint16_t>(FValid, data + 14) >= 6)
+        FMap.KeyLeaves.push_back(p);
     }
     ASSERT_GE(FMap.RecordPages.size(), 2u);
     ASSERT_FALSE(FMap.IndexPages.empty());
     ASSERT_FALSE(FMap.TableListPages.empty());
+    ASSERT_FALSE(FMap.KeyLeaves.empty());
   }
 
   // Connects, opens "T" and reads it along the walk, the index and the
@@ -177,6 +186,14 @@ TEST_F(HostileFileTest, EveryDamageGivesAnEngineErrorOrAReadNeverACrashOrAHang) 
       {"index page filled with ones", 0,
        [](auto& f, auto& m) {
          Fill(f, m.PageOffset(m.IndexPages.back()) + 40, static_cast<size_t>(m.PageSize - 40), 0xFF);
+       }},
+      // Entry 5 of a leaf a copy of entry 0: a step on from it finds its
+      // position again by its key and record, at entry 0, and would go round
+      // for ever.
+      {"index entry repeated further on", 20035,
+       [](auto& f, auto& m) {
+         const size_t entries = static_cast<size_t>(m.PageOffset(m.KeyLeaves[0]) + 40 + 18);
+         std::memcpy(f.data() + entries + 5 * 11, f.data() + entries, 11);
        }},
       {"table list garbled", 0,
        [](auto& f, auto& m) { Fill(f, m.PageOffset(m.TableListPages[0]) + 40, 64, 0xEE); }},
