@@ -213,6 +213,7 @@ void TVEXBTreeRecordIndex::GetRecordBuffer(int32_t SessionID, TVEXNavigationInfo
     throw EVEXException(20053, "Invalid 'get record' mode for index: grmCurrent");
   TVEXKeyPath path;
   bool moved;
+  bool refound = false;
   if (NavigationInfo.FirstPosition || NavigationInfo.LastPosition) {
     const bool found = NavigationInfo.FirstPosition ? FirstEntryPosition(SessionID, path)
                                                     : LastEntryPosition(SessionID, path);
@@ -235,15 +236,42 @@ void TVEXBTreeRecordIndex::GetRecordBuffer(int32_t SessionID, TVEXNavigationInfo
                                  path)) {
       NavigationInfo.GetRecordResult = grrError;
       return;
+    } else {
+      refound = true;
     }
     moved = NavigationInfo.GetRecordMode == grmNext ? NextEntryPosition(SessionID, path)
                                                     : PriorEntryPosition(SessionID, path);
+    if (moved && refound) CheckStepLeaves(SessionID, NavigationInfo, path);
   }
   if (moved) {
     ReadAtPosition(SessionID, NavigationInfo, path, IndexPositionCache, TableState);
   } else {
     NavigationInfo.SetEndOfMove();
   }
+}
+
+// A position found again from a record's contents is the first entry with
+// its key and record id. In a sound tree that is the entry being left, and
+// the step lands strictly beyond it in (key, record id) order. In a damaged
+// tree the same pair may stand twice, and the walk would go back to the first
+// copy and round for ever: a step that does not move on in that order raises
+// 20035 instead, so every walk ends.
+void TVEXBTreeRecordIndex::CheckStepLeaves(int32_t SessionID,
+                                           const TVEXNavigationInfo& NavigationInfo,
+                                           const TVEXKeyPath& Position) {
+  TVEXMemBlock key = MakeShortKey(NavigationInfo.RecordBuffer);
+  TVEXBTreePagePtr leaf = GetLeafAtPosition(PageManager(), *FKeyRef, SessionID, Position, 20068);
+  const int32_t entryNo = Position.Items[static_cast<size_t>(Position.Count - 1)].EntryNo;
+  int32_t order =
+      FKeyRef->CompareShortKeys(key.As<uint8_t>(), leaf->GetPKey(entryNo), false, SessionID, nullptr,
+                                nullptr);
+  if (order == 0)
+    order = TVEXBTreeKeyRef::CompareReferences(
+        reinterpret_cast<const uint8_t*>(&NavigationInfo.RecordID), leaf->GetPReference(entryNo),
+        sizeof(TVEXPageItemID));
+  const bool forward = NavigationInfo.GetRecordMode == grmNext;
+  if (forward ? order < 0 : order > 0) return;
+  throw EVEXException(20035, "Index integrity error. PageNo=%d EntryNo=%d", leaf->PageNo(), entryNo);
 }
 
 void TVEXBTreeRecordIndex::GetClosestRecordBuffer(int32_t SessionID,

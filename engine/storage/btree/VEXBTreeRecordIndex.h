@@ -83,7 +83,9 @@ class TVEXBTreeRecordIndex : public TVEXIndex {
   void EmptyIndex(int32_t SessionID) override;
   void OpenIndex(const TVEXIndexDef& aIndexDef) override;
   void RebuildTemporaryIndex(TVEXManagerCursor* Cursor) override;
-  // 20123 without a root; 20053 for grmCurrent.
+  // 20123 without a root; 20053 for grmCurrent; 20035 when a step from a
+  // position found again by the record's key does not move on in index order
+  // (a damaged tree holding an entry twice), so no walk goes round for ever.
   void GetRecordBuffer(int32_t SessionID, TVEXNavigationInfo& NavigationInfo,
                        TVEXIndexPositionCache* IndexPositionCache, int32_t TableState) override;
   // 20293 without a root. Entries with the vanished record's key are skipped.
@@ -151,6 +153,9 @@ class TVEXBTreeRecordIndex : public TVEXIndex {
   void ReadAtPosition(int32_t SessionID, TVEXNavigationInfo& NavigationInfo,
                       const TVEXKeyPath& Position, TVEXIndexPositionCache* IndexPositionCache,
                       int32_t TableState);
+  // 20035 unless Position lies beyond the record being left (see the .cpp).
+  void CheckStepLeaves(int32_t SessionID, const TVEXNavigationInfo& NavigationInfo,
+                       const TVEXKeyPath& Position);
   // FindByCondition with a scan condition's key, compared column count and
   // partial compare, which are put back afterwards.
   bool FindByScanCondition(int32_t SessionID, bool First, const TVEXScanSearchCondition& Condition,

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -16,6 +17,7 @@
 #include "../VEXDatabaseFakes.h"
 #include "../VEXManagerFakes.h"
 #include "DiskDatabaseFixture.h"
+#include "VEXFileCheck.h"
 #include "rtl/Lists.h"
 #include "storage/disk/VEXDiskDatabaseData.h"
 #include "storage/disk/VEXDiskTableData.h"
@@ -79,6 +81,22 @@ using TableImage = std::map<int32_t, int32_t>;
 
 class DiskTableTest : public DiskDatabaseTest {
  protected:
+  // Every database file the test leaves in its folder passes the file
+  // checker, unless the test damaged it on purpose (FCheckFilesAtEnd false).
+  void TearDown() override {
+    if (!FCheckFilesAtEnd || HasFatalFailure()) return;
+    for (const auto& entry : std::filesystem::directory_iterator(FDir.Path())) {
+      const std::vector<uint8_t> bytes = ReadWholeFile(entry.path());
+      if (bytes.size() < 16 || std::memcmp(bytes.data(), kDBSignature, 16) != 0) continue;
+      const TVEXFileCheckReport report = CheckDatabaseFile(entry.path(), FFilePassword);
+      EXPECT_TRUE(report.Sound() && report.LeakedPages.empty())
+          << FormatFileCheckReport(entry.path(), report);
+    }
+  }
+  bool FCheckFilesAtEnd = true;
+  // The password of the files left, when they are encrypted.
+  std::string FFilePassword;
+
   // A database object for db.vex with the settings a new file takes.
   std::unique_ptr<TVEXDiskDatabaseData> NewDatabase(const std::string& name = "db.vex",
                                                     int32_t maxSessions = 8) {

@@ -345,6 +345,10 @@ TEST_F(DiskTableTest, ReadsAreRefusedWhileAnotherConnectionHoldsRW) VEX_NO_THREA
 // --- repair ---------------------------------------------------------------------
 
 TEST_F(DiskTableTest, ARepairOpenRebuildsADamagedRecordPageIndex) VEX_NO_THREAD_SAFETY_ANALYSIS {
+  // The rebuild starts a new tree and leaves the damaged one's pages, which
+  // cannot be walked safely, to the database repair: the file checker would
+  // list them as unreachable.
+  FCheckFilesAtEnd = false;
   auto db = NewDatabase();
   db->CreateDatabase();
   DiskSession session(*db);

@@ -4,7 +4,8 @@
 // A watchdog ends them and fails the test when they overrun (a hang is a
 // fault, never a stuck CI job). Afterwards the file holds exactly the union
 // of what the workers saw committed, its primary index and record count
-// agree with a full walk, and the record page index is sound. Workers run
+// agree with a full walk, the record page index is sound and the file
+// passes the file checker. Workers run
 // one after another too, which proves the hand-over of the file between
 // processes apart from the races.
 #include <gtest/gtest.h>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "../disk/DiskTableFixture.h"
+#include "VEXFileCheck.h"
 #include "support/NativeError.h"
 
 extern char** environ;
@@ -149,6 +151,8 @@ class MultiProcessTest : public DiskTableTest {
               0);
     Close(*db, table, cursor);
     session.SetConnected(false);
+    const TVEXFileCheckReport check = CheckDatabaseFile(PathOf());
+    EXPECT_TRUE(check.Sound() && check.LeakedPages.empty()) << FormatFileCheckReport(PathOf(), check);
   }
 };
 
