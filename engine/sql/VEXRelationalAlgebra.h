@@ -280,6 +280,13 @@ class TVEXAO {
   bool FOwnsTemporaryResult = false;
 };
 
+// Moves the conjuncts of Expr (or its whole root) that AO can evaluate on its
+// own rows (columns of AO, else of the outer query) into AO's filter, where
+// they are ANDed to what is there. True when something moved; Expr keeps the
+// rest.
+bool ApplyFilterParts(TVEXExpression& Expr, TVEXAO& AO, TVEXAO* ParentQueryAO,
+                      TVEXCursor* ParentCursor);
+
 // Splits IndexFieldNames (SplitFieldNames) into FieldNamesList; "DESC" where
 // DescFields names the column, else "ASC"; "NO_CASE" where CaseInsFields
 // names it, else "CASE".

@@ -215,7 +215,12 @@ void TVEXAO::MakeFieldNamesUnique() {
     };
     std::string& name = FFieldLinks[i].FieldName;
     int32_t counter = 1;
-    while (taken(name)) name += "_" + std::to_string(counter++);
+    // X becomes X_1, then X_12, then X_123: names stay unique among the
+    // earlier links however many inputs share a column name.
+    while (taken(name)) {
+      name += (counter == 1 ? "_" : "") + std::to_string(counter);
+      ++counter;
+    }
   };
   // Hidden links first, so that the visible ones (which carry the names a
   // user wrote) are renamed against them and keep readable suffixes.
@@ -555,6 +560,16 @@ bool TVEXAO::LockTables() {
 bool TVEXAO::UnlockTables() {
   for (TVEXAO* input : {FLeftAO.get(), FRightAO.get()})
     if (input != nullptr && !input->UnlockTables()) return false;
+  return true;
+}
+
+bool ApplyFilterParts(TVEXExpression& Expr, TVEXAO& AO, TVEXAO* ParentQueryAO,
+                      TVEXCursor* ParentCursor) {
+  std::unique_ptr<TVEXExpression> parts = Expr.TakeAssignableParts([&](TVEXExprNode& Node) {
+    return Node.CanBeAssigned(&AO, ParentQueryAO, ParentCursor, false);
+  });
+  if (parts == nullptr) return false;
+  AO.SetFilter(std::move(parts));
   return true;
 }
 

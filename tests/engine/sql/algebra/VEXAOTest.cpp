@@ -284,6 +284,77 @@ TEST_F(Operators, SelectListNamesAliasesExprNamesAnd10305) {
   EXPECT_THAT([&] { bad.SetResultFields(unknown, false); }, RaisesNativeError(10305));
 }
 
+TEST_F(Operators, FilterPartsGoToTheOperatorAndColumnsBindToTheOuterQuery) {
+  MakeTable("G", kGuests);
+  MakeTable("H", {{7, "Ann", 1}});
+  auto t = Table("G");
+  TVEXAOTable* base = t.get();
+  TVEXAOTableExpr top(std::move(t));
+  TVEXExpression* where = Expr("ID > 2 AND NOSUCH = 1", true);
+  ASSERT_TRUE(ApplyFilterParts(*where, *base, nullptr, nullptr));
+  ASSERT_NE(base->FilterExpr(), nullptr);
+  EXPECT_FALSE(where->IsEmpty()) << "the part no operator knows stays";
+  EXPECT_FALSE(ApplyFilterParts(*where, *base, nullptr, nullptr));
+  std::vector<TVEXSelectListItem> list{Col("ID")};
+  top.SetResultFields(list, false);
+  top.Execute(true, nullptr, nullptr);
+  EXPECT_EQ(Rows(top), (Lines{"3", "4", "5"}));
+
+  // A column the operator lacks binds to the outer query's operator.
+  TVEXAOTableExpr outer(Table("H"));
+  std::vector<TVEXSelectListItem> outerList{Col("NAME", "OUTERNAME")};
+  outer.SetResultFields(outerList, false);
+  outer.Execute(true, nullptr, nullptr);
+  auto inner = Table("G");
+  TVEXExpression* correlated = Expr("OUTERNAME = NAME", true);
+  correlated->AssignAO(inner.get(), &outer, nullptr);
+  inner->Execute(false, nullptr, nullptr);
+  Lines matches;
+  for (inner->First(); !inner->Eof(); inner->Next())
+    if (correlated->GetResult()) {
+      TVEXVariant v;
+      inner->GetFieldValue(v, 0, true, true);
+      matches.push_back(v.AsAnsiString());
+    }
+  EXPECT_EQ(matches, (Lines{"1"}));
+}
+
+TEST_F(Operators, JoinColumnNamesAreMadeUniqueAndSourcelessLinksRaise) {
+  MakeTable("G", kGuests);
+  class Pair final : public TVEXAO {
+   public:
+    Pair(std::unique_ptr<TVEXAO> L, std::unique_ptr<TVEXAO> R) {
+      InitAO(std::move(L), std::move(R), "", "");
+      for (int32_t i = 0; i < LeftAO()->FieldCount(); ++i) Pass(LeftAO(), i);
+      for (int32_t i = 0; i < RightAO()->FieldCount(); ++i) Pass(RightAO(), i);
+      MakeFieldNamesUnique();
+    }
+    void Pass(TVEXAO* From, int32_t No) {
+      TVEXFieldLink link;
+      link.AO = From;
+      link.FieldNo = No;
+      link.IsHidden = true;
+      AddFieldLink(std::move(link));
+    }
+    void AddBare() { AddFieldLink(TVEXFieldLink{}); }
+  };
+  auto inner = std::make_unique<Pair>(Table("G"), Table("G"));
+  Pair outer(std::move(inner), Table("G"));
+  std::vector<std::string> names;
+  for (int32_t i = 0; i < outer.FieldCount(); ++i)
+    if (outer.FieldLink(i).FieldName.rfind("ID", 0) == 0) names.push_back(outer.FieldLink(i).FieldName);
+  EXPECT_EQ(names, (std::vector<std::string>{"ID", "ID_1", "ID_12"}));
+  // The first match of an ambiguous name wins.
+  std::vector<int32_t> numbers;
+  outer.FieldExists("K", "", false, &numbers, false, false);
+  ASSERT_FALSE(numbers.empty());
+  EXPECT_EQ(numbers[0], 2);
+  outer.AddBare();
+  TVEXVariant v;
+  EXPECT_THAT([&] { outer.GetFieldValue(v, outer.FieldCount() - 1, true, true); },
+              RaisesNativeError(10309));
+}
+
 // ---- the fill loop
 
 TEST_F(Operators, FillFiltersOrdersAfterTheFillAndDropsItsTemporaryTable) {
