@@ -150,13 +150,6 @@ void TVEXDatabase::ConnectLocalSession() {
   FHandle->SetConnected(true);
 }
 
-bool TVEXDatabase::RepairOnOpen(std::string& Log) {
-  // Repairing a database file comes with the maintenance operations; until
-  // then a repair asked for on open fails.
-  Log = "Database repair is not available";
-  return false;
-}
-
 void TVEXDatabase::CreateLocalSession() {
   auto local = std::make_unique<TVEXLocalSession>();
   local->SetDatabaseName(FDatabaseName);

@@ -40,6 +40,7 @@
 #include <string_view>
 #include <vector>
 
+#include "components/dialogs/VEXDlgWait.h"
 #include "rtl/Component.h"
 #include "storage/VEXBaseSession.h"
 #include "storage/disk/VEXDiskPageManager.h"
@@ -57,6 +58,13 @@ class TVEXSession;
 
 using TVEXPasswordEvent = std::function<void(TVEXDatabase& Sender, bool& Continue)>;
 using TVEXOnNeedRepairEvent = std::function<void(TVEXDatabase& Sender, bool& DoRepair)>;
+
+// The Before and After events of the long operations.
+using TVEXNotifyEvent = std::function<void(rtl::TComponent& Sender)>;
+// Progress of a long operation, PercentDone from 0 to 100; leaving Continue
+// False stops the operation at this call.
+using TVEXProgressEvent =
+    std::function<void(rtl::TComponent& Sender, int32_t PercentDone, bool& Continue)>;
 
 // The header version below which a database file has the old format.
 inline constexpr double kOldFormatVersion = 2.99;
@@ -172,6 +180,78 @@ class TVEXDatabase : public rtl::TComponent {
   void CheckSessionName(bool Required);
   void ValidateName(const std::string& Name);
 
+  // --- maintenance (VEXDatabaseMaintenance.cpp)
+  //
+  // Each operation below needs a database name, a session of SessionName and
+  // a closed database first ("Database name missing", 20002, "Cannot perform
+  // this operation on an open database"). The rebuilding ones (compact,
+  // repair, password and settings change) copy every table into a new file
+  // and report progress through their events, else the wait form (not in
+  // SilentMode); they leave the component closed with Exclusive and
+  // SilentMode as they were. Where one replaces the database file, it does so
+  // by one atomic move of the new file over the old: when that move fails
+  // (another connection has either file open) the operation fails with 30378,
+  // the old file stays and the new one is deleted.
+
+  // Writes a new, empty database file with the component's password, cipher,
+  // page geometry and MaxConnections; the component stays closed. The
+  // engine's errors (20092 for a file open here under the same session name)
+  // pass on.
+  void CreateDatabase();
+  // Deletes the file DatabaseFileName; a file that cannot be deleted (missing,
+  // open elsewhere) is left without a report.
+  void DeleteDatabase();
+  // Moves the file to NewDatabaseFileName (never over an existing file); only
+  // when that succeeds DatabaseFileName becomes the new name.
+  void RenameDatabase(const std::string& NewDatabaseFileName);
+  // Opens the database exclusively for the call and cuts the unused pages off
+  // the end of its file.
+  void TruncateDatabase();
+  // Rebuilds into NewDatabaseFileName; the database file stays as it was.
+  // 30456 when the rebuild ends with False (stopped, or something logged), the
+  // rebuild's errors otherwise; on any failure the new file is deleted.
+  bool CompactDatabase(const std::string& NewDatabaseFileName);
+  // Compacts into DatabaseFileName + ".tmp" and moves that over the file.
+  bool CompactDatabase();
+  // Rebuilds into NewDatabaseFileName skipping (and logging) what cannot be
+  // copied; the database file stays as it was. False when it failed.
+  bool RepairDatabase(const std::string& NewDatabaseFileName, std::string& Log);
+  // Repairs in place: the original file is kept as DatabaseFileName + ".bak".
+  // Returns the log: the problems skipped, or why the repair failed ("Unknown
+  // error" when nothing says), in which case nothing was replaced. A failure to
+  // read the table names or to replace the file raises.
+  std::string RepairDatabase();
+  // Rebuilds with a new password (and cipher) and moves the new file over the
+  // old; Password and CryptoAlgorithm take the new values only then. Returns
+  // the log.
+  std::string ChangePassword(const std::string& NewPassword);
+  std::string ChangePassword(const std::string& NewPassword,
+                             TVEXCryptoAlgorithm NewCryptoAlgorithm);
+  // Rebuilds with all the new values and moves the new file over the old;
+  // 20274 for a connection limit below 1, before any file is written.
+  bool ChangeDatabaseSettings(std::string& Log, bool IgnoreErrors, const std::string& NewPassword,
+                              TVEXCryptoAlgorithm NewCryptoAlgorithm, int32_t NewPageSize,
+                              int32_t NewPageCountInExtent, int32_t NewMaxConnections);
+  // Writes ExeDbFileName: the stub's bytes, then the database file's, with the
+  // stub's permission bits. The database file is read denying others write
+  // access, so a database open for writing elsewhere is refused; the file
+  // errors are rtl::EOSError ("Cannot open file ...", "Cannot create file
+  // ...", "Cannot read file ...", "Cannot write file ...").
+  void MakeExecutableDatabase(const std::string& ExeStubFileName, const std::string& ExeDbFileName);
+
+  TVEXNotifyEvent BeforeRepair;
+  TVEXProgressEvent OnRepairProgress;
+  TVEXNotifyEvent AfterRepair;
+  TVEXNotifyEvent BeforeCompact;
+  TVEXProgressEvent OnCompactProgress;
+  TVEXNotifyEvent AfterCompact;
+  TVEXNotifyEvent BeforeChangePassword;
+  TVEXProgressEvent OnChangePasswordProgress;
+  TVEXNotifyEvent AfterChangePassword;
+  TVEXNotifyEvent AfterChangeDatabaseSettings;
+  TVEXProgressEvent OnChangeDatabaseSettingsProgress;
+  TVEXNotifyEvent BeforeChangeDatabaseSettings;
+
   void Loaded() override;
   void Notification(rtl::TComponent* Component, rtl::TOperation Operation) override;
 
@@ -191,10 +271,45 @@ class TVEXDatabase : public rtl::TComponent {
   bool AskPassword();
   void AskRepair(bool& DoRepair);
   void NotifyOldFormat(bool& DoRepair);
-  // Repairs the file in place into its log; false when it failed.
+  // Repairs the file in place, keeping the original as ".bak"; Log gets the
+  // problems skipped, or why it failed. False when nothing was replaced.
+  // (VEXDatabaseMaintenance.cpp)
   bool RepairOnOpen(std::string& Log);
   TVEXLocalSession* LocalSession() const;
   void LeaveSession();
+
+  // --- maintenance (VEXDatabaseMaintenance.cpp)
+  enum class TVEXMaintenanceKind { Repair, Compact, ChangePassword, ChangeSettings };
+  // The new database's values of a rebuild.
+  struct TVEXRebuildSettings {
+    std::string Password;
+    TVEXCryptoAlgorithm CryptoAlgorithm;
+    int32_t PageSize;
+    int32_t PageCountInExtent;
+    int32_t MaxConnections;
+  };
+  TVEXRebuildSettings CurrentSettings() const;
+  // Close for a path that is failing already: keeps the first failure.
+  void CloseQuietly() noexcept;
+  // Copies every table into a new database file; True with IgnoreErrors,
+  // otherwise True exactly when nothing was logged.
+  bool RebuildDatabase(const std::string& NewDatabaseFileName, std::string& Log, bool IgnoreErrors,
+                       const TVEXRebuildSettings& New, TVEXMaintenanceKind Kind);
+  // Raises 20303 when the folder of NewDatabaseFileName has less room than
+  // the database file takes; an unknown amount lets the rebuild go on.
+  void CheckFreeSpace(const std::string& NewDatabaseFileName);
+  void CopyTableForRebuild(const std::string& TableName, TVEXDatabase& NewDatabase,
+                           std::string& Log, bool& Continue, bool IgnoreErrors, int32_t MinProgress,
+                           int32_t MaxProgress, TVEXMaintenanceKind Kind);
+  // Moves NewFileName over DatabaseFileName (design of the maintenance
+  // operations: one checked atomic move); with Backup the original is kept as
+  // DatabaseFileName + ".bak". Raises 30378 and deletes NewFileName when it
+  // fails.
+  void ReplaceDatabaseFile(const std::string& NewFileName, bool Backup);
+  void InternalBefore(TVEXMaintenanceKind Kind);
+  void InternalProgress(TVEXMaintenanceKind Kind, rtl::TComponent& Sender, int32_t PercentDone,
+                        bool& Continue);
+  void InternalAfter(TVEXMaintenanceKind Kind);
 
   // The engine session and the count of the components using it.
   struct TVEXSharedHandle {
@@ -229,6 +344,8 @@ class TVEXDatabase : public rtl::TComponent {
   bool FMultiUser = false;
   int32_t FMaxConnections = 500;
   bool FDisableTempFiles = false;
+  // The wait form of a running maintenance operation.
+  std::unique_ptr<TfrmWait> frmWait;
 };
 
 }  // namespace vex

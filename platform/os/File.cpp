@@ -9,7 +9,8 @@
 // least one sees the other, so two incompatible opens can never both succeed.
 // Openers that can write also hold a mutex byte (an exclusive lock) across
 // publish-and-look, so that two of them never refuse each other spuriously, and
-// Delete and Rename hold it across their in-use test and the unlink or rename.
+// Delete, Rename and Replace hold it across their in-use test and the unlink or
+// rename (Replace holds the bytes of both files, taken in one order).
 #include "os/File.h"
 
 #include <fcntl.h>
@@ -19,10 +20,15 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <filesystem>
+#include <initializer_list>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "os/FileFaults.h"
 #include "os/OsError.h"
@@ -139,37 +145,82 @@ bool AcquireShare(int fd, bool fdWritable, Access access, Share share) {
   return true;
 }
 
-// Runs `change` (an unlink or rename of `path`) unless some handle has the file
-// open. Returns false with the last error set when refused or failed.
-template <class Change>
-bool ChangeUnlessInUse(const std::string& path, Change change) {
-  int fd = OpenRetrying(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  bool writable = fd >= 0;
-  if (fd < 0 && CannotWrite(errno))
-    fd = OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) {
-    // Not openable (missing, a folder, no read permission): the change itself
-    // gives the right answer, and no handle of ours can hold such a file.
-    if (change() != 0) return Fail(errno);
+// A look at one file on behalf of Delete, Rename and Replace: a descriptor of
+// the file that holds the file's mutex byte, so that no opener that can write
+// publishes its sentinels while the change is decided and made.
+class InUseProbe {
+ public:
+  InUseProbe() = default;
+  InUseProbe(const InUseProbe&) = delete;
+  InUseProbe& operator=(const InUseProbe&) = delete;
+  ~InUseProbe() {
+    if (FFd < 0) return;
+    if (FLocked) SetRange(FFd, F_UNLCK, kMutexByte, 1, false);
+    QuietClose(FFd);
+  }
+
+  // Opens `path`; false when it cannot be opened (missing, a folder, no read
+  // permission), in which case no handle of ours can hold it either.
+  bool Open(const std::string& path) {
+    FFd = OpenRetrying(path.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    FWritable = FFd >= 0;
+    if (FFd < 0 && CannotWrite(errno))
+      FFd = OpenRetrying(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (FFd < 0) return false;
+    struct stat st {};
+    if (fstat(FFd, &st) == 0) FKey = {st.st_dev, st.st_ino};
     return true;
   }
-  if (writable && !SetRange(fd, F_WRLCK, kMutexByte, 1, /*wait=*/true)) {
-    int error = errno;
-    ::close(fd);
-    return Fail(error);
+  bool IsOpen() const { return FFd >= 0; }
+  // Which file it is, to order the mutex bytes of two files and to see one
+  // file under two names.
+  std::pair<dev_t, ino_t> Key() const { return FKey; }
+  // Takes the mutex byte (waiting for an opener that holds it); 0 or errno.
+  int Lock() {
+    if (!FWritable) return 0;
+    if (!SetRange(FFd, F_WRLCK, kMutexByte, 1, /*wait=*/true)) return errno;
+    FLocked = true;
+    return 0;
   }
-  int held = HeldByOther(fd, F_WRLCK, kHasReadByte, 2);
-  int error = 0;
-  if (held < 0) {
-    error = errno;
-  } else if (held > 0) {
-    error = kSharingViolation;
-  } else if (change() != 0) {
-    error = errno;
+  // 0 when no handle has the file open, else kSharingViolation or errno.
+  int InUse() const {
+    int held = HeldByOther(FFd, F_WRLCK, kHasReadByte, 2);
+    if (held < 0) return errno;
+    return held > 0 ? kSharingViolation : 0;
   }
-  if (writable) SetRange(fd, F_UNLCK, kMutexByte, 1, false);
-  ::close(fd);
-  if (error != 0) return Fail(error);
+
+ private:
+  int FFd = -1;
+  bool FWritable = false;
+  bool FLocked = false;
+  std::pair<dev_t, ino_t> FKey{};
+};
+
+// Runs `change` (an unlink or rename) unless some handle has one of `paths`
+// open. Returns false with the last error set when refused or failed.
+template <class Change>
+bool ChangeUnlessInUse(std::initializer_list<const std::string*> paths, Change change) {
+  std::vector<std::unique_ptr<InUseProbe>> probes;
+  for (const std::string* path : paths) {
+    auto probe = std::make_unique<InUseProbe>();
+    if (!probe->Open(*path)) continue;
+    // One file under two names is looked at once: two descriptors of it
+    // would wait for each other's mutex byte.
+    const bool seen = std::any_of(probes.begin(), probes.end(),
+                                  [&](const auto& p) { return p->Key() == probe->Key(); });
+    if (!seen) probes.push_back(std::move(probe));
+  }
+  // Every changer takes the mutex bytes in one order, so two of them never
+  // wait for each other.
+  std::sort(probes.begin(), probes.end(),
+            [](const auto& a, const auto& b) { return a->Key() < b->Key(); });
+  for (auto& probe : probes) {
+    if (int error = probe->Lock(); error != 0) return Fail(error);
+  }
+  for (auto& probe : probes) {
+    if (int error = probe->InUse(); error != 0) return Fail(error);
+  }
+  if (change() != 0) return Fail(errno);
   return true;
 }
 
@@ -178,6 +229,7 @@ std::atomic<uint64_t> gWritesCounted{0};
 std::atomic<uint64_t> gFaultAt{0};  // 0: disarmed
 std::atomic<int> gFaultKind{0};
 std::atomic<int> gFaultExitCode{77};
+std::atomic<int> gReplaceFault{0};
 
 // True when this write must fail with EIO; never returns for ExitProcess.
 bool WriteFaultFires() {
@@ -204,6 +256,7 @@ void ArmWriteFault(uint64_t k, WriteFault fault, int exitCode) {
 }
 void DisarmWriteFault() { gFaultAt.store(0); }
 uint64_t WritesCounted() { return gWritesCounted.load(); }
+void FailNextReplace(int error) { gReplaceFault.store(error); }
 }  // namespace faults
 #endif
 
@@ -446,11 +499,11 @@ LockResult File::TestLock(int64_t offset, int64_t count) {
 }
 
 bool File::Delete(const std::string& path) {
-  return ChangeUnlessInUse(path, [&] { return ::unlink(path.c_str()); });
+  return ChangeUnlessInUse({&path}, [&] { return ::unlink(path.c_str()); });
 }
 
 bool File::Rename(const std::string& from, const std::string& to) {
-  return ChangeUnlessInUse(from, [&]() -> int {
+  return ChangeUnlessInUse({&from}, [&]() -> int {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
     if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return -1;
     // A file system without RENAME_NOREPLACE: link(2) refuses an existing target
@@ -458,6 +511,13 @@ bool File::Rename(const std::string& from, const std::string& to) {
     if (::link(from.c_str(), to.c_str()) != 0) return -1;
     return ::unlink(from.c_str());
   });
+}
+
+bool File::Replace(const std::string& from, const std::string& to) {
+#ifdef VALMORA_TEST_HOOKS
+  if (int error = gReplaceFault.exchange(0); error != 0) return Fail(error);
+#endif
+  return ChangeUnlessInUse({&from, &to}, [&] { return ::rename(from.c_str(), to.c_str()); });
 }
 
 bool File::IsReadOnly(const std::string& path) {

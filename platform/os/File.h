@@ -23,7 +23,7 @@
 //    bytes at the top of the 63-bit offset range (see kLockLimit): an open whose
 //    access or share mode collides with another open handle of the file, in this
 //    process or another, is refused with kSharingViolation. The same sentinels make
-//    Delete and Rename refuse a file that any handle has open.
+//    Delete, Rename and Replace refuse a file that any handle has open.
 //
 // Failures. Every operation says what it returns on failure; a failed operation
 // leaves the errno value in os::LastError() (OsError.h). A lock that another
@@ -152,6 +152,16 @@ class File {
   // Moves `from` to `to`, never replacing an existing file (EEXIST). Refused with
   // kSharingViolation while any handle has `from` open. Returns false on failure.
   static bool Rename(const std::string& from, const std::string& to);
+
+  // Moves `from` over `to` in one atomic step: afterwards `to` names what was
+  // `from` and `from` is gone; an existing `to` is replaced, and at no moment
+  // is there no file named `to` (a crash leaves either the old or the new one).
+  // Both names must lie on one file system (else EXDEV). Refused with
+  // kSharingViolation while any handle (of any process) has either file open
+  // through this class. Returns false with the rename(2) error otherwise
+  // (ENOENT for a missing `from`, EISDIR, ...). On every failure both files are
+  // as they were.
+  static bool Replace(const std::string& from, const std::string& to);
 
   // True when the file exists and may not be written: it has no write permission
   // bit at all (the counterpart of a read-only attribute, which binds even the

@@ -2,6 +2,8 @@
 // (VALMORA_TEST_HOOKS). Crash and error-path tests arm it to stop a writer at a
 // chosen write: every File::Write on an open, writable handle counts as one
 // write, whatever the number of system calls it makes, in the whole process.
+// Error-path tests of callers that replace files make the next replacing move
+// fail.
 //
 // Threads: arming, disarming and counting are atomic; arm the hook before the
 // writer starts.
@@ -27,6 +29,10 @@ void DisarmWriteFault();
 
 // Writes counted since the last ArmWriteFault (or since the process started).
 uint64_t WritesCounted();
+
+// The next File::Replace (in the whole process) fails with `error` before it
+// changes anything; later ones run normally. 0 disarms it.
+void FailNextReplace(int error);
 
 }  // namespace os::faults
 

@@ -1,7 +1,8 @@
 // Fake database engines for the component layer's tests: the in-memory and
 // temporary databases are the storage tests' fake database data, and a
-// database file is a real (empty) file whose header values live in a table of
-// the fake engines, keyed by the file's identity. The fixture restarts the
+// database file is a real file holding only a key to its header values, which
+// live in a table of the fake engines (so a header follows its file when the
+// file is moved). The fixture restarts the
 // engine with these engines installed and puts the previous ones back after.
 #pragma once
 
@@ -36,7 +37,8 @@ struct FakeFile {
 class FakeEngines;
 
 // The shared object of one database file.
-class FakeDiskData final : public vex::testing::FakeDatabaseData, public vex::TVEXDiskDatabaseAccess {
+class FakeDiskData final : public vex::testing::FakeDatabaseData,
+                           public vex::TVEXDiskDatabaseAccess {
  public:
   explicit FakeDiskData(FakeEngines& Engines);
   ~FakeDiskData() override;
@@ -44,6 +46,7 @@ class FakeDiskData final : public vex::testing::FakeDatabaseData, public vex::TV
   void ConnectSession(vex::TVEXBaseSession& Session) override;
   void CreateDatabase() override;
   void Commit(int32_t SessionID, bool DoFlushBuffers) override;
+  void GetTablesList(rtl::TStringList& List) override;
 
   vex::TVEXPassword& Password() override { return FPassword; }
   bool Encrypted() override { return FOpen && !FFile.Password.Password.empty(); }
@@ -87,17 +90,27 @@ class FakeEngines final : public vex::TVEXDatabaseEngines {
     return std::make_unique<FakeDiskData>(*this);
   }
 
-  // Makes a database file at Path (an empty file on disk, its header here).
+  // Makes a database file at Path (a key on disk, its header here).
   void AddFile(const std::string& Path, const FakeFile& File = {}) {
-    std::ofstream(Path).put('\0');
-    Files[os::File::Identity(Path)] = File;
+    const std::string key = "fake database " + std::to_string(++FilesMade);
+    std::ofstream(Path, std::ios::trunc) << key;
+    Files[key] = File;
+  }
+  // The header of the file at Path; nullptr when there is none.
+  FakeFile* FindFile(const std::string& Path) {
+    std::string key;
+    std::getline(std::ifstream(Path), key);
+    const auto file = Files.find(key);
+    return file == Files.end() ? nullptr : &file->second;
   }
 
-  std::map<std::string, FakeFile> Files;  // by identity
+  std::map<std::string, FakeFile> Files;  // by the key in the file
+  int FilesMade = 0;
   int DiskObjectsMade = 0;
   int DiskObjectsLive = 0;
   int FileOpens = 0;
   bool FailCommit = false;
+  bool FailTablesList = false;  // the list of tables cannot be read
 };
 
 inline FakeDiskData::FakeDiskData(FakeEngines& Engines) : FEngines(Engines) {
@@ -108,12 +121,12 @@ inline FakeDiskData::~FakeDiskData() { --FEngines.DiskObjectsLive; }
 
 inline void FakeDiskData::ConnectSession(vex::TVEXBaseSession& Session) {
   if (!FOpen) {
-    const auto file = FEngines.Files.find(os::File::Identity(DatabaseName()));
-    if (file == FEngines.Files.end())
+    const FakeFile* file = FEngines.FindFile(DatabaseName());
+    if (file == nullptr)
       throw vex::EVEXException(20230, "Cannot open database file '%s'", DatabaseName());
-    if (file->second.Password.Password != FPassword.Password)
+    if (file->Password.Password != FPassword.Password)
       throw vex::EVEXException(30445, "Cannot open database - incorrect password");
-    FFile = file->second;
+    FFile = *file;
     FPassword = FFile.Password;
     FPageSize = FFile.PageSize;
     FPageCountInExtent = FFile.PageCountInExtent;
@@ -137,6 +150,11 @@ inline void FakeDiskData::CreateDatabase() {
 inline void FakeDiskData::Commit(int32_t SessionID, bool DoFlushBuffers) {
   if (FEngines.FailCommit) throw vex::EVEXException(20213, "Cannot lock database header");
   FakeDatabaseData::Commit(SessionID, DoFlushBuffers);
+}
+
+inline void FakeDiskData::GetTablesList(rtl::TStringList& List) {
+  if (FEngines.FailTablesList) throw vex::EVEXException(10026, "Cannot read the tables file");
+  FakeDatabaseData::GetTablesList(List);
 }
 
 inline int32_t FakeDiskData::GetDBFileConnectionsCount() {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <string>
@@ -199,14 +200,13 @@ TEST_F(Database, TheRepairQuestionDependsOnTheFileVersion) {
     Ui.Shown.clear();
     Ui.YesNoAnswer = c.UserSaysYes;
     auto database = NewDatabase("Hotel", NewFile("old.vex", NeedsRepair(c.Version)));
-    if (c.Repairs) {
-      // Repairing is not built in yet: the open fails as a failed repair does.
-      EXPECT_THAT([&] { database->Open(); }, RaisesNativeError(20238)) << c.Version;
-      EXPECT_FALSE(database->Connected());
-    } else {
-      database->Open();
-      EXPECT_TRUE(database->Connected());
-    }
+    database->Open();
+    EXPECT_TRUE(database->Connected());
+    // A repaired file needs no repair any more; its original is kept.
+    EXPECT_EQ(Engines.FindFile(database->DatabaseFileName())->RepairNeeded, !c.Repairs);
+    EXPECT_EQ(Engines.FindFile(database->DatabaseFileName() + ".bak") != nullptr, c.Repairs);
+    database->Close();
+    std::filesystem::remove(database->DatabaseFileName() + ".bak");
     EXPECT_FALSE(database->NoRequestAutoRepair());
     ASSERT_EQ(Ui.Shown.size(), 1u) << c.Version;
     EXPECT_EQ(Ui.Shown[0].rfind(c.Shown, 0), 0u) << Ui.Shown[0];

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "os/File.h"
+#include "os/FileFaults.h"
 #include "os/OsError.h"
 #include "os/TempFile.h"
 #include "platform/os/OsTestSupport.h"
@@ -176,6 +177,37 @@ TEST_F(FileTest, DeleteAndRenameRefuseAnOpenFileAndRenameNeverReplaces) {
   ASSERT_TRUE(File::Delete(moved));
   EXPECT_FALSE(File::Delete(moved));
   EXPECT_EQ(os::LastError(), ENOENT);
+}
+
+TEST_F(FileTest, ReplaceMovesOverTheTargetOnlyWhileNeitherFileIsOpen) {
+  const std::string target = dir / "target.vex";
+  std::ofstream(path) << "new";
+  std::ofstream(target) << "old";
+  for (const std::string& open : {path, target}) {
+    File holder;
+    ASSERT_TRUE(holder.Open(open, Access::Read, Share::DenyNone));
+    EXPECT_FALSE(File::Replace(path, target)) << open;
+    EXPECT_EQ(os::LastError(), os::kSharingViolation);
+    EXPECT_EQ(Slurp(path), "new");
+    EXPECT_EQ(Slurp(target), "old");
+  }
+  os::faults::FailNextReplace(EIO);
+  EXPECT_FALSE(File::Replace(path, target));
+  EXPECT_EQ(os::LastError(), EIO);
+  EXPECT_EQ(Slurp(target), "old");
+
+  ASSERT_TRUE(File::Replace(path, target));
+  EXPECT_FALSE(std::filesystem::exists(path));
+  EXPECT_EQ(Slurp(target), "new");
+  // One file under both names is left as it is; a missing source changes
+  // nothing; a missing target is simply created.
+  ASSERT_TRUE(File::Replace(target, target));
+  EXPECT_EQ(Slurp(target), "new");
+  EXPECT_FALSE(File::Replace(path, target));
+  EXPECT_EQ(os::LastError(), ENOENT);
+  EXPECT_EQ(Slurp(target), "new");
+  ASSERT_TRUE(File::Replace(target, path));
+  EXPECT_EQ(Slurp(path), "new");
 }
 
 TEST_F(FileTest, ReadOnlyMeansNoWriteBitEvenForTheSuperuser) {
