@@ -240,6 +240,9 @@ db::TRecordBuffer TVEXDataSet::AllocRecordBuffer() {
 }
 
 void TVEXDataSet::FreeRecordBuffer(db::TRecordBuffer& Buffer) {
+  // A buffer's calculated text cells die with it, or scrolling would grow the
+  // process-wide cell list for as long as the dataset lives.
+  ReleaseCalcFieldCells(Buffer);
   if (FHandle == nullptr) {
     // Closing after the cursor is gone: the block goes back all the same.
     TVEXMemBlock block(Buffer);

@@ -17,17 +17,13 @@
 #include <functional>
 #include <string>
 
+#include "components/VEXDatabase.h"
 #include "db/DBCommon.h"
 #include "rtl/Component.h"
 
 namespace vex {
 
 class TVEXDataSet;
-
-// Progress of a long operation, PercentDone from 0 to 100; leaving Continue
-// False stops the operation at this call.
-using TVEXProgressEvent =
-    std::function<void(rtl::TComponent& Sender, int32_t PercentDone, bool& Continue)>;
 
 // Between a date-time value (for ftTimeStamp the platform's SQL time stamp)
 // in one buffer and the engine form in the other: ToNative from Source's value

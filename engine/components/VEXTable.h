@@ -127,6 +127,7 @@ class TVEXTable : public TVEXDataSet {
 
   // ---- properties
   const std::string& TableName() const { return FTableName; }
+  std::optional<std::string> TableComponentName() const override { return FTableName; }
   // While loading only stored; otherwise needs a closed table when it changes.
   void SetTableName(const std::string& Value);
   bool Exclusive() const { return FExclusive; }
