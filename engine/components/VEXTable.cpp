@@ -450,20 +450,23 @@ void TVEXTable::RenameField(const std::string& FieldName, const std::string& New
   FHandle->RenameField(FieldName, NewFieldName);
 }
 
+TVEXCursor* TVEXTable::BrowsingOrOwnCursor(std::unique_ptr<TVEXLocalCursor>& Own) {
+  if (FHandle != nullptr) {
+    CheckBrowseMode();
+    return FHandle;
+  }
+  Own = OpenLocalCursor();
+  return Own.get();
+}
+
 void TVEXTable::AddIndex(const std::string& Name, const std::string& Fields,
                          db::TIndexOptions Options, const std::string& DescFields,
                          const std::string& CaseInsFields) {
   FieldDefs().Update();
   TDBFlagScope flag(*this, dbfIndexDefs);
   std::unique_ptr<TVEXLocalCursor> own;
-  TVEXCursor* cursor = FHandle;
-  if (cursor != nullptr) {
-    CheckBrowseMode();
-    CursorPosChanged();
-  } else {
-    own = OpenLocalCursor();
-    cursor = own.get();
-  }
+  TVEXCursor* cursor = BrowsingOrOwnCursor(own);
+  if (own == nullptr) CursorPosChanged();
   if (Name.empty()) throw EVEXException(20046, "Invalid index name '%s'", Name);
   if (Fields.empty()) throw EVEXException(20047, "Cannot find index field '%s'", Fields);
   CheckNotInTransaction(EngineSession(), 20175, "AddIndex");
@@ -491,13 +494,7 @@ void TVEXTable::AddIndex(const std::string& Name, const std::string& Fields,
 void TVEXTable::DeleteIndex(const std::string& Name) {
   TDBFlagScope flag(*this, dbfIndexDefs);
   std::unique_ptr<TVEXLocalCursor> own;
-  TVEXCursor* cursor = FHandle;
-  if (cursor != nullptr) {
-    CheckBrowseMode();
-  } else {
-    own = OpenLocalCursor();
-    cursor = own.get();
-  }
+  TVEXCursor* cursor = BrowsingOrOwnCursor(own);
   CheckNotInTransaction(EngineSession(), 20177, "DeleteIndex");
   cursor->InternalInitFieldDefs();
   cursor->DeleteIndex(Name);
@@ -507,13 +504,7 @@ void TVEXTable::DeleteIndex(const std::string& Name) {
 void TVEXTable::DeleteAllIndexes() {
   TDBFlagScope flag(*this, dbfIndexDefs);
   std::unique_ptr<TVEXLocalCursor> own;
-  TVEXCursor* cursor = FHandle;
-  if (cursor != nullptr) {
-    CheckBrowseMode();
-  } else {
-    own = OpenLocalCursor();
-    cursor = own.get();
-  }
+  TVEXCursor* cursor = BrowsingOrOwnCursor(own);
   CheckNotInTransaction(EngineSession(), 20178, "DeleteAllIndexes");
   cursor->InternalInitFieldDefs();
   cursor->DeleteAllIndexes();

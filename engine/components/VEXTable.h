@@ -232,6 +232,9 @@ class TVEXTable : public TVEXDataSet {
   // The engine session of the attached database; 20151 when none.
   TVEXBaseSession& EngineSession();
   void CheckTableName() const;
+  // An index change works on the open cursor, which must be in browse mode,
+  // else on a cursor opened for the call and kept in Own.
+  TVEXCursor* BrowsingOrOwnCursor(std::unique_ptr<TVEXLocalCursor>& Own);
   // Every data field without a definition of its name gets one.
   void AddFieldDefsOfFields();
   std::string ResolveIndexName(const std::string& Text, bool ByFields);

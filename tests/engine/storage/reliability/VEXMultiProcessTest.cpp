@@ -23,6 +23,7 @@
 #include "../disk/DiskTableFixture.h"
 #include "VEXFileCheck.h"
 #include "support/NativeError.h"
+#include "support/WorkerProcesses.h"
 
 extern char** environ;
 
@@ -36,56 +37,7 @@ using testing::TableImage;
 
 constexpr auto kWatchdog = std::chrono::seconds(120);
 
-// The workers started by one test; any still running when it ends are
-// killed, so no worker outlives its test.
-class Workers {
- public:
-  ~Workers() {
-    for (pid_t pid : FRunning) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, nullptr, 0);
-    }
-  }
-
-  void Start(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(DISK_WORKER));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = 0;
-    ASSERT_EQ(::posix_spawn(&pid, DISK_WORKER, nullptr, nullptr, argv.data(), environ), 0);
-    FRunning.push_back(pid);
-  }
-
-  // Waits for every worker until the deadline; their exit codes, or -1 for
-  // each worker the watchdog had to kill (or that died of a signal).
-  std::vector<int> WaitAll(std::chrono::steady_clock::duration limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    std::vector<int> codes(FRunning.size(), -1);
-    std::vector<bool> ended(FRunning.size(), false);
-    size_t left = FRunning.size();
-    while (left > 0 && std::chrono::steady_clock::now() < deadline) {
-      for (size_t i = 0; i < FRunning.size(); ++i) {
-        if (ended[i]) continue;
-        int status = 0;
-        if (::waitpid(FRunning[i], &status, WNOHANG) == FRunning[i]) {
-          ended[i] = true;
-          --left;
-          codes[i] = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    std::vector<pid_t> stuck;
-    for (size_t i = 0; i < FRunning.size(); ++i)
-      if (!ended[i]) stuck.push_back(FRunning[i]);
-    FRunning = stuck;  // the destructor kills them
-    return codes;
-  }
-
- private:
-  std::vector<pid_t> FRunning;
-};
+using Workers = testsupport::WorkerProcesses;
 
 TableImage ReadReport(const std::string& path) {
   TableImage rows;
@@ -112,7 +64,7 @@ class MultiProcessTest : public DiskTableTest {
     constexpr int kWorkers = 4;
     constexpr int kOperations = 60;
     std::vector<int> codes;
-    Workers workers;
+    Workers workers(DISK_WORKER);
     for (int w = 1; w <= kWorkers; ++w) {
       workers.Start({PathOf(), std::to_string(w), std::to_string(kOperations),
                      std::to_string(20261211 + w), PathOf("worker" + std::to_string(w)),
