@@ -430,10 +430,14 @@ void TVEXDataSet::SetActive(bool Value) {
 }
 
 void TVEXDataSet::InternalHandleException() {
+  const std::exception_ptr current = std::current_exception();
+  if (!current) return;
   try {
-    throw;
+    std::rethrow_exception(current);
   } catch (const std::exception& e) {
     ui::CurrentUi().ShowMessageBox(ui::mtError, e.what());
+  } catch (...) {
+    ui::CurrentUi().ShowMessageBox(ui::mtError, "Unknown exception");
   }
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -165,8 +166,9 @@ TEST_F(DataSet, DatabaseNamesAndFlagsDecideWhenTheDatabaseIsHeldAndGivenBack) {
   c->SetDBFlag(vex::dbfFieldDefs, true);
   EXPECT_EQ(c->Database(), hotel);
   EXPECT_EQ(hotel->DataSetCount(), 2);
-  EXPECT_NE(DatabaseErrorOf([&] { c->SetDatabaseName("Other"); })
-                .find("Cannot perform this operation on an open database"),
+  EXPECT_NE(DatabaseErrorOf([&] {
+              c->SetDatabaseName("Other");
+            }).find("Cannot perform this operation on an open database"),
             std::string::npos);
   EXPECT_EQ(c->DatabaseName(), "Hotel");
   c->Open();
@@ -295,6 +297,22 @@ TEST_F(DataSet, LockAndChangeErrorsReachTheErrorEventsAndRetrySucceedsOnceReleas
   B->Refresh();
   B->Delete();
   EXPECT_EQ(B->RecordCount(), 2);
+}
+
+TEST_F(DataSet, TheFilterEventHidesRecordsFromOpeningOnAndItsFailureIsShown) {
+  A->Close();
+  A->SetFiltered(true);
+  A->SetOnFilterRecord([](db::TDataSet& ds, bool& Accept) {
+    const int32_t id = ds.FieldByName("ID")->AsInteger();
+    if (id == 3) throw std::runtime_error("bad row");
+    Accept = id != 2;
+  });
+  A->Open();
+  std::vector<int32_t> ids;
+  for (A->First(); !A->Eof(); A->Next()) ids.push_back(A->FieldByName("ID")->AsInteger());
+  EXPECT_EQ(ids, (std::vector<int32_t>{1, 3}));
+  ASSERT_FALSE(Ui.Shown.empty());
+  EXPECT_NE(Ui.Shown.back().find("bad row"), std::string::npos) << Ui.Shown.back();
 }
 
 TEST_F(DataSet, MisuseWithoutACursorRaisesItsOwnCodes) {
