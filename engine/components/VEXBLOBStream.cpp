@@ -20,10 +20,12 @@ TVEXBLOBStream::TVEXBLOBStream(db::TBlobField* Field, db::TBlobStreamMode Mode) 
   if (engine == nullptr) return;
   FBLOBStream = engine;
   SetBlockSize(engine->BlockSize());
-  engine->SetUserBLOBStream(this);
   FField = Field;
   FDataSet = dataSet;
+  // Attached only once nothing can fail any more: a stream that is never
+  // built must not be told anything later.
   if (Mode == db::bmWrite) Truncate();
+  engine->SetUserBLOBStream(this);
 }
 
 TVEXBLOBStream::~TVEXBLOBStream() {
@@ -82,9 +84,7 @@ int64_t TVEXBLOBStream::Seek(int64_t Offset, rtl::TSeekOrigin Origin) {
   return FBLOBStream != nullptr ? FBLOBStream->Seek(Offset, Origin) : 0;
 }
 
-int64_t TVEXBLOBStream::GetSize() {
-  return FBLOBStream != nullptr ? FBLOBStream->GetSize() : 0;
-}
+int64_t TVEXBLOBStream::GetSize() { return FBLOBStream != nullptr ? FBLOBStream->GetSize() : 0; }
 
 void TVEXBLOBStream::SetSize(int64_t NewSize) {
   if (FBLOBStream == nullptr) return;

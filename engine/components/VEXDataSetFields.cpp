@@ -10,14 +10,13 @@
 #include "components/VEXDataSet.h"
 #include "components/VEXDatabase.h"
 #include "components/VEXEngineState.h"
+#include "db/Fields.h"
+#include "foundation/VEXConverts.h"
 #include "foundation/VEXExcept.h"
+#include "foundation/VEXFieldTypes.h"
 #include "foundation/VEXGuards.h"
 #include "foundation/VEXVariant.h"
 #include "rtl/Format.h"
-
-#include "db/Fields.h"
-#include "foundation/VEXConverts.h"
-#include "foundation/VEXFieldTypes.h"
 
 namespace vex {
 
@@ -62,8 +61,7 @@ void DateTimeDataConvert(db::TFieldType DataType, const void* Source, void* Dest
         Store(Dest,
               DateTimeToVEXDateTime(db::SQLTimeStampToDateTime(Load<db::TSQLTimeStamp>(Source))));
       else
-        Store(Dest,
-              db::DateTimeToSQLTimeStamp(VEXDateTimeToDateTime(Load<TVEXDateTime>(Source))));
+        Store(Dest, db::DateTimeToSQLTimeStamp(VEXDateTimeToDateTime(Load<TVEXDateTime>(Source))));
       break;
     default:
       break;
@@ -275,8 +273,7 @@ void TVEXDataSet::GetFieldValue(TVEXVariant& Value, int32_t FieldNo, bool Direct
   TVEXBLOBStream stream(field, db::bmRead);
   const int64_t size = stream.GetSize();
   if (size <= 0) return;
-  if (size > std::numeric_limits<int32_t>::max())
-    throw EVEXException(10315, "Nil pointer occured");
+  if (size > std::numeric_limits<int32_t>::max()) throw EVEXException(10315, "Nil pointer occured");
   TVEXMemBlock data = TVEXMemBlock::GetMem(static_cast<int32_t>(size));
   stream.Seek(0, rtl::soFromBeginning);
   stream.ReadBuffer(data.Get(), static_cast<int32_t>(size));
@@ -300,8 +297,8 @@ void TVEXDataSet::SetFieldValue(TVEXVariant& Value, int32_t FieldNo, bool Direct
   if (Value.DataSize() > 0) stream.WriteBuffer(Value.pData(), Value.DataSize());
 }
 
-void TVEXDataSet::CopyFieldValue(int32_t SrcFieldNo, bool UseDirectFieldAccess,
-                                 int32_t DestFieldNo, TVEXDataSet* DestDataset) {
+void TVEXDataSet::CopyFieldValue(int32_t SrcFieldNo, bool UseDirectFieldAccess, int32_t DestFieldNo,
+                                 TVEXDataSet* DestDataset) {
   db::TRecordBuffer source = GetActiveRecordBuffer();
   if (FHandle == nullptr || source == nullptr) throw EVEXException(10500, "Nil pointer occured");
   if (DestDataset == nullptr) throw EVEXException(10503, "Nil pointer occured");
@@ -323,8 +320,7 @@ db::TField* TVEXDataSet::FieldOfNumber(int32_t FieldNo) const {
 
 std::unique_ptr<rtl::TStream> TVEXDataSet::CreateBlobStream(db::TField* Field,
                                                             db::TBlobStreamMode Mode) {
-  if (Mode != db::bmRead && ReadOnly())
-    throw EVEXException(10107, "Dataset is in read only mode");
+  if (Mode != db::bmRead && ReadOnly()) throw EVEXException(10107, "Dataset is in read only mode");
   auto* blob = dynamic_cast<db::TBlobField*>(Field);
   if (blob == nullptr) throw EVEXException(10108, "Nil pointer occured");
   auto stream = std::make_unique<TVEXBLOBStream>(blob, Mode);
@@ -347,7 +343,8 @@ TVEXStream* TVEXDataSet::OpenEngineBLOBStream(db::TField* Field, db::TBlobStream
   uint8_t* const saved = FHandle->CurrentRecordBuffer();
   db::TRecordBuffer buffer = GetActiveRecordBuffer();
   ScopeExit restoreBuffer([this, saved] { FHandle->SetCurrentRecordBuffer(saved); });
-  if (buffer == nullptr) return FHandle->InternalCreateBlobStream(true, false, fieldNo, openMode, false);
+  if (buffer == nullptr)
+    return FHandle->InternalCreateBlobStream(true, false, fieldNo, openMode, false);
   FHandle->SetCurrentRecordBuffer(buffer);
   TVEXMemBlock position = FHandle->SavePosition();
   ScopeExit restorePosition([&] { FHandle->RestorePosition(position); });
@@ -423,7 +420,8 @@ void TVEXDataSet::SetOnFilterRecord(const db::TFilterRecordEvent& Value) {
 }
 
 void TVEXDataSet::InternalRefresh() {
-  if (Active() && Filtered() && OnFilterRecord() && FHandle != nullptr) FHandle->DisableRecordBitmap();
+  if (Active() && Filtered() && OnFilterRecord() && FHandle != nullptr)
+    FHandle->DisableRecordBitmap();
 }
 
 // ---- TVEXDataSet: searching
@@ -468,8 +466,7 @@ bool TVEXDataSet::FindRecord(bool Restart, bool GoForward) {
 
 bool TVEXDataSet::LocateRecord(const std::string& KeyFields, const rtl::Variant& KeyValues,
                                db::TLocateOptions Options) {
-  if (FHandle == nullptr)
-    throw EVEXException(10271, "Cannot perform LOCATE on a closed dataset");
+  if (FHandle == nullptr) throw EVEXException(10271, "Cannot perform LOCATE on a closed dataset");
   CheckBrowseMode();
   CursorPosChanged();
   const db::TDataSetState saved = SetTempState(db::dsFilter);
@@ -588,7 +585,7 @@ bool CopyOneRecord(const std::string& TableName, TVEXDataSet& Source, TVEXDataSe
   db::TFieldDefs& defs = Source.FieldDefs();
   for (int32_t i = 0; i < defs.Count(); ++i) {
     db::TField* field = Source.FieldCount() == defs.Count() ? Source.Fields()[i]
-                                                             : Source.FindField(defs[i]->Name());
+                                                            : Source.FindField(defs[i]->Name());
     if (field == nullptr) {
       const std::string message = UnsupportedFieldMessage(TableName, defs[i]->Name());
       Log += message;
@@ -616,8 +613,9 @@ bool CopyOneRecord(const std::string& TableName, TVEXDataSet& Source, TVEXDataSe
   try {
     Dest.Post();
   } catch (const std::exception& e) {
-    Log += rtl::Format("Error copying table \"%s\". Record #%d was not imported due to error: %s\r\n",
-                       TableName, RecNo, std::string(e.what()));
+    Log +=
+        rtl::Format("Error copying table \"%s\". Record #%d was not imported due to error: %s\r\n",
+                    TableName, RecNo, std::string(e.what()));
     Log += "\r\n";
     if (!IgnoreErrors) throw;
     try {
@@ -652,8 +650,7 @@ bool SkipUnreadableRecords(TVEXDataSet& Source, std::string& Log, int64_t& RecNo
 
 bool CopyAllRecords(TVEXDataSet& Table, TVEXDataSet& Source, TVEXDataSet& Dest, std::string& Log,
                     bool& Continue, bool IgnoreErrors, bool Restructure,
-                    const TVEXProgressEvent& OnProgress, int32_t MinProgress,
-                    int32_t MaxProgress) {
+                    const TVEXProgressEvent& OnProgress, int32_t MinProgress, int32_t MaxProgress) {
   bool result = true;
   const std::string tableName = Table.TableComponentName().value_or("unknown");
   Source.First();

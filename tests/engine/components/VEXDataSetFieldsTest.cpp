@@ -12,20 +12,19 @@
 
 #include "components/VEXBLOBStream.h"
 #include "components/VEXDataSet.h"
+#include "components/VEXDataSetFields.h"
 #include "components/VEXEngineState.h"
 #include "components/VEXSession.h"
+#include "db/Fields.h"
 #include "engine/components/DataSetFixture.h"
 #include "engine/components/ScriptedUi.h"
+#include "foundation/VEXFieldTypes.h"
 #include "foundation/VEXVariant.h"
 #include "rtl/Lists.h"
 #include "storage/disk/VEXTableLocks.h"
 #include "support/FakeClock.h"
 #include "support/NativeError.h"
 #include "support/ScratchDir.h"
-
-#include "components/VEXDataSetFields.h"
-#include "db/Fields.h"
-#include "foundation/VEXFieldTypes.h"
 
 namespace {
 
@@ -92,10 +91,10 @@ using testsupport::RaisesNativeError;
 // and a count of refreshes.
 class FieldsDataSet : public vextest::TableDataSet {
  public:
-  using TableDataSet::TableDataSet;
-  using vex::TVEXDataSet::ClearCalcFields;
   using db::TDataSet::RestoreState;
   using db::TDataSet::SetTempState;
+  using TableDataSet::TableDataSet;
+  using vex::TVEXDataSet::ClearCalcFields;
 
   bool GetFieldData(db::TField* Field, void* Buffer) override {
     return vex::TVEXDataSet::GetFieldData(Field, Buffer);
@@ -323,9 +322,8 @@ TEST_F(DataSetFields, FiltersReachTheCursorAndTheFilterEventAppliesAtOnce) {
   });
   EXPECT_EQ(ds->FieldByName("ID")->AsInteger(), 1);
   EXPECT_EQ(Ids(*ds), (std::vector<int32_t>{1, 2}));
-  ds->SetOnFilterRecord([](db::TDataSet& D, bool& Accept) {
-    Accept = D.FieldByName("ID")->AsInteger() == 3;
-  });
+  ds->SetOnFilterRecord(
+      [](db::TDataSet& D, bool& Accept) { Accept = D.FieldByName("ID")->AsInteger() == 3; });
   EXPECT_EQ(ds->FieldByName("ID")->AsInteger(), 3);
   ds->SetOnFilterRecord(nullptr);
   EXPECT_EQ(Ids(*ds), (std::vector<int32_t>{1, 2, 3}));
@@ -353,8 +351,8 @@ TEST_F(DataSetFields, LocateAndLookup) {
   EXPECT_TRUE(ds->Locate("NAME", rtl::Variant(std::string("bob")),
                          db::TLocateOptions{db::loCaseInsensitive}));
   EXPECT_EQ(ds->FieldByName("ID")->AsInteger(), 2);
-  EXPECT_TRUE(ds->Locate("NAME;ID", rtl::Variant::ArrayOf({rtl::Variant(std::string("Bob")),
-                                                          rtl::Variant(3)}),
+  EXPECT_TRUE(ds->Locate("NAME;ID",
+                         rtl::Variant::ArrayOf({rtl::Variant(std::string("Bob")), rtl::Variant(3)}),
                          db::TLocateOptions{}));
   EXPECT_EQ(ds->FieldByName("ID")->AsInteger(), 3);
   EXPECT_FALSE(ds->Locate("NAME", rtl::Variant(std::string("Cid")), db::TLocateOptions{}));
@@ -572,7 +570,8 @@ TEST_F(CopyTableRecords, ProgressComesEveryStepOfTheRangeButAtLeastEvery30Record
     std::vector<int32_t> reports;
     Log.clear();
     EXPECT_FALSE(Copy(&reports, 3));
-    EXPECT_EQ(reports, (std::vector<int32_t>{0, c.Records == 1000 ? 1 : 0, c.Records == 1000 ? 2 : 1}));
+    EXPECT_EQ(reports,
+              (std::vector<int32_t>{0, c.Records == 1000 ? 1 : 0, c.Records == 1000 ? 2 : 1}));
     EXPECT_EQ(Log, "Terminated by User.\r\n");
     EXPECT_EQ(Dest->RecordCount(), c.CopiedAtThirdReport);
     EXPECT_EQ(Source->FieldByName("ID")->AsInteger(), 1);  // back where it stood
