@@ -134,7 +134,7 @@ class TVEXAO {
   TVEXAO* RightAO() const { return FRightAO.get(); }
   const std::vector<int32_t>& ResultFieldsOrder() const { return FResultFieldsOrder; }
   const TVEXFieldLink& FieldLink(int32_t FieldNo) const { return FFieldLinks[FieldNo]; }
-  // The index specification that orders the result, or nullptr.
+  // The index description that orders the result, or nullptr.
   const rtl::TStringList* ResultIndexFieldsList() const { return FResultIndexFieldsList.get(); }
   int64_t RecordCount() { return GetRecordCount(); }
   bool Eof() { return GetEof(); }

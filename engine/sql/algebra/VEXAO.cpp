@@ -1,5 +1,5 @@
 // The relational operator base: links, name resolution, select lists,
-// values, ordering specification and table locks. The fill loop is in
+// values, ordering index description and table locks. The fill loop is in
 // VEXAOFill.cpp.
 #include <algorithm>
 #include <utility>
@@ -573,7 +573,7 @@ bool ApplyFilterParts(TVEXExpression& Expr, TVEXAO& AO, TVEXAO* ParentQueryAO,
   return true;
 }
 
-// ---- index specifications
+// ---- index descriptions
 
 void IndexSpecToLists(const std::string& IndexFieldNames, const std::string& DescFields,
                       const std::string& CaseInsFields, rtl::TStringList& FieldNamesList,

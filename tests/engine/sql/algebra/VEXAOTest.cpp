@@ -597,7 +597,7 @@ TEST_F(Operators, LocksGoLeftBeforeRightAndStopAtTheFirstRefusal) {
   EXPECT_TRUE(t->LockTables());
 }
 
-// ---- index specifications
+// ---- index descriptions
 
 TEST(IndexSpec, ListsAndTextRoundTrip) {
   rtl::TStringList names, ascDesc, caseIns;
