@@ -12,7 +12,7 @@ namespace vex {
 
 TVEXBLOBStream::TVEXBLOBStream(db::TBlobField* Field, db::TBlobStreamMode Mode) {
   auto* dataSet = dynamic_cast<TVEXDataSet*>(Field->DataSet());
-  if (dataSet == nullptr) throw EVEXException(10108, "Nil pointer occured");
+  if (dataSet == nullptr) RaiseNilPointer(10108);
   if (Mode != db::bmRead && dataSet->ReadOnly())
     throw EVEXException(10106, "Dataset is in read only mode");
   auto* field = static_cast<db::TBlobField*>(dataSet->FieldByName(Field->FieldName()));

@@ -18,13 +18,10 @@ namespace vex {
 
 namespace {
 
-constexpr const char* kNilPointer = "Nil pointer occured";
 constexpr const char* kMemoryDatabaseName = "MEMORY";
 // Record id (6 bytes) and flag byte after the field area.
 constexpr int32_t kBookmarkSize = 7;
 constexpr int32_t kRecordIDSize = 6;
-
-[[noreturn]] void RaiseNil(int32_t Code) { throw EVEXException(Code, kNilPointer); }
 
 bool SameTextAscii(std::string_view A, std::string_view B) {
   if (A.size() != B.size()) return false;
@@ -208,7 +205,7 @@ void TVEXDataSet::SetDBFlag(int32_t Flag, bool Value) {
 }
 
 bool TVEXDataSet::IsDistinctApplied() const {
-  if (FHandle == nullptr) RaiseNil(10326);
+  if (FHandle == nullptr) RaiseNilPointer(10326);
   return FHandle->DistinctFieldCount > 0;
 }
 
@@ -235,7 +232,7 @@ void TVEXDataSet::DestroyHandle() {
 // --- record buffers ---------------------------------------------------------
 
 db::TRecordBuffer TVEXDataSet::AllocRecordBuffer() {
-  if (FHandle == nullptr) RaiseNil(10052);
+  if (FHandle == nullptr) RaiseNilPointer(10052);
   return static_cast<db::TRecordBuffer>(FHandle->AllocateRecordBuffer().Release());
 }
 
@@ -247,7 +244,7 @@ void TVEXDataSet::FreeRecordBuffer(db::TRecordBuffer& Buffer) {
     // Closing after the cursor is gone: the block goes back all the same.
     TVEXMemBlock block(Buffer);
     Buffer = nullptr;
-    RaiseNil(10053);
+    RaiseNilPointer(10053);
   }
   if (FHandle->CurrentRecordBuffer() == Buffer) FHandle->SetCurrentRecordBuffer(nullptr);
   if (FHandle->EditRecordBuffer() == Buffer) FHandle->SetEditRecordBuffer(nullptr);
@@ -255,26 +252,26 @@ void TVEXDataSet::FreeRecordBuffer(db::TRecordBuffer& Buffer) {
 }
 
 void TVEXDataSet::InternalInitRecord(db::TRecordBuffer Buffer) {
-  if (FHandle == nullptr) RaiseNil(10054);
+  if (FHandle == nullptr) RaiseNilPointer(10054);
   FHandle->InternalInitRecord(Buffer, true);
 }
 
 void TVEXDataSet::InitRecord(db::TRecordBuffer Buffer) {
   db::TDataSet::InitRecord(Buffer);
-  if (FHandle == nullptr) RaiseNil(10057);
+  if (FHandle == nullptr) RaiseNilPointer(10057);
   SetBookmarkFlag(Buffer, db::bfInserted);
   const TVEXPageItemID none{-1, 0xFFFF};
   std::memcpy(Buffer + FHandle->BookmarkOffset(), &none, kRecordIDSize);
 }
 
 int32_t TVEXDataSet::GetRecordSize() {
-  if (FHandle == nullptr) RaiseNil(10055);
+  if (FHandle == nullptr) RaiseNilPointer(10055);
   return FHandle->RecordSize() - kBookmarkSize;
 }
 
 db::TBookmarkFlag TVEXDataSet::GetBookmarkFlag(db::TRecordBuffer Buffer) {
-  if (Buffer == nullptr) RaiseNil(10059);
-  if (FHandle == nullptr) RaiseNil(10060);
+  if (Buffer == nullptr) RaiseNilPointer(10059);
+  if (FHandle == nullptr) RaiseNilPointer(10060);
   switch (Buffer[FHandle->BookmarkOffset() + kRecordIDSize]) {
     case 1:
       return db::bfBOF;
@@ -288,36 +285,36 @@ db::TBookmarkFlag TVEXDataSet::GetBookmarkFlag(db::TRecordBuffer Buffer) {
 }
 
 void TVEXDataSet::SetBookmarkFlag(db::TRecordBuffer Buffer, db::TBookmarkFlag Value) {
-  if (FHandle == nullptr) RaiseNil(10057);
-  if (Buffer == nullptr) RaiseNil(10061);
+  if (FHandle == nullptr) RaiseNilPointer(10057);
+  if (Buffer == nullptr) RaiseNilPointer(10061);
   Buffer[FHandle->BookmarkOffset() + kRecordIDSize] = static_cast<uint8_t>(Value);
 }
 
 void TVEXDataSet::GetBookmarkData(db::TRecordBuffer Buffer, uint8_t* Data) {
-  if (Buffer == nullptr) RaiseNil(10034);
-  if (Data == nullptr) RaiseNil(10035);
-  if (FHandle == nullptr) RaiseNil(10036);
+  if (Buffer == nullptr) RaiseNilPointer(10034);
+  if (Data == nullptr) RaiseNilPointer(10035);
+  if (FHandle == nullptr) RaiseNilPointer(10036);
   std::memcpy(Data, Buffer + FHandle->BookmarkOffset(), kRecordIDSize);
 }
 
 void TVEXDataSet::SetBookmarkData(db::TRecordBuffer Buffer, const uint8_t* Data) {
   if (Data == nullptr) return;
-  if (FHandle == nullptr) RaiseNil(10058);
-  if (Buffer == nullptr) RaiseNil(10061);
+  if (FHandle == nullptr) RaiseNilPointer(10058);
+  if (Buffer == nullptr) RaiseNilPointer(10061);
   std::memcpy(Buffer + FHandle->BookmarkOffset(), Data, kRecordIDSize);
 }
 
 void TVEXDataSet::InternalGotoBookmark(const uint8_t* Bookmark) {
-  if (Bookmark == nullptr) RaiseNil(10037);
-  if (FHandle == nullptr) RaiseNil(10038);
+  if (Bookmark == nullptr) RaiseNilPointer(10037);
+  if (FHandle == nullptr) RaiseNilPointer(10038);
   std::memcpy(&FHandle->CurrentRecordID, Bookmark, kRecordIDSize);
   FHandle->FirstPosition = false;
   FHandle->LastPosition = false;
 }
 
 void TVEXDataSet::InternalSetToRecord(db::TRecordBuffer Buffer) {
-  if (FHandle == nullptr) RaiseNil(10046);
-  if (Buffer == nullptr) RaiseNil(10047);
+  if (FHandle == nullptr) RaiseNilPointer(10046);
+  if (Buffer == nullptr) RaiseNilPointer(10047);
   InternalGotoBookmark(Buffer + FHandle->BookmarkOffset());
 }
 
@@ -328,7 +325,7 @@ int32_t TVEXDataSet::CompareBookmarks(const db::TBookmark& Bookmark1,
   if (nil1 && nil2) return 0;
   if (nil2) return -1;
   if (nil1) return 1;
-  if (FHandle == nullptr) RaiseNil(10063);
+  if (FHandle == nullptr) RaiseNilPointer(10063);
   TVEXPageItemID id1, id2;
   std::memcpy(&id1, Bookmark1.data(), kRecordIDSize);
   std::memcpy(&id2, Bookmark2.data(), kRecordIDSize);
@@ -350,7 +347,7 @@ bool TVEXDataSet::BookmarkValid(const db::TBookmark& Bookmark) {
 
 db::TGetResult TVEXDataSet::GetRecord(db::TRecordBuffer Buffer, db::TGetMode GetMode,
                                       bool DoCheck) {
-  if (FHandle == nullptr) RaiseNil(10041);
+  if (FHandle == nullptr) RaiseNilPointer(10041);
   FHandle->SetCurrentRecordBuffer(Buffer);
   TVEXGetRecordMode mode = grmCurrent;
   if (GetMode == db::gmNext)
@@ -388,23 +385,23 @@ bool TVEXDataSet::GetCurrentRecord(db::TRecordBuffer Buffer) {
 }
 
 void TVEXDataSet::InternalFirst() {
-  if (FHandle == nullptr) RaiseNil(10044);
+  if (FHandle == nullptr) RaiseNilPointer(10044);
   FHandle->InternalFirst();
 }
 
 void TVEXDataSet::InternalLast() {
-  if (FHandle == nullptr) RaiseNil(10045);
+  if (FHandle == nullptr) RaiseNilPointer(10045);
   FHandle->InternalLast();
 }
 
 int32_t TVEXDataSet::GetRecordCount() {
   if (!Active()) return 0;
-  if (FHandle == nullptr) RaiseNil(10056);
+  if (FHandle == nullptr) RaiseNilPointer(10056);
   return static_cast<int32_t>(FHandle->GetRecordCount());
 }
 
 int32_t TVEXDataSet::GetRecNo() {
-  if (FHandle == nullptr) RaiseNil(10043);
+  if (FHandle == nullptr) RaiseNilPointer(10043);
   if (State() == db::dsInsert) return -1;
   db::TRecordBuffer buffer = State() == db::dsCalcFields ? CalcBuffer() : ActiveBuffer();
   if (buffer == nullptr || IsEmpty()) return -1;
@@ -418,7 +415,7 @@ int32_t TVEXDataSet::GetRecNo() {
 
 void TVEXDataSet::SetRecNo(int32_t Value) {
   CheckBrowseMode();
-  if (FHandle == nullptr) RaiseNil(10042);
+  if (FHandle == nullptr) RaiseNilPointer(10042);
   DoBeforeScroll();
   FHandle->SetRecNo(Value);
   Resync(db::TResyncMode{db::rmCenter});
@@ -557,9 +554,9 @@ void TVEXDataSet::InternalInsert() {
 
 void TVEXDataSet::InternalEdit() {
   if (FReadOnly) return;
-  if (FHandle == nullptr) RaiseNil(10065);
+  if (FHandle == nullptr) RaiseNilPointer(10065);
   db::TRecordBuffer active = GetActiveRecordBuffer();
-  if (active == nullptr) RaiseNil(10067);
+  if (active == nullptr) RaiseNilPointer(10067);
   FreeEditRecordBuffer();
   TVEXMemBlock copy = FHandle->AllocateRecordBuffer();
   std::memcpy(copy.Get(), active, static_cast<size_t>(FHandle->RecordSize()));
@@ -578,7 +575,7 @@ void TVEXDataSet::InternalPost() {
   if (State() != db::dsInsert && State() != db::dsEdit)
     throw EVEXException(10030, "Dataset is not in insert or edit mode");
   if (FReadOnly) throw EVEXException(10032, "Dataset is in read only mode");
-  if (FHandle == nullptr) RaiseNil(10048);
+  if (FHandle == nullptr) RaiseNilPointer(10048);
   const bool inserting = State() == db::dsInsert;
   FHandle->SetCurrentRecordBuffer(GetActiveRecordBuffer());
   if (!inserting) FHandle->SetEditRecordBuffer(FEditRecordBuffer);
@@ -589,7 +586,7 @@ void TVEXDataSet::InternalPost() {
 }
 
 void TVEXDataSet::InternalCancel() {
-  if (FHandle == nullptr) RaiseNil(10066);
+  if (FHandle == nullptr) RaiseNilPointer(10066);
   FreeEditRecordBuffer();
   FHandle->SetCurrentRecordBuffer(GetActiveRecordBuffer());
   FHandle->InternalCancel(State() == db::dsInsert);
@@ -599,9 +596,9 @@ void TVEXDataSet::InternalCancel() {
 void TVEXDataSet::InternalDelete() {
   if (!Active()) throw EVEXException(10068, "Dataset is not opened");
   if (FReadOnly) throw EVEXException(10069, "Dataset is in read only mode");
-  if (FHandle == nullptr) RaiseNil(10070);
+  if (FHandle == nullptr) RaiseNilPointer(10070);
   db::TRecordBuffer active = GetActiveRecordBuffer();
-  if (active == nullptr) RaiseNil(10071);
+  if (active == nullptr) RaiseNilPointer(10071);
   FHandle->SetCurrentRecordBuffer(active);
   FHandle->InternalDelete();
   CheckEngineError(FHandle->ErrorCode(), FHandle->ErrorMessage());
@@ -611,7 +608,7 @@ void TVEXDataSet::InternalAddRecord(db::TRecordBuffer Buffer, bool /*Append*/) {
   if (!Active()) throw EVEXException(10075, "Dataset is not opened");
   if (State() != db::dsInsert) throw EVEXException(10076, "Dataset is not in insert or edit mode");
   if (FReadOnly) throw EVEXException(10077, "Dataset is in read only mode");
-  if (FHandle == nullptr) RaiseNil(10078);
+  if (FHandle == nullptr) RaiseNilPointer(10078);
   // The record's place follows from the table's order, so Append changes
   // nothing.
   FHandle->SetCurrentRecordBuffer(Buffer);
@@ -622,7 +619,7 @@ void TVEXDataSet::InternalAddRecord(db::TRecordBuffer Buffer, bool /*Append*/) {
 // --- filters ----------------------------------------------------------------
 
 void TVEXDataSet::ActivateFilters() {
-  if (FHandle == nullptr) RaiseNil(10269);
+  if (FHandle == nullptr) RaiseNilPointer(10269);
   if (!Filter().empty())
     FHandle->ActivateFilters(Filter(), FilterOptions().Contains(db::foCaseInsensitive),
                              !FilterOptions().Contains(db::foNoPartialCompare));
@@ -637,7 +634,7 @@ void TVEXDataSet::ActivateFilters() {
 }
 
 void TVEXDataSet::DeactivateFilters() {
-  if (FHandle == nullptr) RaiseNil(10270);
+  if (FHandle == nullptr) RaiseNilPointer(10270);
   FHandle->DeactivateFilters();
 }
 
@@ -691,13 +688,13 @@ bool TVEXDataSet::PSUpdateRecord(db::TUpdateKind UpdateKind, db::TDataSet& Delta
 // --- key buffers and index information ----------------------------------------
 
 db::TRecordBuffer TVEXDataSet::InitKeyBuffer(db::TRecordBuffer Buffer) {
-  if (FHandle == nullptr) RaiseNil(10280);
+  if (FHandle == nullptr) RaiseNilPointer(10280);
   FHandle->InternalInitKeyBuffer(Buffer);
   return Buffer;
 }
 
 void TVEXDataSet::AllocKeyBuffers() {
-  if (FHandle == nullptr) RaiseNil(10281);
+  if (FHandle == nullptr) RaiseNilPointer(10281);
   ScopeFailure freeMade([&] { FreeKeyBuffers(); });
   for (auto& key : FKeyBuffers) {
     key = static_cast<db::TRecordBuffer>(FHandle->AllocateKeyRecordBuffer().Release());
@@ -750,7 +747,7 @@ void TVEXDataSet::SwitchToIndex(const std::string& IndexName) {
 }
 
 bool TVEXDataSet::ResetCursorRange() {
-  if (FHandle == nullptr) RaiseNil(10287);
+  if (FHandle == nullptr) RaiseNilPointer(10287);
   const int32_t keyOffset = FHandle->KeyOffset();
   auto rangeSet = [&](db::TRecordBuffer Buffer) {
     return Buffer != nullptr && Buffer[keyOffset] != 0;
@@ -766,7 +763,7 @@ bool TVEXDataSet::ResetCursorRange() {
 }
 
 bool TVEXDataSet::IsIndexSelected() const {
-  if (FHandle == nullptr) RaiseNil(10381);
+  if (FHandle == nullptr) RaiseNilPointer(10381);
   return FHandle->IndexID() != -1;
 }
 

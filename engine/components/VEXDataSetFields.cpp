@@ -144,7 +144,7 @@ uint8_t* TVEXDataSet::CalcFieldSlot(db::TRecordBuffer Buffer, const db::TField& 
 bool TVEXDataSet::GetFieldData(db::TField* Field, void* Buffer) {
   db::TRecordBuffer record = Active() ? GetActiveRecordBuffer() : nullptr;
   if (record == nullptr) return false;
-  if (FHandle == nullptr) throw EVEXException(10050, "Nil pointer occured");
+  if (FHandle == nullptr) RaiseNilPointer(10050);
   if (IsCalculatedKind(*Field)) {
     const uint8_t* slot = CalcFieldSlot(record, *Field);
     if (slot[0] == 0) return false;
@@ -184,7 +184,7 @@ void TVEXDataSet::SetFieldData(db::TField* Field, const void* Buffer) {
       (Field->FieldNo() < 0 || (FIndexFieldCount > 0 && !GetIsIndexField(Field))))
     throw EVEXException(20019, "Field %s is not in the current index", Field->DisplayName());
   db::TRecordBuffer record = GetActiveRecordBuffer();
-  if (FHandle == nullptr || record == nullptr) throw EVEXException(10051, "Nil pointer occured");
+  if (FHandle == nullptr || record == nullptr) RaiseNilPointer(10051);
   if (IsCalculatedKind(*Field)) {
     uint8_t* slot = CalcFieldSlot(record, *Field);
     if (Buffer != nullptr && KeepsTextCell(*Field)) {
@@ -228,8 +228,8 @@ void TVEXDataSet::DataConvert(db::TField* Field, const void* Source, void* Dest,
 }
 
 void TVEXDataSet::ClearCalcFields(db::TRecordBuffer Buffer) {
-  if (Buffer == nullptr) throw EVEXException(10039, "Nil pointer occured");
-  if (FHandle == nullptr) throw EVEXException(10040, "Nil pointer occured");
+  if (Buffer == nullptr) RaiseNilPointer(10039);
+  if (FHandle == nullptr) RaiseNilPointer(10040);
   if (CalcFieldsSize() <= 0) return;
   ReleaseCalcFieldCells(Buffer);
   std::memset(Buffer + FHandle->CalculatedFieldsOffset(), 0, static_cast<size_t>(CalcFieldsSize()));
@@ -249,7 +249,7 @@ void TVEXDataSet::ReleaseCalcFieldCells(db::TRecordBuffer Buffer) noexcept {
 
 void TVEXDataSet::GetFieldValue(TVEXVariant& Value, int32_t FieldNo, bool DirectAccess) {
   db::TRecordBuffer record = GetActiveRecordBuffer();
-  if (FHandle == nullptr || record == nullptr) throw EVEXException(10315, "Nil pointer occured");
+  if (FHandle == nullptr || record == nullptr) RaiseNilPointer(10315);
   FHandle->SetCurrentRecordBuffer(record);
   const TVEXFieldDefs& defs = DirectAccess ? FHandle->FieldDefs() : FHandle->VisibleFieldDefs();
   if (FieldNo < 0 || FieldNo >= defs.Count() ||
@@ -269,11 +269,11 @@ void TVEXDataSet::GetFieldValue(TVEXVariant& Value, int32_t FieldNo, bool Direct
       }
   }
   auto* field = dynamic_cast<db::TBlobField*>(FieldOfNumber(visible + 1));
-  if (field == nullptr) throw EVEXException(10315, "Nil pointer occured");
+  if (field == nullptr) RaiseNilPointer(10315);
   TVEXBLOBStream stream(field, db::bmRead);
   const int64_t size = stream.GetSize();
   if (size <= 0) return;
-  if (size > std::numeric_limits<int32_t>::max()) throw EVEXException(10315, "Nil pointer occured");
+  if (size > std::numeric_limits<int32_t>::max()) RaiseNilPointer(10315);
   TVEXMemBlock data = TVEXMemBlock::GetMem(static_cast<int32_t>(size));
   stream.Seek(0, rtl::soFromBeginning);
   stream.ReadBuffer(data.Get(), static_cast<int32_t>(size));
@@ -283,7 +283,7 @@ void TVEXDataSet::GetFieldValue(TVEXVariant& Value, int32_t FieldNo, bool Direct
 
 void TVEXDataSet::SetFieldValue(TVEXVariant& Value, int32_t FieldNo, bool DirectAccess) {
   db::TRecordBuffer record = GetActiveRecordBuffer();
-  if (FHandle == nullptr || record == nullptr) throw EVEXException(10316, "Nil pointer occured");
+  if (FHandle == nullptr || record == nullptr) RaiseNilPointer(10316);
   FHandle->SetCurrentRecordBuffer(record);
   db::TField* field = FieldNo >= 0 && FieldNo < FieldCount() ? Fields()[FieldNo] : nullptr;
   auto* blob = dynamic_cast<db::TBlobField*>(field);
@@ -300,11 +300,10 @@ void TVEXDataSet::SetFieldValue(TVEXVariant& Value, int32_t FieldNo, bool Direct
 void TVEXDataSet::CopyFieldValue(int32_t SrcFieldNo, bool UseDirectFieldAccess, int32_t DestFieldNo,
                                  TVEXDataSet* DestDataset) {
   db::TRecordBuffer source = GetActiveRecordBuffer();
-  if (FHandle == nullptr || source == nullptr) throw EVEXException(10500, "Nil pointer occured");
-  if (DestDataset == nullptr) throw EVEXException(10503, "Nil pointer occured");
+  if (FHandle == nullptr || source == nullptr) RaiseNilPointer(10500);
+  if (DestDataset == nullptr) RaiseNilPointer(10503);
   db::TRecordBuffer dest = DestDataset->GetActiveRecordBuffer();
-  if (DestDataset->FHandle == nullptr || dest == nullptr)
-    throw EVEXException(10504, "Nil pointer occured");
+  if (DestDataset->FHandle == nullptr || dest == nullptr) RaiseNilPointer(10504);
   FHandle->SetCurrentRecordBuffer(source);
   DestDataset->FHandle->SetCurrentRecordBuffer(dest);
   FHandle->CopyFieldValue(SrcFieldNo, UseDirectFieldAccess, DestFieldNo, *DestDataset->FHandle);
@@ -322,7 +321,7 @@ std::unique_ptr<rtl::TStream> TVEXDataSet::CreateBlobStream(db::TField* Field,
                                                             db::TBlobStreamMode Mode) {
   if (Mode != db::bmRead && ReadOnly()) throw EVEXException(10107, "Dataset is in read only mode");
   auto* blob = dynamic_cast<db::TBlobField*>(Field);
-  if (blob == nullptr) throw EVEXException(10108, "Nil pointer occured");
+  if (blob == nullptr) RaiseNilPointer(10108);
   auto stream = std::make_unique<TVEXBLOBStream>(blob, Mode);
   if (stream->BLOBStream() == nullptr && !FIsRefreshing) {
     // The record may be gone or the table kept locked: show what is there now.
@@ -334,7 +333,7 @@ std::unique_ptr<rtl::TStream> TVEXDataSet::CreateBlobStream(db::TField* Field,
 }
 
 TVEXStream* TVEXDataSet::OpenEngineBLOBStream(db::TField* Field, db::TBlobStreamMode Mode) {
-  if (FHandle == nullptr) throw EVEXException(10108, "Nil pointer occured");
+  if (FHandle == nullptr) RaiseNilPointer(10108);
   if (Mode != db::bmRead && State() != db::dsInsert && State() != db::dsEdit)
     throw EVEXException(10111, "Dataset not in edit or insert mode");
   const TVEXBLOBOpenMode openMode =
@@ -354,7 +353,7 @@ TVEXStream* TVEXDataSet::OpenEngineBLOBStream(db::TField* Field, db::TBlobStream
 }
 
 void TVEXDataSet::CloseBlob(db::TField* Field) {
-  if (FHandle == nullptr) throw EVEXException(10108, "Nil pointer occured");
+  if (FHandle == nullptr) RaiseNilPointer(10108);
   uint8_t* const saved = FHandle->CurrentRecordBuffer();
   ScopeExit restore([this, saved] { FHandle->SetCurrentRecordBuffer(saved); });
   // An empty dataset has no buffer: the streams stay on the cursor's own.
@@ -367,7 +366,7 @@ void TVEXDataSet::CloseBlob(db::TField* Field) {
 void TVEXDataSet::SetFilterData(const std::string& Text, db::TFilterOptions Options) {
   if (Active()) {
     CheckBrowseMode();
-    if (FHandle == nullptr) throw EVEXException(10266, "Nil pointer occured");
+    if (FHandle == nullptr) RaiseNilPointer(10266);
   }
   db::TDataSet::SetFilterData(Text, Options);
   if (Active() && Filtered()) {
@@ -382,7 +381,7 @@ void TVEXDataSet::SetFiltered(bool Value) {
     return;
   }
   CheckBrowseMode();
-  if (FHandle == nullptr) throw EVEXException(10267, "Nil pointer occured");
+  if (FHandle == nullptr) RaiseNilPointer(10267);
   if (Filtered() != Value) {
     // The flag first: the filter event asks it for every record.
     db::TDataSet::SetFiltered(Value);
@@ -403,7 +402,7 @@ void TVEXDataSet::SetOnFilterRecord(const db::TFilterRecordEvent& Value) {
     db::TDataSet::SetOnFilterRecord(Value);
     return;
   }
-  if (FHandle == nullptr) throw EVEXException(10275, "Nil pointer occured");
+  if (FHandle == nullptr) RaiseNilPointer(10275);
   CheckBrowseMode();
   const bool had = static_cast<bool>(OnFilterRecord());
   db::TDataSet::SetOnFilterRecord(Value);
@@ -430,7 +429,7 @@ bool TVEXDataSet::FindRecord(bool Restart, bool GoForward) {
   CheckBrowseMode();
   DoBeforeScroll();
   SetFound(false);
-  if (FHandle == nullptr) throw EVEXException(10268, "Nil pointer occured");
+  if (FHandle == nullptr) RaiseNilPointer(10268);
   UpdateCursorPos();
   CursorPosChanged();
   const bool filtered = Filtered();
@@ -503,13 +502,13 @@ rtl::Variant TVEXDataSet::Lookup(const std::string& KeyFields, const rtl::Varian
 
 void TVEXDataSet::SetSQLFilter(TVEXBaseExpression* FilterExpr, TVEXAO* ParentQueryAO,
                                TVEXCursor* ParentCursor) {
-  if (FHandle == nullptr) throw EVEXException(10300, "Nil pointer occured");
+  if (FHandle == nullptr) RaiseNilPointer(10300);
   FHandle->SetSQLFilter(FilterExpr, ParentQueryAO, ParentCursor);
 }
 
 void TVEXDataSet::ApplyProjection(const rtl::TStringList& FieldNamesList,
                                   const rtl::TStringList& AliasList) {
-  if (FHandle == nullptr) throw EVEXException(10320, "Nil pointer occured");
+  if (FHandle == nullptr) RaiseNilPointer(10320);
   TVEXCursor* const cursor = FHandle;
   cursor->ApplyProjection(FieldNamesList, AliasList);
   // While the dataset closes and opens again the cursor is external to it and

@@ -138,8 +138,7 @@ class TVEXLocalRecordScanner final : public TVEXRecordScanner {
  public:
   std::unique_ptr<TVEXRecordScan> OpenRecordScan(TVEXCursor& Cursor) override {
     auto* local = dynamic_cast<TVEXLocalCursor*>(&Cursor);
-    if (local == nullptr || local->TableData() == nullptr)
-      throw EVEXException(20036, "Nil pointer occured");
+    if (local == nullptr || local->TableData() == nullptr) RaiseNilPointer(20036);
     return std::make_unique<TVEXLocalRecordScan>(Cursor, *local->TableData());
   }
 };
@@ -378,12 +377,12 @@ void TVEXLocalCursor::CloseTable() VEX_NO_THREAD_SAFETY_ANALYSIS {
 }
 
 void TVEXLocalCursor::LockTableData() VEX_NO_THREAD_SAFETY_ANALYSIS {
-  if (FTableData == nullptr) throw EVEXException(10260, "Nil pointer occured");
+  if (FTableData == nullptr) RaiseNilPointer(10260);
   FTableData->Lock();
 }
 
 void TVEXLocalCursor::UnlockTableData() VEX_NO_THREAD_SAFETY_ANALYSIS {
-  if (FTableData == nullptr) throw EVEXException(10261, "Nil pointer occured");
+  if (FTableData == nullptr) RaiseNilPointer(10261);
   FTableData->Unlock();
 }
 
@@ -893,7 +892,7 @@ TVEXStream* TVEXLocalCursor::InternalCreateBlobStream(bool ToInsert, bool ToEdit
     const int32_t tableNo = VisibleFieldDefs().GetDef(FieldNo)->FieldNoReference;
     if (OpenMode != bomRead) {
       for (const std::unique_ptr<TVEXStream>& open : BLOBStreams()) {
-        if (open == nullptr) throw EVEXException(10114, "Nil pointer occured");
+        if (open == nullptr) RaiseNilPointer(10114);
         const auto& local = static_cast<const TVEXLocalBLOBStream&>(*open);
         if (local.FieldNo() == tableNo && local.Writable())
           throw EVEXException(10115, "BLOB field already opened. FieldNo = %d, FieldName = %s",
@@ -944,7 +943,7 @@ void TVEXLocalCursor::InternalCloseBLOB(int32_t FieldNo) VEX_NO_THREAD_SAFETY_AN
   const int32_t tableNo = VisibleFieldDefs().GetDef(FieldNo)->FieldNoReference;
   size_t i = 0;
   while (i < BLOBStreams().size()) {
-    if (BLOBStreams()[i] == nullptr) throw EVEXException(10120, "Nil pointer occured");
+    if (BLOBStreams()[i] == nullptr) RaiseNilPointer(10120);
     if (static_cast<TVEXLocalBLOBStream&>(*BLOBStreams()[i]).FieldNo() == tableNo)
       CloseBLOBStreamAt(i);
     else
@@ -963,7 +962,7 @@ void TVEXLocalCursor::ClearBLOBStreams(bool WriteOnly) VEX_NO_THREAD_SAFETY_ANAL
   // the stream off the list.
   size_t i = 0;
   while (i < BLOBStreams().size()) {
-    if (BLOBStreams()[i] == nullptr) throw EVEXException(10121, "Nil pointer occured");
+    if (BLOBStreams()[i] == nullptr) RaiseNilPointer(10121);
     if (!WriteOnly || static_cast<TVEXLocalBLOBStream&>(*BLOBStreams()[i]).Writable())
       CloseBLOBStreamAt(i);
     else

@@ -522,28 +522,27 @@ std::string TVEXTable::FindOrCreateIndex(const rtl::TStringList& FieldNamesList,
                                          const rtl::TStringList& AscDescList,
                                          const rtl::TStringList& CaseSensitivityList,
                                          bool& IsCreated) {
-  if (FHandle == nullptr) throw EVEXException(10311, "Nil pointer occured");
+  if (FHandle == nullptr) RaiseNilPointer(10311);
   return FHandle->FindOrCreateIndex(FieldNamesList, AscDescList, CaseSensitivityList, IsCreated);
 }
 
 bool TVEXTable::IndexExists(const rtl::TStringList& FieldNamesList,
                             const rtl::TStringList& AscDescList,
                             const rtl::TStringList& CaseSensitivityList) {
-  if (FHandle == nullptr) throw EVEXException(10514, "Nil pointer occured");
+  if (FHandle == nullptr) RaiseNilPointer(10514);
   return FHandle->IndexExists(FieldNamesList, AscDescList, CaseSensitivityList);
 }
 
 void TVEXTable::ApplyDistinct(const rtl::TStringList& FieldNamesList,
                               const rtl::TStringList& AscDescList,
                               const rtl::TStringList& CaseSensitivityList) {
-  if (FHandle == nullptr) throw EVEXException(10319, "Nil pointer occured");
+  if (FHandle == nullptr) RaiseNilPointer(10319);
   FHandle->ApplyDistinct(FieldNamesList, AscDescList, CaseSensitivityList);
   SetIndexName(FHandle->IndexName());
 }
 
 void TVEXTable::ApplyDistinct(TVEXDataSet& ds) {
-  if (FHandle == nullptr || ds.Handle() == nullptr)
-    throw EVEXException(10319, "Nil pointer occured");
+  if (FHandle == nullptr || ds.Handle() == nullptr) RaiseNilPointer(10319);
   SetIndexName(ds.Handle()->IndexName());
   FHandle->DistinctFieldCount = ds.Handle()->DistinctFieldCount;
   FHandle->DisableRecordBitmap();
@@ -552,7 +551,7 @@ void TVEXTable::ApplyDistinct(TVEXDataSet& ds) {
 bool TVEXTable::IsRecordLocked() { return FHandle != nullptr && FHandle->IsRecordLocked(); }
 
 int64_t TVEXTable::LastAutoincValue(int32_t FieldIndex) {
-  if (FHandle == nullptr) throw EVEXException(10311, "Nil pointer occured");
+  if (FHandle == nullptr) RaiseNilPointer(10311);
   return FHandle->LastAutoincValue(FieldIndex);
 }
 

@@ -36,8 +36,6 @@ constexpr int32_t kFieldCountOffset = 2;
 constexpr int32_t kSharedLockTries = 900;
 constexpr int32_t kSharedLockDelay = 100;
 
-[[noreturn]] void RaiseNil(int32_t Code) { throw EVEXException(Code, "Nil pointer occured"); }
-
 int32_t HeaderFieldCount(const uint8_t* Header) {
   int32_t count = 0;
   std::memcpy(&count, Header + kFieldCountOffset, sizeof count);
@@ -69,7 +67,7 @@ void TVEXTable::UnderSharedLock(const std::function<void()>& Work) {
 // ---- key editing -------------------------------------------------------------------
 
 void TVEXTable::StartKeyEdit(int32_t KeyIndex, bool Clear) {
-  if (FHandle == nullptr) RaiseNil(10286);
+  if (FHandle == nullptr) RaiseNilPointer(10286);
   CheckBrowseMode();
   FKeyBuffer = FKeyBuffers[static_cast<size_t>(KeyIndex)];
   std::memcpy(FKeyBuffers[kSavedKey], FKeyBuffer, static_cast<size_t>(FHandle->KeyBufferSize()));
@@ -80,7 +78,7 @@ void TVEXTable::StartKeyEdit(int32_t KeyIndex, bool Clear) {
 }
 
 void TVEXTable::EndKeyEdit(bool Commit) {
-  if (FHandle == nullptr) RaiseNil(10288);
+  if (FHandle == nullptr) RaiseNilPointer(10288);
   DataEvent(db::deCheckBrowseMode, 0);
   if (Commit)
     KeyHeader(FKeyBuffer)[kModifiedByte] = Modified() ? 1 : 0;
@@ -114,31 +112,31 @@ void TVEXTable::Cancel() {
 }
 
 bool TVEXTable::KeyExclusive() const {
-  if (FHandle == nullptr) RaiseNil(10282);
+  if (FHandle == nullptr) RaiseNilPointer(10282);
   if (State() != db::dsSetKey) db::DatabaseError("Dataset not in edit or insert mode", this);
   return KeyHeader(FKeyBuffer)[kExclusiveByte] != 0;
 }
 
 void TVEXTable::SetKeyExclusive(bool Value) {
-  if (FHandle == nullptr) RaiseNil(10283);
+  if (FHandle == nullptr) RaiseNilPointer(10283);
   if (State() != db::dsSetKey) db::DatabaseError("Dataset not in edit or insert mode", this);
   KeyHeader(FKeyBuffer)[kExclusiveByte] = Value ? 1 : 0;
 }
 
 int32_t TVEXTable::KeyFieldCount() const {
-  if (FHandle == nullptr) RaiseNil(10284);
+  if (FHandle == nullptr) RaiseNilPointer(10284);
   if (State() != db::dsSetKey) db::DatabaseError("Dataset not in edit or insert mode", this);
   return HeaderFieldCount(KeyHeader(FKeyBuffer));
 }
 
 void TVEXTable::SetKeyFieldCount(int32_t Value) {
-  if (FHandle == nullptr) RaiseNil(10285);
+  if (FHandle == nullptr) RaiseNilPointer(10285);
   if (State() != db::dsSetKey) db::DatabaseError("Dataset not in edit or insert mode", this);
   SetHeaderFieldCount(KeyHeader(FKeyBuffer), Value);
 }
 
 void TVEXTable::SetKeyValues(int32_t KeyIndex, const std::vector<rtl::Variant>& Values) {
-  if (FHandle == nullptr) RaiseNil(10289);
+  if (FHandle == nullptr) RaiseNilPointer(10289);
   if (!IsIndexSelected()) db::DatabaseError("No index currently active", this);
   const db::TDataSetState saved = SetTempState(db::dsSetKey);
   ScopeExit restore([&] { RestoreState(saved); });
@@ -165,7 +163,7 @@ void TVEXTable::FindNearest(const std::vector<rtl::Variant>& KeyValues) {
 }
 
 bool TVEXTable::GotoKey() {
-  if (FHandle == nullptr) RaiseNil(10290);
+  if (FHandle == nullptr) RaiseNilPointer(10290);
   CheckBrowseMode();
   DoBeforeScroll();
   CursorPosChanged();
@@ -180,7 +178,7 @@ bool TVEXTable::GotoKey() {
 }
 
 void TVEXTable::GotoNearest() {
-  if (FHandle == nullptr) RaiseNil(10291);
+  if (FHandle == nullptr) RaiseNilPointer(10291);
   CheckBrowseMode();
   CursorPosChanged();
   uint8_t* key = reinterpret_cast<uint8_t*>(FKeyBuffers[kLookupKey]);
@@ -199,7 +197,7 @@ void TVEXTable::GotoNearest() {
 // ---- ranges ----------------------------------------------------------------------
 
 bool TVEXTable::SetCursorRange() {
-  if (FHandle == nullptr) RaiseNil(10296);
+  if (FHandle == nullptr) RaiseNilPointer(10296);
   for (int32_t index : {kRangeStartEdit, kRangeStartKey, kRangeEndEdit, kRangeEndKey})
     FHandle->ClearStringFieldsGarbage(reinterpret_cast<uint8_t*>(FKeyBuffers[index]));
   const auto size = static_cast<size_t>(FHandle->KeyBufferSize());
@@ -255,7 +253,7 @@ void TVEXTable::SetMasterFields(const std::string& Value) { FMasterLink->SetFiel
 db::TDataSource* TVEXTable::GetDataSource() { return FMasterLink->DataSource(); }
 
 void TVEXTable::SetKeyFields(int32_t KeyIndex, const std::vector<db::TField*>& Fields) {
-  if (FHandle == nullptr) RaiseNil(10299);
+  if (FHandle == nullptr) RaiseNilPointer(10299);
   const db::TDataSetState saved = SetTempState(db::dsSetKey);
   ScopeExit restore([&] { RestoreState(saved); });
   FKeyBuffer = InitKeyBuffer(FKeyBuffers[static_cast<size_t>(KeyIndex)]);

@@ -51,4 +51,8 @@ EVEXException::EVEXException(int32_t nativeErrorCode, std::string_view errorMsg,
     : rtl::Exception(FormatOrFallback(errorMsg, args, nativeErrorCode)),
       NativeError(nativeErrorCode) {}
 
+void RaiseNilPointer(int32_t nativeErrorCode) {
+  throw EVEXException(nativeErrorCode, "Nil pointer occured");
+}
+
 }  // namespace vex

@@ -37,4 +37,8 @@ class EVEXException : public rtl::Exception {
   int32_t NativeError;
 };
 
+// The engine's one text for a missing object or buffer; callers give the code
+// that says which one was missing.
+[[noreturn]] void RaiseNilPointer(int32_t nativeErrorCode);
+
 }  // namespace vex

@@ -401,7 +401,7 @@ void TVEXBitsArray::SaveToStream(rtl::TStream& Stream) const {
   WriteStreamChecked(&FBitCount, 4, Stream, 10398);
   WriteStreamChecked(&FNonZeroBitCount, 4, Stream, 10427);
   if (FBitCount < 1) return;
-  if (FBits == nullptr) throw EVEXException(10399, "Nil pointer occured");
+  if (FBits == nullptr) RaiseNilPointer(10399);
   WriteStreamChecked(FBits, ByteCount(), Stream, 10400);
 }
 

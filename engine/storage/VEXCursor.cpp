@@ -95,7 +95,7 @@ int32_t TVEXCursor::TableFieldNo(int32_t FieldNo, bool DirectAccess, int32_t Dir
 
 void TVEXCursor::GetFieldValue(TVEXVariant& Value, int32_t FieldNo, bool DirectAccess) {
   const int32_t fieldNo = TableFieldNo(FieldNo, DirectAccess, 20191, 10317);
-  if (FCurrentRecordBuffer == nullptr) throw EVEXException(10008, "Nil pointer occured");
+  if (FCurrentRecordBuffer == nullptr) RaiseNilPointer(10008);
   if (GetBitFromBuffer(fieldNo, FCurrentRecordBuffer)) {
     Value.SetNull();
     return;
@@ -109,7 +109,7 @@ void TVEXCursor::SetFieldValue(TVEXVariant& Value, int32_t FieldNo, bool DirectA
                                uint8_t* RecordBuffer) {
   const int32_t fieldNo = TableFieldNo(FieldNo, DirectAccess, 20192, 20193);
   uint8_t* record = RecordBuffer != nullptr ? RecordBuffer : FCurrentRecordBuffer;
-  if (record == nullptr) throw EVEXException(10012, "Nil pointer occured");
+  if (record == nullptr) RaiseNilPointer(10012);
   if (Value.IsNull()) {
     SetBitInBuffer(true, fieldNo, record);
     return;

@@ -205,10 +205,9 @@ int32_t TVEXIndexDefs::FindIndex(const rtl::TStringList* FieldNames,
                                  const rtl::TStringList* AscDescList,
                                  const rtl::TStringList* CaseSensitivityList, int32_t SessionID,
                                  const TVEXFieldDefs& FieldDefs) const {
-  constexpr std::string_view kNil = "Nil pointer occured";
-  if (FieldNames == nullptr) throw EVEXException(10389, kNil);
-  if (AscDescList == nullptr) throw EVEXException(10390, kNil);
-  if (CaseSensitivityList == nullptr) throw EVEXException(10391, kNil);
+  if (FieldNames == nullptr) RaiseNilPointer(10389);
+  if (AscDescList == nullptr) RaiseNilPointer(10390);
+  if (CaseSensitivityList == nullptr) RaiseNilPointer(10391);
   const int32_t fieldCount = FieldNames->Count();
   if (fieldCount != AscDescList->Count()) {
     throw EVEXException(10276, sDifferentListLengths, fieldCount, AscDescList->Count());

@@ -258,12 +258,12 @@ void TVEXTableOperation::Commit() VEX_NO_THREAD_SAFETY_ANALYSIS {
 namespace {
 const TVEXKeyPath& AsKeyPath(const TVEXIndexPosition& IndexPos) {
   const auto* path = dynamic_cast<const TVEXKeyPath*>(&IndexPos);
-  if (path == nullptr) throw EVEXException(10425, "Nil pointer occured");
+  if (path == nullptr) RaiseNilPointer(10425);
   return *path;
 }
 TVEXKeyPath& AsKeyPath(TVEXIndexPosition& IndexPos) {
   auto* path = dynamic_cast<TVEXKeyPath*>(&IndexPos);
-  if (path == nullptr) throw EVEXException(10425, "Nil pointer occured");
+  if (path == nullptr) RaiseNilPointer(10425);
   return *path;
 }
 }  // namespace

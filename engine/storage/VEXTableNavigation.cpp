@@ -58,9 +58,9 @@ void DropDistinctBuffer(TVEXCursor& Cursor) noexcept {
 void TVEXTableData::GetRecordBufferByIndex(int32_t SessionID, TVEXNavigationInfo& NavigationInfo,
                                            int32_t TableState,
                                            TVEXIndexPositionCache* IndexPositionCache) {
-  if (!FRecordManager) throw EVEXException(10015, "Nil pointer occured");
-  if (!FIndexManager) throw EVEXException(10380, "Nil pointer occured");
-  if (NavigationInfo.RecordBuffer == nullptr) throw EVEXException(10016, "Nil pointer occured");
+  if (!FRecordManager) RaiseNilPointer(10015);
+  if (!FIndexManager) RaiseNilPointer(10380);
+  if (NavigationInfo.RecordBuffer == nullptr) RaiseNilPointer(10016);
   if (NavigationInfo.IndexID != -1 && NavigationInfo.GetRecordMode != grmCurrent)
     FIndexManager->GetRecordBuffer(SessionID, NavigationInfo, IndexPositionCache, TableState);
   else
@@ -70,7 +70,7 @@ void TVEXTableData::GetRecordBufferByIndex(int32_t SessionID, TVEXNavigationInfo
 TVEXGetRecordResult TVEXTableData::NavigateRecord(TVEXCursor& Cursor,
                                                   TVEXGetRecordMode GetRecordMode,
                                                   bool FillBitmap) {
-  if (!FRecordManager) throw EVEXException(10015, "Nil pointer occured");
+  if (!FRecordManager) RaiseNilPointer(10015);
   const int32_t sessionID = Cursor.GetSessionID();
   if (GetRecordMode != grmCurrent && Cursor.IsViewRestricted()) {
     const bool goForward = GetRecordMode == grmNext;
@@ -111,7 +111,7 @@ TVEXGetRecordResult TVEXTableData::NavigateRecord(TVEXCursor& Cursor,
 
 TVEXGetRecordResult TVEXTableData::GetRecordBuffer(TVEXCursor& Cursor,
                                                    TVEXGetRecordMode GetRecordMode) {
-  if (!FRecordManager) throw EVEXException(10015, "Nil pointer occured");
+  if (!FRecordManager) RaiseNilPointer(10015);
   if (FRecordManager->RecordCount() == 0) return grrEOF;
   ScopeExit dropDistinct([&] { DropDistinctBuffer(Cursor); });
   if (Cursor.IsDistinctApplied() && GetRecordMode != grmCurrent && !Cursor.FirstPosition &&
@@ -139,7 +139,7 @@ bool TVEXTableData::PositionOnFound(TVEXCursor& Cursor, bool Found, TVEXPageItem
 }
 
 bool TVEXTableData::Locate(TVEXCursor& Cursor, TVEXBaseExpression* SearchExpression) {
-  if (SearchExpression == nullptr) throw EVEXException(10272, "Nil pointer occured");
+  if (SearchExpression == nullptr) RaiseNilPointer(10272);
   TVEXLockGuard lock(FDatabaseLock);
   TVEXMemBlock saved = Cursor.SavePosition();
   bool found = false;
@@ -278,7 +278,7 @@ void Store(void* At, T Value) {
 bool GetFieldDataFromRecordBuffer(int32_t FieldNo, const TVEXFieldDefs& FieldDefs, void* Buffer,
                                   const uint8_t* RecordBuffer) {
   const TVEXFieldDef& def = CheckedField(FieldNo, FieldDefs, 10000);
-  if (RecordBuffer == nullptr) throw EVEXException(10003, "Nil pointer occured");
+  if (RecordBuffer == nullptr) RaiseNilPointer(10003);
   if (GetBitFromBuffer(FieldNo, RecordBuffer)) return false;
   if (Buffer == nullptr || IsBLOBAdvancedFieldType(def.AdvancedFieldType)) return true;
   // A definition whose place lies outside the layout it belongs to would read
@@ -315,7 +315,7 @@ bool GetFieldDataFromRecordBuffer(int32_t FieldNo, const TVEXFieldDefs& FieldDef
 void SetFieldDataToRecordBuffer(int32_t FieldNo, const TVEXFieldDefs& FieldDefs, const void* Buffer,
                                 uint8_t* RecordBuffer) {
   const TVEXFieldDef& def = CheckedField(FieldNo, FieldDefs, 10004);
-  if (RecordBuffer == nullptr) throw EVEXException(10001, "Nil pointer occured");
+  if (RecordBuffer == nullptr) RaiseNilPointer(10001);
   bool toNull = Buffer == nullptr;
   if (!toNull) {
     switch (def.AdvancedFieldType) {
@@ -360,8 +360,8 @@ void SetFieldDataToRecordBuffer(int32_t FieldNo, const TVEXFieldDefs& FieldDefs,
 }
 
 bool RecordBuffersEqual(const void* Buffer1, const void* Buffer2, int32_t Size) {
-  if (Buffer1 == nullptr) throw EVEXException(10122, "Nil pointer occured");
-  if (Buffer2 == nullptr) throw EVEXException(10123, "Nil pointer occured");
+  if (Buffer1 == nullptr) RaiseNilPointer(10122);
+  if (Buffer2 == nullptr) RaiseNilPointer(10123);
   return Size <= 0 || std::memcmp(Buffer1, Buffer2, static_cast<size_t>(Size)) == 0;
 }
 

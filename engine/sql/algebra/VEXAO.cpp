@@ -415,7 +415,7 @@ void TVEXAO::SetIndex(const std::string& IndexFieldNames, const std::string& Des
 }
 
 void TVEXAO::ApplyResultIndex(bool FreeSpec) {
-  if (FResultDataset == nullptr) throw EVEXException(10308, "Nil pointer occured");
+  if (FResultDataset == nullptr) RaiseNilPointer(10308);
   struct FreeLists {
     TVEXAO* Self;
     bool Free;

@@ -27,7 +27,7 @@ std::unique_ptr<TVEXAODataset> TVEXAOLocalTable::NewSibling() {
 }
 
 TVEXLocalCursor& TVEXAOLocalTable::Cursor(int32_t Code) const {
-  if (FCursor == nullptr) throw EVEXException(Code, "Nil pointer occured");
+  if (FCursor == nullptr) RaiseNilPointer(Code);
   return *FCursor;
 }
 
@@ -194,7 +194,7 @@ void TVEXAOLocalTable::SetFieldValue(TVEXVariant& Value, int32_t FieldNo, bool D
 void TVEXAOLocalTable::CopyFieldValue(int32_t SrcFieldNo, bool DirectAccess, int32_t DestFieldNo,
                                       TVEXAODataset& Dest) {
   auto* dest = dynamic_cast<TVEXAOLocalTable*>(&Dest);
-  if (dest == nullptr || dest->FCursor == nullptr) throw EVEXException(10503, "Nil pointer occured");
+  if (dest == nullptr || dest->FCursor == nullptr) RaiseNilPointer(10503);
   TVEXLocalCursor& cursor = Cursor(10500);
   cursor.SetCurrentRecordBuffer(ReadBuffer());
   dest->FCursor->SetCurrentRecordBuffer(dest->InsertBuffer());
@@ -252,7 +252,7 @@ void TVEXAOLocalTable::ApplyDistinct(const rtl::TStringList& FieldNamesList,
 void TVEXAOLocalTable::ApplyDistinctFrom(TVEXAODataset& Source) {
   TVEXLocalCursor& cursor = Cursor(10319);
   TVEXCursor* source = Source.Handle();
-  if (source == nullptr) throw EVEXException(10319, "Nil pointer occured");
+  if (source == nullptr) RaiseNilPointer(10319);
   cursor.SetIndexName(source->IndexName());
   cursor.DistinctFieldCount = source->DistinctFieldCount;
   cursor.DisableRecordBitmap();

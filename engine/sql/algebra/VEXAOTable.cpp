@@ -92,7 +92,7 @@ void TVEXAOTable::Execute(bool IsRootAO, TVEXAO* ParentQueryAO, TVEXCursor* Pare
 bool TVEXAOTable::TransferIndexToParentIfNeeded(
     std::unique_ptr<rtl::TStringList>& FieldNamesList, std::unique_ptr<rtl::TStringList>& AscDescList,
     std::unique_ptr<rtl::TStringList>& CaseSensitivityList) {
-  if (FResultDataset == nullptr) throw EVEXException(10513, "Nil pointer occured");
+  if (FResultDataset == nullptr) RaiseNilPointer(10513);
   if (!HasIndexSpec() || !FResultDataset->IndexName().empty()) return false;
   if (FResultDataset->IndexExists(*FResultIndexFieldsList, *FResultIndexAscDescFieldsList,
                                   *FResultIndexCaseInsFieldsList))

@@ -25,7 +25,6 @@ namespace vex {
 
 namespace {
 
-constexpr const char* sNilPointer = "Nil pointer occured";
 constexpr const char* sTableIsLocked = "Table is locked";
 
 template <class F>
@@ -463,7 +462,7 @@ bool TVEXDiskTableData::FreeIfNoCursorsConnected() {
 
 void TVEXDiskTableData::DeleteTable(TVEXCursor* Cursor, bool DesignMode)
     VEX_NO_THREAD_SAFETY_ANALYSIS {
-  if (Cursor == nullptr) throw EVEXException(20137, sNilPointer);
+  if (Cursor == nullptr) RaiseNilPointer(20137);
   TVEXTableData::DeleteTable(Cursor, DesignMode);
   TVEXDiskPageManager& pages = DiskPages();
   Database().LockTables();
@@ -505,7 +504,7 @@ void TVEXDiskTableData::DeleteTable(TVEXCursor* Cursor, bool DesignMode)
 }
 
 void TVEXDiskTableData::EmptyTable(TVEXCursor* Cursor) VEX_NO_THREAD_SAFETY_ANALYSIS {
-  if (Cursor == nullptr) throw EVEXException(20137, sNilPointer);
+  if (Cursor == nullptr) RaiseNilPointer(20137);
   TVEXExclusiveScope exclusive(*Cursor);
   ScopeExit close([this, Cursor]() VEX_NO_THREAD_SAFETY_ANALYSIS {
     Quietly([this, Cursor]() VEX_NO_THREAD_SAFETY_ANALYSIS { CloseTable(*Cursor); });
@@ -531,7 +530,7 @@ void TVEXDiskTableData::EmptyTable(TVEXCursor* Cursor) VEX_NO_THREAD_SAFETY_ANAL
 
 void TVEXDiskTableData::RenameTable(std::string_view NewTableName, TVEXCursor* Cursor)
     VEX_NO_THREAD_SAFETY_ANALYSIS {
-  if (Cursor == nullptr) throw EVEXException(20137, sNilPointer);
+  if (Cursor == nullptr) RaiseNilPointer(20137);
   TVEXDiskPageManager& pages = DiskPages();
   Database().LockTables();
   ScopeExit unlockTables([this]() VEX_NO_THREAD_SAFETY_ANALYSIS {
@@ -796,9 +795,9 @@ void TVEXDiskTableData::KeepRecordInView(TVEXCursor& Cursor, TVEXPageItemID Reco
 }
 
 bool TVEXDiskTableData::InsertRecord(TVEXCursor& Cursor) VEX_NO_THREAD_SAFETY_ANALYSIS {
-  if (!FRecordManager) throw EVEXException(20135, sNilPointer);
+  if (!FRecordManager) RaiseNilPointer(20135);
   uint8_t* record = Cursor.CurrentRecordBuffer();
-  if (record == nullptr) throw EVEXException(20136, sNilPointer);
+  if (record == nullptr) RaiseNilPointer(20136);
   const int32_t session = Cursor.GetSessionID();
   if (MultiUser()) {
     // The counters in memory date from this connection's last read; other
@@ -821,9 +820,9 @@ bool TVEXDiskTableData::InsertRecord(TVEXCursor& Cursor) VEX_NO_THREAD_SAFETY_AN
 }
 
 bool TVEXDiskTableData::UpdateRecord(TVEXCursor& Cursor) VEX_NO_THREAD_SAFETY_ANALYSIS {
-  if (!FRecordManager) throw EVEXException(20138, sNilPointer);
+  if (!FRecordManager) RaiseNilPointer(20138);
   uint8_t* record = Cursor.CurrentRecordBuffer();
-  if (record == nullptr) throw EVEXException(20139, sNilPointer);
+  if (record == nullptr) RaiseNilPointer(20139);
   const int32_t session = Cursor.GetSessionID();
   if (MultiUser()) {
     LoadMostUpdated(session);
@@ -842,7 +841,7 @@ bool TVEXDiskTableData::UpdateRecord(TVEXCursor& Cursor) VEX_NO_THREAD_SAFETY_AN
 }
 
 bool TVEXDiskTableData::DeleteRecord(TVEXCursor& Cursor) VEX_NO_THREAD_SAFETY_ANALYSIS {
-  if (!FRecordManager) throw EVEXException(20137, sNilPointer);
+  if (!FRecordManager) RaiseNilPointer(20137);
   const int32_t session = Cursor.GetSessionID();
   if (MultiUser()) {
     LoadMostUpdated(session);

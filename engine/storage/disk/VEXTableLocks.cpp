@@ -50,10 +50,6 @@ void Quietly(F step) noexcept {
   }
 }
 
-[[noreturn]] void RaiseNilPointer(int32_t NativeErrorCode) {
-  throw EVEXException(NativeErrorCode, "Nil pointer occured");
-}
-
 [[noreturn]] void RaiseLocksStillExist(int32_t NativeErrorCode) {
   throw EVEXException(NativeErrorCode, "Some table locks still exist");
 }

@@ -81,8 +81,7 @@ void TVEXMemoryBlobBlocks::ReleaseIfUnstored(uint32_t Handle) {
 void TVEXMemoryBlobBlocks::CheckHandles(const uint8_t* RecordBuffer, int32_t ErrorCode) const {
   for (const TField& field : FFields) {
     const uint32_t handle = HandleOf(RecordBuffer, field.FieldNo);
-    if (handle != 0 && !FBlocks.contains(handle))
-      throw EVEXException(ErrorCode, "Nil pointer occured");
+    if (handle != 0 && !FBlocks.contains(handle)) RaiseNilPointer(ErrorCode);
   }
 }
 
@@ -117,7 +116,7 @@ TVEXCompressedBLOBStream& CompressedBLOBStreamOf(TVEXStream& BLOBStream, int32_t
     if (auto* compressed = dynamic_cast<TVEXCompressedBLOBStream*>(&access->TemporaryStream()))
       return *compressed;
   }
-  throw EVEXException(ErrorCode, "Nil pointer occured");
+  RaiseNilPointer(ErrorCode);
 }
 
 std::unique_ptr<TVEXStream> MakeEngineBLOBStream(std::unique_ptr<TVEXStream> Stream,

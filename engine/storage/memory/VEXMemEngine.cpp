@@ -15,8 +15,6 @@ namespace vex {
 
 namespace {
 
-constexpr const char* kNilPointer = "Nil pointer occured";
-
 // The record scanner the layer above installs, as the B-tree index asks for
 // one.
 class TSeamIndexRecordScan : public TVEXIndexRecordScan {
@@ -48,7 +46,7 @@ std::unique_ptr<TVEXIndexRecordScan> TVEXEngineRecordScanner::OpenRecordScan(
   if (records == nullptr || records->RecordCount() == 0)
     return std::make_unique<TEmptyIndexRecordScan>(Cursor);
   TVEXRecordScanner* scanner = RecordScanner();
-  if (scanner == nullptr) throw EVEXException(20036, kNilPointer);
+  if (scanner == nullptr) RaiseNilPointer(20036);
   return std::make_unique<TSeamIndexRecordScan>(scanner->OpenRecordScan(Cursor.GetCursor()));
 }
 
@@ -86,7 +84,7 @@ TVEXMemoryTableData::~TVEXMemoryTableData() {
 
 TVEXMemoryRecordManager& TVEXMemoryTableData::Records(int32_t ErrorCode) const {
   auto* records = MemoryRecordManager();
-  if (records == nullptr) throw EVEXException(ErrorCode, kNilPointer);
+  if (records == nullptr) RaiseNilPointer(ErrorCode);
   return *records;
 }
 
@@ -187,7 +185,7 @@ void TVEXMemoryTableData::WriteBLOBFieldToRecordBuffer(TVEXCursor& Cursor, int32
                                                        TVEXStream& BLOBStream) {
   if (!BLOBStream.Modified()) return;
   uint8_t* buffer = Cursor.CurrentRecordBuffer();
-  if (buffer == nullptr) throw EVEXException(10018, kNilPointer);
+  if (buffer == nullptr) RaiseNilPointer(10018);
   const uint32_t old = FBlobs.HandleOf(buffer, FieldNo);
   uint32_t handle = 0;
   if (BLOBStream.GetSize() > 0) {
@@ -208,7 +206,7 @@ void TVEXMemoryTableData::ClearBLOBFieldInRecordBuffer(uint8_t* RecordBuffer, in
   if (!FBlobs.HasBlobFields() || RecordBuffer == nullptr) return;
   if (GetBitFromBuffer(FieldNo, RecordBuffer)) return;
   const uint32_t handle = FBlobs.HandleOf(RecordBuffer, FieldNo);
-  if (handle == 0) throw EVEXException(10118, kNilPointer);
+  if (handle == 0) RaiseNilPointer(10118);
   FBlobs.SetHandle(RecordBuffer, FieldNo, 0);
   FBlobs.ReleaseIfUnstored(handle);
 }
@@ -217,7 +215,7 @@ void TVEXMemoryTableData::CheckBlobField(int32_t FieldNo, int32_t ErrorCode) con
   const TVEXFieldDefs& fields = FFieldManager->FieldDefs();
   if (FieldNo < 0 || FieldNo >= fields.Count() ||
       !IsBLOBBaseFieldType(fields.GetDef(FieldNo)->BaseFieldType))
-    throw EVEXException(ErrorCode, kNilPointer);
+    RaiseNilPointer(ErrorCode);
 }
 
 std::unique_ptr<TVEXStream> TVEXMemoryTableData::InternalCreateBlobStream(
@@ -234,7 +232,7 @@ std::unique_ptr<TVEXStream> TVEXMemoryTableData::InternalCreateBlobStream(
   const bool empty = OpenMode == bomWrite || buffer == nullptr || GetBitFromBuffer(FieldNo, buffer);
   if (!empty) {
     const uint8_t* block = FBlobs.Find(FBlobs.HandleOf(buffer, FieldNo));
-    if (block == nullptr) throw EVEXException(10112, kNilPointer);
+    if (block == nullptr) RaiseNilPointer(10112);
     const int64_t size =
         MemoryManager->GetMemoryBufferSize(block) - TVEXMemoryBlobBlocks::kBlockHeaderSize;
     enginesupport::WriteWholeBuffer(*carrier, block + TVEXMemoryBlobBlocks::kBlockHeaderSize, size,
@@ -258,7 +256,7 @@ void TVEXMemoryTableData::GetDirectBlobData(TVEXCursor& /*Cursor*/, int32_t Fiel
   pBlobData = nullptr;
   if (RecordBuffer == nullptr || GetBitFromBuffer(FieldNo, RecordBuffer)) return;
   const uint8_t* block = FBlobs.Find(FBlobs.HandleOf(RecordBuffer, FieldNo));
-  if (block == nullptr) throw EVEXException(10511, kNilPointer);
+  if (block == nullptr) RaiseNilPointer(10511);
   std::memcpy(&BLOBDescriptor.NumBlocks, block, 4);
   std::memcpy(&BLOBDescriptor.UncompressedSize, block + 4, 8);
   BLOBDescriptor.CompressedSize =
@@ -273,11 +271,11 @@ void TVEXMemoryTableData::SetDirectBlobData(TVEXCursor& /*Cursor*/, int32_t Fiel
                                             uint8_t* RecordBuffer,
                                             TVEXPartialTemporaryBLOBDescriptor& BLOBDescriptor,
                                             uint8_t*& pBlobData) {
-  if (RecordBuffer == nullptr) throw EVEXException(10511, kNilPointer);
+  if (RecordBuffer == nullptr) RaiseNilPointer(10511);
   const uint32_t old = FBlobs.HandleOf(RecordBuffer, FieldNo);
   uint32_t handle = 0;
   if (BLOBDescriptor.CompressedSize > 0) {
-    if (pBlobData == nullptr) throw EVEXException(10511, kNilPointer);
+    if (pBlobData == nullptr) RaiseNilPointer(10511);
     handle = FBlobs.Add(TVEXMemoryBlobBlocks::MakeBlock(BLOBDescriptor.NumBlocks,
                                                         BLOBDescriptor.UncompressedSize, pBlobData,
                                                         BLOBDescriptor.CompressedSize));
@@ -311,7 +309,7 @@ TVEXMemBlock TVEXMemoryTableData::ReadStoredRecord(TVEXPageItemID RecordID) cons
 bool TVEXMemoryTableData::InsertRecord(TVEXCursor& Cursor) {
   TVEXMemoryRecordManager& records = Records(10010);
   uint8_t* buffer = Cursor.CurrentRecordBuffer();
-  if (buffer == nullptr) throw EVEXException(10018, kNilPointer);
+  if (buffer == nullptr) RaiseNilPointer(10018);
   FBlobs.CheckHandles(buffer, 10112);
   const int32_t sessionID = Cursor.GetSessionID();
   enginesupport::TChangeSet changes(*this, &Cursor);
@@ -364,7 +362,7 @@ bool TVEXMemoryTableData::DeleteRecord(TVEXCursor& Cursor) {
 bool TVEXMemoryTableData::UpdateRecord(TVEXCursor& Cursor) {
   TVEXMemoryRecordManager& records = Records(10014);
   uint8_t* buffer = Cursor.CurrentRecordBuffer();
-  if (buffer == nullptr) throw EVEXException(10017, kNilPointer);
+  if (buffer == nullptr) RaiseNilPointer(10017);
   const int32_t sessionID = Cursor.GetSessionID();
   const TVEXPageItemID recordID = Cursor.CurrentRecordID;
   TVEXMemBlock stored = ReadStoredRecord(recordID);

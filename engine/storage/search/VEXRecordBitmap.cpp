@@ -19,7 +19,7 @@ void CheckBitNo(int64_t BitNo) {
 }  // namespace
 
 TVEXRecordBitmap::TVEXRecordBitmap(TVEXTableData* aTableData) : FTableData(aTableData) {
-  if (aTableData == nullptr) throw EVEXException(10425, "Nil pointer occured");
+  if (aTableData == nullptr) RaiseNilPointer(10425);
 }
 
 void TVEXRecordBitmap::SetSize(int64_t NewSize) {

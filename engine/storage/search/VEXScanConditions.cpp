@@ -67,7 +67,7 @@ void TVEXScanSearchConditionArray::Delete(int32_t ItemNo) {
   if (ItemNo < 0 || ItemNo >= Count())
     throw EVEXException(10413, "Invalid item number - ItemNo = %d, ItemCount = %d", ItemNo,
                         Count());
-  if (Items[ItemNo] == nullptr) throw EVEXException(10414, "Nil pointer occured");
+  if (Items[ItemNo] == nullptr) RaiseNilPointer(10414);
   Items.erase(Items.begin() + ItemNo);
 }
 

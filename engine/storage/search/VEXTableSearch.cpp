@@ -139,7 +139,7 @@ bool TVEXTableData::FindRecordInView(TVEXCursor& Cursor, TVEXBaseExpression* Exp
                                      bool GoForward, TVEXPageItemID& FoundRecordID,
                                      TVEXRecordBitmap* Bitmap, bool FillBitmap) {
   TVEXLockGuard lock(FDatabaseLock);
-  if (FRecordManager == nullptr) throw EVEXException(10015, "Nil pointer occured");
+  if (FRecordManager == nullptr) RaiseNilPointer(10015);
   if (FRecordManager->RecordCount() == 0) return false;
   const int32_t sessionID = Cursor.GetSessionID();
 

@@ -14,7 +14,6 @@
 namespace vex {
 
 namespace {
-constexpr const char* kNilPointer = "Nil pointer occured";
 constexpr const char* kSeekMessage = "Cannot set stream position to %d. Position = %d, Size = %d";
 constexpr const char* kReadMessage =
     "Cannot read from stream. Position = %d, Stream size = %d, Block size = %d, Bytes Read = %d";
@@ -52,12 +51,12 @@ TVEXTemporaryTableData::~TVEXTemporaryTableData() {
 
 TVEXTemporaryRecordManager& TVEXTemporaryTableData::Records(int32_t ErrorCode) const {
   auto* records = TemporaryRecordManager();
-  if (records == nullptr) throw EVEXException(ErrorCode, kNilPointer);
+  if (records == nullptr) RaiseNilPointer(ErrorCode);
   return *records;
 }
 
 TVEXStream& TVEXTemporaryTableData::BlobFile(int32_t ErrorCode) const {
-  if (FBLOBFile == nullptr) throw EVEXException(ErrorCode, kNilPointer);
+  if (FBLOBFile == nullptr) RaiseNilPointer(ErrorCode);
   return *FBLOBFile;
 }
 
@@ -227,7 +226,7 @@ void TVEXTemporaryTableData::WriteBLOBFieldToRecordBuffer(TVEXCursor& Cursor, in
   BlobFile(10144);
   if (!BLOBStream.Modified()) return;
   uint8_t* buffer = Cursor.CurrentRecordBuffer();
-  if (buffer == nullptr) throw EVEXException(10135, kNilPointer);
+  if (buffer == nullptr) RaiseNilPointer(10135);
   if (BLOBStream.GetSize() == 0) {
     SetOffset(buffer, FieldNo, 0, true);
     return;
@@ -250,7 +249,7 @@ std::unique_ptr<TVEXStream> TVEXTemporaryTableData::InternalCreateBlobStream(
   const TVEXFieldDefs& fields = FFieldManager->FieldDefs();
   if (FieldNo < 0 || FieldNo >= fields.Count() ||
       !IsBLOBBaseFieldType(fields.GetDef(FieldNo)->BaseFieldType))
-    throw EVEXException(10140, kNilPointer);
+    RaiseNilPointer(10140);
   const TVEXFieldDef& def = *fields.GetDef(FieldNo);
   TVEXBLOBDescriptor descriptor{};
   descriptor.BlockSize = def.BLOBBlockSize;
@@ -308,13 +307,12 @@ void TVEXTemporaryTableData::SetDirectBlobData(TVEXCursor& /*Cursor*/, int32_t F
                                                TVEXPartialTemporaryBLOBDescriptor& BLOBDescriptor,
                                                uint8_t*& pBlobData) {
   BlobFile(10506);
-  if (RecordBuffer == nullptr) throw EVEXException(10506, kNilPointer);
+  if (RecordBuffer == nullptr) RaiseNilPointer(10506);
   if (BLOBDescriptor.UncompressedSize == 0) {
     SetOffset(RecordBuffer, FieldNo, 0, true);
     return;
   }
-  if (BLOBDescriptor.CompressedSize > 0 && pBlobData == nullptr)
-    throw EVEXException(10506, kNilPointer);
+  if (BLOBDescriptor.CompressedSize > 0 && pBlobData == nullptr) RaiseNilPointer(10506);
   const int64_t offset = AppendBLOB(BLOBDescriptor, pBlobData, 10507, 10508);
   SetOffset(RecordBuffer, FieldNo, offset, false);
 }
@@ -330,7 +328,7 @@ void TVEXTemporaryTableData::FreeDirectBlobData(
 bool TVEXTemporaryTableData::InsertRecord(TVEXCursor& Cursor) {
   TVEXTemporaryRecordManager& records = Records(10134);
   uint8_t* buffer = Cursor.CurrentRecordBuffer();
-  if (buffer == nullptr) throw EVEXException(10135, kNilPointer);
+  if (buffer == nullptr) RaiseNilPointer(10135);
   enginesupport::TChangeSet changes(*this, &Cursor);
   TVEXPageItemID recordID{-1, 0};
   if (!records.AddRecord(Cursor.GetSessionID(), buffer, recordID)) return false;
