@@ -187,7 +187,10 @@ void TVEXQuery::UnPrepare() {
 void TVEXQuery::SetPrepare(bool Value) {
   if (FHandle != nullptr) {
     if (Value) throw EVEXException(30141, "Cannot perform this operation on an open dataset");
-    // The cursor belongs to the statement and goes with the processor.
+    // The cursor belongs to the statement and goes with the processor: a
+    // query still showing it is closed first, while its record buffers can
+    // still be given back through it.
+    Close();
     FHandle = nullptr;
     FExternalHandle = nullptr;
   }

@@ -18,8 +18,8 @@
 //   2. The result cursor belongs to the processor's last statement: the
 //      dataset holds it as its external cursor (FExternalHandle) and never
 //      frees it. It lives until the next execution, UnPrepare or the
-//      processor's end, which is why unpreparing drops the dataset's handles
-//      first.
+//      processor's end, which is why unpreparing closes a query that still
+//      shows it.
 //   3. RowsAffected reads the processor's count while prepared; unpreparing
 //      saves that count into FRowsAffected when the last execution produced
 //      no cursor (FCheckRowsAffected), so a count outlives the processor that

@@ -210,6 +210,14 @@ TEST_F(Query, OpensTheLastStatementsCursorAndCloseUnpreparesAnUnpreparedQuery) {
   EXPECT_FALSE(q.Prepared());
   EXPECT_EQ(q.Database(), nullptr);
 
+  // Unpreparing frees the cursor a query shows, so it closes the query.
+  q.Prepare();
+  q.Open();
+  q.UnPrepare();
+  EXPECT_FALSE(q.Active());
+  EXPECT_EQ(q.Handle(), nullptr);
+  EXPECT_EQ(q.Database(), nullptr);
+
   // A text whose last statement has no cursor gives the query nothing to show.
   q.SQL().SetText("UPDATE Stay SET B = 'z'");
   EXPECT_THAT([&] { q.Open(); }, testsupport::RaisesNativeError(20001));
