@@ -35,8 +35,8 @@ namespace vex {
 
 class TVEXCursor;
 class TVEXAO;
-class TVEXDataSet;
 class TVEXDatabase;
+class TVEXQuery;
 class TVEXFields;
 class TVEXTable;
 
@@ -151,7 +151,10 @@ class TVEXSQLCommand {
 
 // The query component that runs a statement. Raises rtl::EInvalidCast
 // "Invalid class typecast" for anything else (null included).
-TVEXDataSet& QueryComponent(db::TDataSet* Query);
+TVEXQuery& QueryComponent(db::TDataSet* Query);
+// Whether the statements of Query make their tables in memory: false for a
+// dataset that is no query component (a statement parsed on its own).
+bool QueryInMemory(db::TDataSet* Query);
 
 // Builds a statement of class T over the lexer's current command and parses
 // it; what a dispatch row points at.

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "components/VEXDataSet.h"
+#include "components/VEXQuery.h"
 #include "components/VEXDatabase.h"
 #include "components/VEXTable.h"
 #include "foundation/VEXExcept.h"
@@ -34,10 +34,15 @@ constexpr int kTargetNameAttempts = 5;
 
 }  // namespace
 
-TVEXDataSet& QueryComponent(db::TDataSet* Query) {
-  auto* query = dynamic_cast<TVEXDataSet*>(Query);
+TVEXQuery& QueryComponent(db::TDataSet* Query) {
+  auto* query = dynamic_cast<TVEXQuery*>(Query);
   if (query == nullptr) throw rtl::EInvalidCast("Invalid class typecast");
   return *query;
+}
+
+bool QueryInMemory(db::TDataSet* Query) {
+  auto* query = dynamic_cast<TVEXQuery*>(Query);
+  return query != nullptr && query->InMemory();
 }
 
 bool TVEXSQLCommand::ReadCurrentToken() { return LLex->GetCurrentToken(Token); }
@@ -146,7 +151,7 @@ void TVEXSQLCommand::CreateTargetTable(db::TDataSet* Query, const std::string& D
                                        std::unique_ptr<TVEXDatabase>& Database,
                                        std::unique_ptr<TVEXTable>& Table, bool InMemory,
                                        const std::string& Password, const std::string& TableName) {
-  TVEXDataSet& query = QueryComponent(Query);
+  TVEXQuery& query = QueryComponent(Query);
   auto database = std::make_unique<TVEXDatabase>(nullptr);
   if (TVEXDatabase* own = query.Database()) {
     database->SetMultiUser(own->MultiUser());

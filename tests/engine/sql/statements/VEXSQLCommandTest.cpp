@@ -8,6 +8,7 @@
 
 #include "components/VEXDatabase.h"
 #include "components/VEXLocalEngine.h"
+#include "components/VEXQuery.h"
 #include "components/VEXTable.h"
 #include "db/DataSet.h"
 #include "foundation/VEXExcept.h"
@@ -193,8 +194,7 @@ class TargetTable : public ::testing::Test {
     Database->SetSilentMode(true);
     Database->SetMultiUser(true);
     Database->Open();
-    // Any dataset component of the engine stands for the query here.
-    Query = std::make_unique<TVEXTable>(nullptr);
+    Query = std::make_unique<TVEXQuery>(nullptr);
     Query->SetDatabaseName("Hotel");
     // As a prepared query does: its database component is open.
     Query->SetDBFlag(1, true);
@@ -203,7 +203,7 @@ class TargetTable : public ::testing::Test {
   testsupport::ScratchDir Dir;
   std::string File, Other;
   std::unique_ptr<TVEXDatabase> Database;
-  std::unique_ptr<TVEXTable> Query;
+  std::unique_ptr<TVEXQuery> Query;
 };
 
 TEST_F(TargetTable, WithoutAFileTheTableIsOnTheQuerysDatabase) {
@@ -251,6 +251,9 @@ TEST_F(TargetTable, OnlyTheQueryComponentIsAccepted) {
   std::unique_ptr<TVEXDatabase> db;
   std::unique_ptr<TVEXTable> table;
   EXPECT_THROW(TVEXSQLCommand::CreateTargetTable(nullptr, "", db, table, false, "", "T"),
+               rtl::EInvalidCast);
+  TVEXTable notAQuery(nullptr);
+  EXPECT_THROW(TVEXSQLCommand::CreateTargetTable(&notAQuery, "", db, table, false, "", "T"),
                rtl::EInvalidCast);
   EXPECT_EQ(db, nullptr);
 }
