@@ -22,12 +22,14 @@
 #include "components/VEXDatabase.h"
 #include "components/VEXLocalCursor.h"
 #include "components/VEXLocalEngine.h"
+#include "components/VEXTable.h"
 #include "engine/components/EngineFakes.h"
 #include "engine/components/ScriptedUi.h"
 #include "engine/storage/VEXManagerFakes.h"
 #include "os/FileFaults.h"
 #include "os/OsError.h"
 #include "rtl/Lists.h"
+#include "rtl/Variant.h"
 #include "support/NativeError.h"
 #include "support/ScratchDir.h"
 
@@ -82,6 +84,34 @@ class Maintenance : public ::testing::Test {
       maker.CreateTable(f, i, c);
     }
     Database.Close();
+  }
+  // One row (ID 1) in each table named.
+  static void AddRows(vex::TVEXDatabase& Database, const std::vector<std::string>& Names) {
+    Database.Open();
+    for (const std::string& name : Names) {
+      vex::TVEXTable table(nullptr);
+      table.SetDatabaseName(Database.DatabaseName());
+      table.SetTableName(name);
+      table.Open();
+      table.Append();
+      table.FieldByName("ID")->SetAsVariant(rtl::Variant(1));
+      table.Post();
+    }
+    Database.Close();
+  }
+  static std::vector<int32_t> RowCounts(vex::TVEXDatabase& Database,
+                                        const std::vector<std::string>& Names) {
+    std::vector<int32_t> counts;
+    Database.Open();
+    for (const std::string& name : Names) {
+      vex::TVEXTable table(nullptr);
+      table.SetDatabaseName(Database.DatabaseName());
+      table.SetTableName(name);
+      table.Open();
+      counts.push_back(table.RecordCount());
+    }
+    Database.Close();
+    return counts;
   }
   static std::vector<std::string> Tables(vex::TVEXDatabase& Database) {
     rtl::TStringList list;
@@ -261,16 +291,45 @@ TEST_F(Maintenance, RepairKeepsTheOriginalAsBak) {
   EXPECT_EQ(FilesIn(Dir.Path()), (std::vector<std::string>{"hotel.vex", "hotel.vex.bak"}));
 }
 
-TEST_F(Maintenance, ARebuildOfADatabaseWithTablesFailsWholeUntilTablesCanBeCopied) {
+TEST_F(Maintenance, CompactCopiesEveryTableReportingEachOnesShareThenOneHundred) {
+  auto database = NewDatabase("hotel.vex");
+  database->CreateDatabase();
+  AddTables(*database, {"Guest", "Room", "Stay"});
+  AddRows(*database, {"Guest", "Room", "Stay"});
+  std::vector<std::string> calls;
+  database->BeforeCompact = [&](rtl::TComponent&) { calls.push_back("before"); };
+  database->OnCompactProgress = [&](rtl::TComponent&, int32_t Percent, bool&) {
+    calls.push_back(std::to_string(Percent));
+  };
+  database->AfterCompact = [&](rtl::TComponent&) { calls.push_back("after"); };
+  EXPECT_TRUE(database->CompactDatabase());
+  EXPECT_EQ(calls, (std::vector<std::string>{"before", "33", "66", "100", "100", "after"}));
+  EXPECT_EQ(FilesIn(Dir.Path()), std::vector<std::string>{"hotel.vex"});
+  EXPECT_EQ(Tables(*database), (std::vector<std::string>{"Guest", "Room", "Stay"}));
+  EXPECT_EQ(RowCounts(*database, {"Guest", "Room", "Stay"}), (std::vector<int32_t>{1, 1, 1}));
+}
+
+TEST_F(Maintenance, AbortOnTheWaitFormStopsTheCompactWithTheCopysLog) {
   auto database = NewDatabase("hotel.vex");
   database->CreateDatabase();
   AddTables(*database, {"Guest", "Room"});
+  AddRows(*database, {"Guest", "Room"});
   const std::string before = Slurp(database->DatabaseFileName());
-  EXPECT_THAT([&] { database->RepairDatabase(); }, RaisesNativeError(20199));
-  EXPECT_THAT([&] { database->CompactDatabase(); }, RaisesNativeError(20199));
+  database->SetSilentMode(false);
+  Ui.OnPump = [&] { Ui.WaitViews.back()->Abort->Click(); };
+  try {
+    database->CompactDatabase();
+    ADD_FAILURE() << "not stopped";
+  } catch (const vex::EVEXException& e) {
+    EXPECT_EQ(e.NativeError, 30456);
+    EXPECT_EQ(
+        std::string(e.what()).rfind("Operation CompactDatabase failed: Terminated by User.\r\n", 0),
+        0u)
+        << e.what();
+  }
+  Ui.OnPump = nullptr;
   EXPECT_EQ(FilesIn(Dir.Path()), std::vector<std::string>{"hotel.vex"});
   EXPECT_EQ(Slurp(database->DatabaseFileName()), before);
-  EXPECT_EQ(Tables(*database), (std::vector<std::string>{"Guest", "Room"}));
 }
 
 // --- the executable database ------------------------------------------------
