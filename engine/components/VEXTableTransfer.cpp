@@ -358,11 +358,15 @@ bool TVEXTable::ImportTable(db::TDataSet& SourceTable, std::string& Log,
   AdvIndexDefs().Clear();
   FieldDefs().Clear();
   AdvFieldDefs().Clear();
+  // The records are read from an open source; its advanced definitions are
+  // read with its cursor.
+  const bool sourceWasActive = SourceTable.Active();
+  SourceTable.Open();
+  ScopeExit closeSource([&] {
+    if (!sourceWasActive) Quietly([&] { SourceTable.Close(); });
+  });
   if (auto* source = dynamic_cast<TVEXDataSet*>(&SourceTable)) {
-    if (!source->Active()) {
-      source->FieldDefs().Update();
-      source->IndexDefs().Update();
-    }
+    source->IndexDefs().Update();
     AdvFieldDefs().Assign(source->AdvFieldDefs());
     AdvIndexDefs().Assign(source->AdvIndexDefs(), true);
   } else {
