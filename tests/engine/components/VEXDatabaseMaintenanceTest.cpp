@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -330,6 +331,109 @@ TEST_F(Maintenance, AbortOnTheWaitFormStopsTheCompactWithTheCopysLog) {
   Ui.OnPump = nullptr;
   EXPECT_EQ(FilesIn(Dir.Path()), std::vector<std::string>{"hotel.vex"});
   EXPECT_EQ(Slurp(database->DatabaseFileName()), before);
+}
+
+// The file's pages of a type (the page header's type at byte 8), as offsets.
+std::vector<int64_t> PagesOfType(const std::string& File, uint16_t Type) {
+  const std::string bytes = Slurp(File);
+  constexpr int64_t kPageSize = 4096;
+  std::vector<int64_t> pages;
+  for (int64_t at = static_cast<int64_t>(bytes.size()) % kPageSize;
+       at + kPageSize <= static_cast<int64_t>(bytes.size()); at += kPageSize) {
+    uint16_t type = 0;
+    std::memcpy(&type, bytes.data() + at + 8, sizeof type);
+    if (type == Type) pages.push_back(at);
+  }
+  return pages;
+}
+
+TEST_F(Maintenance, ARepairSkipsAnUnreadableTableAndKeepsTheOthers) {
+  auto database = NewDatabase("hotel.vex");
+  database->CreateDatabase();
+  AddTables(*database, {"Guest", "Room", "Stay"});
+  AddRows(*database, {"Guest", "Room", "Stay"});
+  // Stay's definitions, written last, become unreadable.
+  const std::vector<int64_t> metadata = PagesOfType(database->DatabaseFileName(), 8);
+  ASSERT_GE(metadata.size(), 3u);
+  {
+    std::fstream file(database->DatabaseFileName(),
+                      std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(metadata.back() + 40);
+    const std::string garbage(200, '\xEE');
+    file.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+  }
+  const std::string log = database->RepairDatabase();
+  EXPECT_EQ(log.rfind("Problem occured while copying table 'Stay': '", 0), 0u) << log;
+  EXPECT_EQ(FilesIn(Dir.Path()), (std::vector<std::string>{"hotel.vex", "hotel.vex.bak"}));
+  EXPECT_EQ(Tables(*database), (std::vector<std::string>{"Guest", "Room"}));
+  EXPECT_EQ(RowCounts(*database, {"Guest", "Room"}), (std::vector<int32_t>{1, 1}));
+}
+
+TEST_F(Maintenance, ACommitTornByACrashIsRepairedOnOpenWithTheRowsOfBeforeOrAfter) {
+  const std::string pristine = Dir / "pristine.vex";
+  {
+    auto database = NewDatabase("pristine.vex");
+    database->CreateDatabase();
+    AddTables(*database, {"Guest"});
+    AddRows(*database, {"Guest"});
+  }
+  constexpr int kStopped = 77;
+  int torn = 0;
+  bool committed = false;
+  for (uint64_t k = 1; k <= 80 && !committed; ++k) {
+    const std::string path = Dir / "hotel.vex";
+    std::filesystem::copy_file(pristine, path, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::remove(path + ".bak");
+    // No database file is open here when the child starts.
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      int code = 3;
+      try {
+        auto database = NewDatabase("hotel.vex");
+        database->Open();
+        vex::TVEXTable table(nullptr);
+        table.SetDatabaseName(database->DatabaseName());
+        table.SetTableName("Guest");
+        table.Open();
+        database->StartTransaction();
+        for (int32_t id = 2; id <= 3; ++id) {
+          table.Append();
+          table.FieldByName("ID")->SetAsVariant(rtl::Variant(id));
+          table.Post();
+        }
+        os::faults::ArmWriteFault(k, os::faults::WriteFault::ExitProcess, kStopped);
+        database->Commit();
+        os::faults::DisarmWriteFault();
+        code = 0;
+      } catch (...) {
+      }
+      ::_exit(code);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << k;
+    const int code = WEXITSTATUS(status);
+    ASSERT_TRUE(code == 0 || code == kStopped) << "write " << k << ": " << code;
+    committed = code == 0;
+
+    auto database = NewDatabase("hotel.vex");
+    database->SetSilentMode(false);
+    bool asked = false;
+    database->OnNeedRepair = [&](vex::TVEXDatabase&, bool& DoRepair) {
+      asked = true;
+      DoRepair = true;
+    };
+    database->Open();
+    database->Close();
+    if (asked) {
+      ++torn;
+      EXPECT_TRUE(Exists(path + ".bak")) << k;
+    }
+    const int32_t rows = RowCounts(*database, {"Guest"})[0];
+    EXPECT_TRUE(rows == 1 || rows == 3) << "write " << k << ": " << rows << " rows";
+  }
+  EXPECT_TRUE(committed);
+  EXPECT_GT(torn, 0);
 }
 
 // --- the executable database ------------------------------------------------

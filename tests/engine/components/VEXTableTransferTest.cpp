@@ -140,26 +140,42 @@ TEST_F(Transfer, RestructureKeepsARenamedFieldsDataAndAddsTheNewField) {
 }
 
 TEST_F(Transfer, AStoppedRestructureRollsBackToTheOldTableUnderItsName) {
-  TVEXTable& t = GuestTable({{1, "Ann"}, {2, "Bob"}});
-  t.FieldDefs().Update();
-  t.IndexDefs().Update();
-  t.RestructureFieldDefs().Add("ROOM", aftInteger, 0, false);
-  bool after = false;
-  t.OnRestructureProgress = [&](rtl::TComponent&, int32_t, bool& Continue) { Continue = false; };
-  t.AfterRestructure = [&](db::TDataSet&) { after = true; };
-  std::string log;
-  EXPECT_FALSE(t.RestructureTable(log));
-  EXPECT_EQ(log, "Terminated by User.\r\n");
-  EXPECT_TRUE(after);
-  EXPECT_EQ(t.TableName(), "Guest");
-  rtl::TStringList names;
-  Database->GetTablesList(names);
-  ASSERT_EQ(names.Count(), 1);
-  EXPECT_EQ(names[0], "Guest");
-  t.FieldDefs().SetUpdated(false);
-  t.FieldDefs().Update();
-  EXPECT_EQ(t.FieldDefs().Count(), 2);  // the old structure
-  EXPECT_EQ(Rows(t), (std::vector<std::string>{"1:Ann", "2:Bob"}));
+  // Stopped by the progress event, or by Abort on the wait form shown
+  // without events.
+  for (const bool byWaitForm : {false, true}) {
+    TVEXTable& t = GuestTable({{1, "Ann"}, {2, "Bob"}});
+    t.FieldDefs().Update();
+    t.IndexDefs().Update();
+    t.RestructureFieldDefs().Add("ROOM", aftInteger, 0, false);
+    bool after = byWaitForm;
+    if (byWaitForm) {
+      Database->SetSilentMode(false);
+      Ui.OnPump = [&] { Ui.WaitViews.back()->Abort->Click(); };
+    } else {
+      t.OnRestructureProgress = [&](rtl::TComponent&, int32_t, bool& Continue) {
+        Continue = false;
+      };
+      t.AfterRestructure = [&](db::TDataSet&) { after = true; };
+    }
+    std::string log;
+    EXPECT_FALSE(t.RestructureTable(log));
+    Ui.OnPump = nullptr;
+    Database->SetSilentMode(true);
+    EXPECT_EQ(log, "Terminated by User.\r\n");
+    EXPECT_TRUE(after);
+    EXPECT_EQ(Ui.WaitViews.size(), byWaitForm ? 1u : 0u);
+    if (byWaitForm) EXPECT_FALSE(Ui.WaitViews.back()->Visible);
+    EXPECT_EQ(t.TableName(), "Guest");
+    rtl::TStringList names;
+    Database->GetTablesList(names);
+    ASSERT_EQ(names.Count(), 1);
+    EXPECT_EQ(names[0], "Guest");
+    t.FieldDefs().SetUpdated(false);
+    t.FieldDefs().Update();
+    EXPECT_EQ(t.FieldDefs().Count(), 2);  // the old structure
+    EXPECT_EQ(Rows(t), (std::vector<std::string>{"1:Ann", "2:Bob"}));
+    t.DeleteTable();
+  }
 }
 
 TEST_F(Transfer, RestructureInATransactionIsRefusedBeforeAnyRename) {
