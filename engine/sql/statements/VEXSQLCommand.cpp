@@ -6,8 +6,8 @@
 #include <string_view>
 #include <vector>
 
-#include "components/VEXQuery.h"
 #include "components/VEXDatabase.h"
+#include "components/VEXQuery.h"
 #include "components/VEXTable.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXStream.h"

@@ -10,6 +10,7 @@
 #include "components/VEXQuery.h"
 #include "components/VEXTable.h"
 #include "foundation/VEXExcept.h"
+#include "foundation/VEXGuards.h"
 #include "os/Clock.h"
 #include "rtl/CodePage.h"
 #include "sql/algebra/VEXAODataset.h"
@@ -53,8 +54,8 @@ bool TVEXSQLCursorCommand::ParseOrderBy() {
   if (!IsReservedWordToken(Token, rwBY))
     throw EVEXException(30188, "Token '%s' expected, but '%s' found at line %d, column %d", "BY",
                         Token.Text, Token.LineNum, Token.ColumnNum);
-  constexpr TTokenTypes kKeyStart{tktString,  tktQuotedString, tktBracketedString,
-                                  tktInt,     tktReservedWord, tktParameter};
+  constexpr TTokenTypes kKeyStart{tktString, tktQuotedString, tktBracketedString,
+                                  tktInt,    tktReservedWord, tktParameter};
   constexpr TTokenTypes kAfterDot{tktString, tktQuotedString, tktBracketedString, tktReservedWord,
                                   tktParameter};
   constexpr TTokenTypes kAfterComma{tktString, tktQuotedString, tktBracketedString, tktInt,
@@ -149,8 +150,7 @@ void TVEXSQLCursorCommand::ExecSQL(db::TDataSet* Query, bool IsRoot, bool Reques
   if (hasInto && !FRootAO->IsAOTable()) {
     TVEXQuery& query = QueryComponent(Query);
     if (IntoDatabase.empty() && !IntoMemory) IntoDatabase = query.DatabaseName();
-    FRootAO->SetResultTable(IntoMemory || query.InMemory(), IntoImmediate, IntoTable,
-                            IntoDatabase);
+    FRootAO->SetResultTable(IntoMemory || query.InMemory(), IntoImmediate, IntoTable, IntoDatabase);
   }
 
   if (!LockQueryTables()) {
@@ -169,14 +169,37 @@ void TVEXSQLCursorCommand::ExecSQL(db::TDataSet* Query, bool IsRoot, bool Reques
     ReadOnly = !RequestLive || (!FRootAO->IsAOTable() && !hasInto);
     if (TVEXCursor* cursor = GetResultCursor()) cursor->SetReadOnly(ReadOnly);
   }
+  // A root that wrote into the target has it as its (lasting) result table.
   if (hasInto && (FRootAO->IsAOTable() || FRootAO->ResultDataset() == nullptr ||
-                  FRootAO->ResultDataset()->TableName().empty()))
+                  FRootAO->ResultDataset()->Temporary()))
     CopyResultInto(Query);
 }
 
-void TVEXSQLCursorCommand::CopyResultInto(db::TDataSet* /*Query*/) {
-  throw EVEXException(10403, "Error importing table. Cannot copy data due to error: %s\r\n",
-                      "copying a result into a table is not available");
+void TVEXSQLCursorCommand::CopyResultInto(db::TDataSet* Query) {
+  TVEXQuery& query = QueryComponent(Query);
+  auto* result = dynamic_cast<TVEXDataSet*>(GetResultDataset());
+  if (result == nullptr) RaiseNilPointer(10513);
+  const bool inMemory = IntoMemory || query.InMemory();
+  TVEXTable target(nullptr);
+  target.SetSessionName(query.SessionName());
+  // A database named with INTO is kept, as the root's own write keeps it.
+  target.SetDatabaseName(inMemory               ? "MEMORY"
+                         : IntoDatabase.empty() ? query.DatabaseName()
+                                                : IntoDatabase);
+  target.SetInMemory(inMemory);
+  target.SetTableName(IntoTable);
+
+  TVEXDatabase* database = query.Database();
+  const bool wasSilent = database != nullptr && database->SilentMode();
+  if (database != nullptr) database->SetSilentMode(true);
+  ScopeExit restore([&] {
+    if (database != nullptr) database->SetSilentMode(wasSilent);
+  });
+  result->AdvIndexDefs().Clear();
+  result->IndexDefs().Clear();
+  std::string log;
+  if (!target.ImportTable(*result, log, nullptr))
+    throw EVEXException(10403, "Error importing table. Cannot copy data due to error: %s\r\n", log);
 }
 
 TVEXCursor* TVEXSQLCursorCommand::GetResultCursor() {

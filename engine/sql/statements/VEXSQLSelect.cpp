@@ -288,9 +288,9 @@ void TVEXSQLSelect::ParseJoins(TVEXTableReference& Reference) {
           TVEXJoinType Type;
           int32_t Code;
         };
-        for (const Side& side : {Side{rwLEFT, ajtLeftOuter, 30171},
-                                 Side{rwRIGHT, ajtRightOuter, 30172},
-                                 Side{rwFULL, ajtFullOuter, 30173}}) {
+        for (const Side& side :
+             {Side{rwLEFT, ajtLeftOuter, 30171}, Side{rwRIGHT, ajtRightOuter, 30172},
+              Side{rwFULL, ajtFullOuter, 30173}}) {
           if (!IsReservedWordToken(Token, side.Word)) continue;
           type = side.Type;
           outerAllowed = true;

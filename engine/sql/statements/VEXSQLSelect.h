@@ -61,8 +61,8 @@ class TVEXSQLSelect final : public TVEXSQLCursorCommand {
   // condition is not applicable" and 30144 "Search condition is not
   // applicable" (the last two only when AllowNotAppliedConditions is false),
   // and the errors of the operators; what was built is freed.
-  std::unique_ptr<TVEXAO> BuildAOTree(db::TDataSet* Query, bool RequestLive,
-                                      TVEXAO* ParentQueryAO, TVEXCursor* ParentCursor,
+  std::unique_ptr<TVEXAO> BuildAOTree(db::TDataSet* Query, bool RequestLive, TVEXAO* ParentQueryAO,
+                                      TVEXCursor* ParentCursor,
                                       bool AllowNotAppliedConditions) override;
 
   bool Distinct = false;
@@ -112,8 +112,7 @@ class TVEXSQLSelect final : public TVEXSQLCursorCommand {
                                           bool AllowNotAppliedConditions);
   std::unique_ptr<TVEXAO> BuildFromListAO(std::unique_ptr<TVEXAO> Tree, TVEXTableReference& Next,
                                           db::TDataSet* Query, TVEXAO* ParentQueryAO,
-                                          TVEXCursor* ParentCursor,
-                                          bool AllowNotAppliedConditions);
+                                          TVEXCursor* ParentCursor, bool AllowNotAppliedConditions);
   void FreeSelectListExpressions() noexcept;
 };
 

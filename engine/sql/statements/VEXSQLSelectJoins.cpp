@@ -12,9 +12,8 @@ std::unique_ptr<TVEXAO> TVEXSQLSelect::BuildJoinedTableAO(TVEXTableReference&, d
   throw EVEXException(20270, "ON condition for JOIN is not applicable");
 }
 
-std::unique_ptr<TVEXAO> TVEXSQLSelect::BuildFromListAO(std::unique_ptr<TVEXAO>,
-                                                       TVEXTableReference&, db::TDataSet*,
-                                                       TVEXAO*, TVEXCursor*, bool) {
+std::unique_ptr<TVEXAO> TVEXSQLSelect::BuildFromListAO(std::unique_ptr<TVEXAO>, TVEXTableReference&,
+                                                       db::TDataSet*, TVEXAO*, TVEXCursor*, bool) {
   throw EVEXException(20270, "ON condition for JOIN is not applicable");
 }
 

@@ -46,8 +46,7 @@ void PushDownConditions(TVEXExpression& Expr, TVEXAO& AO, TVEXAO* ParentQueryAO,
 }
 
 std::unique_ptr<TVEXAO> TVEXSQLSelect::BuildAOTree(db::TDataSet* Query, bool RequestLive,
-                                                   TVEXAO* ParentQueryAO,
-                                                   TVEXCursor* ParentCursor,
+                                                   TVEXAO* ParentQueryAO, TVEXCursor* ParentCursor,
                                                    bool AllowNotAppliedConditions) {
   ResultDataset = Query;
   FSubqueryHasNotAppliedConditions = false;
@@ -146,8 +145,7 @@ std::unique_ptr<TVEXAO> TVEXSQLSelect::BuildAOTree(db::TDataSet* Query, bool Req
 // ------------------------------------------------------------- FROM items
 
 std::unique_ptr<TVEXAO> TVEXSQLSelect::BuildReferenceAO(TVEXTableReference& Reference,
-                                                        db::TDataSet* Query,
-                                                        TVEXAO* ParentQueryAO,
+                                                        db::TDataSet* Query, TVEXAO* ParentQueryAO,
                                                         TVEXCursor* ParentCursor,
                                                         bool AllowNotAppliedConditions) {
   switch (Reference.TableType) {
@@ -176,8 +174,7 @@ std::unique_ptr<TVEXAO> TVEXSQLSelect::BuildTableAO(TVEXTableReference& Referenc
 }
 
 std::unique_ptr<TVEXAO> TVEXSQLSelect::BuildSubQueryAO(TVEXTableReference& Reference,
-                                                       db::TDataSet* Query,
-                                                       TVEXAO* ParentQueryAO,
+                                                       db::TDataSet* Query, TVEXAO* ParentQueryAO,
                                                        TVEXCursor* ParentCursor,
                                                        bool AllowNotAppliedConditions) {
   std::unique_ptr<TVEXAO> tree = Reference.SubQuery->BuildAOTree(

@@ -153,8 +153,8 @@ std::unique_ptr<TVEXAO> TVEXSQLUnion::BuildAOTree(db::TDataSet* Query, bool Requ
                                                   TVEXAO* ParentQueryAO, TVEXCursor* ParentCursor,
                                                   bool AllowNotAppliedConditions) {
   ResultDataset = Query;
-  std::unique_ptr<TVEXAO> tree = BuildNodeAO(*FRootNode, RequestLive, ParentQueryAO, ParentCursor,
-                                             AllowNotAppliedConditions);
+  std::unique_ptr<TVEXAO> tree =
+      BuildNodeAO(*FRootNode, RequestLive, ParentQueryAO, ParentCursor, AllowNotAppliedConditions);
   ApplyOrderBy(*tree);
   return tree;
 }
@@ -163,8 +163,8 @@ std::unique_ptr<TVEXAO> TVEXSQLUnion::BuildNodeAO(TVEXQueryExprNode& Node, bool 
                                                   TVEXAO* ParentQueryAO, TVEXCursor* ParentCursor,
                                                   bool AllowNotAppliedConditions) {
   if (Node.NodeType == qetSelect)
-    return Node.SelectCommand->BuildAOTree(ResultDataset, RequestLive, ParentQueryAO,
-                                           ParentCursor, AllowNotAppliedConditions);
+    return Node.SelectCommand->BuildAOTree(ResultDataset, RequestLive, ParentQueryAO, ParentCursor,
+                                           AllowNotAppliedConditions);
   throw EVEXException(20272, "set operations are not available yet");
 }
 

@@ -68,8 +68,8 @@ class TVEXSQLUnion final : public TVEXSQLCursorCommand {
   bool AllConditionsApplied() override;
   // The blocks' trees, combined by set operators (both sides built live),
   // ordered by the expression's ORDER BY.
-  std::unique_ptr<TVEXAO> BuildAOTree(db::TDataSet* Query, bool RequestLive,
-                                      TVEXAO* ParentQueryAO, TVEXCursor* ParentCursor,
+  std::unique_ptr<TVEXAO> BuildAOTree(db::TDataSet* Query, bool RequestLive, TVEXAO* ParentQueryAO,
+                                      TVEXCursor* ParentCursor,
                                       bool AllowNotAppliedConditions) override;
 
   TVEXQueryExprNode* RootNode() const { return FRootNode.get(); }

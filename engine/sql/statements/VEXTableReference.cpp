@@ -12,9 +12,8 @@ namespace vex {
 TVEXTableReference::TVEXTableReference() = default;
 TVEXTableReference::~TVEXTableReference() = default;
 
-void TVEXTableReference::MakeJoin(std::unique_ptr<TVEXTableReference> RightNode,
-                                  TVEXJoinType JType, bool IsNatural,
-                                  std::vector<std::string> Fields,
+void TVEXTableReference::MakeJoin(std::unique_ptr<TVEXTableReference> RightNode, TVEXJoinType JType,
+                                  bool IsNatural, std::vector<std::string> Fields,
                                   std::unique_ptr<TVEXExpression> OnCondition) {
   auto left = std::make_unique<TVEXTableReference>();
   left->TableType = TableType;

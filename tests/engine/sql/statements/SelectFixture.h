@@ -13,6 +13,7 @@
 #include "components/VEXQuery.h"
 #include "components/VEXTable.h"
 #include "db/Fields.h"
+#include "rtl/DateTime.h"
 #include "rtl/Variant.h"
 #include "support/ScratchDir.h"
 
@@ -21,7 +22,7 @@ namespace vextest {
 using Rows = std::vector<std::string>;
 
 class SelectFixture : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
     File = Dir / "hotel.vex";
     {
@@ -41,15 +42,36 @@ class SelectFixture : public ::testing::Test {
     Database->Open();
     // Room: rows in this physical order; a null K and a name that differs
     // from another only in case.
-    MakeTable("Room", {{"ID", vex::aftInteger, 0}, {"NAME", vex::aftString, 10}, {"K", vex::aftInteger, 0}},
+    MakeTable("Room",
+              {{"ID", vex::aftInteger, 0}, {"NAME", vex::aftString, 10}, {"K", vex::aftInteger, 0}},
               {{"3", "c", "1"}, {"1", "a", "2"}, {"2", "b", "1"}, {"4", "B", ""}});
     // Kind: K -> TITLE, one kind without a room and none for the null K.
     MakeTable("Kind", {{"K", vex::aftInteger, 0}, {"TITLE", vex::aftString, 10}},
               {{"1", "single"}, {"2", "double"}, {"3", "suite"}});
   }
-  void TearDown() override {
-    Queries.clear();
-    Database.reset();
+  // Adds Stay: dates, date-times and Booleans, as the plug-in's tables hold.
+  // Arrivals on 10, 11 and 12 December 2026; the first paid, the second not,
+  // the third unknown.
+  void MakeStay() {
+    MakeTable("Stay",
+              {{"ID", vex::aftInteger, 0},
+               {"ARRIVE", vex::aftDate, 0},
+               {"CHECKIN", vex::aftDateTime, 0},
+               {"PAID", vex::aftBoolean, 0}},
+              {});
+    vex::TVEXTable t(nullptr);
+    t.SetDatabaseName("Hotel");
+    t.SetTableName("Stay");
+    t.Open();
+    const double at[] = {8.5 / 24, 0, 23.0 / 24};
+    for (int32_t i = 0; i < 3; ++i) {
+      t.Append();
+      t.FieldByName("ID")->SetAsInteger(i + 1);
+      t.FieldByName("ARRIVE")->SetAsDateTime(rtl::EncodeDate(2026, 12, 10 + i));
+      t.FieldByName("CHECKIN")->SetAsDateTime(rtl::EncodeDate(2026, 12, 10 + i) + at[i]);
+      if (i < 2) t.FieldByName("PAID")->SetAsBoolean(i == 0);
+      t.Post();
+    }
   }
 
   struct Column {
@@ -75,13 +97,15 @@ class SelectFixture : public ::testing::Test {
   }
 
   // A closed query on the database with the text.
-  vex::TVEXQuery& NewQuery(const std::string& Text) {
+  vex::TVEXQuery& NewQuery(const std::string& Text, bool RequestLive = false) {
     Queries.push_back(std::make_unique<vex::TVEXQuery>(nullptr));
     vex::TVEXQuery& q = *Queries.back();
     q.SetDatabaseName("Hotel");
+    q.SetRequestLive(RequestLive);
     q.SQL().Add(Text);
     return q;
   }
+  vex::TVEXQuery& NewQueryFor(const std::string& Text) { return NewQuery(Text); }
   // The rows of an open dataset, each as its fields' texts joined by "|"
   // ("-" for null).
   static Rows Read(db::TDataSet& Data) {
