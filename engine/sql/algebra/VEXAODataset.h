@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "rtl/Lists.h"
 
@@ -77,6 +78,10 @@ class TVEXAODataset {
   virtual bool Eof() const = 0;
   virtual bool Bof() const = 0;
   virtual int64_t RecordCount() = 0;
+  // The current record, to come back to with GotoBookmark (an empty
+  // bookmark for an empty table).
+  virtual std::vector<uint8_t> GetBookmark() = 0;
+  virtual void GotoBookmark(const std::vector<uint8_t>& Bookmark) = 0;
 
   // ---- records (design note 2)
   virtual void Insert() = 0;

@@ -50,6 +50,7 @@ void TVEXAO::Execute(bool IsRootAO, TVEXAO* ParentQueryAO, TVEXCursor* ParentCur
     FFilterExpr->AssignAO(this, ParentQueryAO, ParentCursor);
   if (FLeftAO != nullptr) FLeftAO->Execute(false, ParentQueryAO, ParentCursor);
   if (FRightAO != nullptr) FRightAO->Execute(false, ParentQueryAO, ParentCursor);
+  BeforeMaterialize();
   OpenSecondCursor();
   if (FTopRowCount > 0 && HasIndexSpec() && FLeftAO != nullptr) {
     // Read the input in result order so that the fill can stop at the limit.

@@ -77,6 +77,12 @@ int64_t TVEXAOTableDataset::RecordCount() {
   return FTable->Active() && cursor != nullptr ? cursor->GetRecordCount() : 0;
 }
 
+std::vector<uint8_t> TVEXAOTableDataset::GetBookmark() { return FTable->GetBookmark(); }
+
+void TVEXAOTableDataset::GotoBookmark(const std::vector<uint8_t>& Bookmark) {
+  FTable->GotoBookmark(Bookmark);
+}
+
 void TVEXAOTableDataset::Insert() { FTable->Insert(); }
 void TVEXAOTableDataset::Post() { FTable->Post(); }
 void TVEXAOTableDataset::Cancel() { FTable->Cancel(); }

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "sql/algebra/VEXAODataset.h"
 
@@ -65,6 +66,8 @@ class TVEXAOTableDataset final : public TVEXAODataset {
   bool Bof() const override;
   // 0 for a closed table.
   int64_t RecordCount() override;
+  std::vector<uint8_t> GetBookmark() override;
+  void GotoBookmark(const std::vector<uint8_t>& Bookmark) override;
 
   void Insert() override;
   void Post() override;
