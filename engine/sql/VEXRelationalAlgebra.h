@@ -224,7 +224,7 @@ class TVEXAO {
     return FResultIndexFieldsList != nullptr && FResultIndexFieldsList->Count() > 0;
   }
   // Field access of datasets below this operator is by physical number.
-  bool DirectAccess() const;
+  virtual bool DirectAccess() const;
   // Values of this operator's own rows come from its result table.
   void Materialize();
   void CreateResultTable(rtl::TStringList& FieldNames, rtl::TStringList& DisplayNames);
@@ -242,6 +242,9 @@ class TVEXAO {
   virtual void FreeSecondCursor() {}
   // Runs before the fill: what a subclass must set up once its inputs ran.
   virtual void BeforeMaterialize() {}
+  // Runs when DISTINCT is applied to an operator without filter: a join
+  // hands it on to its inputs.
+  virtual void ApplyDistinctToInputs() {}
 
   bool FIsRootAO = false;
   bool FIsAOTable = false;
@@ -279,6 +282,12 @@ class TVEXAO {
   // The result table is a temporary table this operator created.
   bool FOwnsTemporaryResult = false;
 };
+
+// Share-locks every base table below Root (LockTables) with the bounded wait
+// of a statement: up to 900 attempts, the locks of a failed attempt given
+// back (20226 "Cannot unlock table" when that fails) and 100 ms slept
+// through os::Clock before the next one. False when every attempt failed.
+bool LockTablesWithRetries(TVEXAO& Root);
 
 // Moves the conjuncts of Expr (or its whole root) that AO can evaluate on its
 // own rows (columns of AO, else of the outer query) into AO's filter, where

@@ -6,6 +6,7 @@
 
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXStream.h"
+#include "os/Clock.h"
 #include "rtl/CodePage.h"
 #include "sql/VEXRelationalAlgebra.h"
 #include "sql/algebra/VEXAODataset.h"
@@ -104,8 +105,8 @@ void TVEXAO::AddFieldLinkFromChild(int32_t FieldNo, bool SkipHidden) {
   link.AO = &child;
   link.FieldNo = FieldNo;
   link.IsHidden = from.IsHidden;
-  link.FieldName = child.FHasSetResultFields && !from.DisplayName.empty() ? from.DisplayName
-                                                                          : from.FieldName;
+  link.FieldName =
+      child.FHasSetResultFields && !from.DisplayName.empty() ? from.DisplayName : from.FieldName;
   link.FieldType = from.FieldType;
   link.FieldSize = from.FieldSize;
   link.FieldPrecision = from.FieldPrecision;
@@ -231,9 +232,9 @@ void TVEXAO::MakeFieldNamesUnique() {
 
 // ---- name resolution
 
-int32_t TVEXAO::FieldExists(const std::string& FieldName, const std::string& TableName,
-                            bool Unhide, std::vector<int32_t>* FieldNumbers,
-                            bool UnhideChildrenOnly, bool ScanOnlyVisibleFields) {
+int32_t TVEXAO::FieldExists(const std::string& FieldName, const std::string& TableName, bool Unhide,
+                            std::vector<int32_t>* FieldNumbers, bool UnhideChildrenOnly,
+                            bool ScanOnlyVisibleFields) {
   if (FIsAOTable && !TableName.empty() && !SameName(TableName, FTableName) &&
       !SameName(TableName, FTableAlias))
     return 0;
@@ -261,8 +262,8 @@ int32_t TVEXAO::FieldExists(const std::string& FieldName, const std::string& Tab
             take(i, unhideOwn);
         }
     }
-    const bool tableMatches = TableName.empty() || SameName(TableName, FTableName) ||
-                              SameName(TableName, FTableAlias);
+    const bool tableMatches =
+        TableName.empty() || SameName(TableName, FTableName) || SameName(TableName, FTableAlias);
     if (tableMatches)
       for (int32_t i = 0; i < FFieldCount; ++i) {
         TVEXFieldLink& link = FFieldLinks[i];
@@ -283,10 +284,9 @@ int32_t TVEXAO::FieldExists(const std::string& FieldName, const std::string& Tab
   if (FLeftAO != nullptr) FLeftAO->FieldExists("*", TableName, Unhide, &leftMatches, false, false);
   for (int32_t i = 0; i < FFieldCount; ++i) {
     const TVEXFieldLink& link = FFieldLinks[i];
-    const bool match = FIsAOTable ||
-                       (link.IsExpression && SameName(TableName, FTableName)) ||
-                       (FLeftAO != nullptr && link.AO == FLeftAO.get() &&
-                        Contains(leftMatches, link.FieldNo));
+    const bool match =
+        FIsAOTable || (link.IsExpression && SameName(TableName, FTableName)) ||
+        (FLeftAO != nullptr && link.AO == FLeftAO.get() && Contains(leftMatches, link.FieldNo));
     if (match) take(i, unhideStar);
   }
   if (FRightAO != nullptr) {
@@ -368,6 +368,7 @@ void TVEXAO::ApplyDistinct(const std::string& DistinctFields) {
         FDistinctFieldsMap[k] = i;
         break;
       }
+  if (FDistinctApplied && FFilterExpr == nullptr) ApplyDistinctToInputs();
 }
 
 void TVEXAO::SetFilter(std::unique_ptr<TVEXExpression> FilterExpr) {
@@ -561,6 +562,17 @@ bool TVEXAO::UnlockTables() {
   for (TVEXAO* input : {FLeftAO.get(), FRightAO.get()})
     if (input != nullptr && !input->UnlockTables()) return false;
   return true;
+}
+
+bool LockTablesWithRetries(TVEXAO& Root) {
+  constexpr int32_t kAttempts = 900;
+  constexpr uint32_t kPauseMS = 100;
+  for (int32_t attempt = 1; attempt <= kAttempts; ++attempt) {
+    if (Root.LockTables()) return true;
+    if (!Root.UnlockTables()) throw EVEXException(20226, "Cannot unlock table");
+    if (attempt < kAttempts) os::CurrentClock().Sleep(kPauseMS);
+  }
+  return false;
 }
 
 bool ApplyFilterParts(TVEXExpression& Expr, TVEXAO& AO, TVEXAO* ParentQueryAO,

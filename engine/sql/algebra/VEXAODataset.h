@@ -2,10 +2,10 @@
 // base table of a table operator and the result table of every other one.
 //
 // The operators never depend on a concrete dataset class: a base table and a
-// result table are both reached through this interface, so the table
-// component and the local-cursor table of VEXAOLocalTable.h can stand behind
-// it alike. A dataset made by NewSibling lives on the same session and, for a
-// result table, in the same temporary database.
+// result table are both reached through this interface, behind which stands
+// the table component (VEXAOTableDataset.h). A dataset made by NewSibling
+// lives on the same session and, for a result table, in the same temporary
+// database.
 //
 // Design notes
 //   1. Field numbers are physical (table field numbers) with DirectAccess and
@@ -23,6 +23,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "rtl/Lists.h"
 
@@ -43,6 +44,8 @@ class TVEXAODataset {
   virtual const std::string& TableName() const = 0;
   virtual void SetTableName(const std::string& Value) = 0;
   virtual std::string SessionName() const = 0;
+  virtual std::string DatabaseName() const = 0;
+  virtual void SetDatabaseName(const std::string& Value) = 0;
   virtual bool InMemory() const = 0;
   virtual void SetInMemory(bool Value) = 0;
   // A table of the temporary database.
@@ -75,6 +78,10 @@ class TVEXAODataset {
   virtual bool Eof() const = 0;
   virtual bool Bof() const = 0;
   virtual int64_t RecordCount() = 0;
+  // The current record, to come back to with GotoBookmark (an empty
+  // bookmark for an empty table).
+  virtual std::vector<uint8_t> GetBookmark() = 0;
+  virtual void GotoBookmark(const std::vector<uint8_t>& Bookmark) = 0;
 
   // ---- records (design note 2)
   virtual void Insert() = 0;

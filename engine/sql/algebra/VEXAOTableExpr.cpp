@@ -82,8 +82,7 @@ int64_t TVEXAOSQLTopRowCount::InternalRecordCount() { return FLeftAO->RecordCoun
 
 void TVEXAOSQLTopRowCount::SetTopRowCount(int64_t FirstRowNo, int64_t TopRowCount) {
   TVEXAO::SetTopRowCount(FirstRowNo, TopRowCount);
-  if (TopRowCount >= 0)
-    FLeftAO->SetTopRowCount(-1, LimitCoveringRange(FirstRowNo, TopRowCount));
+  if (TopRowCount >= 0) FLeftAO->SetTopRowCount(-1, LimitCoveringRange(FirstRowNo, TopRowCount));
 }
 
 }  // namespace vex

@@ -8,31 +8,37 @@
 #include <utility>
 #include <vector>
 
-#include "components/VEXLocalEngine.h"
+#include "components/VEXDatabase.h"
+#include "components/VEXTable.h"
+#include "engine/sql/algebra/OperatorFixture.h"
 #include "foundation/VEXExcept.h"
 #include "rtl/CodePage.h"
+#include "rtl/Variant.h"
 #include "sql/VEXLexer.h"
 #include "sql/VEXRelationalAlgebra.h"
+#include "sql/algebra/VEXAODataset.h"
 #include "sql/algebra/VEXAOGroupBy.h"
-#include "sql/algebra/VEXAOLocalTable.h"
 #include "sql/algebra/VEXAOTable.h"
+#include "sql/algebra/VEXAOTableDataset.h"
 #include "sql/algebra/VEXAOTableExpr.h"
 #include "sql/expression/VEXExpression.h"
 #include "sql/nodes/VEXExprNode.h"
-#include "storage/VEXDatabaseData.h"
+#include "storage/VEXCursor.h"
 #include "support/NativeError.h"
 
 namespace {
 
 using namespace vex;
 using testsupport::RaisesNativeError;
-
-using Lines = std::vector<std::string>;
+using vextest::Cell;
+using vextest::Lines;
+using Operators = vextest::OperatorTest;
 
 // An aggregate that counts the rows of its group, as COUNT(*) would.
 class CountRows final : public TVEXExprNode {
  public:
-  explicit CountRows(int32_t* ReadRows = nullptr) : TVEXExprNode(false, false), FReadRows(ReadRows) {}
+  explicit CountRows(int32_t* ReadRows = nullptr)
+      : TVEXExprNode(false, false), FReadRows(ReadRows) {}
   TVEXVariant& GetDataValue() override {
     Value.SetNull();
     Value.SetAsInteger(FCount);
@@ -52,135 +58,6 @@ class CountRows final : public TVEXExprNode {
  private:
   int32_t FCount = 0;
   int32_t* FReadRows;
-};
-
-// A cell of a table row: an integer, a text, or null.
-struct Cell {
-  Cell(int32_t v) : Int(v), Kind(0) {}  // NOLINT: rows read as literals
-  Cell(const char* v) : Text(v), Kind(1) {}  // NOLINT
-  Cell(std::nullptr_t) : Kind(2) {}  // NOLINT
-  int32_t Int = 0;
-  std::string Text;
-  int Kind;
-};
-
-class Operators : public ::testing::Test {
- protected:
-  void SetUp() override {
-    Mem.SetDatabaseName("MEMORY");
-    Mem.SetConnected(true);
-    Temp.SetDatabaseName("TEMP");
-    Temp.SetConnected(true);
-  }
-  void TearDown() override {
-    for (const std::string& name : Made) {
-      TVEXAOLocalTable t(Mem, Temp, name);
-      t.SetInMemory(true);
-      if (t.Exists()) t.DeleteTable();
-    }
-  }
-
-  // T(ID Integer, NAME Varchar(10), K Integer) with the rows given.
-  void MakeTable(const std::string& Name, const std::vector<std::vector<Cell>>& Rows,
-                 bool IdIndex = false) {
-    TVEXAOLocalTable t(Mem, Temp, Name);
-    t.SetInMemory(true);
-    t.AdvFieldDefs().Add("ID", aftInteger, 0, false);
-    t.AdvFieldDefs().Add("NAME", aftString, 10, false);
-    t.AdvFieldDefs().Add("K", aftInteger, 0, false);
-    if (IdIndex) t.AdvIndexDefs().Add("BYID", "ID", {});
-    t.CreateTable();
-    Made.push_back(Name);
-    t.Open();
-    for (const auto& row : Rows) {
-      t.Insert();
-      for (int32_t f = 0; f < 3; ++f) {
-        TVEXVariant v;
-        if (row[f].Kind == 0) v.SetAsInteger(row[f].Int);
-        if (row[f].Kind == 1) v.SetAsAnsiString(row[f].Text);
-        t.SetFieldValue(v, f, true);
-      }
-      t.Post();
-    }
-  }
-  std::unique_ptr<TVEXAOTable> Table(const std::string& Name, const std::string& Alias = "") {
-    auto t = std::make_unique<TVEXAOLocalTable>(Mem, Temp, Name);
-    t->SetInMemory(true);
-    return std::make_unique<TVEXAOTable>(Name, Alias, nullptr, std::move(t));
-  }
-  // A value expression parsed from Text; its lexer lives as long as the test.
-  TVEXExpression* Expr(const std::string& Text, bool Condition = false) {
-    Lexers.push_back(std::make_unique<TVEXLexer>(rtl::Utf8ToUtf16(Text), nullptr, false));
-    Lexers.back()->GetNextCommand();
-    auto e = std::make_unique<TVEXExpression>();
-    if (Condition)
-      e->ParseForBooleanExpression(nullptr, *Lexers.back());
-    else
-      e->ParseForValueExpression(nullptr, *Lexers.back());
-    Owned.push_back(std::move(e));
-    return Owned.back().get();
-  }
-  // Hands an expression made by Expr over (an operator takes it).
-  std::unique_ptr<TVEXExpression> Take(TVEXExpression* E) {
-    for (auto& owned : Owned)
-      if (owned.get() == E) return std::move(owned);
-    return nullptr;
-  }
-  static TVEXSelectListItem Col(const std::string& Name, const std::string& Alias = "",
-                                const std::string& Table = "") {
-    TVEXSelectListItem item;
-    item.FieldName = Name;
-    item.Pseudonym = Alias;
-    item.TableName = Table;
-    return item;
-  }
-  TVEXSelectListItem Computed(TVEXExpression* E, const std::string& Alias = "") {
-    TVEXSelectListItem item;
-    item.IsExpression = true;
-    item.ValueExpr = Take(E).release();
-    item.Pseudonym = Alias;
-    return item;
-  }
-  static TVEXSelectListItem Computed(std::unique_ptr<TVEXExpression> E, const std::string& Alias) {
-    TVEXSelectListItem item;
-    item.IsExpression = true;
-    item.ValueExpr = E.release();
-    item.Pseudonym = Alias;
-    return item;
-  }
-  // The visible columns of every row, in select-list order ("-" for null).
-  static std::vector<std::string> Rows(TVEXAO& Op) {
-    std::vector<int32_t> columns = Op.ResultFieldsOrder();
-    if (columns.empty())
-      for (int32_t i = 0; i < Op.FieldCount(); ++i)
-        if (!Op.FieldLink(i).IsHidden) columns.push_back(i);
-    std::vector<std::string> rows;
-    for (Op.First(); !Op.Eof(); Op.Next()) {
-      std::string row;
-      for (int32_t c : columns) {
-        TVEXVariant v;
-        Op.GetFieldValue(v, c, true, false);
-        if (!row.empty()) row += "|";
-        row += v.IsNull() ? "-" : v.AsAnsiString();
-      }
-      rows.push_back(row);
-    }
-    return rows;
-  }
-  static std::vector<std::string> Names(TVEXAO& Op) {
-    std::vector<std::string> names;
-    for (int32_t no : Op.ResultFieldsOrder()) names.push_back(Op.FieldLink(no).DisplayName);
-    return names;
-  }
-  bool TempTableExists(const std::string& Name) {
-    return Temp.DatabaseData() != nullptr && Temp.DatabaseData()->TableExists(Name);
-  }
-
-  TVEXLocalSession Mem;
-  TVEXLocalSession Temp;
-  std::vector<std::string> Made;
-  std::vector<std::unique_ptr<TVEXLexer>> Lexers;
-  std::vector<std::unique_ptr<TVEXExpression>> Owned;
 };
 
 const std::vector<std::vector<Cell>> kGuests = {
@@ -205,9 +82,7 @@ TEST_F(Operators, TableOperatorProjectsAliasesFiltersAndOrdersTheBaseTable) {
   auto wrong = Table("G", "X");
   std::vector<TVEXSelectListItem> other{Col("ID", "", "Y")};
   EXPECT_THAT([&] { wrong->SetResultFields(other, false); }, RaisesNativeError(30327));
-  auto missing = std::make_unique<TVEXAOLocalTable>(Mem, Temp, "NOPE");
-  missing->SetInMemory(true);
-  EXPECT_THAT([&] { TVEXAOTable bad("NOPE", "", nullptr, std::move(missing)); },
+  EXPECT_THAT([&] { TVEXAOTable bad("NOPE", "", nullptr, Component("NOPE")); },
               RaisesNativeError(10303));
 }
 
@@ -342,7 +217,8 @@ TEST_F(Operators, JoinColumnNamesAreMadeUniqueAndSourcelessLinksRaise) {
   Pair outer(std::move(inner), Table("G"));
   std::vector<std::string> names;
   for (int32_t i = 0; i < outer.FieldCount(); ++i)
-    if (outer.FieldLink(i).FieldName.rfind("ID", 0) == 0) names.push_back(outer.FieldLink(i).FieldName);
+    if (outer.FieldLink(i).FieldName.rfind("ID", 0) == 0)
+      names.push_back(outer.FieldLink(i).FieldName);
   EXPECT_EQ(names, (std::vector<std::string>{"ID", "ID_1", "ID_12"}));
   // The first match of an ambiguous name wins.
   std::vector<int32_t> numbers;
@@ -374,8 +250,34 @@ TEST_F(Operators, FillFiltersOrdersAfterTheFillAndDropsItsTemporaryTable) {
     resultName = top.ResultDataset()->TableName();
     EXPECT_EQ(resultName.rfind("TEMPORARY_TABLE_{", 0), 0u) << resultName;
     EXPECT_TRUE(TempTableExists(resultName));
+    // The result table shows the select list's names.
+    TVEXTable& shown = dynamic_cast<TVEXAOTableDataset&>(*top.ResultDataset()).Table();
+    ASSERT_EQ(shown.Fields().Count(), 2);
+    EXPECT_EQ(shown.Fields()[1]->FieldName(), "TWICE");
   }
   EXPECT_FALSE(TempTableExists(resultName));
+}
+
+TEST_F(Operators, ResultTablesStayInMemoryWhenTheDatabaseDisablesTempFiles) {
+  MakeTable("G", kGuests);
+  for (const bool disable : {false, true}) {
+    std::unique_ptr<TVEXTable> g = Component("G");
+    g->Open();
+    TVEXDatabase* database = g->Database();
+    ASSERT_NE(database, nullptr);
+    // The operator takes the setting when it is made (the component is
+    // shared by every test).
+    database->SetDisableTempFiles(disable);
+    auto t = std::make_unique<TVEXAOTable>("G", "", database, std::move(g));
+    database->SetDisableTempFiles(false);
+    auto inner = std::make_unique<TVEXAOTableExpr>(std::move(t));
+    TVEXAOTableExpr top(std::move(inner));
+    std::vector<TVEXSelectListItem> all;
+    top.SetResultFields(all, false);
+    top.Execute(true, nullptr, nullptr);
+    EXPECT_EQ(top.ResultDataset()->Handle()->DisableTempFiles(), disable);
+    EXPECT_EQ(Rows(top).size(), 5u);
+  }
 }
 
 TEST_F(Operators, DistinctKeepsCaseAndDropsNonAdjacentAndNullRepeats) {
@@ -413,8 +315,8 @@ TEST_F(Operators, DistinctEvaluatesAComputedColumnOnceAndStoresWhatItCompared) {
   int32_t evaluations = 0;
   auto counter = std::make_unique<Counter>(evaluations);
   TVEXAOTableExpr top(Table("G"));
-  std::vector<TVEXSelectListItem> list{Col("K"),
-                                       Computed(std::make_unique<TVEXExpression>(std::move(counter)), "N")};
+  std::vector<TVEXSelectListItem> list{
+      Col("K"), Computed(std::make_unique<TVEXExpression>(std::move(counter)), "N")};
   top.SetResultFields(list, true);
   top.Execute(true, nullptr, nullptr);
   EXPECT_EQ(Rows(top), (Lines{"1|1", "1|2", "2|3"}));
@@ -439,6 +341,34 @@ TEST_F(Operators, TopZeroTopNAndTopWithFirstRowSkipOnce) {
     top.Execute(true, nullptr, nullptr);
     EXPECT_EQ(Rows(top), c.Expected) << "TOP " << c.Top << ", " << c.First;
   }
+}
+
+TEST_F(Operators, TopStopsTheFillAtTheLimit) {
+  MakeTable("G", kGuests);
+  // A filter that counts the rows the fill reads.
+  class CountingTrue final : public TVEXExprNode {
+   public:
+    explicit CountingTrue(int32_t& N) : TVEXExprNode(false, false), FN(N) {}
+    TVEXVariant& GetDataValue() override {
+      ++FN;
+      Value.SetNull();
+      Value.SetAsBoolean(true);
+      return Value;
+    }
+    TVEXAdvancedFieldType GetDataType() override { return aftBoolean; }
+
+   private:
+    int32_t& FN;
+  };
+  int32_t read = 0;
+  TVEXAOTableExpr top(Table("G"));
+  std::vector<TVEXSelectListItem> all;
+  top.SetResultFields(all, false);
+  top.SetFilter(std::make_unique<TVEXExpression>(std::make_unique<CountingTrue>(read)));
+  top.SetTopRowCount(-1, 2);
+  top.Execute(true, nullptr, nullptr);
+  EXPECT_EQ(Rows(top).size(), 2u);
+  EXPECT_EQ(read, 2);
 }
 
 TEST_F(Operators, TopWithOrderingStopsTheFillEarly) {
@@ -466,10 +396,9 @@ TEST_F(Operators, TableExpressionSortsItsOwnResultAndLeavesBaseIndexesAlone) {
   top.SetResultFields(topList, false);
   top.Execute(true, nullptr, nullptr);
   EXPECT_EQ(Rows(top), (Lines{"2", "5", "1", "3", "4"}));
-  TVEXAOLocalTable check(Mem, Temp, "G");
-  check.SetInMemory(true);
-  check.Open();
-  EXPECT_EQ(check.Handle()->GetIndexDefs().Count(), 1) << "only BYID";
+  std::unique_ptr<TVEXTable> check = Component("G");
+  check->Open();
+  EXPECT_EQ(check->Handle()->GetIndexDefs().Count(), 1) << "only BYID";
 
   // A table operator that has an index for its order keeps the ordering.
   auto kept = Table("G");
@@ -482,11 +411,14 @@ TEST_F(Operators, TableExpressionSortsItsOwnResultAndLeavesBaseIndexesAlone) {
 // ---- grouping
 
 TEST_F(Operators, GroupingFormsOneGroupPerKeyWithNullsTogether) {
-  MakeTable("G", {{1, "a", 20}, {2, "b", nullptr}, {3, "c", 10}, {4, "d", 20}, {5, "e", nullptr},
+  MakeTable("G", {{1, "a", 20},
+                  {2, "b", nullptr},
+                  {3, "c", 10},
+                  {4, "d", 20},
+                  {5, "e", nullptr},
                   {6, "f", 20}});
-  std::vector<TVEXSelectListItem> list{Col("K"), Computed(std::make_unique<TVEXExpression>(
-                                                              std::make_unique<CountRows>()),
-                                                          "N")};
+  std::vector<TVEXSelectListItem> list{
+      Col("K"), Computed(std::make_unique<TVEXExpression>(std::make_unique<CountRows>()), "N")};
   TVEXFields groupBy;
   groupBy.Append(Col("K"));
   auto group = std::make_unique<TVEXAOGroupBy>(Table("G"), &groupBy, list);
@@ -511,8 +443,7 @@ TEST_F(Operators, GroupingByASelectAliasAndItsErrors) {
     std::vector<TVEXSelectListItem> list{Col("NAME")};
     TVEXFields groupBy;
     groupBy.Append(Col("NOPE"));
-    EXPECT_THAT([&] { TVEXAOGroupBy group(Table("G"), &groupBy, list); },
-                RaisesNativeError(20245));
+    EXPECT_THAT([&] { TVEXAOGroupBy group(Table("G"), &groupBy, list); }, RaisesNativeError(20245));
   }
   {
     std::vector<TVEXSelectListItem> list{Col("NAME"), Col("K")};
@@ -578,6 +509,10 @@ TEST_F(Operators, LocksGoLeftBeforeRightAndStopAtTheFirstRefusal) {
     bool FAnswer;
   };
   std::vector<std::string> log;
+  // An operator without a result table cannot be ordered.
+  Leaf bare(log, "B", true);
+  bare.SetIndex("ID", "", "");
+  EXPECT_THAT([&] { bare.Execute(true, nullptr, nullptr); }, RaisesNativeError(10308));
   Pair refused(std::make_unique<Leaf>(log, "L", false), std::make_unique<Leaf>(log, "R", true));
   EXPECT_FALSE(refused.LockTables());
   EXPECT_EQ(log, (std::vector<std::string>{"L"}));
