@@ -105,11 +105,11 @@ const TVEXStatementRow kRows[] = {
     {rwDELETE, rwNone, NewSQLStatement<StandInStatement>},
 };
 
-class Query : public ::testing::Test {
+// The database "Hotel" with the table Stay (A Integer primary, B String(10))
+// holding A = 1..5, B "b<A>".
+class QueryDatabase : public ::testing::Test {
  protected:
   void SetUp() override {
-    gRuns.clear();
-    SetQueryStatementRowsForTesting(kRows);
     File = Dir / "hotel.vex";
     TVEXLocalSession creator;
     creator.SetDatabaseName("New");
@@ -122,7 +122,6 @@ class Query : public ::testing::Test {
     Database->SetDatabaseName("Hotel");
     Database->SetDatabaseFileName(File);
     Database->Open();
-    // Stay (A Integer primary, B String(10)) holding A = 1..5, B "b<A>".
     Stay = std::make_unique<TVEXTable>(nullptr);
     Stay->SetDatabaseName("Hotel");
     Stay->SetTableName("Stay");
@@ -143,7 +142,6 @@ class Query : public ::testing::Test {
     Queries.clear();
     Stay.reset();
     Database.reset();
-    SetQueryStatementRowsForTesting({});
   }
   TVEXQuery& NewQuery(const std::string& Sql) {
     Queries.push_back(std::make_unique<TVEXQuery>(nullptr));
@@ -166,6 +164,54 @@ class Query : public ::testing::Test {
   std::unique_ptr<TVEXDatabase> Database;
   std::unique_ptr<TVEXTable> Stay;
   std::vector<std::unique_ptr<TVEXQuery>> Queries;
+};
+
+// Queries over the engine's own statements.
+using QueryRoad = QueryDatabase;
+
+TEST_F(QueryRoad, ASelectWithAParameterAndOrderByIsReadByFieldNameAndRefreshRunsItAgain) {
+  TVEXQuery& q = NewQuery("");
+  q.SQL().Add("select * from Stay");
+  q.SQL().Add("where A >= :Low");
+  q.SQL().Add("order by B desc;");
+  q.Prepare();
+  q.ParamByName("Low")->SetAsInteger(2);
+  q.Open();
+  EXPECT_TRUE(q.ReadOnly());
+  EXPECT_EQ(Column(q, "B"), (std::vector<std::string>{"b5", "b4", "b3", "b2"}));
+  EXPECT_EQ(Column(q, "A"), (std::vector<std::string>{"5", "4", "3", "2"}));
+
+  // The result is a copy: only running the text again shows a new row.
+  Stay->Open();
+  Stay->Append();
+  Stay->FieldByName("A")->SetAsInteger(6);
+  Stay->FieldByName("B")->SetAsString("b6");
+  Stay->Post();
+  Stay->Close();
+  q.Refresh();
+  EXPECT_EQ(Column(q, "B"), (std::vector<std::string>{"b6", "b5", "b4", "b3", "b2"}));
+
+  // Prepared explicitly, it keeps its processor across Close and runs with
+  // the new value.
+  q.Close();
+  EXPECT_TRUE(q.Prepared());
+  q.ParamByName("Low")->SetAsInteger(5);
+  q.Open();
+  EXPECT_EQ(Column(q, "A"), (std::vector<std::string>{"6", "5"}));
+}
+
+// Queries over stand-in statements.
+class Query : public QueryDatabase {
+ protected:
+  void SetUp() override {
+    gRuns.clear();
+    SetQueryStatementRowsForTesting(kRows);
+    QueryDatabase::SetUp();
+  }
+  void TearDown() override {
+    QueryDatabase::TearDown();
+    SetQueryStatementRowsForTesting({});
+  }
 };
 
 TEST_F(Query, RowsAffectedIsMinusOneUntilARunThenTheCountPreparedOrNot) {
