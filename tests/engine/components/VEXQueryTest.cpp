@@ -198,6 +198,13 @@ TEST_F(QueryRoad, ASelectWithAParameterAndOrderByIsReadByFieldNameAndRefreshRuns
   q.ParamByName("Low")->SetAsInteger(5);
   q.Open();
   EXPECT_EQ(Column(q, "A"), (std::vector<std::string>{"6", "5"}));
+
+  // Closing the database closes the query and frees its result with the
+  // processor while the database is still there to take it.
+  Database->Close();
+  EXPECT_FALSE(q.Active());
+  EXPECT_FALSE(q.Prepared());
+  EXPECT_EQ(q.Database(), nullptr);
 }
 
 // Queries over stand-in statements.
