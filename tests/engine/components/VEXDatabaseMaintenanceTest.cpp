@@ -211,6 +211,8 @@ TEST_F(Maintenance, CompactOfAnEmptyDatabaseReportsOneHundredOnceAndLeavesNoTmp)
 TEST_F(Maintenance, ChangePasswordThenOnlyTheNewPasswordOpens) {
   auto database = NewDatabase("hotel.vex", "old");
   database->CreateDatabase();
+  AddTables(*database, {"Guest"});
+  AddRows(*database, {"Guest"});
   EXPECT_EQ(database->ChangePassword("new", vex::craTwofish_128), "");
   EXPECT_EQ(database->Password(), "new");
   EXPECT_EQ(database->CryptoAlgorithm(), vex::craTwofish_128);
@@ -218,6 +220,7 @@ TEST_F(Maintenance, ChangePasswordThenOnlyTheNewPasswordOpens) {
   database->Open();
   EXPECT_EQ(database->CryptoAlgorithm(), vex::craTwofish_128);
   database->Close();
+  EXPECT_EQ(RowCounts(*database, {"Guest"}), std::vector<int32_t>{1});
   database->SetPassword("old");
   EXPECT_THAT([&] { database->Open(); }, RaisesNativeError(30445));
 }

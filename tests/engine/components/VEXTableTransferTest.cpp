@@ -455,6 +455,20 @@ TEST_F(BatchMove, ProgressCountsSourceRecordsAndTheIndexChoiceComesBack) {
   EXPECT_FALSE(Target->ControlsDisabled());
 }
 
+TEST_F(BatchMove, WithoutAKeyIndexAMoveMatchesOnAnIndexOfTheSharedFieldsDroppedAfter) {
+  TVEXTable& plain = NewTable("Plain");
+  plain.AdvFieldDefs().Add("ID", aftInteger, 0, false);
+  plain.AdvFieldDefs().Add("NAME", aftString, 20, false);
+  plain.CreateTable();
+  plain.Open();
+  AddRow(plain, 2, "Bob");
+  plain.BatchMove(*Source, bmtAppendUpdate, "");
+  // In the order of storage: Bob updated in place, not added twice.
+  EXPECT_EQ(Rows(plain), (std::vector<std::string>{"2:Bob", "1:Ann", "3:Cid"}));
+  plain.IndexDefs().Update();
+  EXPECT_EQ(plain.IndexDefs().Count(), 0);
+}
+
 TEST_F(BatchMove, AFailingMoveStillRestoresIndexChoiceMasterAndControls) {
   db::TDataSource master(nullptr);
   TVEXTable& rooms = GuestTable({}, "Rooms");
