@@ -27,9 +27,11 @@ void TVEXQueryExprNode::AddNode(TVEXQueryExprType NewType,
   left->Corresponding = Corresponding;
   left->CorrespondingFields = std::move(CorrespondingFields);
   left->SelectCommand = std::move(SelectCommand);
+  left->Parenthesized = Parenthesized;
   Left = std::move(left);
   Right = std::move(RightNode);
   NodeType = NewType;
+  Parenthesized = false;
   CorrespondingFields = std::move(ColumnList);
   All = bAll;
   Corresponding = bCorresponding;
@@ -56,7 +58,8 @@ void TVEXSQLUnion::Parse() {
   ReadCurrentToken();
   FRootNode = ParseQueryExpression();
   const bool ordered = ParseOrderBy();
-  if (!ordered && FRootNode->NodeType != qetSelect && FRootNode->Right->NodeType == qetSelect) {
+  if (!ordered && FRootNode->NodeType != qetSelect && FRootNode->Right->NodeType == qetSelect &&
+      !FRootNode->Right->Parenthesized) {
     // A trailing ORDER BY was read by the last block; it orders the whole.
     TVEXSQLSelect& last = *FRootNode->Right->SelectCommand;
     OrderBySpecs = std::move(last.OrderBySpecs);
@@ -112,6 +115,7 @@ std::unique_ptr<TVEXQueryExprNode> TVEXSQLUnion::ParseQueryPrimary() {
   ReadNextToken();
   std::unique_ptr<TVEXQueryExprNode> node = ParseQueryExpression();
   if (Token.TokenType == tktRightParenthesis) ReadNextToken();
+  node->Parenthesized = true;
   return node;
 }
 
