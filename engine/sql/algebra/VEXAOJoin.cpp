@@ -328,15 +328,14 @@ void TVEXAOJoin::NextNestedLoop() {
       return;
     }
     if ((!FFieldsLink || FCompareResult == cmprEqual) && JoinConditionHolds()) {
-      if (FLinkCount == 0 && FFieldsLink)
-        FRightBeginBookmark = scanned.ResultDataset()->GetBookmark();
       ++FLinkCount;
       return;
     }
     // A scanned row below the driving key matches no later driving row
-    // either: the next scan starts after it.
-    if (FFieldsLink && FLinkCount == 0 && ScannedBelow())
-      FRightBeginBookmark = scanned.ResultDataset()->GetBookmark();
+    // either: the next scan starts at the last such row. (Not at the first
+    // partner: a row of the same key before it may fail the join condition
+    // for this driving row and pass it for the next.)
+    if (FFieldsLink && ScannedBelow()) FRightBeginBookmark = scanned.ResultDataset()->GetBookmark();
   }
 }
 

@@ -10,10 +10,10 @@
 // Design notes
 //   1. Inner, left and right joins: the driving input (the left one, the right
 //      one for a right join) is read row by row; for each row the other input
-//      is scanned from a bookmark, the first row that can still match: the
-//      first partner of the driving row before, or the first scanned row not
-//      below the driving key. The scan for a row ends at the first scanned key
-//      above it. A null key never has a partner.
+//      is scanned from a bookmark: the last scanned row found below an
+//      earlier driving key (driving keys ascend, so no later driving row
+//      matches it), else the first row. The scan for a row ends at the first
+//      scanned key above it. A null key never has a partner.
 //   2. Full outer join: a merge of the two ordered inputs. Rows whose key is
 //      below the other side's (null keys lowest) are produced alone. A run of
 //      equal keys is joined pairwise: every left row of the run meets every

@@ -89,14 +89,16 @@ TEST_F(Joins, ExtractedKeysMergeAndTheResidualConditionIsTestedPerPair) {
     TVEXJoinType Type;
     Lines Expected;
   };
-  const Lines matched = {"a1|b1", "a2|b2"};
+  // Each row of key 10 finds its partner in the other input's second row
+  // of that key for the first row and its first row for the second.
+  const Lines matched = {"a1|b2", "a2|b1"};
   for (const Case& c :
        {Case{ajtInner, matched}, Case{ajtLeftOuter, Plus(matched, {"a3|-", "a4|-", "a5|-"})},
         Case{ajtRightOuter, Plus(matched, {"-|b3", "-|b4", "-|b5"})},
         Case{ajtFullOuter, Plus(matched, {"a3|-", "a4|-", "a5|-", "-|b3", "-|b4", "-|b5"})}}) {
     auto a = Table("A");
     auto b = Table("B");
-    TVEXExpression* on = Expr("A.K = B.K AND B.ID - A.ID = 5", true);
+    TVEXExpression* on = Expr("A.K = B.K AND A.ID + B.ID = 8", true);
     TVEXFields l, r;
     const int32_t pairs =
         on->ExtractJoinConditions(a.get(), b.get(), [&](TVEXExprNode& First, TVEXExprNode& Second) {
