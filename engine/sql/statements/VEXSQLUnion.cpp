@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/VEXExcept.h"
+#include "sql/algebra/VEXAOUnion.h"
 #include "sql/statements/VEXSQLSelect.h"
 
 namespace vex {
@@ -58,12 +59,16 @@ void TVEXSQLUnion::Parse() {
   ReadCurrentToken();
   FRootNode = ParseQueryExpression();
   const bool ordered = ParseOrderBy();
-  if (!ordered && FRootNode->NodeType != qetSelect && FRootNode->Right->NodeType == qetSelect &&
-      !FRootNode->Right->Parenthesized) {
-    // A trailing ORDER BY was read by the last block; it orders the whole.
-    TVEXSQLSelect& last = *FRootNode->Right->SelectCommand;
-    OrderBySpecs = std::move(last.OrderBySpecs);
-    last.OrderBySpecs.clear();
+  if (!ordered && FRootNode->NodeType != qetSelect) {
+    // A trailing ORDER BY was read by the last block; it orders the whole,
+    // also when that block ends a nested set operation written without
+    // parentheses.
+    TVEXQueryExprNode* last = FRootNode->Right.get();
+    while (last->NodeType != qetSelect && !last->Parenthesized) last = last->Right.get();
+    if (last->NodeType == qetSelect && !last->Parenthesized) {
+      OrderBySpecs = std::move(last->SelectCommand->OrderBySpecs);
+      last->SelectCommand->OrderBySpecs.clear();
+    }
   }
   if (FRootNode->NodeType == qetSelect) {
     TVEXSQLSelect& block = *FRootNode->SelectCommand;
@@ -169,7 +174,24 @@ std::unique_ptr<TVEXAO> TVEXSQLUnion::BuildNodeAO(TVEXQueryExprNode& Node, bool 
   if (Node.NodeType == qetSelect)
     return Node.SelectCommand->BuildAOTree(ResultDataset, RequestLive, ParentQueryAO, ParentCursor,
                                            AllowNotAppliedConditions);
-  throw EVEXException(20272, "set operations are not available yet");
+  // Each side gives its rows as a result of its own (live), so that a
+  // DISTINCT of a block is applied in the block.
+  std::unique_ptr<TVEXAO> left =
+      BuildNodeAO(*Node.Left, true, ParentQueryAO, ParentCursor, AllowNotAppliedConditions);
+  std::unique_ptr<TVEXAO> right =
+      BuildNodeAO(*Node.Right, true, ParentQueryAO, ParentCursor, AllowNotAppliedConditions);
+  const TVEXUnionType type = Node.NodeType == qetUnion    ? autUnion
+                             : Node.NodeType == qetExcept ? autExcept
+                                                          : autIntersect;
+  TVEXFields columns;
+  for (const std::string& column : Node.CorrespondingFields) {
+    TVEXSelectListItem item;
+    item.FieldName = column;
+    columns.Append(item);
+  }
+  return std::make_unique<TVEXAOUnion>(std::move(left), std::move(right), type, ParentQueryAO,
+                                       ParentCursor, Node.Corresponding, !Node.All,
+                                       Node.CorrespondingFields.empty() ? nullptr : &columns);
 }
 
 }  // namespace vex

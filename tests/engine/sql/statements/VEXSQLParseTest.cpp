@@ -154,6 +154,10 @@ TEST_F(Parse, ATrailingOrderByOrdersTheWholeAndAParenthesisedBlockKeepsItsOwn) {
   EXPECT_TRUE(whole.OrderBySpecs[0].Descending);
   EXPECT_TRUE(whole.RootNode()->Right->SelectCommand->OrderBySpecs.empty());
 
+  TVEXSQLUnion& nested =
+      Of("SELECT a FROM t UNION SELECT a FROM u INTERSECT SELECT a FROM v ORDER BY a");
+  EXPECT_EQ(nested.OrderBySpecs.size(), 1u);
+
   TVEXSQLUnion& own = Of("(SELECT a FROM t ORDER BY a) UNION SELECT a FROM u");
   EXPECT_TRUE(own.OrderBySpecs.empty());
   EXPECT_EQ(own.RootNode()->Left->SelectCommand->OrderBySpecs.size(), 1u);
