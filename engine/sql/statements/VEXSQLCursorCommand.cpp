@@ -112,7 +112,10 @@ void TVEXSQLCursorCommand::ApplyOrderBy(TVEXAO& AO) {
         throw EVEXException(30195, "Column '%s' from ORDER BY clause not found", column);
       link = matches.front();
     }
-    const std::string name = AO.GetFieldName(link, true);
+    // The operator's own name of the column, which its result table has. (A
+    // set operation's links read their input tables by visible position,
+    // which the inputs' physical field names do not follow.)
+    const std::string name = AO.FieldLink(link).FieldName;
     append(fields, name);
     if (spec.Descending) append(descending, name);
   }

@@ -214,7 +214,7 @@ void TVEXSQLSelect::ParseFromClause() {
   }
 }
 
-bool TVEXSQLSelect::ParseFromItem(TVEXTableReference& Reference) {
+bool TVEXSQLSelect::ParseFromItem(TVEXTableReference& Reference, bool WithJoins) {
   if (IsReservedWordToken(Token, rwSELECT)) {
     Reference.MakeSubQuery(*LLex, LQuery);
     ReadCurrentToken();
@@ -258,7 +258,7 @@ bool TVEXSQLSelect::ParseFromItem(TVEXTableReference& Reference) {
   } else {
     return false;
   }
-  ParseJoins(Reference);
+  if (WithJoins) ParseJoins(Reference);
   return true;
 }
 
@@ -305,7 +305,7 @@ void TVEXSQLSelect::ParseJoins(TVEXTableReference& Reference) {
     ReadNextToken();
 
     auto right = std::make_unique<TVEXTableReference>();
-    if (!ParseFromItem(*right)) RaiseAtToken(30176, kTableNameExpected);
+    if (!ParseFromItem(*right, false)) RaiseAtToken(30176, kTableNameExpected);
 
     std::vector<std::string> usingFields;
     std::unique_ptr<TVEXExpression> on;

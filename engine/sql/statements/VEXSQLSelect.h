@@ -86,7 +86,9 @@ class TVEXSQLSelect final : public TVEXSQLCursorCommand {
   void ParseSelectListItem();
   void ParseIntoClause();
   void ParseFromClause();
-  bool ParseFromItem(TVEXTableReference& Reference);
+  // With WithJoins the joins written after the item extend it; the right
+  // side of a join takes none, so that a chain of joins is left-deep.
+  bool ParseFromItem(TVEXTableReference& Reference, bool WithJoins = true);
   void ParseJoins(TVEXTableReference& Reference);
   void ParseWhereClause();
   void ParseGroupByClause();

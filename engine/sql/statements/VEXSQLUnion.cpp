@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/VEXExcept.h"
+#include "sql/algebra/VEXAOUnion.h"
 #include "sql/statements/VEXSQLSelect.h"
 
 namespace vex {
@@ -27,9 +28,11 @@ void TVEXQueryExprNode::AddNode(TVEXQueryExprType NewType,
   left->Corresponding = Corresponding;
   left->CorrespondingFields = std::move(CorrespondingFields);
   left->SelectCommand = std::move(SelectCommand);
+  left->Parenthesized = Parenthesized;
   Left = std::move(left);
   Right = std::move(RightNode);
   NodeType = NewType;
+  Parenthesized = false;
   CorrespondingFields = std::move(ColumnList);
   All = bAll;
   Corresponding = bCorresponding;
@@ -56,11 +59,16 @@ void TVEXSQLUnion::Parse() {
   ReadCurrentToken();
   FRootNode = ParseQueryExpression();
   const bool ordered = ParseOrderBy();
-  if (!ordered && FRootNode->NodeType != qetSelect && FRootNode->Right->NodeType == qetSelect) {
-    // A trailing ORDER BY was read by the last block; it orders the whole.
-    TVEXSQLSelect& last = *FRootNode->Right->SelectCommand;
-    OrderBySpecs = std::move(last.OrderBySpecs);
-    last.OrderBySpecs.clear();
+  if (!ordered && FRootNode->NodeType != qetSelect) {
+    // A trailing ORDER BY was read by the last block; it orders the whole,
+    // also when that block ends a nested set operation written without
+    // parentheses.
+    TVEXQueryExprNode* last = FRootNode->Right.get();
+    while (last->NodeType != qetSelect && !last->Parenthesized) last = last->Right.get();
+    if (last->NodeType == qetSelect && !last->Parenthesized) {
+      OrderBySpecs = std::move(last->SelectCommand->OrderBySpecs);
+      last->SelectCommand->OrderBySpecs.clear();
+    }
   }
   if (FRootNode->NodeType == qetSelect) {
     TVEXSQLSelect& block = *FRootNode->SelectCommand;
@@ -112,6 +120,7 @@ std::unique_ptr<TVEXQueryExprNode> TVEXSQLUnion::ParseQueryPrimary() {
   ReadNextToken();
   std::unique_ptr<TVEXQueryExprNode> node = ParseQueryExpression();
   if (Token.TokenType == tktRightParenthesis) ReadNextToken();
+  node->Parenthesized = true;
   return node;
 }
 
@@ -165,7 +174,24 @@ std::unique_ptr<TVEXAO> TVEXSQLUnion::BuildNodeAO(TVEXQueryExprNode& Node, bool 
   if (Node.NodeType == qetSelect)
     return Node.SelectCommand->BuildAOTree(ResultDataset, RequestLive, ParentQueryAO, ParentCursor,
                                            AllowNotAppliedConditions);
-  throw EVEXException(20272, "set operations are not available yet");
+  // Each side gives its rows as a result of its own (live), so that a
+  // DISTINCT of a block is applied in the block.
+  std::unique_ptr<TVEXAO> left =
+      BuildNodeAO(*Node.Left, true, ParentQueryAO, ParentCursor, AllowNotAppliedConditions);
+  std::unique_ptr<TVEXAO> right =
+      BuildNodeAO(*Node.Right, true, ParentQueryAO, ParentCursor, AllowNotAppliedConditions);
+  const TVEXUnionType type = Node.NodeType == qetUnion    ? autUnion
+                             : Node.NodeType == qetExcept ? autExcept
+                                                          : autIntersect;
+  TVEXFields columns;
+  for (const std::string& column : Node.CorrespondingFields) {
+    TVEXSelectListItem item;
+    item.FieldName = column;
+    columns.Append(item);
+  }
+  return std::make_unique<TVEXAOUnion>(std::move(left), std::move(right), type, ParentQueryAO,
+                                       ParentCursor, Node.Corresponding, !Node.All,
+                                       Node.CorrespondingFields.empty() ? nullptr : &columns);
 }
 
 }  // namespace vex

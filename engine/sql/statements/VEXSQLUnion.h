@@ -51,6 +51,8 @@ class TVEXQueryExprNode {
   std::vector<std::string> CorrespondingFields;
   // The block of a leaf.
   std::unique_ptr<TVEXSQLSelect> SelectCommand;
+  // The operand was written in parentheses: its block keeps its ORDER BY.
+  bool Parenthesized = false;
 };
 
 class TVEXSQLUnion final : public TVEXSQLCursorCommand {

@@ -123,6 +123,15 @@ TEST_F(Plan, GroupingByAComputedAliasComputesItBelowTheGrouping) {
   EXPECT_EQ(Run("SELECT K FROM Room GROUP BY K"), (Rows{"-", "1", "2"}));
 }
 
+TEST_F(Plan, AnAggregateInHavingTurnsGroupingOn) {
+  Built b = Build("SELECT 1 AS ONE FROM Room HAVING COUNT(*) > 3");
+  TVEXAO* group = b.Tree.get();
+  while (group != nullptr && !group->IsAOGroupBy()) group = group->LeftAO();
+  ASSERT_NE(group, nullptr);
+  EXPECT_NE(group->FilterExpr(), nullptr);
+  EXPECT_TRUE(b.Statement->AllConditionsApplied());
+}
+
 TEST_F(Plan, EveryJoinWordGivesItsRows) {
   const std::pair<const char*, Rows> cases[] = {
       {"SELECT r.ID, k.TITLE FROM Room r JOIN Kind k ON r.K = k.K ORDER BY r.ID",
@@ -157,6 +166,37 @@ TEST_F(Plan, EveryJoinWordGivesItsRows) {
     EXPECT_NO_THROW(rows = Run(text));
     EXPECT_EQ(rows, expected);
   }
+}
+
+TEST_F(Plan, QueryExpressionsCombineTheirBlocks) {
+  const std::pair<const char*, Rows> cases[] = {
+      {"SELECT K FROM Room UNION SELECT K FROM Kind ORDER BY K", {"-", "1", "2", "3"}},
+      {"SELECT K FROM Room UNION ALL SELECT K FROM Kind WHERE K > 2", {"1", "2", "1", "-", "3"}},
+      {"SELECT K FROM Kind EXCEPT SELECT K FROM Room", {"3"}},
+      {"SELECT K FROM Kind MINUS SELECT K FROM Room WHERE K = 1 ORDER BY K DESC", {"3", "2"}},
+      {"SELECT K FROM Kind INTERSECT SELECT K FROM Room ORDER BY 1", {"1", "2"}},
+      // INTERSECT first: Kind's 1 and 2, then the union with Room's 4.
+      {"SELECT ID FROM Room WHERE ID = 4 UNION SELECT K FROM Kind INTERSECT SELECT K FROM Room "
+       "ORDER BY 1",
+       {"1", "2", "4"}},
+      // Positions count the set operation's columns (its second one here).
+      {"SELECT ID, NAME FROM Room WHERE ID < 3 UNION SELECT K, TITLE FROM Kind ORDER BY 2",
+       {"1|a", "2|b", "2|double", "1|single", "3|suite"}},
+      {"SELECT TITLE, K FROM Kind UNION CORRESPONDING BY (K) SELECT ID, K FROM Room ORDER BY K",
+       {"-", "1", "2", "3"}},
+      {"(SELECT TOP 1 ID FROM Room ORDER BY ID DESC) UNION SELECT K FROM Kind WHERE K = 1",
+       {"4", "1"}},
+  };
+  for (const auto& [textOf, expected] : cases) {
+    const char* text = textOf;
+    SCOPED_TRACE(text);
+    std::vector<std::string> rows;
+    EXPECT_NO_THROW(rows = Run(text));
+    EXPECT_EQ(rows, expected);
+  }
+  EXPECT_EQ(
+      CodeOf([&] { NewQuery("SELECT K FROM Room UNION SELECT K FROM Kind ORDER BY 2").Open(); }),
+      20243);
 }
 
 TEST_F(Plan, JoinErrors) {
