@@ -6,13 +6,6 @@
 
 namespace vex {
 
-TVEXExprNodeAggregated::TVEXExprNodeAggregated(TVEXDataOperator Op)
-    : TVEXExprNode(Op, true, false) {}
-
-TVEXExprNodeAggregated::TVEXExprNodeAggregated(TVEXDataOperator Op, bool Distinct,
-                                               TVEXExprNodePtr Node)
-    : TVEXExprNode(Op, std::move(Node), true, false), distinct(Distinct) {}
-
 TVEXExprNodeSubquery::TVEXExprNodeSubquery(bool MustHaveOneField, bool MustHaveOneRow,
                                            db::TDataSet* Dataset, TVEXLexer* Lexer)
     : TVEXExprNode(true, false),

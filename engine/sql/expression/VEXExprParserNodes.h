@@ -1,9 +1,6 @@
-// The node classes the grammar builds whose own modules come later: the
-// aggregate (COUNT, SUM, AVG, MIN, MAX) and the subquery node. Only what the
-// grammar needs is here: their construction and the questions the expression
-// object asks of a tree (is it aggregated, is it COUNT(*)). Accumulating a
-// group and running a subquery belong to the grouping operator and the query
-// expressions.
+// The node classes the grammar builds that live outside the grammar's own
+// node modules: the aggregate node (sql/nodes/VEXExprAggregate.h) and the
+// subquery node, whose construction is all the grammar needs of it.
 //
 // The column reference, MIMETOBIN and LASTAUTOINC are made through the
 // functions below, so that the grammar, Locate and the single comparison name
@@ -13,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "sql/nodes/VEXExprAggregate.h"
 #include "sql/nodes/VEXExprNode.h"
 
 namespace db {
@@ -23,24 +21,6 @@ namespace vex {
 
 class TVEXLexer;
 class TVEXCursor;
-
-class TVEXExprNodeAggregated : public TVEXExprNode {
- public:
-  // COUNT(*).
-  explicit TVEXExprNodeAggregated(TVEXDataOperator Op);
-  // COUNT, SUM, AVG, MIN or MAX of Node, with or without DISTINCT.
-  TVEXExprNodeAggregated(TVEXDataOperator Op, bool Distinct, TVEXExprNodePtr Node);
-
-  // The value of the current group; null until the group has been collected.
-  TVEXVariant& GetDataValue() override { return Value; }
-  bool IsAggregated() override { return true; }
-  bool IsAggregatedCountAll() override { return Operator == doCOUNTALL; }
-  bool CanBeUsedInGroupBy(const std::string&) override { return true; }
-
-  int32_t count = 0;
-  bool distinct = false;
-  TVEXVariant AvgSum{bftUnknown};
-};
 
 // A parenthesised SELECT inside an expression. The grammar refuses subqueries
 // until query expressions can be parsed, so none is built yet; the class
