@@ -11,12 +11,13 @@
 #include <vector>
 
 #include "ExprNodeTestSupport.h"
-#include "components/VEXLocalEngine.h"
+#include "components/VEXDatabase.h"
+#include "components/VEXTable.h"
 #include "rtl/CodePage.h"
+#include "rtl/Variant.h"
 #include "sql/VEXLexer.h"
 #include "sql/VEXRelationalAlgebra.h"
 #include "sql/algebra/VEXAOGroupBy.h"
-#include "sql/algebra/VEXAOLocalTable.h"
 #include "sql/algebra/VEXAOTable.h"
 #include "sql/expression/VEXExpression.h"
 #include "sql/nodes/VEXExprAggregate.h"
@@ -203,49 +204,46 @@ using Lines = std::vector<std::string>;
 
 class Grouping : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Mem.SetDatabaseName("MEMORY");
-    Mem.SetConnected(true);
-    Temp.SetDatabaseName("TEMP");
-    Temp.SetConnected(true);
-  }
   void TearDown() override {
     for (const std::string& name : Made) {
-      TVEXAOLocalTable t(Mem, Temp, name);
-      t.SetInMemory(true);
-      if (t.Exists()) t.DeleteTable();
+      std::unique_ptr<TVEXTable> t = Component(name);
+      if (t->Exists()) t->DeleteTable();
     }
   }
 
+  // A closed table component on the in-memory table Name.
+  static std::unique_ptr<TVEXTable> Component(const std::string& Name) {
+    auto t = std::make_unique<TVEXTable>(nullptr);
+    t->SetDatabaseName("MEMORY");
+    t->SetTableName(Name);
+    return t;
+  }
   // T(ID Integer, NAME Varchar(10), K Integer, C Currency); C is ID / 4.
   void MakeTable(const std::string& Name, const std::vector<std::vector<Cell>>& Rows) {
-    TVEXAOLocalTable t(Mem, Temp, Name);
-    t.SetInMemory(true);
-    t.AdvFieldDefs().Add("ID", aftInteger, 0, false);
-    t.AdvFieldDefs().Add("NAME", aftString, 10, false);
-    t.AdvFieldDefs().Add("K", aftInteger, 0, false);
-    t.AdvFieldDefs().Add("C", aftCurrency, 0, false);
-    t.CreateTable();
+    std::unique_ptr<TVEXTable> t = Component(Name);
+    t->AdvFieldDefs().Add("ID", aftInteger, 0, false);
+    t->AdvFieldDefs().Add("NAME", aftString, 10, false);
+    t->AdvFieldDefs().Add("K", aftInteger, 0, false);
+    t->AdvFieldDefs().Add("C", aftCurrency, 0, false);
+    t->CreateTable();
     Made.push_back(Name);
-    t.Open();
+    t->Open();
     for (const auto& row : Rows) {
-      t.Insert();
+      t->Append();
       for (int32_t f = 0; f < 3; ++f) {
-        TVEXVariant v;
-        if (row[f].Kind == 0) v.SetAsInteger(row[f].Int);
-        if (row[f].Kind == 1) v.SetAsAnsiString(row[f].Txt);
-        t.SetFieldValue(v, f, true);
+        if (row[f].Kind == 0) t->Fields()[f]->SetAsVariant(rtl::Variant(row[f].Int));
+        if (row[f].Kind == 1) t->Fields()[f]->SetAsVariant(rtl::Variant(row[f].Txt));
       }
-      TVEXVariant c;
-      if (row[0].Kind == 0) c.SetAsCurrency(row[0].Int / 4.0);
-      t.SetFieldValue(c, 3, true);
-      t.Post();
+      if (row[0].Kind == 0) t->Fields()[3]->SetAsVariant(rtl::Variant(row[0].Int / 4.0));
+      t->Post();
     }
   }
-  std::unique_ptr<TVEXAOTable> Table(const std::string& Name) {
-    auto t = std::make_unique<TVEXAOLocalTable>(Mem, Temp, Name);
-    t->SetInMemory(true);
-    return std::make_unique<TVEXAOTable>(Name, "", nullptr, std::move(t));
+  // A table operator over Name, opened as a statement opens its FROM table.
+  static std::unique_ptr<TVEXAOTable> Table(const std::string& Name) {
+    std::unique_ptr<TVEXTable> t = Component(Name);
+    t->Open();
+    TVEXDatabase* database = t->Database();
+    return std::make_unique<TVEXAOTable>(Name, "", database, std::move(t));
   }
   // An expression parsed from Text; its lexer lives as long as the test.
   std::unique_ptr<TVEXExpression> Expr(const std::string& Text, bool Condition = false) {
@@ -315,8 +313,6 @@ class Grouping : public ::testing::Test {
     return types;
   }
 
-  TVEXLocalSession Mem;
-  TVEXLocalSession Temp;
   std::vector<std::string> Made;
   std::vector<std::unique_ptr<TVEXLexer>> Lexers;
 };
