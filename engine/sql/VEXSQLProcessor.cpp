@@ -4,6 +4,7 @@
 
 #include "foundation/VEXExcept.h"
 #include "rtl/Exception.h"
+#include "sql/statements/VEXSQLUnion.h"
 
 namespace vex {
 
@@ -39,7 +40,9 @@ const TObjectWord* FindObjectWord(TReservedWord Word) {
 
 std::span<const TVEXStatementRow> StatementRows() {
   // One row per statement class the engine has; a new class adds its row.
-  static const std::vector<TVEXStatementRow> rows = {};
+  static const std::vector<TVEXStatementRow> rows = {
+      {rwSELECT, rwNone, NewSQLStatement<TVEXSQLUnion>},
+  };
   return rows;
 }
 
