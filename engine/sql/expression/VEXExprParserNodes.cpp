@@ -6,18 +6,6 @@
 
 namespace vex {
 
-TVEXExprNodeSubquery::TVEXExprNodeSubquery(bool MustHaveOneField, bool MustHaveOneRow,
-                                           db::TDataSet* Dataset, TVEXLexer* Lexer)
-    : TVEXExprNode(true, false),
-      FMustHaveOneField(MustHaveOneField),
-      FMustHaveOneRow(MustHaveOneRow),
-      LDataset(Dataset),
-      LLexer(Lexer) {}
-
-TVEXVariant& TVEXExprNodeSubquery::GetDataValue() {
-  throw EVEXException(30510, "Subquery is not supported in this expression");
-}
-
 TVEXExprNodePtr NewColumnNode(TVEXCursor* Cursor, const std::string& FieldName,
                               const std::string& TableName) {
   return std::make_unique<TVEXExprNodeField>(Cursor, FieldName, TableName);

@@ -1,6 +1,6 @@
-// The node classes the grammar builds that live outside the grammar's own
-// node modules: the aggregate node (sql/nodes/VEXExprAggregate.h) and the
-// subquery node, whose construction is all the grammar needs of it.
+// The node classes the grammar builds beyond the conditions and values: the
+// aggregate (sql/nodes/VEXExprAggregate.h) and subquery nodes
+// (sql/nodes/VEXExprSubquery.h).
 //
 // The column reference, MIMETOBIN and LASTAUTOINC are made through the
 // functions below, so that the grammar, Locate and the single comparison name
@@ -12,6 +12,7 @@
 
 #include "sql/nodes/VEXExprAggregate.h"
 #include "sql/nodes/VEXExprNode.h"
+#include "sql/nodes/VEXExprSubquery.h"
 
 namespace db {
 class TDataSet;
@@ -21,22 +22,6 @@ namespace vex {
 
 class TVEXLexer;
 class TVEXCursor;
-
-// A parenthesised SELECT inside an expression. The grammar refuses subqueries
-// until query expressions can be parsed, so none is built yet; the class
-// fixes what the grammar hands it.
-class TVEXExprNodeSubquery : public TVEXExprNode {
- public:
-  TVEXExprNodeSubquery(bool MustHaveOneField, bool MustHaveOneRow, db::TDataSet* Dataset,
-                       TVEXLexer* Lexer);
-  // Raises 30510: a subquery cannot be run yet.
-  TVEXVariant& GetDataValue() override;
-
-  bool FMustHaveOneField;
-  bool FMustHaveOneRow;
-  db::TDataSet* LDataset;
-  TVEXLexer* LLexer;
-};
 
 // A column reference on Cursor (nullptr in SQL, bound later) named FieldName,
 // qualified by TableName (empty when none).
