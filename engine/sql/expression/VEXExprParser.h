@@ -37,8 +37,6 @@
 //      way out, raises included.
 //
 // Errors raised here beyond those of the dialect's grammar:
-//   30510 "Subquery is not supported in this expression, '%s' found at line
-//         %d, column %d" until query expressions can be parsed;
 //   30511 "Subquery is not allowed in a filter or default value, '%s' found
 //         at line %d, column %d";
 //   30512 "Expression is nested too deeply at line %d, column %d";

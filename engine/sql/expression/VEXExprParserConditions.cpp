@@ -431,8 +431,6 @@ TVEXExprNodePtr TVEXExprParser::ParseInPredicate() {
     node->Children.push_back(std::move(operand));
     ReadNextToken();
     if (IsWord(rwSELECT)) {
-      // The subquery starts at the "(" just read over.
-      RestoreTokenPosition(SaveTokenPosition() - 1);
       TVEXExprNodePtr subquery = ParseSubquery(false, true);
       if (!subquery) return nullptr;
       node->Children.push_back(std::move(subquery));
@@ -458,13 +456,11 @@ TVEXExprNodePtr TVEXExprParser::ParseInPredicate() {
 TVEXExprNodePtr TVEXExprParser::ParseExistsPredicate() {
   if (!IsWord(rwEXISTS)) return nullptr;
   ReadNextToken();
-  const int32_t start = SaveTokenPosition();
   int32_t open = 0;
   while (IsType(tktLeftParenthesis)) {
     ++open;
     ReadNextToken();
   }
-  RestoreTokenPosition(start);
   TVEXExprNodePtr subquery = ParseSubquery(false, false);
   if (!subquery) return nullptr;
   for (int32_t i = 0; i < open; ++i) {
@@ -491,9 +487,13 @@ TVEXExprNodePtr TVEXExprParser::ParseRowValueConstructor() {
   return ParseValueExpression();
 }
 
-TVEXExprNodePtr TVEXExprParser::ParseSubquery(bool /*MustHaveOneRow*/, bool /*MustHaveOneField*/) {
+TVEXExprNodePtr TVEXExprParser::ParseSubquery(bool MustHaveOneRow, bool MustHaveOneField) {
   const int32_t pos = SaveTokenPosition();
-  while (IsType(tktLeftParenthesis)) ReadNextToken();
+  int32_t open = 0;
+  while (IsType(tktLeftParenthesis)) {
+    ++open;
+    ReadNextToken();
+  }
   if (!IsWord(rwSELECT)) {
     RestoreTokenPosition(pos);
     return nullptr;
@@ -504,8 +504,13 @@ TVEXExprNodePtr TVEXExprParser::ParseSubquery(bool /*MustHaveOneRow*/, bool /*Mu
     RaiseFound(30511,
                "Subquery is not allowed in a filter or default value, '%s' found at line %d, "
                "column %d");
-  RaiseFound(30510,
-             "Subquery is not supported in this expression, '%s' found at line %d, column %d");
+  auto node = std::make_unique<TVEXExprNodeSubquery>(MustHaveOneField, MustHaveOneRow,
+                                                     FExpr.LDataset, LLex);
+  // The node left the lexer after the query expression: on the closing
+  // parentheses, which are read over unchecked.
+  ReadCurrentToken();
+  for (int32_t i = 0; i < open; ++i) ReadNextToken();
+  return node;
 }
 
 }  // namespace vex

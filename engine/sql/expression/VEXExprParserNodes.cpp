@@ -6,25 +6,6 @@
 
 namespace vex {
 
-TVEXExprNodeAggregated::TVEXExprNodeAggregated(TVEXDataOperator Op)
-    : TVEXExprNode(Op, true, false) {}
-
-TVEXExprNodeAggregated::TVEXExprNodeAggregated(TVEXDataOperator Op, bool Distinct,
-                                               TVEXExprNodePtr Node)
-    : TVEXExprNode(Op, std::move(Node), true, false), distinct(Distinct) {}
-
-TVEXExprNodeSubquery::TVEXExprNodeSubquery(bool MustHaveOneField, bool MustHaveOneRow,
-                                           db::TDataSet* Dataset, TVEXLexer* Lexer)
-    : TVEXExprNode(true, false),
-      FMustHaveOneField(MustHaveOneField),
-      FMustHaveOneRow(MustHaveOneRow),
-      LDataset(Dataset),
-      LLexer(Lexer) {}
-
-TVEXVariant& TVEXExprNodeSubquery::GetDataValue() {
-  throw EVEXException(30510, "Subquery is not supported in this expression");
-}
-
 TVEXExprNodePtr NewColumnNode(TVEXCursor* Cursor, const std::string& FieldName,
                               const std::string& TableName) {
   return std::make_unique<TVEXExprNodeField>(Cursor, FieldName, TableName);

@@ -1,9 +1,6 @@
-// The node classes the grammar builds whose own modules come later: the
-// aggregate (COUNT, SUM, AVG, MIN, MAX) and the subquery node. Only what the
-// grammar needs is here: their construction and the questions the expression
-// object asks of a tree (is it aggregated, is it COUNT(*)). Accumulating a
-// group and running a subquery belong to the grouping operator and the query
-// expressions.
+// The node classes the grammar builds beyond the conditions and values: the
+// aggregate (sql/nodes/VEXExprAggregate.h) and subquery nodes
+// (sql/nodes/VEXExprSubquery.h).
 //
 // The column reference, MIMETOBIN and LASTAUTOINC are made through the
 // functions below, so that the grammar, Locate and the single comparison name
@@ -13,7 +10,9 @@
 #include <memory>
 #include <string>
 
+#include "sql/nodes/VEXExprAggregate.h"
 #include "sql/nodes/VEXExprNode.h"
+#include "sql/nodes/VEXExprSubquery.h"
 
 namespace db {
 class TDataSet;
@@ -23,40 +22,6 @@ namespace vex {
 
 class TVEXLexer;
 class TVEXCursor;
-
-class TVEXExprNodeAggregated : public TVEXExprNode {
- public:
-  // COUNT(*).
-  explicit TVEXExprNodeAggregated(TVEXDataOperator Op);
-  // COUNT, SUM, AVG, MIN or MAX of Node, with or without DISTINCT.
-  TVEXExprNodeAggregated(TVEXDataOperator Op, bool Distinct, TVEXExprNodePtr Node);
-
-  // The value of the current group; null until the group has been collected.
-  TVEXVariant& GetDataValue() override { return Value; }
-  bool IsAggregated() override { return true; }
-  bool IsAggregatedCountAll() override { return Operator == doCOUNTALL; }
-  bool CanBeUsedInGroupBy(const std::string&) override { return true; }
-
-  int32_t count = 0;
-  bool distinct = false;
-  TVEXVariant AvgSum{bftUnknown};
-};
-
-// A parenthesised SELECT inside an expression. The grammar refuses subqueries
-// until query expressions can be parsed, so none is built yet; the class
-// fixes what the grammar hands it.
-class TVEXExprNodeSubquery : public TVEXExprNode {
- public:
-  TVEXExprNodeSubquery(bool MustHaveOneField, bool MustHaveOneRow, db::TDataSet* Dataset,
-                       TVEXLexer* Lexer);
-  // Raises 30510: a subquery cannot be run yet.
-  TVEXVariant& GetDataValue() override;
-
-  bool FMustHaveOneField;
-  bool FMustHaveOneRow;
-  db::TDataSet* LDataset;
-  TVEXLexer* LLexer;
-};
 
 // A column reference on Cursor (nullptr in SQL, bound later) named FieldName,
 // qualified by TableName (empty when none).

@@ -11,6 +11,7 @@
 #include "sql/nodes/VEXExprFieldNode.h"
 #include "sql/nodes/VEXExprFunctionNodes.h"
 #include "sql/nodes/VEXExprLeafNodes.h"
+#include "sql/nodes/VEXExprSubquery.h"
 #include "sql/expression/VEXExpression.h"
 #include "sql/VEXRelationalAlgebra.h"
 #include "storage/VEXCursor.h"
@@ -68,9 +69,16 @@ void AddNotNullCondition(TVEXScanSearchConditionArray& ScanConditions, TVEXExprN
   ScanConditions.AddCondition(condition);
 }
 
-[[noreturn]] void RaiseNeedsSubqueryNode(TVEXDataOperator Op) {
-  throw rtl::EInvalidOperation("'" + GetOperatorName(Op) +
-                               "' over a subquery needs the subquery node, which is not built yet");
+// The subquery operand of EXISTS, IN or a quantified comparison.
+TVEXExprNodeSubquery& SubqueryOperand(TVEXExprNode* Node) {
+  auto* subquery = dynamic_cast<TVEXExprNodeSubquery*>(Node);
+  if (subquery == nullptr) RaiseNilPointer(30516);
+  return *subquery;
+}
+
+TVEXExprNodeSubquery* AsSubquery(const std::vector<TVEXExprNodePtr>& Children, size_t I) {
+  return Children.size() == I + 1 ? dynamic_cast<TVEXExprNodeSubquery*>(Children[I].get())
+                                  : nullptr;
 }
 
 }  // namespace
@@ -136,7 +144,8 @@ TVEXVariant& TVEXExprNodeBoolean::GetDataValue() {
       if (Operator == doNOTIN) NegateResult();
       break;
     case doEXISTS:
-      RaiseNeedsSubqueryNode(Operator);
+      Value.SetAsBoolean(SubqueryOperand(Children.empty() ? nullptr : Children[0].get()).Exists());
+      break;
     case doBETWEEN:
     case doNOTBETWEEN:
       EvaluateBetween();
@@ -165,6 +174,10 @@ void TVEXExprNodeBoolean::EvaluateIn() {
   TVEXVariant tested;
   tested.Assign(ChildValue(0), true);
   if (tested.IsNull()) return;
+  if (TVEXExprNodeSubquery* subquery = AsSubquery(Children, 1)) {
+    Value.SetAsBoolean(subquery->IsValueIn(tested));
+    return;
+  }
   bool found = false;
   for (size_t i = 1; i < Children.size() && !found; ++i) {
     const TVEXVariant& item = ChildValue(i);
@@ -268,7 +281,15 @@ TVEXExprNodeComparison::TVEXExprNodeComparison(TVEXDataOperator Op, TVEXQuantifi
 }
 
 TVEXVariant& TVEXExprNodeComparison::GetDataValue() {
-  if (FQuantifier != qUNDEFINED) RaiseNeedsSubqueryNode(Operator);
+  if (FQuantifier != qUNDEFINED) {
+    TVEXVariant tested;
+    tested.Assign(ChildValue(0), true);
+    const bool result =
+        SubqueryOperand(Children[1].get()).QuantifiedCompare(Operator, FQuantifier, tested);
+    Value.SetNull();
+    Value.SetAsBoolean(result);
+    return Value;
+  }
   // Both sides are compared in place; the left one is evaluated first.
   const TVEXVariant& left = ChildValue(0);
   const TVEXVariant& right = ChildValue(1);

@@ -9,8 +9,9 @@
 // nulls are equal. Whoever reads a condition decides how a null counts (a
 // filter, WHERE or HAVING rejects the row).
 //
-// EXISTS, IN over a subquery and the quantified comparisons ask a subquery
-// node, which belongs with that node.
+// EXISTS, IN over a subquery and the quantified comparisons ask their
+// subquery node (VEXExprSubquery.h). IN over a subquery treats nulls as IN
+// over a list does: a null tested value gives null, null values never match.
 //
 // Index-scan conditions: a comparison of a current-query column (or UPPER or
 // LOWER of one) with a constant, and IS [NOT] NULL of a column, turn
@@ -72,7 +73,9 @@ class TVEXExprNodeBoolean : public TVEXExprNode {
 
  private:
   // IN over a list: null for a null tested value, else whether a list value
-  // compares equal (ignoring case; null list values never match).
+  // compares equal (ignoring case; null list values never match). IN over a
+  // subquery: null for a null tested value, else whether the subquery holds
+  // it.
   void EvaluateIn();
   void EvaluateBetween();
   void EvaluateLike();

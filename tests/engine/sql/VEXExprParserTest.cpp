@@ -164,8 +164,6 @@ TEST(ExprParser, Predicates) {
   EXPECT_EQ(rest, "=");
   EXPECT_EQ(Sql("x = 1 ORDER BY x", true, &rest), "(=3 x 1)");
   EXPECT_EQ(rest, "ORDER");
-  // In a statement a subquery waits for the query expressions.
-  EXPECT_EQ(testsupport::CodeOf([] { Sql("x IN (SELECT a FROM t)", true); }), 30510);
   // A Boolean parameter is a truth value; others are values.
   TVEXSQLParams params;
   params.AddCreated().SetAsBoolean(true);

@@ -58,12 +58,6 @@ TEST(Expression, StatementEntryPointsAtTheEndOfTheCommandAndBeforeASubquery) {
   e.ParseForValueExpression(nullptr, lexer);
   EXPECT_EQ(Dump(e), "(+ a b)");
   EXPECT_FALSE(lexer.GetCurrentToken(t));  // the lexer stands after the expression
-
-  TVEXLexer subquery(u"((SELECT a FROM t))", nullptr, false);
-  subquery.GetNextCommand();
-  EXPECT_EQ(MessageOf([&] { e.ParseForRowSubqueryExpression(nullptr, subquery); }),
-            "Subquery is not supported in this expression, 'SELECT' found at line 1, column 3 "
-            "- Native error: 30510");
 }
 
 TEST(Expression, FilterBindsItsColumnsToTheCursorAndEvaluatesRecords) {
