@@ -169,6 +169,13 @@ class TVEXDataSet : public db::TDataSet {
   bool GetIsIndexField(db::TField* Field) override;
 
   // ---- provider support
+  // A temporary query on this dataset's DatabaseName, SessionName and
+  // InMemory runs ASQL with a copy of AParams (ExecSQL); the rows it
+  // affected. ResultSet shows the query while it runs and is nullptr on
+  // return. Defined with the query component (VEXQuery.cpp).
+  int32_t PSExecuteStatement(const std::string& ASQL, const db::TParams* AParams);
+  int32_t PSExecuteStatement(const std::string& ASQL, const db::TParams* AParams,
+                             db::TDataSet*& ResultSet);
   std::string PSGetQuoteChar() const { return "`"; }
   bool PSIsSQLBased() const { return true; }
   bool PSIsSQLSupported() const { return true; }

@@ -35,10 +35,28 @@ namespace vex {
 
 class TVEXCursor;
 class TVEXAO;
+class TVEXDataSet;
+class TVEXDatabase;
+class TVEXFields;
+class TVEXTable;
+
+// The token-type sets the statements read names with.
+// A column name.
+inline constexpr TTokenTypes kNameTokens{tktString, tktQuotedString, tktBracketedString};
+// A table name: a reserved word may name a table.
+inline constexpr TTokenTypes kTableNameTokens{tktString, tktQuotedString, tktBracketedString,
+                                              tktReservedWord, tktParameter};
+// An alias after AS.
+inline constexpr TTokenTypes kAliasTokens{tktString, tktQuotedString, tktBracketedString,
+                                          tktParameter};
+// A password after PASSWORD.
+inline constexpr TTokenTypes kPasswordTokens{tktQuotedString, tktParameter};
 
 // One SQL statement. Built at the first token of its command (for CREATE,
 // DROP, ALTER and RENAME at the token after the first word), it parses the
-// rest of the command in Parse and runs in ExecSQL.
+// rest of the command in Parse and runs in ExecSQL. The routines below are
+// what every statement's parser shares; their errors are EVEXException with
+// the offending token's text, line and column.
 class TVEXSQLCommand {
  public:
   TVEXSQLCommand(TVEXLexer& Lexer, db::TDataSet* Query) : LLex(&Lexer), LQuery(Query) {}
@@ -60,6 +78,61 @@ class TVEXSQLCommand {
   virtual TVEXCursor* GetResultCursor() { return nullptr; }
   virtual db::TDataSet* GetResultDataset() { return nullptr; }
 
+  // ---- token readers
+  // Token := the lexer's current token; false at the end of the command.
+  bool ReadCurrentToken();
+  // Token := the next token, moving on; false at the end.
+  bool ReadNextToken();
+  // ReadNextToken, then: at the end 30161 "Unexpected end of SQL command found
+  // at line %d, column %d" (the last token read) unless NativeErrorCode is -1;
+  // a token whose type is not in a non-empty TokenTypes raises NativeErrorCode
+  // with ErrorMsg (token text, line, column), unless that code is -1.
+  void ReadNextSpecifiedToken(TTokenTypes TokenTypes, int32_t NativeErrorCode,
+                              std::string_view ErrorMsg);
+  // An alias starting at the current token: AS and an alias token (else 30177
+  // "Field pseudonym expected, but '%s' found at line %d, column %d"), or a
+  // plain name, bracketed name or parameter without AS (a quoted text is an
+  // alias only after AS). A parameter gives its value as text. The token after
+  // the alias becomes current; false, reading nothing, when there is none.
+  bool CheckPseudonym(std::string& Pseudonym);
+
+  // ---- shared clauses
+  // [MEMORY] [database .] table [[AS] alias] [PASSWORD password] from the
+  // current token; a parameter gives its value as text. No reserved word but
+  // MEMORY is refused as a table name. Raises 30230 (no table name at the
+  // current token), 30231 (none after MEMORY or the dot), both "Table name
+  // expected, but '%s' found at line %d, column %d", 30238 "Quoted password
+  // expected (for PASSWORD \"passwordData\"), but '%s' found at line %d,
+  // column %d", and 30177 from the alias. The token after the reference stays
+  // current.
+  void ParseTableReference(std::string& DatabaseName, std::string& TableName, bool& InMemory,
+                           std::string& Password, std::string& Alias);
+  // name [, name ...] appended to List (USING, CORRESPONDING BY, ALTER TABLE).
+  // 10408 "Field name expected, but expression '%s...' found at line %d,
+  // column %d" without a first name, 10406 "Unexpected token '%s' found at
+  // line %d, column %d" for something else after a comma. The token after the
+  // last name stays current.
+  void ParseFieldNameList(std::vector<std::string>& List);
+  // The column references of GROUP BY, each appended to List as a plain
+  // column item. 10409 (the text of 10408) for an item that is no column
+  // reference, 10410 (the text of 10406) after a comma.
+  void ParseFieldReferenceList(TVEXFields& List);
+
+  // ---- the components a statement reads or writes a table through
+  // A new database component (not opened, no owner) and a table component on
+  // it. With a DatabaseFileName the table lives on that file, reached through
+  // the new component named "TEMP_DB" and a GUID with Password, silently;
+  // without one on the query's own database. The table is in memory when
+  // InMemory or the query is. Query must be the query component
+  // (rtl::EInvalidCast otherwise).
+  static void CreateTargetTable(db::TDataSet* Query, const std::string& DatabaseFileName,
+                                std::unique_ptr<TVEXDatabase>& Database,
+                                std::unique_ptr<TVEXTable>& Table, bool InMemory,
+                                const std::string& Password, const std::string& TableName);
+  // Frees the table first, then the database component.
+  static void FreeTargetTable(std::unique_ptr<TVEXTable>& Table,
+                              std::unique_ptr<TVEXDatabase>& Database) noexcept;
+
   TVEXLexer* LLex;
   TToken Token;
   db::TDataSet* LQuery;
@@ -67,7 +140,18 @@ class TVEXSQLCommand {
   int32_t RowsAffected = 0;
   // The statement's table was named with MEMORY.
   bool IntoMemory = false;
+
+ protected:
+  // The 8-bit text a name token stands for: a parameter's value, else the
+  // token's text.
+  static std::string NameOfToken(const TToken& T);
+  // Raises Code with Format and the current token's text, line and column.
+  [[noreturn]] void RaiseAtToken(int32_t Code, std::string_view Format) const;
 };
+
+// The query component that runs a statement. Raises rtl::EInvalidCast
+// "Invalid class typecast" for anything else (null included).
+TVEXDataSet& QueryComponent(db::TDataSet* Query);
 
 // Builds a statement of class T over the lexer's current command and parses
 // it; what a dispatch row points at.

@@ -73,6 +73,11 @@ class EInvalidOperation : public Exception {
   using Exception::Exception;
 };
 
+// A checked cast of an object to a class it is not of ("Invalid class typecast").
+class EInvalidCast : public Exception {
+  using Exception::Exception;
+};
+
 // Streams that transfer fewer bytes than asked (ReadBuffer, WriteBuffer).
 class EStreamError : public Exception {
   using Exception::Exception;

@@ -2,10 +2,10 @@
 // base table of a table operator and the result table of every other one.
 //
 // The operators never depend on a concrete dataset class: a base table and a
-// result table are both reached through this interface, so the table
-// component and the local-cursor table of VEXAOLocalTable.h can stand behind
-// it alike. A dataset made by NewSibling lives on the same session and, for a
-// result table, in the same temporary database.
+// result table are both reached through this interface, behind which stands
+// the table component (VEXAOTableDataset.h). A dataset made by NewSibling
+// lives on the same session and, for a result table, in the same temporary
+// database.
 //
 // Design notes
 //   1. Field numbers are physical (table field numbers) with DirectAccess and
@@ -43,6 +43,8 @@ class TVEXAODataset {
   virtual const std::string& TableName() const = 0;
   virtual void SetTableName(const std::string& Value) = 0;
   virtual std::string SessionName() const = 0;
+  virtual std::string DatabaseName() const = 0;
+  virtual void SetDatabaseName(const std::string& Value) = 0;
   virtual bool InMemory() const = 0;
   virtual void SetInMemory(bool Value) = 0;
   // A table of the temporary database.

@@ -17,8 +17,8 @@ namespace vex {
 
 namespace {
 
-[[noreturn]] void RaiseHidden(int32_t Code, const std::string& TableName,
-                              const TVEXFieldLink& Link, int32_t FieldNo) {
+[[noreturn]] void RaiseHidden(int32_t Code, const std::string& TableName, const TVEXFieldLink& Link,
+                              int32_t FieldNo) {
   throw EVEXException(Code,
                       "Cannot access hidden field: table name = %s, field name = %s, display "
                       "name = %s, FieldNo = %d",
@@ -46,7 +46,8 @@ void AddResultFieldDef(TVEXAdvFieldDefs& Defs, const TVEXFieldLink& Link, bool A
 
 void TVEXAO::Execute(bool IsRootAO, TVEXAO* ParentQueryAO, TVEXCursor* ParentCursor) {
   FIsRootAO = IsRootAO;
-  if (!FIsAOTable && FFilterExpr != nullptr) FFilterExpr->AssignAO(this, ParentQueryAO, ParentCursor);
+  if (!FIsAOTable && FFilterExpr != nullptr)
+    FFilterExpr->AssignAO(this, ParentQueryAO, ParentCursor);
   if (FLeftAO != nullptr) FLeftAO->Execute(false, ParentQueryAO, ParentCursor);
   if (FRightAO != nullptr) FRightAO->Execute(false, ParentQueryAO, ParentCursor);
   OpenSecondCursor();
@@ -103,9 +104,10 @@ void TVEXAO::CreateResultTable(rtl::TStringList& FieldNames, rtl::TStringList& D
   std::string topIndex;
   if (FTopRowCount >= 0 && HasIndexSpec()) topIndex = AddResultIndex(true);
   if (!FResultTableName.empty()) {
+    result.SetTemporary(false);
+    if (!FResultDatabaseName.empty()) result.SetDatabaseName(FResultDatabaseName);
     result.SetTableName(FResultTableName);
     result.SetInMemory(FResultInMemory);
-    result.SetTemporary(false);
     FOwnsTemporaryResult = false;
   } else {
     result.SetTemporary(true);

@@ -6,9 +6,11 @@
 
 #include "components/VEXAdvDefs.h"
 #include "components/VEXDatabase.h"
+#include "components/VEXTable.h"
 #include "foundation/VEXExcept.h"
 #include "rtl/CodePage.h"
 #include "sql/algebra/VEXAODataset.h"
+#include "sql/algebra/VEXAOTableDataset.h"
 #include "sql/expression/VEXExpression.h"
 #include "storage/VEXCursor.h"
 #include "storage/disk/VEXTableLocks.h"
@@ -54,6 +56,11 @@ TVEXAOTable::TVEXAOTable(const std::string& TableName, const std::string& TableA
   }
 }
 
+TVEXAOTable::TVEXAOTable(const std::string& TableName, const std::string& TableAlias,
+                         TVEXDatabase* DB, std::unique_ptr<TVEXTable> Table)
+    : TVEXAOTable(TableName, TableAlias, DB,
+                  std::make_unique<TVEXAOTableDataset>(std::move(Table))) {}
+
 void TVEXAOTable::SetResultFields(std::vector<TVEXSelectListItem>& FieldRefs, bool bDistinct) {
   if (FieldRefs.empty()) {
     TVEXAO::SetResultFields(FieldRefs, bDistinct);
@@ -90,7 +97,8 @@ void TVEXAOTable::Execute(bool IsRootAO, TVEXAO* ParentQueryAO, TVEXCursor* Pare
 }
 
 bool TVEXAOTable::TransferIndexToParentIfNeeded(
-    std::unique_ptr<rtl::TStringList>& FieldNamesList, std::unique_ptr<rtl::TStringList>& AscDescList,
+    std::unique_ptr<rtl::TStringList>& FieldNamesList,
+    std::unique_ptr<rtl::TStringList>& AscDescList,
     std::unique_ptr<rtl::TStringList>& CaseSensitivityList) {
   if (FResultDataset == nullptr) RaiseNilPointer(10513);
   if (!HasIndexSpec() || !FResultDataset->IndexName().empty()) return false;

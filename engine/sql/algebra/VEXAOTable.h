@@ -16,6 +16,7 @@
 namespace vex {
 
 class TVEXDatabase;
+class TVEXTable;
 
 class TVEXAOTable final : public TVEXAO {
  public:
@@ -25,6 +26,9 @@ class TVEXAOTable final : public TVEXAO {
   // open.
   TVEXAOTable(const std::string& TableName, const std::string& TableAlias, TVEXDatabase* DB,
               std::unique_ptr<TVEXAODataset> Table);
+  // The same over the table component the statement made for the FROM item.
+  TVEXAOTable(const std::string& TableName, const std::string& TableAlias, TVEXDatabase* DB,
+              std::unique_ptr<TVEXTable> Table);
 
   // 30327 "Invalid table name in reference. Table name = %s, table alias =
   // %s, tname = %s" for an item qualified by another table. A "t.*" item

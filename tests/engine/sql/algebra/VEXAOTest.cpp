@@ -8,18 +8,21 @@
 #include <utility>
 #include <vector>
 
-#include "components/VEXLocalEngine.h"
+#include "components/VEXDatabase.h"
+#include "components/VEXTable.h"
 #include "foundation/VEXExcept.h"
 #include "rtl/CodePage.h"
+#include "rtl/Variant.h"
 #include "sql/VEXLexer.h"
 #include "sql/VEXRelationalAlgebra.h"
+#include "sql/algebra/VEXAODataset.h"
 #include "sql/algebra/VEXAOGroupBy.h"
-#include "sql/algebra/VEXAOLocalTable.h"
 #include "sql/algebra/VEXAOTable.h"
+#include "sql/algebra/VEXAOTableDataset.h"
 #include "sql/algebra/VEXAOTableExpr.h"
 #include "sql/expression/VEXExpression.h"
 #include "sql/nodes/VEXExprNode.h"
-#include "storage/VEXDatabaseData.h"
+#include "storage/VEXCursor.h"
 #include "support/NativeError.h"
 
 namespace {
@@ -32,7 +35,8 @@ using Lines = std::vector<std::string>;
 // An aggregate that counts the rows of its group, as COUNT(*) would.
 class CountRows final : public TVEXExprNode {
  public:
-  explicit CountRows(int32_t* ReadRows = nullptr) : TVEXExprNode(false, false), FReadRows(ReadRows) {}
+  explicit CountRows(int32_t* ReadRows = nullptr)
+      : TVEXExprNode(false, false), FReadRows(ReadRows) {}
   TVEXVariant& GetDataValue() override {
     Value.SetNull();
     Value.SetAsInteger(FCount);
@@ -56,9 +60,9 @@ class CountRows final : public TVEXExprNode {
 
 // A cell of a table row: an integer, a text, or null.
 struct Cell {
-  Cell(int32_t v) : Int(v), Kind(0) {}  // NOLINT: rows read as literals
+  Cell(int32_t v) : Int(v), Kind(0) {}       // NOLINT: rows read as literals
   Cell(const char* v) : Text(v), Kind(1) {}  // NOLINT
-  Cell(std::nullptr_t) : Kind(2) {}  // NOLINT
+  Cell(std::nullptr_t) : Kind(2) {}          // NOLINT
   int32_t Int = 0;
   std::string Text;
   int Kind;
@@ -66,47 +70,50 @@ struct Cell {
 
 class Operators : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Mem.SetDatabaseName("MEMORY");
-    Mem.SetConnected(true);
-    Temp.SetDatabaseName("TEMP");
-    Temp.SetConnected(true);
-  }
   void TearDown() override {
     for (const std::string& name : Made) {
-      TVEXAOLocalTable t(Mem, Temp, name);
-      t.SetInMemory(true);
+      TVEXTable t(nullptr);
+      t.SetDatabaseName("MEMORY");
+      t.SetTableName(name);
       if (t.Exists()) t.DeleteTable();
     }
   }
 
+  // A closed table component on the in-memory table Name.
+  static std::unique_ptr<TVEXTable> Component(const std::string& Name) {
+    auto t = std::make_unique<TVEXTable>(nullptr);
+    t->SetDatabaseName("MEMORY");
+    t->SetTableName(Name);
+    return t;
+  }
   // T(ID Integer, NAME Varchar(10), K Integer) with the rows given.
   void MakeTable(const std::string& Name, const std::vector<std::vector<Cell>>& Rows,
                  bool IdIndex = false) {
-    TVEXAOLocalTable t(Mem, Temp, Name);
-    t.SetInMemory(true);
-    t.AdvFieldDefs().Add("ID", aftInteger, 0, false);
-    t.AdvFieldDefs().Add("NAME", aftString, 10, false);
-    t.AdvFieldDefs().Add("K", aftInteger, 0, false);
-    if (IdIndex) t.AdvIndexDefs().Add("BYID", "ID", {});
-    t.CreateTable();
+    std::unique_ptr<TVEXTable> t = Component(Name);
+    t->AdvFieldDefs().Add("ID", aftInteger, 0, false);
+    t->AdvFieldDefs().Add("NAME", aftString, 10, false);
+    t->AdvFieldDefs().Add("K", aftInteger, 0, false);
+    if (IdIndex) t->AdvIndexDefs().Add("BYID", "ID", {});
+    t->CreateTable();
     Made.push_back(Name);
-    t.Open();
+    t->Open();
     for (const auto& row : Rows) {
-      t.Insert();
+      t->Append();
       for (int32_t f = 0; f < 3; ++f) {
-        TVEXVariant v;
-        if (row[f].Kind == 0) v.SetAsInteger(row[f].Int);
-        if (row[f].Kind == 1) v.SetAsAnsiString(row[f].Text);
-        t.SetFieldValue(v, f, true);
+        if (row[f].Kind == 0) t->Fields()[f]->SetAsVariant(rtl::Variant(row[f].Int));
+        if (row[f].Kind == 1) t->Fields()[f]->SetAsVariant(rtl::Variant(row[f].Text));
       }
-      t.Post();
+      t->Post();
     }
   }
-  std::unique_ptr<TVEXAOTable> Table(const std::string& Name, const std::string& Alias = "") {
-    auto t = std::make_unique<TVEXAOLocalTable>(Mem, Temp, Name);
-    t->SetInMemory(true);
-    return std::make_unique<TVEXAOTable>(Name, Alias, nullptr, std::move(t));
+  // A table operator over Name, opened as a statement opens its FROM table,
+  // with the table's database component.
+  static std::unique_ptr<TVEXAOTable> Table(const std::string& Name,
+                                            const std::string& Alias = "") {
+    std::unique_ptr<TVEXTable> t = Component(Name);
+    t->Open();
+    TVEXDatabase* database = t->Database();
+    return std::make_unique<TVEXAOTable>(Name, Alias, database, std::move(t));
   }
   // A value expression parsed from Text; its lexer lives as long as the test.
   TVEXExpression* Expr(const std::string& Text, bool Condition = false) {
@@ -172,12 +179,13 @@ class Operators : public ::testing::Test {
     for (int32_t no : Op.ResultFieldsOrder()) names.push_back(Op.FieldLink(no).DisplayName);
     return names;
   }
-  bool TempTableExists(const std::string& Name) {
-    return Temp.DatabaseData() != nullptr && Temp.DatabaseData()->TableExists(Name);
+  static bool TempTableExists(const std::string& Name) {
+    TVEXTable t(nullptr);
+    t.SetTemporary(true);
+    t.SetTableName(Name);
+    return t.Exists();
   }
 
-  TVEXLocalSession Mem;
-  TVEXLocalSession Temp;
   std::vector<std::string> Made;
   std::vector<std::unique_ptr<TVEXLexer>> Lexers;
   std::vector<std::unique_ptr<TVEXExpression>> Owned;
@@ -205,9 +213,7 @@ TEST_F(Operators, TableOperatorProjectsAliasesFiltersAndOrdersTheBaseTable) {
   auto wrong = Table("G", "X");
   std::vector<TVEXSelectListItem> other{Col("ID", "", "Y")};
   EXPECT_THAT([&] { wrong->SetResultFields(other, false); }, RaisesNativeError(30327));
-  auto missing = std::make_unique<TVEXAOLocalTable>(Mem, Temp, "NOPE");
-  missing->SetInMemory(true);
-  EXPECT_THAT([&] { TVEXAOTable bad("NOPE", "", nullptr, std::move(missing)); },
+  EXPECT_THAT([&] { TVEXAOTable bad("NOPE", "", nullptr, Component("NOPE")); },
               RaisesNativeError(10303));
 }
 
@@ -342,7 +348,8 @@ TEST_F(Operators, JoinColumnNamesAreMadeUniqueAndSourcelessLinksRaise) {
   Pair outer(std::move(inner), Table("G"));
   std::vector<std::string> names;
   for (int32_t i = 0; i < outer.FieldCount(); ++i)
-    if (outer.FieldLink(i).FieldName.rfind("ID", 0) == 0) names.push_back(outer.FieldLink(i).FieldName);
+    if (outer.FieldLink(i).FieldName.rfind("ID", 0) == 0)
+      names.push_back(outer.FieldLink(i).FieldName);
   EXPECT_EQ(names, (std::vector<std::string>{"ID", "ID_1", "ID_12"}));
   // The first match of an ambiguous name wins.
   std::vector<int32_t> numbers;
@@ -374,8 +381,34 @@ TEST_F(Operators, FillFiltersOrdersAfterTheFillAndDropsItsTemporaryTable) {
     resultName = top.ResultDataset()->TableName();
     EXPECT_EQ(resultName.rfind("TEMPORARY_TABLE_{", 0), 0u) << resultName;
     EXPECT_TRUE(TempTableExists(resultName));
+    // The result table shows the select list's names.
+    TVEXTable& shown = dynamic_cast<TVEXAOTableDataset&>(*top.ResultDataset()).Table();
+    ASSERT_EQ(shown.Fields().Count(), 2);
+    EXPECT_EQ(shown.Fields()[1]->FieldName(), "TWICE");
   }
   EXPECT_FALSE(TempTableExists(resultName));
+}
+
+TEST_F(Operators, ResultTablesStayInMemoryWhenTheDatabaseDisablesTempFiles) {
+  MakeTable("G", kGuests);
+  for (const bool disable : {false, true}) {
+    std::unique_ptr<TVEXTable> g = Component("G");
+    g->Open();
+    TVEXDatabase* database = g->Database();
+    ASSERT_NE(database, nullptr);
+    // The operator takes the setting when it is made (the component is
+    // shared by every test).
+    database->SetDisableTempFiles(disable);
+    auto t = std::make_unique<TVEXAOTable>("G", "", database, std::move(g));
+    database->SetDisableTempFiles(false);
+    auto inner = std::make_unique<TVEXAOTableExpr>(std::move(t));
+    TVEXAOTableExpr top(std::move(inner));
+    std::vector<TVEXSelectListItem> all;
+    top.SetResultFields(all, false);
+    top.Execute(true, nullptr, nullptr);
+    EXPECT_EQ(top.ResultDataset()->Handle()->DisableTempFiles(), disable);
+    EXPECT_EQ(Rows(top).size(), 5u);
+  }
 }
 
 TEST_F(Operators, DistinctKeepsCaseAndDropsNonAdjacentAndNullRepeats) {
@@ -413,8 +446,8 @@ TEST_F(Operators, DistinctEvaluatesAComputedColumnOnceAndStoresWhatItCompared) {
   int32_t evaluations = 0;
   auto counter = std::make_unique<Counter>(evaluations);
   TVEXAOTableExpr top(Table("G"));
-  std::vector<TVEXSelectListItem> list{Col("K"),
-                                       Computed(std::make_unique<TVEXExpression>(std::move(counter)), "N")};
+  std::vector<TVEXSelectListItem> list{
+      Col("K"), Computed(std::make_unique<TVEXExpression>(std::move(counter)), "N")};
   top.SetResultFields(list, true);
   top.Execute(true, nullptr, nullptr);
   EXPECT_EQ(Rows(top), (Lines{"1|1", "1|2", "2|3"}));
@@ -439,6 +472,34 @@ TEST_F(Operators, TopZeroTopNAndTopWithFirstRowSkipOnce) {
     top.Execute(true, nullptr, nullptr);
     EXPECT_EQ(Rows(top), c.Expected) << "TOP " << c.Top << ", " << c.First;
   }
+}
+
+TEST_F(Operators, TopStopsTheFillAtTheLimit) {
+  MakeTable("G", kGuests);
+  // A filter that counts the rows the fill reads.
+  class CountingTrue final : public TVEXExprNode {
+   public:
+    explicit CountingTrue(int32_t& N) : TVEXExprNode(false, false), FN(N) {}
+    TVEXVariant& GetDataValue() override {
+      ++FN;
+      Value.SetNull();
+      Value.SetAsBoolean(true);
+      return Value;
+    }
+    TVEXAdvancedFieldType GetDataType() override { return aftBoolean; }
+
+   private:
+    int32_t& FN;
+  };
+  int32_t read = 0;
+  TVEXAOTableExpr top(Table("G"));
+  std::vector<TVEXSelectListItem> all;
+  top.SetResultFields(all, false);
+  top.SetFilter(std::make_unique<TVEXExpression>(std::make_unique<CountingTrue>(read)));
+  top.SetTopRowCount(-1, 2);
+  top.Execute(true, nullptr, nullptr);
+  EXPECT_EQ(Rows(top).size(), 2u);
+  EXPECT_EQ(read, 2);
 }
 
 TEST_F(Operators, TopWithOrderingStopsTheFillEarly) {
@@ -466,10 +527,9 @@ TEST_F(Operators, TableExpressionSortsItsOwnResultAndLeavesBaseIndexesAlone) {
   top.SetResultFields(topList, false);
   top.Execute(true, nullptr, nullptr);
   EXPECT_EQ(Rows(top), (Lines{"2", "5", "1", "3", "4"}));
-  TVEXAOLocalTable check(Mem, Temp, "G");
-  check.SetInMemory(true);
-  check.Open();
-  EXPECT_EQ(check.Handle()->GetIndexDefs().Count(), 1) << "only BYID";
+  std::unique_ptr<TVEXTable> check = Component("G");
+  check->Open();
+  EXPECT_EQ(check->Handle()->GetIndexDefs().Count(), 1) << "only BYID";
 
   // A table operator that has an index for its order keeps the ordering.
   auto kept = Table("G");
@@ -482,11 +542,14 @@ TEST_F(Operators, TableExpressionSortsItsOwnResultAndLeavesBaseIndexesAlone) {
 // ---- grouping
 
 TEST_F(Operators, GroupingFormsOneGroupPerKeyWithNullsTogether) {
-  MakeTable("G", {{1, "a", 20}, {2, "b", nullptr}, {3, "c", 10}, {4, "d", 20}, {5, "e", nullptr},
+  MakeTable("G", {{1, "a", 20},
+                  {2, "b", nullptr},
+                  {3, "c", 10},
+                  {4, "d", 20},
+                  {5, "e", nullptr},
                   {6, "f", 20}});
-  std::vector<TVEXSelectListItem> list{Col("K"), Computed(std::make_unique<TVEXExpression>(
-                                                              std::make_unique<CountRows>()),
-                                                          "N")};
+  std::vector<TVEXSelectListItem> list{
+      Col("K"), Computed(std::make_unique<TVEXExpression>(std::make_unique<CountRows>()), "N")};
   TVEXFields groupBy;
   groupBy.Append(Col("K"));
   auto group = std::make_unique<TVEXAOGroupBy>(Table("G"), &groupBy, list);
@@ -511,8 +574,7 @@ TEST_F(Operators, GroupingByASelectAliasAndItsErrors) {
     std::vector<TVEXSelectListItem> list{Col("NAME")};
     TVEXFields groupBy;
     groupBy.Append(Col("NOPE"));
-    EXPECT_THAT([&] { TVEXAOGroupBy group(Table("G"), &groupBy, list); },
-                RaisesNativeError(20245));
+    EXPECT_THAT([&] { TVEXAOGroupBy group(Table("G"), &groupBy, list); }, RaisesNativeError(20245));
   }
   {
     std::vector<TVEXSelectListItem> list{Col("NAME"), Col("K")};
@@ -578,6 +640,10 @@ TEST_F(Operators, LocksGoLeftBeforeRightAndStopAtTheFirstRefusal) {
     bool FAnswer;
   };
   std::vector<std::string> log;
+  // An operator without a result table cannot be ordered.
+  Leaf bare(log, "B", true);
+  bare.SetIndex("ID", "", "");
+  EXPECT_THAT([&] { bare.Execute(true, nullptr, nullptr); }, RaisesNativeError(10308));
   Pair refused(std::make_unique<Leaf>(log, "L", false), std::make_unique<Leaf>(log, "R", true));
   EXPECT_FALSE(refused.LockTables());
   EXPECT_EQ(log, (std::vector<std::string>{"L"}));
