@@ -47,15 +47,15 @@ void TVEXDDLAlterTable::ParseAction() {
       if (IsReservedWordToken(Token, rwTO)) {
         AlterType = atRenameTable;
         ReadNextRequiredToken();
-        NewTableName = TextOf(Token);
+        NewTableName = NameOfToken(Token);
         break;
       }
       AlterType = atRenameColumn;
       if (IsReservedWordToken(Token, rwCOLUMN)) ReadNextRequiredToken();
-      RenameColumnOldNamesList.Add(TextOf(Token));
+      RenameColumnOldNamesList.push_back(NameOfToken(Token));
       ReadNextWord(rwTO, 30352, u"TO");
       ReadNextRequiredToken();
-      RenameColumnNewNamesList.Add(TextOf(Token));
+      RenameColumnNewNamesList.push_back(NameOfToken(Token));
       break;
     default:
       throw EVEXException(30252, kActionExpected, Token.Text, Token.LineNum, Token.ColumnNum);
@@ -89,8 +89,7 @@ void TVEXDDLAlterTable::AlterStructure(TVEXTable& Table) {
       BuildIndexDefs(Table);
       break;
     case atDrop:
-      for (int32_t i = 0; i < DropColumnNamesList.Count(); ++i)
-        fields.DeleteFieldDef(DropColumnNamesList[i]);
+      for (const std::string& name : DropColumnNamesList) fields.DeleteFieldDef(name);
       break;
     case atModify:
       for (const auto& def : SQLFieldDefs.List) {
@@ -101,7 +100,7 @@ void TVEXDDLAlterTable::AlterStructure(TVEXTable& Table) {
       BuildIndexDefs(Table);
       break;
     case atRenameColumn:
-      for (int32_t i = 0; i < RenameColumnOldNamesList.Count(); ++i)
+      for (size_t i = 0; i < RenameColumnOldNamesList.size(); ++i)
         Table.RenameField(RenameColumnOldNamesList[i], RenameColumnNewNamesList[i]);
       return;
     case atRenameTable:
@@ -120,7 +119,7 @@ void TVEXDDLRenameTable::Parse() {
   if (!ReadCurrentToken()) RaiseUnexpectedEnd();
   if (!IsReservedWordToken(Token, rwTO)) RaiseTokenExpected(30355, u"TO");
   ReadNextRequiredToken();
-  NewTableName = TextOf(Token);
+  NewTableName = NameOfToken(Token);
   AlterType = atRenameTable;
 }
 

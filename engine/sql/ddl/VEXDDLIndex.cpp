@@ -1,44 +1,12 @@
 #include "sql/ddl/VEXDDLIndex.h"
 
 #include "components/VEXDatabase.h"
-#include "components/VEXSession.h"
 #include "components/VEXTable.h"
-#include "foundation/VEXStream.h"
 #include "sql/ddl/VEXDDLTable.h"
 
 namespace vex {
 
 namespace {
-
-// Until the statement base has CreateTargetTable.
-TVEXDDLTarget NewTargetTable(db::TDataSet* Query, const std::string& DatabaseFileName,
-                             bool InMemory, const std::string& Password,
-                             const std::string& TableName) {
-  auto* query = dynamic_cast<TVEXDataSet*>(Query);
-  if (query == nullptr) throw rtl::EInvalidOperation("Invalid class typecast");
-  TVEXDatabase* queryDatabase = query->Database();
-  if (queryDatabase == nullptr)
-    queryDatabase = query->DBSession().FindDatabase(query->DatabaseName());
-  TVEXDDLTarget target;
-  target.Database = std::make_unique<TVEXDatabase>(nullptr);
-  TVEXDatabase& database = *target.Database;
-  if (queryDatabase != nullptr) {
-    database.SetMultiUser(queryDatabase->MultiUser());
-    database.SetDisableTempFiles(queryDatabase->DisableTempFiles());
-  }
-  database.SetDatabaseFileName(DatabaseFileName);
-  database.SetSessionName(query->SessionName());
-  database.SetDatabaseName(MakeUniqueName("TEMP_DB"));
-  database.SetPassword(Password);
-  database.SetSilentMode(true);
-  target.Table = std::make_unique<TVEXTable>(nullptr);
-  TVEXTable& table = *target.Table;
-  table.SetSessionName(query->SessionName());
-  table.SetDatabaseName(DatabaseFileName.empty() ? query->DatabaseName() : database.DatabaseName());
-  table.SetTableName(TableName);
-  if (InMemory || query->InMemory()) table.SetInMemory(true);
-  return target;
-}
 
 std::string JoinNames(const std::vector<TVEXIndexField>& Fields,
                       bool (*Take)(const TVEXIndexField&)) {
@@ -69,9 +37,9 @@ void TVEXDDLCreateIndex::Parse() {
     if (Token.ReservedWord != rwINDEX)
       throw EVEXException(30268, kIndexExpected, Token.Text, Token.LineNum, Token.ColumnNum);
   }
-  ReadNextSpecifiedToken(kNameTokens, 30269,
+  ReadNextSpecifiedToken(kFieldNameTokens, 30269,
                          "index name expected, but '%s' found at line %d, column %d");
-  IndexName = TextOf(Token);
+  IndexName = NameOfToken(Token);
   static constexpr std::string_view kOnExpected =
       "'ON' keyword expected, but '%s' found at line %d, column %d";
   ReadNextSpecifiedToken({tktReservedWord}, 30270, kOnExpected);
@@ -84,16 +52,16 @@ void TVEXDDLCreateIndex::Parse() {
     throw EVEXException(30273, "'(' symbol expected, but '%s' found at line %d, column %d",
                         Token.Text, Token.LineNum, Token.ColumnNum);
   do {
-    ReadNextSpecifiedToken(kNameTokens, 30274,
+    ReadNextSpecifiedToken(kFieldNameTokens, 30274,
                            "Field name expected, but '%s' found at line %d, column %d");
     if (IsReservedWordToken(Token, rwPASSWORD)) {
       ReadNextSpecifiedToken({tktQuotedString, tktParameter}, 30275, kPasswordExpected);
-      Password = TextOf(Token);
+      Password = NameOfToken(Token);
       ReadNextSpecifiedToken({tktRightParenthesis, tktComma}, 30276,
                              "')' or ',' symbol expected, but '%s' found at line %d, column %d");
       continue;
     }
-    TVEXIndexField field{TextOf(Token), false, false};
+    TVEXIndexField field{NameOfToken(Token), false, false};
     // Up to the next "," or ")": the order and case words; anything else is
     // passed over.
     do {
@@ -113,7 +81,9 @@ void TVEXDDLCreateIndex::ExecSQL(db::TDataSet* Query, bool, bool, bool&, TVEXAO*
       JoinNames(VEXIndexFields, [](const TVEXIndexField& f) { return f.desc; });
   const std::string caseInsFields =
       JoinNames(VEXIndexFields, [](const TVEXIndexField& f) { return f.nocase; });
-  TVEXDDLTarget target = NewTargetTable(Query, DatabaseFileName, InMemory, Password, TableName);
+  TVEXDDLTarget target;
+  CreateTargetTable(Query, DatabaseFileName, target.Database, target.Table, InMemory, Password,
+                    TableName);
   TVEXTable& table = *target.Table;
   table.Open();
   table.AddIndex(IndexName, fields, Unique ? db::TIndexOptions{db::ixUnique} : db::TIndexOptions{},
@@ -132,7 +102,7 @@ void TVEXDDLDropIndex::Parse() {
     if (!ReadNextToken()) RaiseUnexpectedEnd(30281);
     DatabaseFileName = first;
     TableName = second;
-    IndexName = TextOf(Token);
+    IndexName = NameOfToken(Token);
     ReadNextToken();
   } else {
     TableName = first;
@@ -143,12 +113,14 @@ void TVEXDDLDropIndex::Parse() {
                         IndexName, Token.LineNum, Token.ColumnNum);
   if (ReadCurrentToken() && IsReservedWordToken(Token, rwPASSWORD)) {
     ReadNextSpecifiedToken({tktQuotedString, tktParameter}, 30282, kPasswordExpected);
-    Password = TextOf(Token);
+    Password = NameOfToken(Token);
   }
 }
 
 void TVEXDDLDropIndex::ExecSQL(db::TDataSet* Query, bool, bool, bool&, TVEXAO*, TVEXCursor*) {
-  TVEXDDLTarget target = NewTargetTable(Query, DatabaseFileName, InMemory, Password, TableName);
+  TVEXDDLTarget target;
+  CreateTargetTable(Query, DatabaseFileName, target.Database, target.Table, InMemory, Password,
+                    TableName);
   TVEXTable& table = *target.Table;
   table.Open();
   table.DeleteIndex(IndexName);

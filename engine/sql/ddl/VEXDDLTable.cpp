@@ -9,6 +9,7 @@
 #include "foundation/VEXCompression.h"
 #include "foundation/VEXConverts.h"
 #include "foundation/VEXStream.h"
+#include "rtl/CodePage.h"
 #include "rtl/NumberText.h"
 #include "sql/expression/VEXExpression.h"
 
@@ -93,7 +94,7 @@ int64_t TVEXDDLTableManipulation::ReadIntegerValue() {
       "Integer expected, but '%s' found at line %d, column %d";
   ReadNextSpecifiedToken({tktInt}, 30292, kIntegerExpected);
   int64_t value = 0;
-  if (!rtl::TryStrToInt64(TextOf(Token), value))
+  if (!rtl::TryStrToInt64(NameOfToken(Token), value))
     throw EVEXException(30291, kIntegerExpected, Token.Text, Token.LineNum, Token.ColumnNum);
   return value;
 }
@@ -102,7 +103,7 @@ void TVEXDDLTableManipulation::ParseColumnDefinitions() {
   if (!ReadCurrentToken()) RaiseUnexpectedEnd();
   if (Token.TokenType != tktLeftParenthesis) RaiseTokenExpected(30226, u"(");
   while (ReadCurrentToken() && Token.TokenType != tktRightParenthesis) {
-    ReadNextSpecifiedToken(kNameTokens, 30227,
+    ReadNextSpecifiedToken(kFieldNameTokens, 30227,
                            "Field name expected, but '%s' found at line %d, column %d");
     if (ParseTableConstraint()) continue;
 
@@ -110,11 +111,11 @@ void TVEXDDLTableManipulation::ParseColumnDefinitions() {
     if (IsReservedWordToken(Token, rwIF)) {
       ReadNextWord(rwNOT, 30488, u"NOT");
       ReadNextWord(rwEXISTS, 30489, u"EXISTS");
-      ReadNextSpecifiedToken(kNameTokens, 30227,
+      ReadNextSpecifiedToken(kFieldNameTokens, 30227,
                              "Field name expected, but '%s' found at line %d, column %d");
       def.CreateIfNotExists = true;
     }
-    def.FieldName = TextOf(Token);
+    def.FieldName = NameOfToken(Token);
     ReadNextSpecifiedToken({tktString, tktBracketedString, tktReservedWord}, 30228,
                            "Field type expected, but '%s' found at line %d, column %d");
     ParseColumnType(def);
@@ -133,7 +134,7 @@ void TVEXDDLTableManipulation::ParseColumnDefinitions() {
 }
 
 void TVEXDDLTableManipulation::ParseColumnType(TSQLFieldDef& Def) {
-  Def.FieldType = SQLTypeNameToAdvancedType(TextOf(Token));
+  Def.FieldType = SQLTypeNameToAdvancedType(NameOfToken(Token));
   Def.newFieldType = true;
   if (Def.FieldType == aftUnknown)
     throw EVEXException(30232, "Unknown field type '%s' at line %d, column %d", Token.Text,
@@ -145,7 +146,7 @@ void TVEXDDLTableManipulation::ParseColumnType(TSQLFieldDef& Def) {
                            "'(' symbol expected, but '%s' found at line %d, column %d");
     ReadNextSpecifiedToken({tktInt}, 30235, kDecimalExpected);
     int64_t length = 0;
-    if (!rtl::TryStrToInt64(TextOf(Token), length) || length > INT32_MAX)
+    if (!rtl::TryStrToInt64(NameOfToken(Token), length) || length > INT32_MAX)
       throw EVEXException(30235, kDecimalExpected, Token.Text, Token.LineNum, Token.ColumnNum);
     Def.Length = static_cast<int32_t>(length);
     Def.newLength = true;
@@ -202,7 +203,7 @@ void TVEXDDLTableManipulation::ParseAutoincOptions(TSQLFieldDef& Def) {
           throw EVEXException(30294, "Unexpected token '%s' found at line %d, column %d",
                               Token.Text, Token.LineNum, Token.ColumnNum);
         const TVEXAdvancedFieldType variant =
-            AutoincVariant(SQLTypeNameToAdvancedType(TextOf(Token)));
+            AutoincVariant(SQLTypeNameToAdvancedType(NameOfToken(Token)));
         if (variant == aftUnknown)
           throw EVEXException(30295,
                               "Unsupported Autoinc DataType (%s) found at line %d, column %d",
@@ -240,7 +241,7 @@ bool TVEXDDLTableManipulation::ParseColumnOption(TSQLFieldDef& Def) {
     case rwBLOBCOMPRESSIONALGORITHM:
       ReadNextRequiredToken();
       Def.BlobCompressionAlgorithm =
-          static_cast<TCompressionAlgorithm>(CompressionAlgorithmFromName(TextOf(Token)));
+          static_cast<TCompressionAlgorithm>(CompressionAlgorithmFromName(NameOfToken(Token)));
       Def.newBlobCompressionAlgorithm = true;
       return false;
     case rwDEFAULT:
@@ -251,7 +252,7 @@ bool TVEXDDLTableManipulation::ParseColumnOption(TSQLFieldDef& Def) {
       TVEXVariant& bound = min ? Def.MinValue : Def.MaxValue;
       ReadNextRequiredToken();
       bound.SetNull(bftUnknown);
-      bound.SetAsAnsiString(TextOf(Token));
+      bound.SetAsAnsiString(NameOfToken(Token));
       bound.Cast(bftSignedInt64);
       (min ? Def.newMinValue : Def.newMaxValue) = true;
       ReadNextToken();
@@ -286,7 +287,7 @@ bool TVEXDDLTableManipulation::ParseDefault(TSQLFieldDef& Def) {
   if (Def.newDefaultValue)
     throw EVEXException(30299, "default value for column '%s' declared twice", Def.FieldName);
   Def.newDefaultValue = true;
-  const std::string upper = rtl::AnsiUpperCase(TextOf(Token));
+  const std::string upper = rtl::AnsiUpperCase(NameOfToken(Token));
   if (Token.TokenType != tktParameter && IsClockWord(upper)) {
     Def.DefaultValue.SetAsAnsiString(upper);
     return false;
@@ -333,7 +334,7 @@ bool TVEXDDLTableManipulation::ParseTableConstraint() {
     ReadNextRequiredToken();
     if (IsReservedWordToken(Token, rwKEY)) ReadNextRequiredToken();
     if (Token.TokenType != tktLeftParenthesis) {
-      index.IndexName = TextOf(Token);
+      index.IndexName = NameOfToken(Token);
       ReadNextRequiredToken();
     }
   } else {
@@ -347,7 +348,7 @@ bool TVEXDDLTableManipulation::ParseTableConstraint() {
         {tktLeftParenthesis, tktString, tktQuotedString, tktBracketedString, tktReservedWord},
         30269, "index name expected, but '%s' found at line %d, column %d");
     if (Token.TokenType != tktLeftParenthesis) {
-      index.IndexName = TextOf(Token);
+      index.IndexName = NameOfToken(Token);
       ReadNextRequiredToken();
     }
   }
@@ -358,9 +359,9 @@ bool TVEXDDLTableManipulation::ParseTableConstraint() {
 
 void TVEXDDLTableManipulation::ParseIndexColumns(TVEXDDLIndex& Index) {
   do {
-    ReadNextSpecifiedToken(kNameTokens, 30274,
+    ReadNextSpecifiedToken(kFieldNameTokens, 30274,
                            "Field name expected, but '%s' found at line %d, column %d");
-    TVEXIndexField field{TextOf(Token), false, false};
+    TVEXIndexField field{NameOfToken(Token), false, false};
     for (;;) {
       ReadNextRequiredToken();
       if (IsReservedWordToken(Token, rwASC) || IsReservedWordToken(Token, rwDESC))
@@ -378,8 +379,7 @@ void TVEXDDLTableManipulation::ParseIndexColumns(TVEXDDLIndex& Index) {
 // ---- TVEXDDLTableManipulation: the table component ---------------------------
 
 TVEXDDLTarget TVEXDDLTableManipulation::PrepareTable(bool WithFieldDefs) {
-  auto* query = dynamic_cast<TVEXDataSet*>(LQuery);
-  if (query == nullptr) throw rtl::EInvalidOperation("Invalid class typecast");
+  TVEXDataSet* query = &QueryComponent(LQuery);
   TVEXDatabase* queryDatabase = query->Database();
   if (queryDatabase == nullptr)
     queryDatabase = query->DBSession().FindDatabase(query->DatabaseName());

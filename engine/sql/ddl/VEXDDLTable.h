@@ -25,7 +25,6 @@
 #include <string>
 #include <vector>
 
-#include "rtl/Lists.h"
 #include "sql/ddl/VEXDDLCommand.h"
 #include "sql/ddl/VEXDDLDefs.h"
 
@@ -128,9 +127,9 @@ class TVEXDDLAlterTable : public TVEXDDLTableManipulation {
                TVEXAO* ParentQueryAO, TVEXCursor* ParentCursor) override;
 
   TAlterType AlterType = atAdd;
-  rtl::TStringList DropColumnNamesList;
-  rtl::TStringList RenameColumnOldNamesList;
-  rtl::TStringList RenameColumnNewNamesList;
+  std::vector<std::string> DropColumnNamesList;
+  std::vector<std::string> RenameColumnOldNamesList;
+  std::vector<std::string> RenameColumnNewNamesList;
   std::string NewTableName;
 
  protected:
