@@ -555,11 +555,14 @@ std::string UnsupportedFieldMessage(const std::string& TableName, const std::str
 // The destination of a source field: in a restructure of one table into
 // another, the field at the place of the source field's definition among the
 // source's restructure definitions; else the field of the same name.
-db::TField* DestinationField(TVEXDataSet& Source, TVEXDataSet& Dest, db::TField& Field,
+db::TField* DestinationField(db::TDataSet& Source, db::TDataSet& Dest, db::TField& Field,
                              bool Restructure) {
-  if (Restructure && Source.TableComponentName() && Dest.TableComponentName()) {
-    if (const TVEXAdvFieldDef* def = Source.AdvFieldDefs().Find(Field.FieldName())) {
-      const TVEXAdvFieldDefs& restructure = Source.RestructureFieldDefs();
+  auto* source = dynamic_cast<TVEXDataSet*>(&Source);
+  auto* dest = dynamic_cast<TVEXDataSet*>(&Dest);
+  if (Restructure && source != nullptr && dest != nullptr && source->TableComponentName() &&
+      dest->TableComponentName()) {
+    if (const TVEXAdvFieldDef* def = source->AdvFieldDefs().Find(Field.FieldName())) {
+      const TVEXAdvFieldDefs& restructure = source->RestructureFieldDefs();
       for (int32_t j = 0; j < restructure.Count(); ++j)
         if (restructure.GetDef(j)->ObjectID == def->ObjectID && j < Dest.FieldCount())
           return Dest.Fields()[j];
@@ -570,7 +573,7 @@ db::TField* DestinationField(TVEXDataSet& Source, TVEXDataSet& Dest, db::TField&
 
 // Copies the source's current record into a new record of Dest; false when
 // something was logged and ignored.
-bool CopyOneRecord(const std::string& TableName, TVEXDataSet& Source, TVEXDataSet& Dest,
+bool CopyOneRecord(const std::string& TableName, db::TDataSet& Source, db::TDataSet& Dest,
                    std::string& Log, bool IgnoreErrors, bool Restructure, int64_t RecNo) {
   bool result = true;
   Dest.Insert();
@@ -630,7 +633,7 @@ bool CopyOneRecord(const std::string& TableName, TVEXDataSet& Source, TVEXDataSe
 // readable record from RecNo on, logging each one skipped. False when there is
 // none, which ends the copy: the source still stands on the record copied
 // last, and copying on would copy it twice.
-bool SkipUnreadableRecords(TVEXDataSet& Source, std::string& Log, int64_t& RecNo) {
+bool SkipUnreadableRecords(db::TDataSet& Source, std::string& Log, int64_t& RecNo) {
   while (RecNo <= Source.RecordCount()) {
     bool reached = false;
     try {
@@ -647,7 +650,7 @@ bool SkipUnreadableRecords(TVEXDataSet& Source, std::string& Log, int64_t& RecNo
   return false;
 }
 
-bool CopyAllRecords(TVEXDataSet& Table, TVEXDataSet& Source, TVEXDataSet& Dest, std::string& Log,
+bool CopyAllRecords(TVEXDataSet& Table, db::TDataSet& Source, db::TDataSet& Dest, std::string& Log,
                     bool& Continue, bool IgnoreErrors, bool Restructure,
                     const TVEXProgressEvent& OnProgress, int32_t MinProgress, int32_t MaxProgress) {
   bool result = true;
@@ -685,8 +688,8 @@ bool CopyAllRecords(TVEXDataSet& Table, TVEXDataSet& Source, TVEXDataSet& Dest, 
 
 }  // namespace
 
-bool CopyTableRecords(TVEXDataSet& Table, TVEXDataSet& Source, TVEXDataSet& Dest, std::string& Log,
-                      bool& Continue, bool IgnoreErrors, bool Restructure,
+bool CopyTableRecords(TVEXDataSet& Table, db::TDataSet& Source, db::TDataSet& Dest,
+                      std::string& Log, bool& Continue, bool IgnoreErrors, bool Restructure,
                       const TVEXProgressEvent& OnProgress, int32_t MinProgress,
                       int32_t MaxProgress) {
   Source.CheckBrowseMode();

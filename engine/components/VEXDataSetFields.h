@@ -21,6 +21,10 @@
 #include "db/DBCommon.h"
 #include "rtl/Component.h"
 
+namespace db {
+class TDataSet;
+}
+
 namespace vex {
 
 class TVEXDataSet;
@@ -36,7 +40,8 @@ void DateTimeDataConvert(db::TFieldType DataType, const void* Source, void* Dest
 // buffer holds at least 8 bytes for ftDateTime, 4 for the others.
 void ConvertDateTimeForm(db::TFieldType DataType, void* Buffer, bool ToEngine);
 
-// Copies every record of Source into new records of Dest, field by field
+// Copies every record of Source into new records of Dest (any datasets of the
+// framework), field by field
 // (by name, or in a restructure of one table component into another by the
 // restructure definitions), and puts Source back where it stood. Table names
 // the copy in messages (its TableComponentName, else "unknown"). Every problem
@@ -48,8 +53,8 @@ void ConvertDateTimeForm(db::TFieldType DataType, void* Buffer, bool ToEngine);
 // MinProgress..MaxProgress after the first record and then at least every 30
 // records; leaving Continue False ends the copy with "Terminated by User."
 // and False.
-bool CopyTableRecords(TVEXDataSet& Table, TVEXDataSet& Source, TVEXDataSet& Dest, std::string& Log,
-                      bool& Continue, bool IgnoreErrors, bool Restructure,
+bool CopyTableRecords(TVEXDataSet& Table, db::TDataSet& Source, db::TDataSet& Dest,
+                      std::string& Log, bool& Continue, bool IgnoreErrors, bool Restructure,
                       const TVEXProgressEvent& OnProgress, int32_t MinProgress,
                       int32_t MaxProgress);
 

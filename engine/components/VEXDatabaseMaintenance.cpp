@@ -34,6 +34,7 @@
 #include "components/VEXDatabase.h"
 #include "components/VEXLocalEngine.h"
 #include "components/VEXSession.h"
+#include "components/VEXTable.h"
 #include "db/DBCommon.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXGuards.h"
@@ -56,14 +57,6 @@ std::string TmpFileName(const std::string& DatabaseFileName) { return DatabaseFi
 
 // The ".tmp" file of a rebuild that failed; it may not exist.
 void DeleteQuietly(const std::string& FileName) { os::File::Delete(FileName); }
-
-// Until the table component copies tables, a rebuild of a database that holds
-// tables fails as a whole, also where it would skip what it cannot copy: a
-// repair must never replace a database by one that lacks its tables.
-class ETableCopyUnavailable : public EVEXException {
- public:
-  using EVEXException::EVEXException;
-};
 
 [[noreturn]] void RaiseRenameError(const std::string& From, const std::string& To, int Error) {
   throw EVEXException(30378, "Cannot rename file '%s' to '%s' ErrorCode:%d. ErrorMessage: %s", From,
@@ -359,8 +352,6 @@ bool TVEXDatabase::RebuildDatabase(const std::string& NewDatabaseFileName, std::
       try {
         CopyTableForRebuild(name, *newDatabase, Log, Continue, IgnoreErrors, i * 100 / n,
                             (i + 1) * 100 / n, Kind);
-      } catch (const ETableCopyUnavailable&) {
-        throw;
       } catch (const std::exception& e) {
         Log += rtl::Format(kCopyTableProblem, name, std::string(e.what()));
         if (!IgnoreErrors)
@@ -378,12 +369,28 @@ bool TVEXDatabase::RebuildDatabase(const std::string& NewDatabaseFileName, std::
   return IgnoreErrors || Log.empty();
 }
 
-// The tables are copied by the table component, which is not part of the
-// engine yet (ETableCopyUnavailable).
-void TVEXDatabase::CopyTableForRebuild(const std::string& TableName, TVEXDatabase&, std::string&,
-                                       bool&, bool, int32_t, int32_t, TVEXMaintenanceKind) {
-  throw ETableCopyUnavailable(20199, kCopyTableProblem, TableName,
-                              std::string("Copying tables is not available"));
+// One table into the new database through a table component of this
+// database: with IgnoreErrors the table is repaired first, and the copy skips
+// what it cannot read; the copy's own wait form stays hidden behind the
+// rebuild's.
+void TVEXDatabase::CopyTableForRebuild(const std::string& TableName, TVEXDatabase& NewDatabase,
+                                       std::string& Log, bool& Continue, bool IgnoreErrors,
+                                       int32_t MinProgress, int32_t MaxProgress,
+                                       TVEXMaintenanceKind Kind) {
+  TVEXTable table(nullptr);
+  table.SetSessionName(FSessionName);
+  table.SetDatabaseName(FDatabaseName);
+  table.SetTableName(TableName);
+  if (IgnoreErrors) table.RepairTable();
+  table.Open();
+  table.Close();
+  table.OnCopyProgress = [this, Kind](rtl::TComponent& Sender, int32_t PercentDone, bool& GoOn) {
+    InternalProgress(Kind, Sender, PercentDone, GoOn);
+  };
+  table.BeforeCopy = [](db::TDataSet&) {};
+  table.AfterCopy = [](db::TDataSet&) {};
+  table.CopyTable(TableName, Log, Continue, NewDatabase.DatabaseFileName(), NewDatabase.Password(),
+                  IgnoreErrors, false, true, MinProgress, MaxProgress);
 }
 
 // --- progress ---------------------------------------------------------------

@@ -33,12 +33,18 @@
 
 #include "components/VEXAdvDefs.h"
 #include "components/VEXDataSet.h"
+#include "components/VEXDatabase.h"
 #include "components/VEXLocalCursor.h"
+#include "components/dialogs/VEXDlgWait.h"
 
 namespace db {
 class TFieldDefs;
 class TIndexDefs;
 }  // namespace db
+
+namespace rtl {
+class TStream;
+}
 
 namespace vex {
 
@@ -103,6 +109,38 @@ void NormalizeIndexColumnSizes(TVEXAdvIndexDefs& AdvIndexDefs, const TVEXAdvFiel
 void CreateTableFromDefs(TVEXBaseSession& Session, const TVEXTableCursorOptions& Options,
                          TVEXAdvFieldDefs& AdvFieldDefs, TVEXAdvIndexDefs& AdvIndexDefs,
                          db::TFieldDefs& FieldDefs, db::TIndexDefs& IndexDefs);
+
+// ---- long operations ----------------------------------------------------------
+
+// The Before and After events of the table's long operations; DataSet is the
+// table, for a batch move its source.
+using TVEXDataSetNotifyEvent = std::function<void(db::TDataSet& DataSet)>;
+
+// How BatchMove treats a source record (see TVEXTable::BatchMove).
+enum TVEXBatchMoveType : uint8_t {
+  bmtAppend,
+  bmtAppendUpdate,
+  bmtCopy,
+  bmtDelete,
+  bmtUpdate,
+  bmtSynchronize
+};
+
+// What ExportToSQL writes. Copying copies all five settings.
+struct TVEXExportToSqlOptions {
+  // DROP TABLE (with AddDropTable) and CREATE TABLE.
+  bool Structure = true;
+  bool AddDropTable = true;
+  // The BLOB storage settings of BLOB columns.
+  bool BlobSettings = false;
+  // One INSERT per record.
+  bool Data = false;
+  bool FieldNamesInInserts = false;
+};
+
+// Name as the SQL dialect reads it: unchanged, or in single quotes (inner
+// quotes doubled) when it holds a blank or "-" or is a reserved word.
+std::string QuoteSQLName(const std::string& Name);
 
 // ---- the table component -----------------------------------------------------
 
@@ -174,6 +212,77 @@ class TVEXTable : public TVEXDataSet {
   bool IsRecordLocked();
   int64_t LastAutoincValue(int32_t FieldIndex);
   int64_t LastAutoincValue(const std::string& FieldName);
+
+  // ---- long operations (VEXTableTransfer.cpp)
+  // Each reports through its Before, progress and After events or, without
+  // them, a wait form (not in the database's SilentMode, not for a temporary
+  // table); the After handler runs on every way out once the Before one has.
+  //
+  // Replaces this closed table's structure by Source's (a TVEXDataSet's
+  // advanced definitions without its temporary indexes; else FieldDefs and
+  // the field-list ones of IndexDefs, an unnamed first index becoming
+  // "idxPrimaryKey"), creates it and copies Source's records in. True
+  // exactly when nothing was logged; the table is left closed.
+  bool ImportTable(db::TDataSet& SourceTable, std::string& Log, const db::TIndexDefs* aIndexDefs);
+  bool ImportTable(db::TDataSet& SourceTable);
+  // Gives DestinationTable this table's field definitions, lets
+  // CreateTablePointer create it, then copies every record into it. True
+  // exactly when nothing was logged; this table's open state and position
+  // come back.
+  bool ExportTable(db::TDataSet& DestinationTable, const std::function<void()>& CreateTablePointer,
+                   std::string& Log);
+  bool ExportTable(db::TDataSet& DestinationTable, const std::function<void()>& CreateTablePointer);
+  // Copies this table with its records (and with CopyIndexes its indexes)
+  // into the table NewTableName of this database (empty file name), of the
+  // in-memory database ("MEMORY") or of the database file named. 30447 for a
+  // copy onto itself, 30448 (10515 in "MEMORY") onto an existing table
+  // without OverwriteExistingTable, 30450 when the copy cannot be created;
+  // with IgnoreErrors each goes to Log and the result is False. Progress runs
+  // from MinProgress to MaxProgress; Continue False from the progress event
+  // stops it. This table's open state and position come back.
+  bool CopyTable(const std::string& NewTableName, std::string& Log, bool& Continue,
+                 const std::string& DestDatabaseFileName, const std::string& DestDatabasePassword,
+                 bool IgnoreErrors, bool OverwriteExistingTable, bool CopyIndexes,
+                 int32_t MinProgress, int32_t MaxProgress);
+  bool CopyTable(const std::string& NewTableName, const std::string& DestDatabaseFileName,
+                 const std::string& DestDatabasePassword);
+  // Moves the records of SourceTableOrQuery into this table by MoveType,
+  // matching records on DstTableIndexNameToIdentifyEqualRecords (else the
+  // primary index, else an index made for the fields both have). bmtCopy
+  // replaces this table by one of the source's structure. Both datasets are
+  // left open; this table's index choice and master source come back on
+  // every way out, the positions on normal completion.
+  void BatchMove(TVEXDataSet& SourceTableOrQuery, TVEXBatchMoveType MoveType,
+                 const std::string& DstTableIndexNameToIdentifyEqualRecords);
+  // Rebuilds this closed table with RestructureFieldDefs and
+  // RestructureIndexDefs, keeping the data of fields by their object ids (a
+  // renamed field keeps its values). Inside a transaction 20180 before any
+  // change. A failed or stopped copy leaves the old table under its name and
+  // answers False.
+  bool RestructureTable(std::string& Log);
+  bool RestructureTable();
+  // The table as an SQL script by ExportToSqlOptions; the table must be
+  // closed. The stream and the file get the 8-bit text.
+  void ExportToSQL(rtl::TStream& Stream);
+  void ExportToSQL(const std::string& FileName);
+  std::string ExportToSQL();
+  TVEXExportToSqlOptions& ExportToSqlOptions() { return FExportToSqlOptions; }
+
+  TVEXDataSetNotifyEvent BeforeCopy;
+  TVEXProgressEvent OnCopyProgress;
+  TVEXDataSetNotifyEvent AfterCopy;
+  TVEXDataSetNotifyEvent BeforeImport;
+  TVEXProgressEvent OnImportProgress;
+  TVEXDataSetNotifyEvent AfterImport;
+  TVEXDataSetNotifyEvent BeforeExport;
+  TVEXProgressEvent OnExportProgress;
+  TVEXDataSetNotifyEvent AfterExport;
+  TVEXDataSetNotifyEvent BeforeRestructure;
+  TVEXProgressEvent OnRestructureProgress;
+  TVEXDataSetNotifyEvent AfterRestructure;
+  TVEXDataSetNotifyEvent BeforeBatchMove;
+  TVEXProgressEvent OnBatchMoveProgress;
+  TVEXDataSetNotifyEvent AfterBatchMove;
 
   // ---- key search and ranges
   void SetKey();
@@ -265,6 +374,21 @@ class TVEXTable : public TVEXDataSet {
   bool FDisableTempFiles = false;
   bool FIsRepairing = false;
   bool FIndexDefsUpdated = false;
+
+  // Long operations (VEXTableTransfer.cpp).
+  enum class TVEXTransferKind { Copy, Import, Export, Restructure, BatchMove };
+  void InternalBefore(TVEXTransferKind Kind, db::TDataSet& Sender);
+  void InternalProgress(TVEXTransferKind Kind, rtl::TComponent& Sender, int32_t PercentDone,
+                        bool& Continue);
+  void InternalAfter(TVEXTransferKind Kind, db::TDataSet& Sender);
+  // The After handler of a path that may be failing already.
+  void InternalAfterQuietly(TVEXTransferKind Kind, db::TDataSet& Sender) noexcept;
+  TVEXProgressEvent ProgressHandler(TVEXTransferKind Kind);
+  bool ShowsWaitForm() const;
+  // The script of ExportToSQL over this table, opened for it.
+  std::string SQLScript();
+  std::unique_ptr<TfrmWait> frmWait;
+  TVEXExportToSqlOptions FExportToSqlOptions;
 };
 
 }  // namespace vex

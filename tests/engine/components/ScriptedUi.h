@@ -19,6 +19,7 @@ class ScriptedUi final : public ui::Ui {
   struct WaitView {
     bool Visible = false;
     const ui::TControl* Focused = nullptr;
+    ui::TButton* Abort = nullptr;  // the form's; valid while the form lives
   };
 
   // Message boxes and questions, in order, as "type: text".
@@ -31,6 +32,8 @@ class ScriptedUi final : public ui::Ui {
   int DisabledWindowLists = 0;  // lists of disabled windows not yet given back
   int Activations = 0;          // reactivations of a remembered window
   int PumpedEvents = 0;         // ProcessMessages calls
+  // Plays the user while messages are processed.
+  std::function<void()> OnPump;
 
   void ShowMessageBox(ui::TMsgDlgType type, const std::string& text) override {
     Shown.push_back(std::to_string(type) + ": " + text);
@@ -49,8 +52,9 @@ class ScriptedUi final : public ui::Ui {
   ui::TModalResult ShowPasswordDialog(ui::PasswordDialogParts& parts) override {
     return OnPasswordDialog ? OnPasswordDialog(parts) : ui::mrCancel;
   }
-  std::unique_ptr<ui::FormView> CreateWaitForm(ui::WaitFormParts&) override {
+  std::unique_ptr<ui::FormView> CreateWaitForm(ui::WaitFormParts& parts) override {
     auto state = std::make_shared<WaitView>();
+    state->Abort = &parts.btnCancel;
     WaitViews.push_back(state);
     return std::make_unique<View>(state);
   }
@@ -69,7 +73,10 @@ class ScriptedUi final : public ui::Ui {
   }
 
  protected:
-  void HandlePendingEvents() override { ++PumpedEvents; }
+  void HandlePendingEvents() override {
+    ++PumpedEvents;
+    if (OnPump) OnPump();
+  }
 
  private:
   class View final : public ui::FormView {

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -22,12 +23,14 @@
 #include "components/VEXDatabase.h"
 #include "components/VEXLocalCursor.h"
 #include "components/VEXLocalEngine.h"
+#include "components/VEXTable.h"
 #include "engine/components/EngineFakes.h"
 #include "engine/components/ScriptedUi.h"
 #include "engine/storage/VEXManagerFakes.h"
 #include "os/FileFaults.h"
 #include "os/OsError.h"
 #include "rtl/Lists.h"
+#include "rtl/Variant.h"
 #include "support/NativeError.h"
 #include "support/ScratchDir.h"
 
@@ -82,6 +85,34 @@ class Maintenance : public ::testing::Test {
       maker.CreateTable(f, i, c);
     }
     Database.Close();
+  }
+  // One row (ID 1) in each table named.
+  static void AddRows(vex::TVEXDatabase& Database, const std::vector<std::string>& Names) {
+    Database.Open();
+    for (const std::string& name : Names) {
+      vex::TVEXTable table(nullptr);
+      table.SetDatabaseName(Database.DatabaseName());
+      table.SetTableName(name);
+      table.Open();
+      table.Append();
+      table.FieldByName("ID")->SetAsVariant(rtl::Variant(1));
+      table.Post();
+    }
+    Database.Close();
+  }
+  static std::vector<int32_t> RowCounts(vex::TVEXDatabase& Database,
+                                        const std::vector<std::string>& Names) {
+    std::vector<int32_t> counts;
+    Database.Open();
+    for (const std::string& name : Names) {
+      vex::TVEXTable table(nullptr);
+      table.SetDatabaseName(Database.DatabaseName());
+      table.SetTableName(name);
+      table.Open();
+      counts.push_back(table.RecordCount());
+    }
+    Database.Close();
+    return counts;
   }
   static std::vector<std::string> Tables(vex::TVEXDatabase& Database) {
     rtl::TStringList list;
@@ -261,16 +292,148 @@ TEST_F(Maintenance, RepairKeepsTheOriginalAsBak) {
   EXPECT_EQ(FilesIn(Dir.Path()), (std::vector<std::string>{"hotel.vex", "hotel.vex.bak"}));
 }
 
-TEST_F(Maintenance, ARebuildOfADatabaseWithTablesFailsWholeUntilTablesCanBeCopied) {
+TEST_F(Maintenance, CompactCopiesEveryTableReportingEachOnesShareThenOneHundred) {
+  auto database = NewDatabase("hotel.vex");
+  database->CreateDatabase();
+  AddTables(*database, {"Guest", "Room", "Stay"});
+  AddRows(*database, {"Guest", "Room", "Stay"});
+  std::vector<std::string> calls;
+  database->BeforeCompact = [&](rtl::TComponent&) { calls.push_back("before"); };
+  database->OnCompactProgress = [&](rtl::TComponent&, int32_t Percent, bool&) {
+    calls.push_back(std::to_string(Percent));
+  };
+  database->AfterCompact = [&](rtl::TComponent&) { calls.push_back("after"); };
+  EXPECT_TRUE(database->CompactDatabase());
+  EXPECT_EQ(calls, (std::vector<std::string>{"before", "33", "66", "100", "100", "after"}));
+  EXPECT_EQ(FilesIn(Dir.Path()), std::vector<std::string>{"hotel.vex"});
+  EXPECT_EQ(Tables(*database), (std::vector<std::string>{"Guest", "Room", "Stay"}));
+  EXPECT_EQ(RowCounts(*database, {"Guest", "Room", "Stay"}), (std::vector<int32_t>{1, 1, 1}));
+}
+
+TEST_F(Maintenance, AbortOnTheWaitFormStopsTheCompactWithTheCopysLog) {
   auto database = NewDatabase("hotel.vex");
   database->CreateDatabase();
   AddTables(*database, {"Guest", "Room"});
+  AddRows(*database, {"Guest", "Room"});
   const std::string before = Slurp(database->DatabaseFileName());
-  EXPECT_THAT([&] { database->RepairDatabase(); }, RaisesNativeError(20199));
-  EXPECT_THAT([&] { database->CompactDatabase(); }, RaisesNativeError(20199));
+  database->SetSilentMode(false);
+  Ui.OnPump = [&] { Ui.WaitViews.back()->Abort->Click(); };
+  try {
+    database->CompactDatabase();
+    ADD_FAILURE() << "not stopped";
+  } catch (const vex::EVEXException& e) {
+    EXPECT_EQ(e.NativeError, 30456);
+    EXPECT_EQ(
+        std::string(e.what()).rfind("Operation CompactDatabase failed: Terminated by User.\r\n", 0),
+        0u)
+        << e.what();
+  }
+  Ui.OnPump = nullptr;
   EXPECT_EQ(FilesIn(Dir.Path()), std::vector<std::string>{"hotel.vex"});
   EXPECT_EQ(Slurp(database->DatabaseFileName()), before);
+}
+
+// The file's pages of a type (the page header's type at byte 8), as offsets.
+std::vector<int64_t> PagesOfType(const std::string& File, uint16_t Type) {
+  const std::string bytes = Slurp(File);
+  constexpr int64_t kPageSize = 4096;
+  std::vector<int64_t> pages;
+  for (int64_t at = static_cast<int64_t>(bytes.size()) % kPageSize;
+       at + kPageSize <= static_cast<int64_t>(bytes.size()); at += kPageSize) {
+    uint16_t type = 0;
+    std::memcpy(&type, bytes.data() + at + 8, sizeof type);
+    if (type == Type) pages.push_back(at);
+  }
+  return pages;
+}
+
+TEST_F(Maintenance, ARepairSkipsAnUnreadableTableAndKeepsTheOthers) {
+  auto database = NewDatabase("hotel.vex");
+  database->CreateDatabase();
+  AddTables(*database, {"Guest", "Room", "Stay"});
+  AddRows(*database, {"Guest", "Room", "Stay"});
+  // Stay's definitions, written last, become unreadable.
+  const std::vector<int64_t> metadata = PagesOfType(database->DatabaseFileName(), 8);
+  ASSERT_GE(metadata.size(), 3u);
+  {
+    std::fstream file(database->DatabaseFileName(),
+                      std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp(metadata.back() + 40);
+    const std::string garbage(200, '\xEE');
+    file.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+  }
+  const std::string log = database->RepairDatabase();
+  EXPECT_EQ(log.rfind("Problem occured while copying table 'Stay': '", 0), 0u) << log;
+  EXPECT_EQ(FilesIn(Dir.Path()), (std::vector<std::string>{"hotel.vex", "hotel.vex.bak"}));
   EXPECT_EQ(Tables(*database), (std::vector<std::string>{"Guest", "Room"}));
+  EXPECT_EQ(RowCounts(*database, {"Guest", "Room"}), (std::vector<int32_t>{1, 1}));
+}
+
+TEST_F(Maintenance, ACommitTornByACrashIsRepairedOnOpenWithTheRowsOfBeforeOrAfter) {
+  const std::string pristine = Dir / "pristine.vex";
+  {
+    auto database = NewDatabase("pristine.vex");
+    database->CreateDatabase();
+    AddTables(*database, {"Guest"});
+    AddRows(*database, {"Guest"});
+  }
+  constexpr int kStopped = 77;
+  int torn = 0;
+  bool committed = false;
+  for (uint64_t k = 1; k <= 80 && !committed; ++k) {
+    const std::string path = Dir / "hotel.vex";
+    std::filesystem::copy_file(pristine, path, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::remove(path + ".bak");
+    // No database file is open here when the child starts.
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      int code = 3;
+      try {
+        auto database = NewDatabase("hotel.vex");
+        database->Open();
+        vex::TVEXTable table(nullptr);
+        table.SetDatabaseName(database->DatabaseName());
+        table.SetTableName("Guest");
+        table.Open();
+        database->StartTransaction();
+        for (int32_t id = 2; id <= 3; ++id) {
+          table.Append();
+          table.FieldByName("ID")->SetAsVariant(rtl::Variant(id));
+          table.Post();
+        }
+        os::faults::ArmWriteFault(k, os::faults::WriteFault::ExitProcess, kStopped);
+        database->Commit();
+        os::faults::DisarmWriteFault();
+        code = 0;
+      } catch (...) {
+      }
+      ::_exit(code);
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status)) << k;
+    const int code = WEXITSTATUS(status);
+    ASSERT_TRUE(code == 0 || code == kStopped) << "write " << k << ": " << code;
+    committed = code == 0;
+
+    auto database = NewDatabase("hotel.vex");
+    database->SetSilentMode(false);
+    bool asked = false;
+    database->OnNeedRepair = [&](vex::TVEXDatabase&, bool& DoRepair) {
+      asked = true;
+      DoRepair = true;
+    };
+    database->Open();
+    database->Close();
+    if (asked) {
+      ++torn;
+      EXPECT_TRUE(Exists(path + ".bak")) << k;
+    }
+    const int32_t rows = RowCounts(*database, {"Guest"})[0];
+    EXPECT_TRUE(rows == 1 || rows == 3) << "write " << k << ": " << rows << " rows";
+  }
+  EXPECT_TRUE(committed);
+  EXPECT_GT(torn, 0);
 }
 
 // --- the executable database ------------------------------------------------
