@@ -3,13 +3,6 @@
 
 namespace vex {
 
-namespace {
-// Until the table component can restructure.
-bool Restructure(TVEXTable&, std::string& Log) {
-  Log = "Restructuring a table is not available";
-  return false;
-}
-}  // namespace
 
 // ---- ALTER TABLE ------------------------------------------------------------------
 
@@ -108,7 +101,7 @@ void TVEXDDLAlterTable::AlterStructure(TVEXTable& Table) {
       return;
   }
   std::string log;
-  if (!Restructure(Table, log)) throw EVEXException(30347, "Restructure table error: '%s'", log);
+  if (!Table.RestructureTable(log)) throw EVEXException(30347, "Restructure table error: '%s'", log);
 }
 
 // ---- RENAME TABLE -----------------------------------------------------------------

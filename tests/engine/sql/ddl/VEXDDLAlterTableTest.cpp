@@ -7,6 +7,7 @@
 #include <string>
 
 #include "engine/sql/ddl/DDLFixture.h"
+#include "rtl/Lists.h"
 
 namespace {
 
@@ -54,6 +55,76 @@ TEST_F(DDLAlter, RenameColumnAndRenameTableKeepTheRecords) {
   Run("RENAME TABLE Visit TO Booking");
   Run("RENAME Booking TO Stay2");
   EXPECT_EQ(Column("Stay2", "count"), "10,20");
+}
+
+TEST_F(DDLAlter, AddAndDropColumnsKeepTheRecordsOfTheOthers) {
+  Run("ALTER TABLE Stay ADD (e INTEGER DEFAULT 7, f VARCHAR(5), UNIQUE INDEX (e, a))");
+  EXPECT_EQ(FieldNames("Stay"), "a,b,c,d,e,f");
+  EXPECT_EQ(Column("Stay", "b"), "b1,b2");
+  const TVEXAdvIndexDef* unique = TableOf("Stay").AdvIndexDefs().Find("C_Unique$e$a");
+  ASSERT_NE(unique, nullptr);
+  EXPECT_EQ(unique->Fields, "e;a");
+  EXPECT_NE(TableOf("Stay").AdvIndexDefs().Find("C_PK$a"), nullptr);
+  EXPECT_EQ(TableOf("Stay").AdvFieldDefs().Find("e")->DefaultValue.AsInt64(), 7);
+
+  Run("ALTER TABLE Stay ADD (IF NOT EXISTS e VARCHAR(9), g INTEGER)");
+  EXPECT_EQ(FieldNames("Stay"), "a,b,c,d,e,f,g");
+  EXPECT_EQ(TableOf("Stay").AdvFieldDefs().Find("e")->DataType, aftInteger);
+  std::string message;
+  EXPECT_EQ(CodeOfRun("ALTER TABLE Stay ADD (h INTEGER, b INTEGER)", &message), 30265);
+  EXPECT_THAT(message, HasSubstr("Error altering table: 'Field by name 'b' already exists - "
+                                 "Native error: 30351"));
+  EXPECT_EQ(FieldNames("Stay"), "a,b,c,d,e,f,g");
+
+  Run("ALTER TABLE Stay DROP COLUMN c");
+  Run("ALTER TABLE Stay DROP (f, g)");
+  // Only "(" or COLUMN is passed over before the names: d itself is dropped.
+  Run("ALTER TABLE Stay DROP d");
+  EXPECT_EQ(FieldNames("Stay"), "a,b,e");
+  EXPECT_EQ(Column("Stay", "b"), "b1,b2");
+  EXPECT_EQ(CodeOfRun("ALTER TABLE Stay DROP nothere", &message), 30265);
+  EXPECT_THAT(message, HasSubstr("Native error: 30349"));
+}
+
+TEST_F(DDLAlter, ModifyChangesOnlyWhatItNames) {
+  Run("ALTER TABLE Stay MODIFY (b VARCHAR(30) NOT NULL, c INTEGER MAXVALUE 50, INDEX (d DESC))");
+  TVEXTable& t = TableOf("Stay");
+  const TVEXAdvFieldDef& b = *t.AdvFieldDefs().Find("b");
+  EXPECT_EQ(b.Size, 30);
+  EXPECT_TRUE(b.Required);
+  EXPECT_EQ(t.AdvFieldDefs().Find("c")->MaxValue.AsInt64(), 50);
+  EXPECT_FALSE(t.AdvFieldDefs().Find("c")->Required);
+  EXPECT_NE(t.AdvIndexDefs().Find("i$d"), nullptr);
+  EXPECT_EQ(Column("Stay", "b"), "b1,b2");
+
+  std::string message;
+  EXPECT_EQ(CodeOfRun("ALTER TABLE Stay MODIFY (x INTEGER)", &message), 30265);
+  EXPECT_THAT(message, HasSubstr("Field 'x' not found - Native error: 30259"));
+}
+
+TEST_F(DDLAlter, AFailedRestructureLeavesTheTableAsItWas) {
+  // The primary index still names a, which the new structure lacks.
+  std::string message;
+  EXPECT_EQ(CodeOfRun("ALTER TABLE Stay DROP a", &message), 30265);
+  EXPECT_THAT(message, HasSubstr("Restructure table error: 'Error restructuring table. Cannot "
+                                 "create table due to error: "));
+  EXPECT_THAT(message, HasSubstr("Native error: 30347"));
+  EXPECT_EQ(FieldNames("Stay"), "a,b,c,d");
+  EXPECT_EQ(Column("Stay", "a"), "1,2");
+  rtl::TStringList tables;
+  Database->GetTablesList(tables);
+  EXPECT_EQ(tables.Count(), 1);
+}
+
+TEST_F(DDLAlter, AStructureChangeInsideATransactionIsRefused) {
+  Database->StartTransaction();
+  std::string message;
+  EXPECT_EQ(CodeOfRun("ALTER TABLE Stay ADD (e INTEGER)", &message), 30265);
+  EXPECT_THAT(message, HasSubstr("operation on a database in transaction - Native error: 20180"));
+  EXPECT_EQ(CodeOfRun("RENAME TABLE Stay TO Visit", &message), 30265);
+  EXPECT_THAT(message, HasSubstr("Native error: 20181"));
+  Database->Rollback();
+  EXPECT_EQ(FieldNames("Stay"), "a,b,c,d");
 }
 
 TEST_F(DDLAlter, ParseErrorsNameTheTokenAndTheirPlace) {
