@@ -296,7 +296,7 @@ void TVEXQuery::CloseAndRelease() {
 }
 
 void TVEXQuery::SetDBFlag(int32_t Flag, bool Value) {
-  if (!Value && Flag >= 0 && Flag <= 15 && (FDBFlags & ~(1u << Flag)) == 0) SetPrepared(false);
+  if (!Value && Flag >= 0 && Flag <= 15 && (FDBFlags & ~(1u << Flag)) == 0) SetPrepare(false);
   TVEXDataSet::SetDBFlag(Flag, Value);
 }
 
