@@ -1,6 +1,5 @@
 // A database file made by the engine in a scratch folder, opened as "Hotel",
-// and a dataset on it that runs table and index statements through the
-// statement processor as a query component would.
+// and a query component on it that runs the statements.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,12 +12,11 @@
 #include "VEXFileCheck.h"
 #include "components/VEXDatabase.h"
 #include "components/VEXLocalEngine.h"
+#include "components/VEXQuery.h"
 #include "components/VEXTable.h"
 #include "db/FieldDefs.h"
 #include "engine/components/ScriptedUi.h"
-#include "rtl/CodePage.h"
 #include "rtl/Variant.h"
-#include "sql/VEXSQLProcessor.h"
 #include "support/NativeError.h"
 #include "support/ScratchDir.h"
 
@@ -63,12 +61,10 @@ class DDL : public ::testing::Test {
     return path;
   }
 
-  // Runs the statements of Sql (UTF-8) as the query would.
+  // Runs the statements of Sql through the query.
   void Run(std::string_view Sql) {
-    vex::TVEXSQLProcessor processor(&Query);
-    processor.PrepareStatement(rtl::Utf8ToUtf16(Sql));
-    processor.ExecuteQuery();
-    EXPECT_EQ(processor.RowsAffected(), 0);
+    Query.SQL().SetText(Sql);
+    Query.ExecSQL();
   }
   // The native code Run raises, its message into *Message; 0 for none.
   int32_t CodeOfRun(std::string_view Sql, std::string* Message = nullptr) {
@@ -109,8 +105,7 @@ class DDL : public ::testing::Test {
   ui::ScopedUi UiScope{Ui};
   std::string File;
   std::unique_ptr<vex::TVEXDatabase> Database;
-  // Stands for the query component: a dataset on "Hotel".
-  vex::TVEXTable Query{nullptr};
+  vex::TVEXQuery Query{nullptr};
   std::vector<std::unique_ptr<vex::TVEXTable>> Tables;
   // The files made, with their passwords.
   std::vector<std::pair<std::string, std::string>> Files;
