@@ -4,7 +4,8 @@
 
 #include "foundation/VEXExcept.h"
 #include "rtl/Exception.h"
-#include "sql/statements/VEXSQLUnion.h"
+#include "sql/ddl/VEXDDLIndex.h"
+#include "sql/ddl/VEXDDLTable.h"
 
 namespace vex {
 
@@ -41,7 +42,14 @@ const TObjectWord* FindObjectWord(TReservedWord Word) {
 std::span<const TVEXStatementRow> StatementRows() {
   // One row per statement class the engine has; a new class adds its row.
   static const std::vector<TVEXStatementRow> rows = {
-      {rwSELECT, rwNone, NewSQLStatement<TVEXSQLUnion>},
+      {rwCREATE, rwTABLE, &NewSQLStatement<TVEXDDLCreateTable>},
+      {rwCREATE, rwUNIQUE, &NewSQLStatement<TVEXDDLCreateIndex>},
+      {rwCREATE, rwINDEX, &NewSQLStatement<TVEXDDLCreateIndex>},
+      {rwDROP, rwTABLE, &NewSQLStatement<TVEXDDLDropTable>},
+      {rwDROP, rwINDEX, &NewSQLStatement<TVEXDDLDropIndex>},
+      {rwALTER, rwTABLE, &NewSQLStatement<TVEXDDLAlterTable>},
+      {rwRENAME, rwNone, &NewSQLStatement<TVEXDDLRenameTable>},
+      {rwTRUNCATE, rwNone, &NewSQLStatement<TVEXDDLTruncateTable>},
   };
   return rows;
 }
