@@ -42,6 +42,15 @@ class WorkerProcesses {
     FRunning.push_back(pid);
   }
 
+  // Ends the index-th worker started with SIGKILL, as a crash would, and
+  // reaps it: when this returns, the system has dropped what it held.
+  void Kill(size_t index) {
+    ASSERT_LT(index, FRunning.size());
+    ::kill(FRunning[index], SIGKILL);
+    ::waitpid(FRunning[index], nullptr, 0);
+    FRunning.erase(FRunning.begin() + static_cast<std::ptrdiff_t>(index));
+  }
+
   // Waits for every worker until the deadline; their exit codes in the order
   // they were started, -1 for a worker the watchdog had to kill or that died
   // of a signal.

@@ -267,6 +267,12 @@ bool TVEXDatabaseFile::ReadBuffer(void* Buffer, int64_t Count, int64_t Position)
   return ReadTransferred(Buffer, Count, Position, transferred);
 }
 
+bool TVEXDatabaseFile::ReadBuffer(void* Buffer, int64_t Count, int64_t Position,
+                                  size_t& Transferred) {
+  CheckOpened("ReadBuffer");
+  return ReadTransferred(Buffer, Count, Position, Transferred);
+}
+
 void TVEXDatabaseFile::ReadBuffer(void* Buffer, int64_t Count, int64_t Position,
                                   int32_t ErrorCode) {
   CheckOpened("ReadBuffer");

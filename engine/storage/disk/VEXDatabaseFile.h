@@ -74,6 +74,9 @@ class TVEXDatabaseFile {
   // file comes first (the bytes past it are left as they were in Buffer); false
   // on failure. Raises only for a closed object (30376).
   bool ReadBuffer(void* Buffer, int64_t Count, int64_t Position);
+  // The same; Transferred gets the bytes read, fewer than Count when the end
+  // of the file came first.
+  bool ReadBuffer(void* Buffer, int64_t Count, int64_t Position, size_t& Transferred);
   // The same, but a failure raises ErrorCode with the read message.
   void ReadBuffer(void* Buffer, int64_t Count, int64_t Position, int32_t ErrorCode);
   // Writes Count bytes at Position; a failure raises ErrorCode (a failed seek

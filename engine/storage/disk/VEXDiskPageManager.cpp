@@ -493,8 +493,12 @@ bool TVEXDiskPageManager::PageIsEncrypted(const TVEXPage* aPage) const {
 
 bool TVEXDiskPageManager::InternalReadPage(TVEXPage* aPage) {
   if (aPage->PageBuffer() == nullptr) aPage->AllocPageBuffer();
-  if (!FDatabaseFile->ReadBuffer(aPage->PageBuffer(), FPageSize,
-                                 GetPagePosition(aPage->PageNo()))) {
+  // A page the file does not wholly hold (another connection has cut it off)
+  // cannot be read: a zero-filled image in the cache would pass for a page.
+  size_t transferred = 0;
+  if (!FDatabaseFile->ReadBuffer(aPage->PageBuffer(), FPageSize, GetPagePosition(aPage->PageNo()),
+                                 transferred) ||
+      transferred < static_cast<size_t>(FPageSize)) {
     aPage->PageHeader()->State = kRemovedPageState;
     return false;
   }
@@ -616,6 +620,20 @@ int32_t TVEXDiskPageManager::PageCount() {
   ScopeExit unlock([this]() VEX_NO_THREAD_SAFETY_ANALYSIS { UnlockDBHeader(); });
   ReadDBHeader();
   return FDBHeader.TotalPageCount;
+}
+
+TVEXPage* TVEXDiskPageManager::GetPageIfInFile(int32_t SessionID, int32_t PageNo, uint16_t PageType,
+                                               bool SynchronizeAllowed) {
+  if (PageNo < 1) return nullptr;
+  if (PageNo >= FDBHeader.TotalPageCount && PageNo >= PageCount()) return nullptr;
+  try {
+    return GetPage(SessionID, PageNo, PageType, SynchronizeAllowed);
+  } catch (const EVEXException& e) {
+    // A page that cannot be read beyond the count the header now gives went
+    // with a cut of the file; below it the failure stands.
+    if (e.NativeError != 20299 || PageNo < PageCount()) throw;
+    return nullptr;
+  }
 }
 
 bool TVEXDiskPageManager::IsPageTableStateCurrent(int32_t SessionID, TVEXPage* Page) {

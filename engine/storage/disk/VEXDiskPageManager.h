@@ -252,10 +252,17 @@ class TVEXDiskPageManager : public TVEXPageManager {
   // --- page manager slots
   // The file's page count as the header on disk gives it. A connection that
   // holds the file exclusively for writing is the only one that changes the
-  // header, so it answers from its own copy without taking the header lock
-  // (a record read asks once per record). Raises 20236 when the header lock
-  // is refused.
+  // header, so it answers from its own copy without taking the header lock.
+  // Raises 20236 when the header lock is refused.
   int32_t PageCount() VEX_REQUIRES(DatabaseLock()) override;
+  // GetPage for a page that may have left the file: nullptr, without raising,
+  // for a number below 1 or at or beyond the header's page count. The count
+  // this connection read last answers first; the header is read again only
+  // for a number at or beyond it, or when the page could not be read (another
+  // connection may have cut the file since), so a walk over cached or present
+  // pages costs no header lock. Raises as GetPage and PageCount otherwise.
+  TVEXPage* GetPageIfInFile(int32_t SessionID, int32_t PageNo, uint16_t PageType,
+                            bool SynchronizeAllowed) VEX_REQUIRES(DatabaseLock());
   bool IsPageTableStateCurrent(int32_t SessionID, TVEXPage* Page) override;
   void UpdatePageTableState(int32_t SessionID, TVEXPage* Page) override;
   void InternalAddPage(TVEXPage* aPage) VEX_REQUIRES(DatabaseLock()) override;

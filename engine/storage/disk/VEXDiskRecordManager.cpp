@@ -451,10 +451,8 @@ void TVEXDiskRecordManager::GetRecordBuffer(int32_t SessionID, TVEXNavigationInf
   }
 
   const int32_t pageNo = NavigationInfo.RecordID.PageNo;
-  TVEXPageHold hold;
-  if (pageNo > 0 && pageNo < LPageManager->PageCount()) {
-    hold = TVEXPageHold::Get(*LPageManager, SessionID, pageNo, kAnyPageType, true);
-  }
+  TVEXPageHold hold(*LPageManager,
+                    LPageManager->GetPageIfInFile(SessionID, pageNo, kAnyPageType, true));
   if (!hold || !IsRecordPage(*hold.Page())) {
     hold.Put();
     // The page went away under the cursor: carry on from where it stood.

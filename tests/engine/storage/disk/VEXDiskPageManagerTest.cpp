@@ -525,5 +525,43 @@ TEST_F(DiskPageManagerTest, AnotherConnectionsCommitIsSeenThroughThePageState) {
   EXPECT_EQ(second.Manager->PageCount(), 6);
 }
 
+// A connection that asks for a page by the page count it read last must meet
+// pages another connection has added since, and must be told (not raised at)
+// when another connection's commit has cut the page off the end of the file.
+TEST_F(DiskPageManagerTest, APageAskedForByAnOldPageCountFollowsAnotherConnectionsGrowthAndCut) {
+  Create().reset();
+  OpenResult first = Open("db.vex", {}, true);
+  OpenResult second = Open("db.vex", {}, true);
+  TVEXDiskPageManager& mine = *second.Manager;
+  EXPECT_EQ(mine.GetPageIfInFile(0, 2, kAnyPageType, true), nullptr);  // an empty file
+  EXPECT_EQ(mine.GetPageIfInFile(0, 0, kAnyPageType, true), nullptr);
+
+  std::vector<int32_t> added;
+  for (int i = 0; i < 60; ++i) {
+    TVEXPage* page = first.Manager->AddPage(0, ptTableRecord);
+    page->PageData()[0] = static_cast<uint8_t>(i);
+    added.push_back(page->PageNo());
+    first.Manager->PutPage(page);
+  }
+  first.Manager->ApplyChanges(0);
+  const int32_t last = added.back();
+  TVEXPage* grown = mine.GetPageIfInFile(0, last, ptTableRecord, true);
+  ASSERT_NE(grown, nullptr);
+  EXPECT_EQ(grown->PageData()[0], 59);
+  mine.PutPage(grown);
+  const int32_t known = mine.PageCount();
+
+  for (size_t i = 1; i < added.size(); ++i) first.Manager->RemovePage(0, added[i]);
+  first.Manager->ApplyChanges(0);
+  ASSERT_LT(first.Manager->PageCount(), known - 8) << "the removals cut the file";
+  // Below this connection's old count, never read by it: gone with the cut.
+  EXPECT_EQ(mine.GetPageIfInFile(0, known - 2, kAnyPageType, true), nullptr);
+  EXPECT_EQ(mine.GetPageIfInFile(0, known + 5, kAnyPageType, true), nullptr);
+  TVEXPage* kept = mine.GetPageIfInFile(0, added.front(), ptTableRecord, true);
+  ASSERT_NE(kept, nullptr);
+  EXPECT_EQ(kept->PageData()[0], 0);
+  mine.PutPage(kept);
+}
+
 }  // namespace
 }  // namespace vex::testing
