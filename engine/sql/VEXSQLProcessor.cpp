@@ -6,6 +6,7 @@
 #include "rtl/Exception.h"
 #include "sql/ddl/VEXDDLIndex.h"
 #include "sql/ddl/VEXDDLTable.h"
+#include "sql/statements/VEXSQLUnion.h"
 
 namespace vex {
 
@@ -42,6 +43,7 @@ const TObjectWord* FindObjectWord(TReservedWord Word) {
 std::span<const TVEXStatementRow> StatementRows() {
   // One row per statement class the engine has; a new class adds its row.
   static const std::vector<TVEXStatementRow> rows = {
+      {rwSELECT, rwNone, NewSQLStatement<TVEXSQLUnion>},
       {rwCREATE, rwTABLE, &NewSQLStatement<TVEXDDLCreateTable>},
       {rwCREATE, rwUNIQUE, &NewSQLStatement<TVEXDDLCreateIndex>},
       {rwCREATE, rwINDEX, &NewSQLStatement<TVEXDDLCreateIndex>},
