@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "components/VEXDatabase.h"
+#include "components/VEXQuery.h"
 #include "components/VEXSession.h"
 #include "components/VEXTable.h"
 #include "db/FieldDefs.h"
