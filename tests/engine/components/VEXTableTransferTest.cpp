@@ -164,7 +164,9 @@ TEST_F(Transfer, AStoppedRestructureRollsBackToTheOldTableUnderItsName) {
     EXPECT_EQ(log, "Terminated by User.\r\n");
     EXPECT_TRUE(after);
     EXPECT_EQ(Ui.WaitViews.size(), byWaitForm ? 1u : 0u);
-    if (byWaitForm) EXPECT_FALSE(Ui.WaitViews.back()->Visible);
+    if (byWaitForm) {
+      EXPECT_FALSE(Ui.WaitViews.back()->Visible);
+    }
     EXPECT_EQ(t.TableName(), "Guest");
     rtl::TStringList names;
     Database->GetTablesList(names);

@@ -172,7 +172,9 @@ TEST_F(Sets, ColumnsNoIndexCanOrderAreLeftOutOnlyWhenTheInputsAreOrdered) {
     const Lines rows = Run(u);
     EXPECT_EQ(rows.size(), c.Rows) << "operation " << int(c.Type);
     // (A BLOB read as text loses the last byte it was written with.)
-    if (c.Columns == 2) EXPECT_EQ(rows.back().rfind("q|data of", 0), 0u) << rows.back();
+    if (c.Columns == 2) {
+      EXPECT_EQ(rows.back().rfind("q|data of", 0), 0u) << rows.back();
+    }
   }
 }
 
