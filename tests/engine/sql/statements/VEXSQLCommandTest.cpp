@@ -115,11 +115,12 @@ TEST_F(Statement, BadTableReferencesRaiseTheirCodes) {
     bool m;
     std::string message;
     EXPECT_EQ(CodeOf([&] { On(text).ParseTableReference(d, t, m, p, a); }, &message), code);
-    if (code == 30238)
+    if (code == 30238) {
       EXPECT_NE(message.find("Quoted password expected (for PASSWORD \"passwordData\"), but 'x' "
                              "found at line 1, column 12"),
                 std::string::npos)
           << message;
+    }
   }
 }
 
@@ -157,11 +158,12 @@ TEST_F(Statement, FieldReferenceListsTakeColumnReferencesOnly) {
     TVEXFields list;
     std::string message;
     EXPECT_EQ(CodeOf([&] { On(text).ParseFieldReferenceList(list); }, &message), code);
-    if (code == 10409)
+    if (code == 10409) {
       EXPECT_NE(
           message.find("Field name expected, but expression 'a...' found at line 1, column 1"),
           std::string::npos)
           << message;
+    }
   }
 }
 

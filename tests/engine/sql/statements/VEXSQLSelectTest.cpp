@@ -37,7 +37,9 @@ void CheckCases(Select& Fixture, const std::vector<QueryCase>& Cases) {
     SCOPED_TRACE(c.Text);
     TVEXQuery& q = Fixture.NewQueryFor(c.Text);
     ASSERT_NO_THROW(q.Open());
-    if (c.Names != nullptr) EXPECT_EQ(vextest::SelectFixture::Names(q), c.Names);
+    if (c.Names != nullptr) {
+      EXPECT_EQ(vextest::SelectFixture::Names(q), c.Names);
+    }
     EXPECT_EQ(vextest::SelectFixture::Read(q), c.Expected);
   }
 }
@@ -124,8 +126,9 @@ TEST_F(Select, OrderByAndPlanErrors) {
     SCOPED_TRACE(c.first);
     std::string message;
     EXPECT_EQ(CodeOf([&] { NewQuery(c.first).Open(); }, &message), c.second) << message;
-    if (c.second == 20243 && std::string(c.first).back() == '3')
+    if (c.second == 20243 && std::string(c.first).back() == '3') {
       EXPECT_NE(message.find("Invalid field number in ORDER BY clause: 3"), std::string::npos);
+    }
   }
 }
 
