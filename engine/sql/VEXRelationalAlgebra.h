@@ -214,6 +214,8 @@ class TVEXAO {
               const std::string& TableName, const std::string& TableAlias);
   // Appends a link passing input column FieldNo of the left input through.
   void AddFieldLinkFromChild(int32_t FieldNo, bool SkipHidden);
+  // A link that reads column FieldNo of Input, described as that column is.
+  static TVEXFieldLink LinkToInput(TVEXAO& Input, int32_t FieldNo);
   // The links of a single-input operator: one per position of the left
   // input's visible order when it ran SetResultFields, else one per input
   // link.

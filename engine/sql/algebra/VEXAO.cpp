@@ -101,19 +101,25 @@ void TVEXAO::AddFieldLinkFromChild(int32_t FieldNo, bool SkipHidden) {
   TVEXAO& child = *FLeftAO;
   const TVEXFieldLink& from = child.FFieldLinks[FieldNo];
   if (SkipHidden && child.FHasSetResultFields && from.IsHidden) return;
+  TVEXFieldLink link = LinkToInput(child, FieldNo);
+  if (child.FHasSetResultFields && !from.DisplayName.empty()) link.FieldName = from.DisplayName;
+  AddFieldLink(std::move(link));
+}
+
+TVEXFieldLink TVEXAO::LinkToInput(TVEXAO& Input, int32_t FieldNo) {
+  const TVEXFieldLink& from = Input.FFieldLinks[FieldNo];
   TVEXFieldLink link;
-  link.AO = &child;
+  link.AO = &Input;
   link.FieldNo = FieldNo;
   link.IsHidden = from.IsHidden;
-  link.FieldName =
-      child.FHasSetResultFields && !from.DisplayName.empty() ? from.DisplayName : from.FieldName;
+  link.FieldName = from.FieldName;
   link.FieldType = from.FieldType;
   link.FieldSize = from.FieldSize;
   link.FieldPrecision = from.FieldPrecision;
   link.BLOBCompressionAlgorithm = from.BLOBCompressionAlgorithm;
   link.BLOBCompressionMode = from.BLOBCompressionMode;
   link.BLOBBlockSize = from.BLOBBlockSize;
-  AddFieldLink(std::move(link));
+  return link;
 }
 
 void TVEXAO::AddLinksFromLeftInput() {

@@ -28,17 +28,7 @@ TVEXAOGroupBy::TVEXAOGroupBy(std::unique_ptr<TVEXAO> Child, const TVEXFields* Fi
   FIsAOGroupBy = true;
   TVEXAO& child = *FLeftAO;
   for (int32_t i = 0; i < child.FieldCount(); ++i) {
-    const TVEXFieldLink& from = child.FieldLink(i);
-    TVEXFieldLink link;
-    link.FieldName = from.FieldName;
-    link.FieldType = from.FieldType;
-    link.FieldSize = from.FieldSize;
-    link.FieldPrecision = from.FieldPrecision;
-    link.BLOBCompressionAlgorithm = from.BLOBCompressionAlgorithm;
-    link.BLOBCompressionMode = from.BLOBCompressionMode;
-    link.BLOBBlockSize = from.BLOBBlockSize;
-    link.AO = &child;
-    link.FieldNo = i;
+    TVEXFieldLink link = LinkToInput(child, i);
     link.IsHidden = true;
     AddFieldLink(std::move(link));
   }

@@ -76,21 +76,7 @@ TVEXAOJoin::TVEXAOJoin(std::unique_ptr<TVEXAO> LeftChild, std::unique_ptr<TVEXAO
 TVEXAOJoin::~TVEXAOJoin() = default;
 
 void TVEXAOJoin::AddInputLinks(TVEXAO& Input) {
-  for (int32_t i = 0; i < Input.FieldCount(); ++i) {
-    const TVEXFieldLink& from = Input.FieldLink(i);
-    TVEXFieldLink link;
-    link.AO = &Input;
-    link.FieldNo = i;
-    link.FieldName = from.FieldName;
-    link.IsHidden = from.IsHidden;
-    link.FieldType = from.FieldType;
-    link.FieldSize = from.FieldSize;
-    link.FieldPrecision = from.FieldPrecision;
-    link.BLOBCompressionAlgorithm = from.BLOBCompressionAlgorithm;
-    link.BLOBCompressionMode = from.BLOBCompressionMode;
-    link.BLOBBlockSize = from.BLOBBlockSize;
-    AddFieldLink(std::move(link));
-  }
+  for (int32_t i = 0; i < Input.FieldCount(); ++i) AddFieldLink(LinkToInput(Input, i));
 }
 
 void TVEXAOJoin::ResolveJoinColumns(const TVEXFields* FieldList, std::vector<int32_t>& Fields,
