@@ -9,6 +9,7 @@
 #include "sql/dml/VEXSQLDelete.h"
 #include "sql/dml/VEXSQLInsert.h"
 #include "sql/dml/VEXSQLTransaction.h"
+#include "sql/dml/VEXSQLUpdate.h"
 #include "sql/statements/VEXSQLUnion.h"
 
 namespace vex {
@@ -56,6 +57,7 @@ std::span<const TVEXStatementRow> StatementRows() {
       {rwRENAME, rwNone, &NewSQLStatement<TVEXDDLRenameTable>},
       {rwTRUNCATE, rwNone, &NewSQLStatement<TVEXDDLTruncateTable>},
       {rwINSERT, rwNone, &NewSQLStatement<TVEXSQLInsert>},
+      {rwUPDATE, rwNone, &NewSQLStatement<TVEXSQLUpdate>},
       {rwDELETE, rwNone, &NewSQLStatement<TVEXSQLDelete>},
       {rwSTART, rwNone, &NewSQLStatement<TVEXSQLStartTransaction>},
       {rwCOMMIT, rwNone, &NewSQLStatement<TVEXSQLCommit>},
