@@ -81,6 +81,18 @@ TEST_F(Update, EveryMatchedRowIsUpdatedOnceAlsoWhenItMovesForwardInTheIndex) {
   EXPECT_EQ(Select("SELECT a FROM t ORDER BY a"), (Rows{"2", "13", "14", "15"}));
 }
 
+TEST_F(Update, TheStatementsReachATableOfAnotherFileWithItsPassword) {
+  const std::string other = NewFile("other.vex", "pw");
+  const std::string t = "'" + other + "'.s PASSWORD 'pw'";
+  Exec("CREATE TABLE " + t + " (a INTEGER, b VARCHAR(5))");
+  EXPECT_EQ(Exec("INSERT INTO " + t + " VALUES (1, 'p'), (2, 'q'), (3, 'r')"), 3);
+  EXPECT_EQ(Exec("UPDATE " + t + " SET a = a * 10, s.b = 'w' WHERE a >= 2"), 2);
+  EXPECT_EQ(Exec("DELETE FROM " + t + " WHERE a = 1"), 1);
+  EXPECT_EQ(Select("SELECT a, b FROM " + t + " ORDER BY a"), (Rows{"20|w", "30|w"}));
+  // The query's own database is untouched.
+  EXPECT_FALSE(Database->TableExists("s"));
+}
+
 TEST_F(Update, ParseErrorsPointIntoTheStatement) {
   struct Case {
     const char* Sql;
