@@ -63,7 +63,7 @@ class Occupancy : public HostDatabaseFixture {
       t.FieldByName("Type" + std::to_string(type) + "Available")->SetAsInteger(free);
     t.Post();
   }
-  // The Occupancy row of the day, nullptr-free: Day 0 means absent.
+  // Moves tblOccupancy to the row of the day; false when there is none.
   bool Row(int Day) {
     return DM->tblOccupancy->Locate("OccDate", rtl::Variant::FromDate(Sep(Day)), {});
   }
