@@ -1,8 +1,8 @@
 #include "OtaDataCheck.h"
 
 #include <cmath>
-#include <initializer_list>
-#include <string_view>
+#include <cstdint>
+#include <string>
 
 #include "OtaDataModule.h"
 #include "OtaGfgIni.h"
@@ -11,7 +11,6 @@
 #include "components/VEXTable.h"
 #include "db/Fields.h"
 #include "db/Params.h"
-#include "rtl/Format.h"
 #include "rtl/Variant.h"
 
 namespace valmora {
