@@ -210,6 +210,19 @@ void TVEXBaseFieldManager::ApplyAutoincsToRecordBuffer(TVEXManagerSession& Sessi
   }
 }
 
+void TVEXBaseFieldManager::KeepAutoincsOfRecordBuffer(const uint8_t* RecordBuffer) {
+  const size_t counters = FLastAutoIncValues.size();
+  for (int32_t i = 0; i < FFieldDefs.Count() && static_cast<size_t>(i) < counters; ++i) {
+    const TVEXFieldDef* def = FFieldDefs.GetDef(i);
+    if (!IsAutoIncAdvancedFieldType(def->AdvancedFieldType)) continue;
+    if (GetBitFromBuffer(i, RecordBuffer)) continue;
+    const int64_t value =
+        ReadFieldInteger(RecordBuffer + def->MemoryOffset, def->MemoryDataSize, def->BaseFieldType);
+    int64_t& last = FLastAutoIncValues[static_cast<size_t>(i)];
+    if (value > last) last = value;
+  }
+}
+
 void TVEXBaseFieldManager::CheckCounterNo(int32_t FieldNo) const {
   if (FieldNo < 0 || FieldNo >= FFieldDefs.Count()) {
     throw EVEXException(30402, "Field #%d not found", FieldNo);

@@ -99,6 +99,11 @@ class TVEXBaseFieldManager {
   // A larger InsertedValue becomes the counter and the session's last value;
   // otherwise nothing changes. FieldNo is checked as by IncrementAutoinc.
   void UpdateLastAutoinc(TVEXManagerSession& Session, int32_t FieldNo, int64_t InsertedValue);
+  // Raises every autoincrement counter to the record's value of its field when
+  // that is larger (null fields are skipped); the session is not touched. An
+  // insert that reloads the committed counters after the record took its
+  // values keeps them counted this way.
+  void KeepAutoincsOfRecordBuffer(const uint8_t* RecordBuffer);
 
  protected:
   // Advances the field's counter by AutoincIncrement (1 when it is 0) and

@@ -803,7 +803,11 @@ bool TVEXDiskTableData::InsertRecord(TVEXCursor& Cursor) VEX_NO_THREAD_SAFETY_AN
     // The counters in memory date from this connection's last read; other
     // connections may have committed since. Counted on from there, the
     // record count and table state saved below would drop their records.
+    // The load also brings back the autoincrement counters as committed,
+    // before this record took its values from them: raised to the record's
+    // values again, the next insert does not hand the same values out twice.
     LoadMostUpdated(session);
+    FFieldManager->KeepAutoincsOfRecordBuffer(record);
     SynchronizeTemporaryIndexes(Cursor);
   }
   FBlobManager->WriteBlobs(session, record);
