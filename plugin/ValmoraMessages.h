@@ -100,10 +100,10 @@ std::string FindFreeRoom(int32_t roomType, rtl::TDateTime Arrival, rtl::TDateTim
 // Silent); it does not pass on. A failure emptying OtaResponse passes on.
 void ProcessBookingItems(const net::XmlDocument& reply);
 
-// The nights of a stay: the calendar days from the arrival's day to the
-// departure's day, whatever the times of day; 0 or less when the departure is
-// not on a later day.
-int32_t StayNights(rtl::TDateTime arrival, rtl::TDateTime departure);
+// The calendar days from the arrival's day to the departure's day, whatever
+// the times of day: the nights of a stay when positive; 0 or less when the
+// departure is not on a later day, which is no stay at all.
+int32_t CalendarDaysBetween(rtl::TDateTime arrival, rtl::TDateTime departure);
 
 // A `price_total` text as money: an XML number with "." as the decimal point,
 // else a number in the user's locale form; rounded to four decimals, halves to
