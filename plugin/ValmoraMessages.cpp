@@ -214,8 +214,6 @@ Stay StayOf(vex::TVEXTable& guestData) {
               guestData.FieldByName("DepartureDate")->AsDateTime()};
 }
 
-}  // namespace
-
 // What one import keeps from booking to booking: the settings it reads once,
 // and where the guest-code search goes on.
 class BookingStore {
@@ -256,6 +254,8 @@ class BookingStore {
   rtl::TDateTime FDefaultArrival;
   int64_t FLastGuestCounter;
 };
+
+}  // namespace
 
 bool BookingStore::Store() {
   TModuleState& state = ModuleState();
