@@ -136,8 +136,7 @@ void UpdateOccupancy(TDM& DM, const std::string& RoomNo, bool Add, rtl::TDateTim
       occupancy.FieldByName("RoomsOccupied")->SetAsInteger(1);
       occupancy.FieldByName("RoomsAvailable")->SetAsInteger(state.RoomCount - 1);
       for (int32_t k = 1; k <= kRoomTypeCount; ++k)
-        occupancy.FieldByName(TypeField(k, "Available"))
-            ->SetAsInteger(state.TypeRoomCount[k - 1]);
+        occupancy.FieldByName(TypeField(k, "Available"))->SetAsInteger(state.TypeRoomCount[k - 1]);
       if (typed) {
         occupancy.FieldByName(TypeField(type, "Occupied"))->SetAsInteger(1);
         occupancy.FieldByName(TypeField(type, "Available"))

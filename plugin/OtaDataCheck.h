@@ -33,7 +33,8 @@ bool IsRoomBooked(TDM& DM, const std::string& RoomNo, int32_t GuestID, rtl::TDat
                   rtl::TDateTime Departure);
 
 // Sets the room counters of the module state from the RoomType rows whose
-// CalOccupancy is not "N" (a null one is not counted): the total, and the
+// CalOccupancy is not "N" (the dialect compares a column with a text
+// two-valued, so a room without a mark counts too): the total, and the
 // count of each type 1 to 16, a null type counting as type 1. Leaves
 // qryRoomType closed.
 void CountRoomsByType(TDM& DM);

@@ -59,7 +59,8 @@ void DefineOccInventory(TVEXAdvFieldDefs& f, TVEXAdvIndexDefs& i) {
 
 void DefineGuestName(TVEXAdvFieldDefs& f, TVEXAdvIndexDefs& i) {
   f.Add("GuestCode", aftString, kCode, true);
-  for (const char* name : {"GivenName", "FamilyName", "CompName"}) f.Add(name, aftString, kName, false);
+  for (const char* name : {"GivenName", "FamilyName", "CompName"})
+    f.Add(name, aftString, kName, false);
   for (const char* name : {"Address1", "Address2"}) f.Add(name, aftString, kLine, false);
   for (const char* name : {"City", "State", "PhoneNumber"}) f.Add(name, aftString, kName, false);
   f.Add("Email", aftString, kLine, false);
@@ -115,10 +116,14 @@ void DefineOtaResponse(TVEXAdvFieldDefs& f, TVEXAdvIndexDefs& i) {
 }
 
 constexpr TTableDefinition kTables[] = {
-    {"RoomType", DefineRoomType},       {"Occupancy", DefineOccupancy},
-    {"OccInventory", DefineOccInventory}, {"GuestName", DefineGuestName},
-    {"GuestData", DefineGuestData},     {"GuestNotes", DefineGuestNotes},
-    {"Group", DefineGroup},             {"OtaResponse", DefineOtaResponse},
+    {"RoomType", DefineRoomType},
+    {"Occupancy", DefineOccupancy},
+    {"OccInventory", DefineOccInventory},
+    {"GuestName", DefineGuestName},
+    {"GuestData", DefineGuestData},
+    {"GuestNotes", DefineGuestNotes},
+    {"Group", DefineGroup},
+    {"OtaResponse", DefineOtaResponse},
 };
 
 // A table component on Database's name, opened; closed and freed with it.
