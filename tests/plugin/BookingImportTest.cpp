@@ -484,11 +484,13 @@ TEST_F(BookingImport, AfterManyRepliesOccupancyEqualsTheNightsOfTheReservationsN
   // "XXX" is mapped to no type: refused with outcome 1.
   valmora_stub::BookingGenerator generator(7, {"SGL", "DBL", "STE", "XXX"}, SepDay(1), 20, 5);
   const int rounds[][4] = {{12, 0, 0, 0}, {10, 4, 2, 2}, {8, 5, 4, 3}, {6, 6, 3, 4}, {4, 6, 6, 2}};
-  int stored = 0;
+  int stored = 0, cancelled = 0, known = 0;
   for (const auto& r : rounds) {
     std::vector<BookingItem> items = generator.Mix(r[0], r[1], r[2], r[3]);
     Import(items);
     stored += ModuleState().StoredCount;
+    cancelled += ModuleState().CancelledCount;
+    known += ModuleState().ExistCount;
     EXPECT_TRUE(Ui.TaskMessages.empty());
     // Every item counts once, except a cancellation of a booking cancelled already.
     EXPECT_LE(static_cast<size_t>(ModuleState().StoredCount + ModuleState().ErrorCount +
@@ -496,6 +498,8 @@ TEST_F(BookingImport, AfterManyRepliesOccupancyEqualsTheNightsOfTheReservationsN
               items.size());
   }
   EXPECT_GT(stored, 20);
+  EXPECT_GT(cancelled, 0);
+  EXPECT_GT(known, 0);
 
   std::map<std::string, int> roomTypes;
   vex::TVEXTable& rooms = *DM->tblRoomType;
