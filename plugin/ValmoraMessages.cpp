@@ -151,6 +151,7 @@ struct ImportTables {
   vex::TVEXTable& GuestData;
   vex::TVEXTable& RoomType;
   vex::TVEXTable& OtaResponse;
+  vex::TVEXTable& Occupancy;
   vex::TVEXQuery& qryRoomType;
 };
 
@@ -163,6 +164,7 @@ ImportTables Tables() {
                       *dm->tblGuestData,
                       *dm->tblRoomType,
                       *dm->tblOtaResponse,
+                      *dm->tblOccupancy,
                       *dm->qryRoomType};
 }
 
@@ -180,7 +182,10 @@ class BookingTransaction {
   BookingTransaction& operator=(const BookingTransaction&) = delete;
   ~BookingTransaction() {
     if (FCommitted) return;
-    for (vex::TVEXTable* table : {&FTables.GuestName, &FTables.GuestData, &FTables.OtaResponse}) {
+    // A pending append or edit would otherwise be posted by the table's next
+    // move, outside any transaction.
+    for (vex::TVEXTable* table :
+         {&FTables.GuestName, &FTables.GuestData, &FTables.OtaResponse, &FTables.Occupancy}) {
       try {
         if (table->State() == db::dsEdit || table->State() == db::dsInsert) table->Cancel();
       } catch (...) {

@@ -465,6 +465,12 @@ TEST_F(BookingImport, ABookingWhosePostAnotherConnectionBlocksLeavesNothingAndIs
   Import({Booking("VM-1", "STE", 6, 9), Booking("VM-2", "STE", 6, 9)});
   EXPECT_EQ(Counters(), (std::array<int32_t, 4>{2, 0, 0, 0}));
   EXPECT_EQ(Reservation("VM-1").FieldByName("GuestCode")->AsString(), "000042");
+  // Nothing of the refused attempt was posted late.
+  EXPECT_EQ(Occupancy(), [] {
+    auto rows = Nights(3, {6, 7, 8});
+    for (auto& [day, counts] : rows) counts[0] = counts[3] = 2;
+    return rows;
+  }());
   occupancy.Close();
   other.Close();
 }
