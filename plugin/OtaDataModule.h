@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <string>
 
+#include "ValmoraBookingRecords.h"
 #include "rtl/Component.h"
 #include "rtl/Currency.h"
 
@@ -85,6 +86,10 @@ struct TModuleState {
   // Translations of the current call's language, filled while the dialog is created.
   std::string rsError, rsClose, rsInformation, rsNoreservation, rsNoNewReservation,
       rsNewReservation, rsNewReservRecorded, rsType, rsCode, rsBookingNo, rsExist, rsCancelled;
+
+  // The booking being imported: its guest and its reservation.
+  TGuestNameRec GuestNameRec;
+  TGuestDataRec GuestDataRec;
 
   // Counts of the current retrieval.
   int32_t StoredCount = 0;
