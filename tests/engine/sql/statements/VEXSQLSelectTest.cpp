@@ -3,6 +3,7 @@
 // INTO, the read-only flag, the table locks and the plug-in's query shapes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -212,6 +213,37 @@ TEST_F(Select, OnlyALiveRequestOverOnePlainTableOrIntoIsEditable) {
     notAsked.Open();
     EXPECT_TRUE(notAsked.ReadOnly());
   }
+}
+
+// A live result is its base table: what is edited, added and deleted through
+// the query is in the table, read back after the database was closed.
+TEST_F(Select, ALiveResultStoresItsChangesInTheTable) {
+  TVEXQuery& live = NewQuery("SELECT ID, NAME FROM Room WHERE K = 1 ORDER BY NAME", true);
+  live.Open();
+  ASSERT_FALSE(live.ReadOnly());
+  // Edited right after opening: the result stands on its first record.
+  EXPECT_EQ(live.FieldByName("NAME")->AsString(), "b");
+  live.Edit();
+  live.FieldByName("NAME")->SetAsString("bb");
+  live.Post();
+  live.Next();
+  EXPECT_EQ(live.FieldByName("ID")->AsInteger(), 3);
+  live.Delete();
+  live.Append();
+  live.FieldByName("ID")->SetAsInteger(5);
+  live.FieldByName("NAME")->SetAsString("e");
+  live.Post();
+  Queries.clear();
+  Database->Close();
+  Database->Open();
+  TVEXTable room(nullptr);
+  room.SetDatabaseName("Hotel");
+  room.SetTableName("Room");
+  room.Open();
+  // The new row may take the deleted one's place.
+  Rows rows = Read(room);
+  std::sort(rows.begin(), rows.end());
+  EXPECT_EQ(rows, (Rows{"1|a|2", "2|bb|1", "4|B|-", "5|e|-"}));
 }
 
 TEST_F(Select, IntoWritesTheResultIntoATable) {
