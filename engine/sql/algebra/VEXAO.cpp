@@ -179,8 +179,9 @@ std::string TVEXAO::GetFieldName(int32_t FieldNo, bool ApplyOrderBy) {
   CheckFieldNo(FieldNo, 10306);
   const TVEXFieldLink& link = FFieldLinks[FieldNo];
   if (link.Dataset != nullptr)
-    return link.Dataset == FResultDataset.get() ? link.FieldName
-                                                : link.Dataset->FieldName(link.FieldNo);
+    return link.Dataset == FResultDataset.get()
+               ? link.FieldName
+               : link.Dataset->FieldName(link.FieldNo, DirectAccess());
   if (ApplyOrderBy || link.IsExpression || link.AO == nullptr || link.AO == this)
     return link.FieldName;
   return link.AO->GetFieldName(link.FieldNo, false);
@@ -288,10 +289,16 @@ int32_t TVEXAO::FieldExists(const std::string& FieldName, const std::string& Tab
   const bool unhideStar = unhideOwn && !FIsAOGroupBy;
   std::vector<int32_t> leftMatches;
   if (FLeftAO != nullptr) FLeftAO->FieldExists("*", TableName, Unhide, &leftMatches, false, false);
+  // A set operation's columns read its inputs' tables directly: they are
+  // its own, as a table's columns are.
+  const bool ownTableMatches =
+      TableName.empty() || SameName(TableName, FTableName) || SameName(TableName, FTableAlias);
   for (int32_t i = 0; i < FFieldCount; ++i) {
     const TVEXFieldLink& link = FFieldLinks[i];
+    const bool readsTable = link.AO == nullptr && link.Dataset != nullptr && !link.IsExpression;
     const bool match =
         FIsAOTable || (link.IsExpression && SameName(TableName, FTableName)) ||
+        (readsTable && ownTableMatches) ||
         (FLeftAO != nullptr && link.AO == FLeftAO.get() && Contains(leftMatches, link.FieldNo));
     if (match) take(i, unhideStar);
   }

@@ -178,6 +178,22 @@ TEST_F(Sets, ColumnsNoIndexCanOrderAreLeftOutOnlyWhenTheInputsAreOrdered) {
   }
 }
 
+TEST_F(Sets, ColumnsAreNamedAfterTheInputColumnTheyShowAndAreAllOfStar) {
+  // The inputs show their columns in another order than their tables hold
+  // them: a column is named after the one it reads, by visible position.
+  TVEXAOUnion u(Input("A", {"NAME", "ID"}), Input("B", {"NAME", "ID"}), autUnion, nullptr, nullptr,
+                false, false, nullptr);
+  u.SetTableAlias("U");
+  ASSERT_EQ(u.FieldCount(), 2);
+  EXPECT_EQ(u.GetFieldName(0, false), "NAME");
+  EXPECT_EQ(u.GetFieldName(1, false), "ID");
+  std::vector<int32_t> all, qualified, other;
+  EXPECT_EQ(u.FieldExists("*", "", false, &all, false, false), 2);
+  EXPECT_EQ(all, (std::vector<int32_t>{0, 1}));
+  EXPECT_EQ(u.FieldExists("*", "U", false, &qualified, false, false), 2);
+  EXPECT_EQ(u.FieldExists("*", "A", false, &other, false, false), 0);
+}
+
 // ---- locks
 
 TEST(SetOperatorLocks, ATableAnotherConnectionWritesFailsAfterTheBoundedWaitWithoutLeavingALock) {
