@@ -355,6 +355,22 @@ TEST_F(Locks, AWritersLockStopsTheSelectAfterBoundedWaitsWithNoLockLeft) {
   EXPECT_EQ(Run("SELECT ID FROM Room WHERE ID = 1"), Rows{"1"});
 }
 
+// A table another connection holds exclusively refuses the SELECT within the
+// bounded waits, in virtual time; the holder closes its table without
+// waiting for its own lock, and the table serves again once the lock goes.
+TEST_F(Locks, AnExclusiveHolderRefusesTheSelectAndClosesWithoutWaitingForItself) {
+  ASSERT_TRUE(HolderTakes(ltX));
+  testsupport::FakeClockScope clock;
+  EXPECT_NE(CodeOf([&] { NewQuery("SELECT * FROM Room").Open(); }), 0);
+  EXPECT_GT(clock.Clock.SleepCount(), 0u);
+  const uint64_t sleeps = clock.Clock.SleepCount();
+  Holder->Close();
+  EXPECT_EQ(clock.Clock.SleepCount(), sleeps);
+  Holder->Open();
+  HolderGives(ltX);
+  EXPECT_EQ(Run("SELECT ID FROM Room WHERE ID = 1"), Rows{"1"});
+}
+
 TEST_F(Locks, TheSharedLocksGoAfterExecutionAlsoWhenItFails) {
   EXPECT_EQ(Run("SELECT K, ID FROM Room WHERE ID = 1 ORDER BY K"), Rows{"2|1"});
   EXPECT_TRUE(HolderTakes(ltX));
