@@ -36,8 +36,8 @@ TVEXAO::TVEXAO() : FValue(bftUnknown) {}
 
 TVEXAO::~TVEXAO() {
   try {
-    if (FIsAOTable && FIsLocked && FResultDataset != nullptr && FResultDataset->Active())
-      FResultDataset->Handle()->UnlockTable(ltS, true);
+    if (FIsAOTable && FResultDataset != nullptr && FResultDataset->Active())
+      for (; FLockCount > 0; --FLockCount) FResultDataset->Handle()->UnlockTable(ltS, true);
   } catch (...) {
     // The statement is going away; a lock we cannot give back goes with the cursor.
   }
@@ -70,6 +70,7 @@ void TVEXAO::InitAO(std::unique_ptr<TVEXAO> Left, std::unique_ptr<TVEXAO> Right,
   FResultDataset = model != nullptr ? model->NewSibling() : nullptr;
   FIsRootAO = FIsAOTable = FIsAOGroupBy = FHasSetResultFields = FExpressionsExists = false;
   FResultInMemory = FResultImmediate = FIsLocked = FLeftAONull = FRightAONull = false;
+  FLockCount = 0;
   FDistinctApplied = false;
   FDistinctFields.clear();
   FDistinctFieldCount = 0;
