@@ -6,6 +6,10 @@
 #include "rtl/Exception.h"
 #include "sql/ddl/VEXDDLIndex.h"
 #include "sql/ddl/VEXDDLTable.h"
+#include "sql/dml/VEXSQLDelete.h"
+#include "sql/dml/VEXSQLInsert.h"
+#include "sql/dml/VEXSQLTransaction.h"
+#include "sql/dml/VEXSQLUpdate.h"
 #include "sql/statements/VEXSQLUnion.h"
 #include "storage/VEXCursor.h"
 
@@ -53,6 +57,12 @@ std::span<const TVEXStatementRow> StatementRows() {
       {rwALTER, rwTABLE, &NewSQLStatement<TVEXDDLAlterTable>},
       {rwRENAME, rwNone, &NewSQLStatement<TVEXDDLRenameTable>},
       {rwTRUNCATE, rwNone, &NewSQLStatement<TVEXDDLTruncateTable>},
+      {rwINSERT, rwNone, &NewSQLStatement<TVEXSQLInsert>},
+      {rwUPDATE, rwNone, &NewSQLStatement<TVEXSQLUpdate>},
+      {rwDELETE, rwNone, &NewSQLStatement<TVEXSQLDelete>},
+      {rwSTART, rwNone, &NewSQLStatement<TVEXSQLStartTransaction>},
+      {rwCOMMIT, rwNone, &NewSQLStatement<TVEXSQLCommit>},
+      {rwROLLBACK, rwNone, &NewSQLStatement<TVEXSQLRollback>},
   };
   return rows;
 }
