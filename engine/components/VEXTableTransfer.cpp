@@ -130,6 +130,25 @@ std::string Quoted(const std::string& Text) {
   return out + "'";
 }
 
+// The text a string default stands for. CREATE TABLE keeps a quoted default
+// as a string literal in double quotes (inner ones doubled), so that it stays
+// text when it is evaluated; the script writes the text itself, which the
+// statement wraps again, so that the default survives any number of round
+// trips.
+std::string DefaultText(const std::string& Stored) {
+  if (Stored.size() < 2 || Stored.front() != '"' || Stored.back() != '"') return Stored;
+  std::string text;
+  for (size_t i = 1; i + 1 < Stored.size(); ++i) {
+    if (Stored[i] == '"') {
+      // A lone quote inside: not the literal form, the text stands as it is.
+      if (i + 2 >= Stored.size() || Stored[i + 1] != '"') return Stored;
+      ++i;
+    }
+    text += Stored[i];
+  }
+  return text;
+}
+
 // A number's text with a point as decimal separator.
 std::string PointDecimal(std::string Text) {
   const char separator = rtl::FormatSettings().DecimalSeparator;
@@ -829,7 +848,10 @@ std::string TVEXTable::SQLScript() {
         const std::string plain = Value.AsAnsiString();
         return text ? Quoted(plain) : PointDecimal(plain);
       };
-      if (!def.DefaultValue.IsNull()) out += " DEFAULT " + valueText(def.DefaultValue);
+      if (!def.DefaultValue.IsNull()) {
+        out += " DEFAULT " + (text ? Quoted(DefaultText(def.DefaultValue.AsAnsiString()))
+                                   : valueText(def.DefaultValue));
+      }
       if (def.Required) out += " NOT NULL";
       if (!def.MinValue.IsNull()) out += " MINVALUE " + valueText(def.MinValue);
       if (!def.MaxValue.IsNull()) out += " MAXVALUE " + valueText(def.MaxValue);

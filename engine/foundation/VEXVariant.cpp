@@ -412,10 +412,13 @@ void TVEXVariant::SetAsBoolean(bool Value) {
 std::string TVEXVariant::AsAnsiString() const {
   if (IsNull()) return std::string();
   if (FDataType == bftVarchar || FDataType == bftChar) return AnsiPayload(FPData, FDataSize);
-  // A BLOB made from text carries the text's terminator as its last byte.
+  // A BLOB made from text carries the text's terminator as its last byte;
+  // one read from a table holds just its bytes, and keeps every one of them.
   if (FDataType == bftBlob) {
-    return std::string(static_cast<const char*>(FPData),
-                       static_cast<size_t>(std::max(FDataSize - 1, 0)));
+    const char* bytes = static_cast<const char*>(FPData);
+    int32_t size = std::max(FDataSize, 0);
+    if (size > 0 && bytes[size - 1] == '\0') --size;
+    return std::string(bytes, static_cast<size_t>(size));
   }
   int32_t size = 0;
   TVEXMemBlock block(ConvertValue(FPData, FDataSize, FDataType, size, bftVarchar));

@@ -276,6 +276,10 @@ class TVEXAO {
   std::unique_ptr<rtl::TStringList> FResultIndexCaseInsFieldsList;
   bool FExpressionsExists = false;
   bool FIsLocked = false;
+  // The shared locks a table operator holds: a set operation built while its
+  // statement holds them takes and gives back one more of its own, and the
+  // statement's stay until it gives them back.
+  int32_t FLockCount = 0;
   bool FDisableTempFiles = false;
   TVEXVariant FValue;
   std::vector<TVEXFieldLink> FFieldLinks;

@@ -11,6 +11,7 @@
 #include "sql/dml/VEXSQLTransaction.h"
 #include "sql/dml/VEXSQLUpdate.h"
 #include "sql/statements/VEXSQLUnion.h"
+#include "storage/VEXCursor.h"
 
 namespace vex {
 
@@ -96,7 +97,12 @@ TVEXCursor* TVEXSQLProcessor::OpenQuery() {
       throw rtl::EIntOverflow("Integer overflow");
     FRowsAffected = sum;
   }
-  return Queries.empty() ? nullptr : Queries.back()->GetResultCursor();
+  if (Queries.empty()) return nullptr;
+  TVEXCursor* cursor = Queries.back()->GetResultCursor();
+  // The executions leave the cursor wherever their fill ended; the query
+  // shows it from its first record.
+  if (cursor != nullptr) cursor->InternalFirst();
+  return cursor;
 }
 
 bool TVEXSQLProcessor::ParseNextCommand(TVEXLexer& Lex) {

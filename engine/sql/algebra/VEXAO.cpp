@@ -36,8 +36,8 @@ TVEXAO::TVEXAO() : FValue(bftUnknown) {}
 
 TVEXAO::~TVEXAO() {
   try {
-    if (FIsAOTable && FIsLocked && FResultDataset != nullptr && FResultDataset->Active())
-      FResultDataset->Handle()->UnlockTable(ltS, true);
+    if (FIsAOTable && FResultDataset != nullptr && FResultDataset->Active())
+      for (; FLockCount > 0; --FLockCount) FResultDataset->Handle()->UnlockTable(ltS, true);
   } catch (...) {
     // The statement is going away; a lock we cannot give back goes with the cursor.
   }
@@ -70,6 +70,7 @@ void TVEXAO::InitAO(std::unique_ptr<TVEXAO> Left, std::unique_ptr<TVEXAO> Right,
   FResultDataset = model != nullptr ? model->NewSibling() : nullptr;
   FIsRootAO = FIsAOTable = FIsAOGroupBy = FHasSetResultFields = FExpressionsExists = false;
   FResultInMemory = FResultImmediate = FIsLocked = FLeftAONull = FRightAONull = false;
+  FLockCount = 0;
   FDistinctApplied = false;
   FDistinctFields.clear();
   FDistinctFieldCount = 0;
@@ -179,8 +180,9 @@ std::string TVEXAO::GetFieldName(int32_t FieldNo, bool ApplyOrderBy) {
   CheckFieldNo(FieldNo, 10306);
   const TVEXFieldLink& link = FFieldLinks[FieldNo];
   if (link.Dataset != nullptr)
-    return link.Dataset == FResultDataset.get() ? link.FieldName
-                                                : link.Dataset->FieldName(link.FieldNo);
+    return link.Dataset == FResultDataset.get()
+               ? link.FieldName
+               : link.Dataset->FieldName(link.FieldNo, DirectAccess());
   if (ApplyOrderBy || link.IsExpression || link.AO == nullptr || link.AO == this)
     return link.FieldName;
   return link.AO->GetFieldName(link.FieldNo, false);
@@ -288,10 +290,16 @@ int32_t TVEXAO::FieldExists(const std::string& FieldName, const std::string& Tab
   const bool unhideStar = unhideOwn && !FIsAOGroupBy;
   std::vector<int32_t> leftMatches;
   if (FLeftAO != nullptr) FLeftAO->FieldExists("*", TableName, Unhide, &leftMatches, false, false);
+  // A set operation's columns read its inputs' tables directly: they are
+  // its own, as a table's columns are.
+  const bool ownTableMatches =
+      TableName.empty() || SameName(TableName, FTableName) || SameName(TableName, FTableAlias);
   for (int32_t i = 0; i < FFieldCount; ++i) {
     const TVEXFieldLink& link = FFieldLinks[i];
+    const bool readsTable = link.AO == nullptr && link.Dataset != nullptr && !link.IsExpression;
     const bool match =
         FIsAOTable || (link.IsExpression && SameName(TableName, FTableName)) ||
+        (readsTable && ownTableMatches) ||
         (FLeftAO != nullptr && link.AO == FLeftAO.get() && Contains(leftMatches, link.FieldNo));
     if (match) take(i, unhideStar);
   }

@@ -92,8 +92,8 @@ class TVEXAODataset {
 
   // ---- values (design note 1)
   virtual void GetFieldValue(TVEXVariant& Value, int32_t FieldNo, bool DirectAccess) = 0;
-  // The name of table field FieldNo (physical).
-  virtual std::string FieldName(int32_t FieldNo) = 0;
+  // The name of field FieldNo, numbered as GetFieldValue numbers it.
+  virtual std::string FieldName(int32_t FieldNo, bool DirectAccess) = 0;
   virtual void SetFieldValue(TVEXVariant& Value, int32_t FieldNo, bool DirectAccess) = 0;
   // Field SrcFieldNo of the current record into visible field DestFieldNo of
   // the record Dest is inserting, byte for byte where the types agree.

@@ -89,7 +89,9 @@ void TVEXAOGroupBy::SetResultFields(std::vector<TVEXSelectListItem>& FieldRefs, 
 int64_t TVEXAOGroupBy::InternalRecordCount() { return FLeftAO->RecordCount(); }
 
 void TVEXAOGroupBy::OpenSecondCursor() {
-  if (FAllFields || FTempDataset != nullptr) return;
+  // A set operation runs its inputs before it runs itself, so a grouping
+  // below one executes again after its input is gone.
+  if (FAllFields || FTempDataset != nullptr || FIsMaterialized) return;
   TVEXAODataset& input = *FLeftAO->ResultDataset();
   std::unique_ptr<TVEXAODataset> second = input.NewSibling();
   second->SetTableName(input.TableName());

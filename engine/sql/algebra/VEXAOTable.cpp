@@ -132,16 +132,18 @@ bool TVEXAOTable::CloseTables() {
 
 bool TVEXAOTable::LockTables() {
   if (!FResultDataset->Active()) return false;
-  FIsLocked = FResultDataset->Handle()->LockTable(ltS, 2, 20, true);
-  return FIsLocked;
+  if (!FResultDataset->Handle()->LockTable(ltS, 2, 20, true)) return false;
+  ++FLockCount;
+  FIsLocked = true;
+  return true;
 }
 
 bool TVEXAOTable::UnlockTables() {
-  if (!FIsLocked) return true;
+  if (FLockCount == 0) return true;
   if (!FResultDataset->Active()) return false;
-  const bool unlocked = FResultDataset->Handle()->UnlockTable(ltS, true);
-  if (unlocked) FIsLocked = false;
-  return unlocked;
+  if (!FResultDataset->Handle()->UnlockTable(ltS, true)) return false;
+  FIsLocked = --FLockCount > 0;
+  return true;
 }
 
 }  // namespace vex

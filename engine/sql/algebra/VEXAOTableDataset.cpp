@@ -98,10 +98,10 @@ void TVEXAOTableDataset::GetFieldValue(TVEXVariant& Value, int32_t FieldNo, bool
   FTable->GetFieldValue(Value, FieldNo, DirectAccess);
 }
 
-std::string TVEXAOTableDataset::FieldName(int32_t FieldNo) {
+std::string TVEXAOTableDataset::FieldName(int32_t FieldNo, bool DirectAccess) {
   TVEXCursor* cursor = FTable->Handle();
   if (cursor == nullptr) RaiseNilPointer(10315);
-  const TVEXFieldDefs& defs = cursor->FieldDefs();
+  const TVEXFieldDefs& defs = DirectAccess ? cursor->FieldDefs() : cursor->VisibleFieldDefs();
   if (FieldNo < 0 || FieldNo >= defs.Count())
     throw EVEXException(10317, "Invalid field number - FieldNo = %d, FieldCount = %d", FieldNo,
                         defs.Count());

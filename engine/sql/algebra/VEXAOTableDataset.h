@@ -78,7 +78,7 @@ class TVEXAOTableDataset final : public TVEXAODataset {
   void GetFieldValue(TVEXVariant& Value, int32_t FieldNo, bool DirectAccess) override;
   // 10317 "Invalid field number - FieldNo = %d, FieldCount = %d" outside the
   // table's fields; 10315 for a closed table.
-  std::string FieldName(int32_t FieldNo) override;
+  std::string FieldName(int32_t FieldNo, bool DirectAccess) override;
   void SetFieldValue(TVEXVariant& Value, int32_t FieldNo, bool DirectAccess) override;
   // 10503 when Dest is not a table component.
   void CopyFieldValue(int32_t SrcFieldNo, bool DirectAccess, int32_t DestFieldNo,

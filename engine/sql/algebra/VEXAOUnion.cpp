@@ -153,8 +153,8 @@ TVEXCompareResult TVEXAOUnion::CompareUnionRows() {
       result = left.Compare(right, false, false, false);
     } catch (const EVEXException& e) {
       throw EVEXException(10335, "Cannot compare values for fields: %s, %s. Error: %s",
-                          leftTable.FieldName(FFields1[i]), rightTable.FieldName(FFields2[i]),
-                          std::string(e.what()));
+                          leftTable.FieldName(FFields1[i], false),
+                          rightTable.FieldName(FFields2[i], false), std::string(e.what()));
     }
     if (result != cmprEqual) {
       FCompareResult = result;

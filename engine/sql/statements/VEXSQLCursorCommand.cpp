@@ -108,7 +108,10 @@ void TVEXSQLCursorCommand::ApplyOrderBy(TVEXAO& AO) {
     }
     if (link < 0) {
       std::vector<int32_t> matches;
-      if (AO.FieldExists(column, spec.TableName, !AO.IsAOGroupBy(), &matches, false, false) == 0)
+      // A grouping shows one row per group: its input's other columns are
+      // not there to order by, so they count as no match.
+      const bool grouping = AO.IsAOGroupBy();
+      if (AO.FieldExists(column, spec.TableName, !grouping, &matches, false, grouping) == 0)
         throw EVEXException(30195, "Column '%s' from ORDER BY clause not found", column);
       link = matches.front();
     }

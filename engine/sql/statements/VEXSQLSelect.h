@@ -14,8 +14,10 @@
 //   2. Plan order: FROM items (joined left to right; a comma list with a WHERE
 //      equality between its sides is an inner join), computed columns that
 //      grouping needs, WHERE push-down, grouping, the select list, HAVING,
-//      ORDER BY, the WHERE parts that only computed columns serve, TOP, and a
-//      final copy for a query that is not live over one table.
+//      ORDER BY, a copy that removes repeated groups for SELECT DISTINCT
+//      (grouping never does), the WHERE parts that only computed columns
+//      serve, TOP, and a final copy for a query that is not live over one
+//      table.
 //   3. Grouping is on with GROUP BY or an aggregate in the select list or in
 //      HAVING; a HAVING that no operator takes raises, as WHERE does.
 //

@@ -124,6 +124,13 @@ std::unique_ptr<TVEXAO> TVEXSQLSelect::BuildAOTree(db::TDataSet* Query, bool Req
 
   ApplyOrderBy(*tree);
 
+  // A grouping never removes duplicate rows itself: a copy of its rows does,
+  // in the order just given.
+  if (grouping && Distinct) {
+    tree = std::make_unique<TVEXAOTableExpr>(std::move(tree));
+    tree->SetResultFields(everything, true);
+  }
+
   if (SearchCondition != nullptr) {
     PushDownConditions(*SearchCondition, *tree, ParentQueryAO, ParentCursor, true, false);
     if (!AllowNotAppliedConditions && !SearchCondition->IsEmpty())

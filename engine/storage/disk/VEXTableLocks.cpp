@@ -412,14 +412,17 @@ bool TVEXDatabaseTableLockManager::MakeWeakerLocksPhysical(int32_t SessionID, TV
                                                            TVEXTableLocksFile& TableLocksFile) {
   TVEXTableLockList& list = *ListOf(SessionID);
   const int32_t p = TableLocksFile.StartPageNo();
-  bool haveFileLock = LockType == ltX;
+  // An ltX being released, or one still held, holds the file lock already:
+  // asking for it again could only wait for ourselves.
+  const bool ownFileLock = LockType == ltX || list.LockExists(ltX, p);
+  bool haveFileLock = ownFileLock;
   for (int32_t attempt = 0; !haveFileLock && attempt < kReleaseTries; ++attempt) {
     haveFileLock = TableLocksFile.LockFile();
     if (!haveFileLock) Pause(kReleaseDelayMS, true);
   }
   if (!haveFileLock) return false;
   ScopeExit release([&] {
-    if (LockType != ltX) Quietly([&] { TableLocksFile.UnlockFile(); });
+    if (!ownFileLock) Quietly([&] { TableLocksFile.UnlockFile(); });
   });
   bool result = true;
   for (int32_t i = 0; i < list.Count(); ++i) {
@@ -459,6 +462,14 @@ bool TVEXDatabaseTableLockManager::UnlockTable(int32_t SessionID, TVEXLockType L
     if (!released) Quietly([&] { list->RestoreLock(removed); });
   });
   if (!MakeWeakerLocksPhysical(SessionID, LockType, TableLocksFile)) return false;
+  // Under the session's own ltX the file lock is held already (see
+  // MakeWeakerLocksPhysical).
+  if (LockType != ltX && list->LockExists(ltX, p)) {
+    if (!TableLocksFile.UnlockTable(SessionID, LockType))
+      throw EVEXException(20204, "Cannot unlock table");
+    released = true;
+    return true;
+  }
   for (int32_t attempt = 0; attempt < kReleaseTries; ++attempt) {
     if (LockType == ltX) {
       released = TableLocksFile.UnlockFile();
@@ -536,6 +547,12 @@ bool TVEXDatabaseTableLockManager::UnlockRecord(int32_t SessionID,
   // A record lock covers the session's ltIS on the table as any stronger
   // lock does; without its own byte the table would look closed.
   if (!MakeWeakerLocksPhysical(SessionID, ltU, TableLocksFile)) return false;
+  if (list->LockExists(ltX, p)) {
+    if (!TableLocksFile.UnlockRecord(SessionID, RecordID))
+      throw EVEXException(20206, "Cannot unlock record");
+    released = true;
+    return true;
+  }
   for (int32_t attempt = 0; attempt < kReleaseTries; ++attempt) {
     if (TableLocksFile.LockFile()) {
       bool unlocked;

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/storage/VEXDatabaseFakes.h"
 #include "foundation/VEXExcept.h"
 #include "rtl/CodePage.h"
 #include "sql/VEXSQLProcessor.h"
@@ -14,8 +15,16 @@ std::string U8(std::u16string_view s) { return rtl::Utf16ToUtf8(s); }
 
 // What the fake statements ran, in order, as "Kind@first token text".
 std::vector<std::string> gRan;
-// Stands for the result cursor of a query; never dereferenced.
-char gResultMarker;
+// The result cursor of every query; it counts the times it is put before
+// its first record.
+class ResultCursor : public testing::TestCursor {
+ public:
+  using TestCursor::TestCursor;
+  void InternalFirst() override { ++Firsts; }
+  int Firsts = 0;
+};
+// The run fixture's cursor while a run test is on.
+ResultCursor* gResult = nullptr;
 
 // A statement that records where it started. Its parser takes the command up
 // to its end or up to a name "rest", which it leaves current; an integer or a
@@ -48,9 +57,7 @@ class FakeStatement : public TVEXSQLCommand {
     gRan.push_back(Show());
   }
 
-  TVEXCursor* GetResultCursor() override {
-    return FIsQuery ? reinterpret_cast<TVEXCursor*>(&gResultMarker) : nullptr;
-  }
+  TVEXCursor* GetResultCursor() override { return FIsQuery ? gResult : nullptr; }
 
   std::string Show() const { return std::string(Kind) + "@" + U8(Start); }
 
@@ -207,7 +214,11 @@ TEST(VEXSQLProcessorTest, AStatementWordWithoutItsStatementClassStartsNoStatemen
 
 class VEXSQLProcessorRunTest : public ::testing::Test {
  protected:
-  void SetUp() override { gRan.clear(); }
+  void SetUp() override {
+    gRan.clear();
+    gResult = &Result;
+  }
+  void TearDown() override { gResult = nullptr; }
 
   // Runs Sql; the names of the statements that ran and the rows, or the error.
   std::string Run(std::u16string_view sql) {
@@ -224,6 +235,8 @@ class VEXSQLProcessorRunTest : public ::testing::Test {
     return result + " rows " + std::to_string(processor.RowsAffected());
   }
 
+  testing::TestSession Session;
+  ResultCursor Result{Session, "Result"};
   TVEXLocalSQLProcessor processor{nullptr, kAllRows};
 };
 
@@ -233,8 +246,9 @@ TEST_F(VEXSQLProcessorRunTest, SumsTheRowsOfTheStatementsThatRanAndGivesTheLastR
   n.SetAsInteger(40);
   EXPECT_EQ(Run(u"INSERT 2; INSERT :N; SELECT a"),
             "cursor Insert@INSERT Insert@INSERT Union@SELECT rows 42");
-  EXPECT_EQ(processor.CurrentStatement()->GetResultCursor(),
-            reinterpret_cast<TVEXCursor*>(&gResultMarker));
+  EXPECT_EQ(processor.CurrentStatement()->GetResultCursor(), &Result);
+  // Handed out on its first record.
+  EXPECT_EQ(Result.Firsts, 1);
   EXPECT_EQ(Run(u"SELECT a; DELETE 3"), "no cursor Union@SELECT Delete@DELETE rows 3");
   EXPECT_EQ(Run(u"INSERT 2147483647; INSERT 2147483647; INSERT 2147483647"),
             "no cursor Insert@INSERT Insert@INSERT Insert@INSERT rows 6442450941");

@@ -77,7 +77,7 @@ TEST_F(Operators, TableOperatorProjectsAliasesFiltersAndOrdersTheBaseTable) {
   EXPECT_EQ(Rows(*t), (Lines{"20|5", "-|4", "10|3", "20|2"}));
   // The result is the base table itself, seen through the projection.
   EXPECT_EQ(t->ResultDataset()->TableName(), "G");
-  EXPECT_EQ(t->ResultDataset()->FieldName(0), "ID");
+  EXPECT_EQ(t->ResultDataset()->FieldName(0, true), "ID");
 
   auto wrong = Table("G", "X");
   std::vector<TVEXSelectListItem> other{Col("ID", "", "Y")};

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -197,6 +198,27 @@ TEST_F(Plan, QueryExpressionsCombineTheirBlocks) {
   EXPECT_EQ(
       CodeOf([&] { NewQuery("SELECT K FROM Room UNION SELECT K FROM Kind ORDER BY 2").Open(); }),
       20243);
+}
+
+// A set operation as a derived table is read like a table: all its columns
+// for "*", under the names of the columns its blocks show.
+TEST_F(Plan, ASetOperationReadsLikeATableInAJoinAndUnderTop) {
+  const char* setOp =
+      "(SELECT NAME, ID FROM Room WHERE ID < 3 UNION ALL SELECT TITLE, K FROM Kind WHERE K = 3) u";
+  const std::tuple<std::string, const char*, Rows> cases[] = {
+      {std::string("SELECT * FROM ") + setOp + ", Kind k WHERE u.ID = k.K ORDER BY u.ID",
+       "NAME|ID|K|TITLE",
+       {"a|1|1|single", "b|2|2|double", "suite|3|3|suite"}},
+      {std::string("SELECT TOP 2 * FROM ") + setOp, "NAME|ID", {"a|1", "b|2"}},
+      {std::string("SELECT u.* FROM ") + setOp + " WHERE u.ID > 1", "NAME|ID", {"b|2", "suite|3"}},
+  };
+  for (const auto& [text, names, expected] : cases) {
+    SCOPED_TRACE(text);
+    TVEXQuery& q = NewQuery(text);
+    ASSERT_NO_THROW(q.Open());
+    EXPECT_EQ(Names(q), names);
+    EXPECT_EQ(Read(q), expected);
+  }
 }
 
 TEST_F(Plan, JoinErrors) {

@@ -3,6 +3,7 @@
 // INTO, the read-only flag, the table locks and the plug-in's query shapes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -214,6 +215,37 @@ TEST_F(Select, OnlyALiveRequestOverOnePlainTableOrIntoIsEditable) {
   }
 }
 
+// A live result is its base table: what is edited, added and deleted through
+// the query is in the table, read back after the database was closed.
+TEST_F(Select, ALiveResultStoresItsChangesInTheTable) {
+  TVEXQuery& live = NewQuery("SELECT ID, NAME FROM Room WHERE K = 1 ORDER BY NAME", true);
+  live.Open();
+  ASSERT_FALSE(live.ReadOnly());
+  // Edited right after opening: the result stands on its first record.
+  EXPECT_EQ(live.FieldByName("NAME")->AsString(), "b");
+  live.Edit();
+  live.FieldByName("NAME")->SetAsString("bb");
+  live.Post();
+  live.Next();
+  EXPECT_EQ(live.FieldByName("ID")->AsInteger(), 3);
+  live.Delete();
+  live.Append();
+  live.FieldByName("ID")->SetAsInteger(5);
+  live.FieldByName("NAME")->SetAsString("e");
+  live.Post();
+  Queries.clear();
+  Database->Close();
+  Database->Open();
+  TVEXTable room(nullptr);
+  room.SetDatabaseName("Hotel");
+  room.SetTableName("Room");
+  room.Open();
+  // The new row may take the deleted one's place.
+  Rows rows = Read(room);
+  std::sort(rows.begin(), rows.end());
+  EXPECT_EQ(rows, (Rows{"1|a|2", "2|bb|1", "4|B|-", "5|e|-"}));
+}
+
 TEST_F(Select, IntoWritesTheResultIntoATable) {
   NewQuery("SELECT ID, NAME INTO Copy FROM Room WHERE K = 1").Open();
   EXPECT_EQ(Run("SELECT * FROM Copy ORDER BY ID"), (Rows{"2|b", "3|c"}));
@@ -319,6 +351,22 @@ TEST_F(Locks, AWritersLockStopsTheSelectAfterBoundedWaitsWithNoLockLeft) {
   // Nothing of the query's is left: the other connection locks exclusively,
   // and the query runs once the table is free.
   ASSERT_TRUE(HolderTakes(ltX));
+  HolderGives(ltX);
+  EXPECT_EQ(Run("SELECT ID FROM Room WHERE ID = 1"), Rows{"1"});
+}
+
+// A table another connection holds exclusively refuses the SELECT within the
+// bounded waits, in virtual time; the holder closes its table without
+// waiting for its own lock, and the table serves again once the lock goes.
+TEST_F(Locks, AnExclusiveHolderRefusesTheSelectAndClosesWithoutWaitingForItself) {
+  ASSERT_TRUE(HolderTakes(ltX));
+  testsupport::FakeClockScope clock;
+  EXPECT_NE(CodeOf([&] { NewQuery("SELECT * FROM Room").Open(); }), 0);
+  EXPECT_GT(clock.Clock.SleepCount(), 0u);
+  const uint64_t sleeps = clock.Clock.SleepCount();
+  Holder->Close();
+  EXPECT_EQ(clock.Clock.SleepCount(), sleeps);
+  Holder->Open();
   HolderGives(ltX);
   EXPECT_EQ(Run("SELECT ID FROM Room WHERE ID = 1"), Rows{"1"});
 }

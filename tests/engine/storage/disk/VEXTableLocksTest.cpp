@@ -210,6 +210,28 @@ TEST_F(TableLocksTest, ExclusiveUseHoldsTheWholeFileLockAndNeedsEveryByteFree) {
   EXPECT_TRUE(Unlock(A, 0, ltSIRW));
 }
 
+// Under its own ltX a session holds the whole-file lock: giving up a lock it
+// took before (the ltIS of an open table, a record lock) needs no second
+// file lock, so it neither waits for itself nor fails.
+TEST_F(TableLocksTest, LocksTakenBeforeTheSessionsOwnLtXGoWithoutWaitingForIt) {
+  ASSERT_TRUE(Lock(A, 0, ltIS));
+  ASSERT_TRUE(A.Locks->LockRecord(0, *A.Table1, {7, 1}, 1, 0));
+  ASSERT_TRUE(Lock(A, 0, ltX));
+  const uint64_t sleeps = FClock.Clock.SleepCount();
+  EXPECT_TRUE(A.Locks->UnlockRecord(0, *A.Table1, {7, 1}));
+  EXPECT_TRUE(Unlock(A, 0, ltIS));
+  EXPECT_EQ(FClock.Clock.SleepCount(), sleeps);
+  EXPECT_FALSE(Held(FTable1, ByteOf(ltIS, 0)));
+  EXPECT_FALSE(Held(FTable1, ByteOf(ltU, 0)));
+  EXPECT_FALSE(B.Locks->IsRecordLocked(4, *B.Table1, {7, 1}));
+  // The ltX itself still holds the table until it goes.
+  EXPECT_TRUE(Held(FTable1, -1));
+  EXPECT_FALSE(Lock(B, 4, ltIS));
+  EXPECT_TRUE(Unlock(A, 0, ltX));
+  EXPECT_TRUE(Lock(B, 4, ltX));
+  EXPECT_TRUE(Unlock(B, 4, ltX));
+}
+
 TEST_F(TableLocksTest, XirwJoinsAnotherSessionsSirwOnlyWhenAllowed) {
   ASSERT_TRUE(Lock(B, 4, ltSIRW));
   EXPECT_FALSE(Lock(A, 0, ltXIRW, 1, 0, false));
