@@ -10,6 +10,7 @@
 #include "components/VEXSession.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXGuards.h"
+#include "rtl/CodePage.h"
 #include "rtl/Lists.h"
 #include "storage/VEXTableData.h"
 #include "ui/Ui.h"
@@ -22,17 +23,6 @@ constexpr const char* kMemoryDatabaseName = "MEMORY";
 // Record id (6 bytes) and flag byte after the field area.
 constexpr int32_t kBookmarkSize = 7;
 constexpr int32_t kRecordIDSize = 6;
-
-bool SameTextAscii(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t i = 0; i < A.size(); ++i) {
-    char a = A[i], b = B[i];
-    if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 'a' + 'A');
-    if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 'a' + 'A');
-    if (a != b) return false;
-  }
-  return true;
-}
 
 // Puts the cursor's position back when the scope ends, on every way out.
 class TPositionGuard {
@@ -121,7 +111,7 @@ void TVEXDataSet::SetSessionName(const std::string& Value) {
 void TVEXDataSet::SetDatabaseName(const std::string& Value) {
   if (ComponentState().Contains(rtl::csReading)) {
     FDatabaseName = Value;
-    FInMemory = SameTextAscii(Value, kMemoryDatabaseName);
+    FInMemory = rtl::SameText(Value, kMemoryDatabaseName);
     return;
   }
   if (Value == FDatabaseName) return;
@@ -129,7 +119,7 @@ void TVEXDataSet::SetDatabaseName(const std::string& Value) {
   if (FDatabase != nullptr)
     db::DatabaseError("Cannot perform this operation on an open database", this);
   FDatabaseName = Value;
-  FInMemory = SameTextAscii(Value, kMemoryDatabaseName);
+  FInMemory = rtl::SameText(Value, kMemoryDatabaseName);
   DataEvent(db::dePropertyChange, 0);
 }
 

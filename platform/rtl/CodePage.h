@@ -42,5 +42,7 @@ char AnsiLowerChar(char c);
 // ASCII letters only; every other byte is left alone.
 std::string UpperCase(std::string_view text);
 std::string LowerCase(std::string_view text);
+// Equal but for the case of ASCII letters; allocates nothing.
+bool SameText(std::string_view a, std::string_view b);
 
 }  // namespace rtl

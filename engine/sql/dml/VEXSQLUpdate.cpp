@@ -30,18 +30,6 @@ constexpr std::string_view kTokenExpected =
 constexpr std::string_view kUnexpectedEnd =
     "Unexpected end of SQL command found at line %d, column %d";
 
-// Names compare with a to z folded only, as the lexer folds words.
-bool SameAsciiText(std::string_view A, std::string_view B) {
-  if (A.size() != B.size()) return false;
-  for (size_t i = 0; i < A.size(); ++i) {
-    char a = A[i], b = B[i];
-    if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 'a' + 'A');
-    if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 'a' + 'A');
-    if (a != b) return false;
-  }
-  return true;
-}
-
 // A record or table lock that another connection held too long.
 bool IsLockFailure(const EVEXEngineError& E) { return E.ErrorCode() == -12 || E.ErrorCode() == -13; }
 
@@ -105,7 +93,7 @@ void TVEXSQLUpdate::ParseColumn() {
   std::string name = NameOfToken(Token);
   TToken next;
   LLex->LookNextToken(next);
-  if (next.TokenType == tktDot && SameAsciiText(name, TableName)) {
+  if (next.TokenType == tktDot && rtl::SameText(name, TableName)) {
     ReadNextToken();
     if (!ReadNextToken()) throw EVEXException(30223, kUnexpectedEnd, Token.LineNum, Token.ColumnNum);
     name = NameOfToken(Token);

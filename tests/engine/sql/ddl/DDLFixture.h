@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "VEXFileCheck.h"
 #include "components/VEXDatabase.h"
+#include "engine/sql/CheckedDatabaseFiles.h"
 #include "components/VEXLocalEngine.h"
 #include "components/VEXQuery.h"
 #include "components/VEXTable.h"
@@ -39,26 +39,12 @@ class DDL : public ::testing::Test {
     Database.reset();
     // Every file a statement changed must still be sound.
     if (HasFatalFailure()) return;
-    for (const auto& [path, password] : Files) {
-      const vex::TVEXFileCheckReport report = vex::CheckDatabaseFile(path, password);
-      EXPECT_TRUE(report.Sound() && report.LeakedPages.empty())
-          << vex::FormatFileCheckReport(path, report);
-    }
+    Files.ExpectSound();
   }
 
   // A new database file; encrypted when Password is not empty.
   std::string NewFile(const std::string& Name, const std::string& Password) {
-    const std::string path = Dir / Name;
-    vex::TVEXLocalSession creator;
-    creator.SetDatabaseName("New");
-    creator.SetDatabaseFileName(path);
-    if (!Password.empty()) *creator.Password() = {Password, vex::craRijndael_128};
-    creator.SetPageSize(4096);
-    creator.SetPageCountInExtent(8);
-    creator.SetMaxSessionCount(20);
-    creator.CreateDatabase();
-    Files.emplace_back(path, Password);
-    return path;
+    return Files.New(Dir, Name, Password);
   }
 
   // Runs the statements of Sql through the query.
@@ -107,8 +93,7 @@ class DDL : public ::testing::Test {
   std::unique_ptr<vex::TVEXDatabase> Database;
   vex::TVEXQuery Query{nullptr};
   std::vector<std::unique_ptr<vex::TVEXTable>> Tables;
-  // The files made, with their passwords.
-  std::vector<std::pair<std::string, std::string>> Files;
+  CheckedDatabaseFiles Files;
 };
 
 }  // namespace vextest

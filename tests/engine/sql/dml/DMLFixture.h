@@ -10,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "VEXFileCheck.h"
 #include "components/VEXDatabase.h"
+#include "engine/sql/CheckedDatabaseFiles.h"
 #include "components/VEXLocalEngine.h"
 #include "components/VEXQuery.h"
 #include "components/VEXSession.h"
@@ -45,27 +45,13 @@ class DML : public ::testing::Test {
     if (Database->InTransaction()) Database->Rollback();
     Database.reset();
     if (HasFatalFailure()) return;
-    for (const auto& [path, password] : Files) {
-      const vex::TVEXFileCheckReport report = vex::CheckDatabaseFile(path, password);
-      EXPECT_TRUE(report.Sound() && report.LeakedPages.empty())
-          << vex::FormatFileCheckReport(path, report);
-    }
+    Files.ExpectSound();
   }
 
   // A new database file in the scratch folder; encrypted when Password is
   // not empty.
   std::string NewFile(const std::string& Name, const std::string& Password) {
-    const std::string path = Dir / Name;
-    vex::TVEXLocalSession creator;
-    creator.SetDatabaseName("New");
-    creator.SetDatabaseFileName(path);
-    if (!Password.empty()) *creator.Password() = {Password, vex::craRijndael_128};
-    creator.SetPageSize(4096);
-    creator.SetPageCountInExtent(8);
-    creator.SetMaxSessionCount(20);
-    creator.CreateDatabase();
-    Files.emplace_back(path, Password);
-    return path;
+    return Files.New(Dir, Name, Password);
   }
 
   // A closed query on the database with the text.
@@ -132,8 +118,7 @@ class DML : public ::testing::Test {
   std::vector<std::unique_ptr<vex::TVEXQuery>> Queries;
   std::unique_ptr<vex::TVEXSession> Other;
   std::unique_ptr<vex::TVEXTable> Holder;
-  // The files made, with their passwords.
-  std::vector<std::pair<std::string, std::string>> Files;
+  CheckedDatabaseFiles Files;
 };
 
 }  // namespace vextest
