@@ -17,6 +17,7 @@
 #include "components/VEXSession.h"
 #include "components/VEXTable.h"
 #include "db/Fields.h"
+#include "engine/sql/DataSetRows.h"
 #include "db/Params.h"
 #include "storage/VEXCursor.h"
 #include "storage/disk/VEXTableLocks.h"
@@ -24,8 +25,6 @@
 #include "support/ScratchDir.h"
 
 namespace vextest {
-
-using Rows = std::vector<std::string>;
 
 class DML : public ::testing::Test {
  protected:
@@ -77,16 +76,7 @@ class DML : public ::testing::Test {
   Rows Select(std::string_view Text) {
     vex::TVEXQuery& q = NewQuery(Text);
     q.Open();
-    Rows rows;
-    for (q.First(); !q.Eof(); q.Next()) {
-      std::string row;
-      for (int32_t i = 0; i < q.FieldCount(); ++i) {
-        db::TField* f = q.Fields()[i];
-        if (i > 0) row += "|";
-        row += f->IsNull() ? "-" : f->AsString();
-      }
-      rows.push_back(row);
-    }
+    Rows rows = RowsOf(q);
     q.Close();
     return rows;
   }

@@ -13,13 +13,13 @@
 #include "components/VEXQuery.h"
 #include "components/VEXTable.h"
 #include "db/Fields.h"
+#include "engine/sql/DataSetRows.h"
 #include "rtl/DateTime.h"
 #include "rtl/Variant.h"
 #include "support/ScratchDir.h"
 
 namespace vextest {
 
-using Rows = std::vector<std::string>;
 
 class SelectFixture : public ::testing::Test {
  public:
@@ -108,19 +108,7 @@ class SelectFixture : public ::testing::Test {
   vex::TVEXQuery& NewQueryFor(const std::string& Text) { return NewQuery(Text); }
   // The rows of an open dataset, each as its fields' texts joined by "|"
   // ("-" for null).
-  static Rows Read(db::TDataSet& Data) {
-    Rows rows;
-    for (Data.First(); !Data.Eof(); Data.Next()) {
-      std::string row;
-      for (int32_t i = 0; i < Data.FieldCount(); ++i) {
-        db::TField* f = Data.Fields()[i];
-        if (i > 0) row += "|";
-        row += f->IsNull() ? "-" : f->AsString();
-      }
-      rows.push_back(row);
-    }
-    return rows;
-  }
+  static Rows Read(db::TDataSet& Data) { return RowsOf(Data); }
   // The field names of an open dataset, joined by "|".
   static std::string Names(db::TDataSet& Data) {
     std::string names;
