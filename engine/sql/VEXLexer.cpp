@@ -1,5 +1,6 @@
 #include "sql/VEXLexer.h"
 
+#include <algorithm>
 #include <array>
 #include <string>
 
@@ -468,6 +469,31 @@ void TVEXLexer::AddToken(const TToken& Token) {
   c.Tokens.push_back(Token);
   c.NumTokens = static_cast<int32_t>(c.Tokens.size());
   c.CurrentTokenNo = c.NumTokens - 1;
+}
+
+void TVEXLexer::MoveTokenFrom(TVEXLexer& Source, int32_t CommandNo, int32_t TokenNo) {
+  TToken& from =
+      Source.Commands.at(static_cast<size_t>(CommandNo)).Tokens.at(static_cast<size_t>(TokenNo));
+  TToken token = from;
+  if (from.ParamValue != nullptr) {
+    auto it = std::find_if(Source.FParamValues.begin(), Source.FParamValues.end(),
+                           [&](const std::unique_ptr<TVEXVariant>& v) {
+                             return v.get() == from.ParamValue;
+                           });
+    if (it != Source.FParamValues.end()) {
+      FParamValues.push_back(std::move(*it));
+      Source.FParamValues.erase(it);
+    } else {
+      // A value the source does not own (a token it was handed): this lexer
+      // keeps a copy of its own.
+      auto copy = std::make_unique<TVEXVariant>(bftUnknown);
+      copy->Assign(*from.ParamValue, true);
+      token.ParamValue = copy.get();
+      FParamValues.push_back(std::move(copy));
+    }
+    from.ParamValue = nullptr;
+  }
+  AddToken(token);
 }
 
 std::u16string TVEXLexer::Test(bool /*bGenerate*/, bool bShowDetails) const {

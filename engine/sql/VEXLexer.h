@@ -178,6 +178,11 @@ class TVEXLexer {
   // A copy of Token (its ParamValue still belongs to whoever owns it) at the
   // end of the current command, made current.
   void AddToken(const TToken& Token);
+  // Appends token TokenNo of command CommandNo of Source (another lexer) like
+  // AddToken, but a parameter's value moves with it: this lexer owns it from
+  // then on and Source's token no longer points to it. Lets a statement build
+  // a command of its own that outlives nothing of the text's lexer.
+  void MoveTokenFrom(TVEXLexer& Source, int32_t CommandNo, int32_t TokenNo);
 
   // A listing of the commands and tokens for diagnostics.
   std::u16string Test(bool bGenerate, bool bShowDetails) const;

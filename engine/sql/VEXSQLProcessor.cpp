@@ -6,6 +6,7 @@
 #include "rtl/Exception.h"
 #include "sql/ddl/VEXDDLIndex.h"
 #include "sql/ddl/VEXDDLTable.h"
+#include "sql/dml/VEXSQLInsert.h"
 #include "sql/statements/VEXSQLUnion.h"
 
 namespace vex {
@@ -52,6 +53,7 @@ std::span<const TVEXStatementRow> StatementRows() {
       {rwALTER, rwTABLE, &NewSQLStatement<TVEXDDLAlterTable>},
       {rwRENAME, rwNone, &NewSQLStatement<TVEXDDLRenameTable>},
       {rwTRUNCATE, rwNone, &NewSQLStatement<TVEXDDLTruncateTable>},
+      {rwINSERT, rwNone, &NewSQLStatement<TVEXSQLInsert>},
   };
   return rows;
 }
