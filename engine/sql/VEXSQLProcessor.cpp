@@ -6,7 +6,10 @@
 #include "rtl/Exception.h"
 #include "sql/ddl/VEXDDLIndex.h"
 #include "sql/ddl/VEXDDLTable.h"
+#include "sql/dml/VEXSQLDelete.h"
 #include "sql/dml/VEXSQLInsert.h"
+#include "sql/dml/VEXSQLTransaction.h"
+#include "sql/dml/VEXSQLUpdate.h"
 #include "sql/statements/VEXSQLUnion.h"
 
 namespace vex {
@@ -54,6 +57,11 @@ std::span<const TVEXStatementRow> StatementRows() {
       {rwRENAME, rwNone, &NewSQLStatement<TVEXDDLRenameTable>},
       {rwTRUNCATE, rwNone, &NewSQLStatement<TVEXDDLTruncateTable>},
       {rwINSERT, rwNone, &NewSQLStatement<TVEXSQLInsert>},
+      {rwUPDATE, rwNone, &NewSQLStatement<TVEXSQLUpdate>},
+      {rwDELETE, rwNone, &NewSQLStatement<TVEXSQLDelete>},
+      {rwSTART, rwNone, &NewSQLStatement<TVEXSQLStartTransaction>},
+      {rwCOMMIT, rwNone, &NewSQLStatement<TVEXSQLCommit>},
+      {rwROLLBACK, rwNone, &NewSQLStatement<TVEXSQLRollback>},
   };
   return rows;
 }

@@ -348,7 +348,7 @@ void TVEXDiskBlobManager::ReadPageList(int32_t SessionID, int32_t FirstPageNo,
           ? 1
           : 1 + (StoredSize - (dataSize - kLargeDataOffset) + dataSize - 1) / dataSize;
   if (StoredSize < 0 || count != expected || listOffset > dataSize ||
-      count > LPageManager->PageCountBound()) {
+      LPageManager->ExceedsPageCountBound(count)) {
     RaiseCannotRead(20162);
   }
   DataPages.clear();

@@ -394,6 +394,7 @@ void TVEXDiskPageManager::CloseDatabase() noexcept {
     }
   }
   FLockDBHeaderCount = 0;
+  FPagesInFileSeen = 0;
   FDatabaseFreeSpaceManager.reset();
   FreeAllPages();
 }
@@ -480,7 +481,13 @@ int64_t TVEXDiskPageManager::GetPagePosition(int32_t PageNo) const {
 int64_t TVEXDiskPageManager::PageCountBound() {
   const int64_t inFile =
       (FDatabaseFile->GetSize() - FOffsetToFirstPage) / std::max<int32_t>(FPageSize, 1);
-  return std::max<int64_t>({int64_t{FDBHeader.TotalPageCount}, inFile, 0});
+  FPagesInFileSeen = std::max<int64_t>(inFile, 0);
+  return std::max<int64_t>({int64_t{FDBHeader.TotalPageCount}, FPagesInFileSeen});
+}
+
+bool TVEXDiskPageManager::ExceedsPageCountBound(int64_t Count) {
+  if (Count <= std::max<int64_t>(FDBHeader.TotalPageCount, FPagesInFileSeen)) return false;
+  return Count > PageCountBound();
 }
 
 bool TVEXDiskPageManager::IsSystemPage(int32_t PageNo) const {

@@ -325,6 +325,13 @@ class TVEXDiskPageManager : public TVEXPageManager {
   // The most pages a chain of this file can have: the larger of the header's
   // count and the pages the file's size holds. Chain walks stop there.
   int64_t PageCountBound() VEX_REQUIRES(DatabaseLock());
+  // Whether Count is more than PageCountBound(). Asks the file for its size
+  // only when the pages already known to exist do not cover Count: the hot
+  // paths check every chain walk, and a stat costs more than the walk. The
+  // pages known may outlast a cut of the file by another connection; the
+  // walk then ends at the unreadable page instead, as the bound only has to
+  // end walks, not find damage.
+  bool ExceedsPageCountBound(int64_t Count) VEX_REQUIRES(DatabaseLock());
 
   // Whether a page is a PFS or EAM page (false while closed).
   bool IsSystemPage(int32_t PageNo) const;
@@ -363,6 +370,8 @@ class TVEXDiskPageManager : public TVEXPageManager {
   std::unique_ptr<TVEXDatabaseFreeSpaceManager> FDatabaseFreeSpaceManager;
   std::unique_ptr<TVEXDatabaseFile> FDatabaseFile;
   TVEXDBHeader FDBHeader{};
+  // The most pages the file's size was last seen to hold (PageCountBound).
+  int64_t FPagesInFileSeen = 0;
   TVEXCryptoHeader FCryptoHeader{};
   TVEXPassword FPassword;
   TVEXLockedBytes FLockedBytes{};

@@ -274,9 +274,24 @@ void TVEXDatabaseFreeSpaceManager::UpdateEAMEntry(int32_t PageNo) {
       ReadMapPage(EAMPageNo(extent / FEAMPage_ExtentsAddressed), ptEAM, 30428);
   bool usedSeen = false;
   bool freeSeen = false;
+  // An extent's pages share one PFS page, two at most: each is read once, not
+  // once per page.
+  int64_t pfsIndex = -1;
+  std::unique_ptr<TVEXPage> pfs;
   for (int64_t p = extent * FPageCountInExtent;
        p < (extent + 1) * FPageCountInExtent && !(usedSeen && freeSeen); ++p) {
-    if (GetPageUsageFromPFS(static_cast<int32_t>(p))) {
+    const int64_t index = p / FPFSPage_PagesAddressed;
+    // A PFS page past the last used page is not written yet: its pages are free.
+    bool used = false;
+    if (PFSPageNo(index) <= FLastUsedPageNo) {
+      if (index != pfsIndex) {
+        pfs = ReadMapPage(PFSPageNo(index), ptPFS, 30430);
+        pfsIndex = index;
+      }
+      const int64_t bit = p % FPFSPage_PagesAddressed;
+      used = (pfs->PageData()[bit / 8] >> (bit % 8)) & 1;
+    }
+    if (used) {
       usedSeen = true;
     } else {
       freeSeen = true;

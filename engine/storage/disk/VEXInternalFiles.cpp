@@ -68,7 +68,7 @@ void TVEXInternalDBTransactedAccessFile::CheckOpened(const char* Operation) cons
 
 int32_t TVEXInternalDBTransactedAccessFile::ChainPageNo(int32_t SessionID, int64_t Index,
                                                         bool SynchronizeAllowed) {
-  if (Index >= LPageManager->PageCountBound()) RaiseChainBroken(0);
+  if (LPageManager->ExceedsPageCountBound(Index + 1)) RaiseChainBroken(0);
   int32_t pageNo = FStartPageNo;
   for (int64_t step = 0; step < Index; ++step) {
     TVEXPageHold page =
@@ -202,7 +202,8 @@ void TVEXInternalDBTransactedAccessFile::ReadFile(int32_t SessionID, void* Buffe
   };
   // A size no chain of this file can hold is damage, not a request to
   // allocate.
-  if (amount <= 0 || amount + kFileHeaderSize > LPageManager->PageCountBound() * dataSize) {
+  if (amount <= 0 ||
+      LPageManager->ExceedsPageCountBound((amount + kFileHeaderSize + dataSize - 1) / dataSize)) {
     raiseShort(0);
   }
   std::vector<uint8_t> work;

@@ -30,16 +30,7 @@ using Rows = std::vector<std::string>;
 class DML : public ::testing::Test {
  protected:
   void SetUp() override {
-    File = Dir / "hotel.vex";
-    {
-      vex::TVEXLocalSession creator;
-      creator.SetDatabaseName("New");
-      creator.SetDatabaseFileName(File);
-      creator.SetPageSize(4096);
-      creator.SetPageCountInExtent(8);
-      creator.SetMaxSessionCount(20);
-      creator.CreateDatabase();
-    }
+    File = NewFile("hotel.vex", "");
     Database = std::make_unique<vex::TVEXDatabase>(nullptr);
     Database->SetDatabaseName("Hotel");
     Database->SetDatabaseFileName(File);
@@ -54,9 +45,27 @@ class DML : public ::testing::Test {
     if (Database->InTransaction()) Database->Rollback();
     Database.reset();
     if (HasFatalFailure()) return;
-    const vex::TVEXFileCheckReport report = vex::CheckDatabaseFile(File, "");
-    EXPECT_TRUE(report.Sound() && report.LeakedPages.empty())
-        << vex::FormatFileCheckReport(File, report);
+    for (const auto& [path, password] : Files) {
+      const vex::TVEXFileCheckReport report = vex::CheckDatabaseFile(path, password);
+      EXPECT_TRUE(report.Sound() && report.LeakedPages.empty())
+          << vex::FormatFileCheckReport(path, report);
+    }
+  }
+
+  // A new database file in the scratch folder; encrypted when Password is
+  // not empty.
+  std::string NewFile(const std::string& Name, const std::string& Password) {
+    const std::string path = Dir / Name;
+    vex::TVEXLocalSession creator;
+    creator.SetDatabaseName("New");
+    creator.SetDatabaseFileName(path);
+    if (!Password.empty()) *creator.Password() = {Password, vex::craRijndael_128};
+    creator.SetPageSize(4096);
+    creator.SetPageCountInExtent(8);
+    creator.SetMaxSessionCount(20);
+    creator.CreateDatabase();
+    Files.emplace_back(path, Password);
+    return path;
   }
 
   // A closed query on the database with the text.
@@ -123,6 +132,8 @@ class DML : public ::testing::Test {
   std::vector<std::unique_ptr<vex::TVEXQuery>> Queries;
   std::unique_ptr<vex::TVEXSession> Other;
   std::unique_ptr<vex::TVEXTable> Holder;
+  // The files made, with their passwords.
+  std::vector<std::pair<std::string, std::string>> Files;
 };
 
 }  // namespace vextest
