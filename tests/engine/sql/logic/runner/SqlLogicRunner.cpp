@@ -328,7 +328,8 @@ class Session {
                       " columns, the query gives " + std::to_string(Types.size()) + " types";
         return o;
       }
-      for (q.First(); !q.Eof(); q.Next()) {
+      // Read as an application does: from the row the open stands on.
+      for (; !q.Eof(); q.Next()) {
         Row row;
         for (int32_t i = 0; i < q.FieldCount(); ++i) {
           db::TField* f = q.Fields()[i];
