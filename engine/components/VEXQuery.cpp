@@ -278,8 +278,13 @@ TVEXCursor* TVEXQuery::CreateHandle() {
   ScopeExit restore([&] {
     if (database != nullptr) database->SetSilentMode(silent);
   });
-  if (FExternalHandle != nullptr) return FExternalHandle;
-  return ExecuteStatement(true);
+  TVEXCursor* cursor = FExternalHandle != nullptr ? FExternalHandle : ExecuteStatement(true);
+  // The statement leaves its result cursor on the row it wrote or read last;
+  // the dataset reads its first row with a step forward, so the cursor must
+  // stand before the first row, or the dataset opens on the second (and a
+  // result of one row opens empty).
+  if (cursor != nullptr) cursor->InternalFirst();
+  return cursor;
 }
 
 void TVEXQuery::InternalRefresh() {

@@ -252,7 +252,15 @@ bool TVEXVariant::IsDateTimeDataType() const { return IsDateTimeBaseFieldType(FD
 
 int32_t TVEXVariant::StrLen() const {
   if (IsNull() || !IsStringDataType()) return -1;
-  return IsWideStringDataType() ? FDataSize / 2 - 1 : FDataSize - 1;
+  // A value taken from a record slot keeps the slot's whole size: the text
+  // ends at its first terminator, not at the end of the payload.
+  const size_t size = static_cast<size_t>(std::max(FDataSize, 0));
+  if (!IsWideStringDataType())
+    return static_cast<int32_t>(strnlen(static_cast<const char*>(FPData), size));
+  const unsigned char* bytes = static_cast<const unsigned char*>(FPData);
+  int32_t length = 0;
+  for (size_t i = 0; i + 1 < size && (bytes[i] != 0 || bytes[i + 1] != 0); i += 2) ++length;
+  return length;
 }
 
 void TVEXVariant::TryToReduceWideStringToAnsiString() {

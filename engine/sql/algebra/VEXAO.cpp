@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "foundation/VEXConverts.h"
 #include "foundation/VEXExcept.h"
 #include "foundation/VEXStream.h"
 #include "os/Clock.h"
@@ -333,6 +334,12 @@ void TVEXAO::SetResultFields(std::vector<TVEXSelectListItem>& FieldRefs, bool bD
         link.DisplayName = link.FieldName;
         link.FieldType = expr->GetDataType();
         link.FieldSize = expr->GetDataSize();
+        // An empty text literal (null) or a decoded BLOB declares a text of
+        // no size, which no result table can hold: it gets the smallest one.
+        if ((IsStringAdvancedFieldType(link.FieldType) ||
+             IsBytesAdvancedFieldType(link.FieldType)) &&
+            link.FieldSize <= 0)
+          link.FieldSize = 1;
         link.FieldPrecision = expr->GetPrecision();
         link.AO = this;
         link.IsExpression = true;

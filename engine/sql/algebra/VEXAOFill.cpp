@@ -102,6 +102,10 @@ void TVEXAO::CreateResultTable(rtl::TStringList& FieldNames, rtl::TStringList& D
       AddResultFieldDef(result.AdvFieldDefs(), link, true);
     }
   }
+  // An input of which the query reads no column (COUNT(*) over a cross join)
+  // still has its rows: a table needs a field to hold them, so they get one
+  // that nothing reads.
+  if (result.AdvFieldDefs().Count() == 0) result.AdvFieldDefs().Add("ROW$", aftBoolean, 0, false);
   std::string topIndex;
   if (FTopRowCount >= 0 && HasIndexSpec()) topIndex = AddResultIndex(true);
   if (!FResultTableName.empty()) {

@@ -198,7 +198,9 @@ void TVEXAOGroupBy::InternalNext() {
         aggregates.push_back(&link);
         if (!link.Expr->IsAggregatedCountAll()) allCountAll = false;
       }
-    if (!aggregates.empty() && allCountAll) {
+    // Counting the input's rows answers COUNT(*) alone; the aggregates of a
+    // HAVING need the scan.
+    if (!aggregates.empty() && allCountAll && FFilterExpr == nullptr) {
       const auto count = static_cast<int32_t>(FLeftAO->RecordCount());
       for (TVEXFieldLink* link : aggregates) link->Expr->SetCountAll(count);
       return;
