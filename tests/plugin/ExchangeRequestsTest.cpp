@@ -206,4 +206,207 @@ TEST_F(AvailabilityUpdate, ARangeEndingTodayOrInThePastIsMovedToNowAndTheNextDay
   }
 }
 
+// ---- The reply check -------------------------------------------------------------
+
+TEST_F(ExchangeRequests, CheckResponseShowsAndStoresTheLastFaultAndReportsErrorElements) {
+  struct Case {
+    const char* name;
+    const char* reply;
+    bool silent;
+    bool result;
+    std::vector<ui::TaskMessage> messages;
+    std::pair<std::string, bool> state;
+  };
+  const std::vector<Case> cases = {
+      {"clean", "<valmora><ok/></valmora>", false, true, {}, {"", false}},
+      {"faults in an envelope",
+       "<Envelope><Body><Fault><faultstring> Expired </faultstring></Fault>"
+       "<Fault><faultstring>Invalid login</faultstring></Fault></Body></Envelope>",
+       false, false, {{"Error", ui::tiError, "Error", "Invalid login", "", "Close"}},
+       {"Invalid login", true}},
+      {"silent fault", "<r><faultstring>Invalid login</faultstring></r>", true, false, {},
+       {"Invalid login", true}},
+      {"error, Type first", "<r><Error Type=\"Validation\" Code=\"12\">Bad date</Error></r>", false,
+       false, {{"", ui::tiError, "Error - Type Validation Code12", "Bad date", "", "Close"}},
+       {"", false}},
+      {"error, Code first", "<r><Error Code=\"12\" Type=\"Validation\">Bad date</Error></r>", false,
+       false, {{"", ui::tiError, "Error - Type Validation Code12", "Bad date", "", "Close"}},
+       {"", false}},
+      // Type and Code are each the last one given; the text is the last element's.
+      {"errors", "<r><Error Type=\"Auth\" Code=\"3\">a</Error><Error Code=\"7\">b</Error></r>",
+       false, false, {{"", ui::tiError, "Error - Type Auth Code7", "b", "", "Close"}}, {"", false}},
+      {"fault and error",
+       "<r><faultstring>Down</faultstring><Error Type=\"T\" Code=\"1\">x</Error></r>", false,
+       false,
+       {{"Error", ui::tiError, "Error", "Down", "", "Close"},
+        {"", ui::tiError, "Error - Type T Code1", "x", "", "Close"}},
+       {"Down", true}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetErrorState("old", true);
+    ModuleState().Silent = c.silent;
+    Ui.TaskMessages.clear();
+    net::XmlDocument reply;
+    ASSERT_TRUE(reply.LoadXML(c.reply));
+    EXPECT_EQ(valmora::CheckResponse(reply), c.result);
+    EXPECT_EQ(Ui.TaskMessages, c.messages);
+    EXPECT_EQ(ErrorState(), c.state);
+  }
+}
+
+// ---- The retrieval ---------------------------------------------------------------
+
+class BookingRetrieval : public ExchangeRequests {
+ protected:
+  void SetUp() override {
+    ExchangeRequests::SetUp();
+    Room("301", 3);
+    Room("302", 3);
+  }
+  static BookingItem Booking(const std::string& id, int arrival) {
+    BookingItem item;
+    item.Id = id;
+    item.Created = "2016-09-05";
+    item.RoomId = "STE";
+    item.Arrival = sys_days(2016y / 9 / arrival);
+    item.Departure = sys_days(2016y / 9 / (arrival + 2));
+    item.PriceTotal = "200";
+    return item;
+  }
+  int32_t Reservations() {
+    int32_t n = 0;
+    vex::TVEXTable& t = *DM->tblGuestData;
+    for (t.First(); !t.Eof(); t.Next()) ++n;
+    return n;
+  }
+};
+
+TEST_F(BookingRetrieval, SendsTheDatesAsGivenImportsTheReplyAndLogsTheExchange) {
+  valmora::TModuleState& state = ModuleState();
+  state.StoredCount = state.ErrorCount = state.ExistCount = state.CancelledCount = 7;
+  Service.QueueReply(Reply::Bookings({Booking("VM-1", 1), Booking("VM-2", 3)}));
+  // A past range is asked for as it stands.
+  ASSERT_EQ(valmora::SendBookingRetrieval(true, Sep(1, 15), Sep(3)), 1);
+
+  net::XmlDocument request;
+  ASSERT_TRUE(request.LoadXML(Requests().back().Body));
+  EXPECT_EQ(Requests().back().Action(), "getBookingsIncDetails");
+  auto text = [&request](const char* name) {
+    return valmora::ElementText(request.GetElementsByTagName(name).at(0));
+  };
+  EXPECT_EQ(text("login"), "agent");
+  EXPECT_EQ(text("start_date"), "2016-09-01");
+  EXPECT_EQ(text("end_date"), "2016-09-03");
+  EXPECT_EQ(text("get_all"), "0");
+
+  EXPECT_EQ(state.StoredCount, 2);
+  EXPECT_EQ(state.ErrorCount + state.ExistCount + state.CancelledCount, 0);
+  EXPECT_EQ(Reservations(), 2);
+  EXPECT_TRUE(Ui.TaskMessages.empty());  // silent
+  EXPECT_EQ(ReadFile(Temp("ReadRQ.xml")), Requests().back().Body);
+  EXPECT_NE(ReadFile(Temp("ResRetriveRS.xml")).find("<id>VM-2</id>"), std::string::npos);
+  const std::string log = Log();
+  EXPECT_TRUE(log.starts_with("<--12:00:00 PM - UTC: 9/6/2016 10:00:00 AM-->\r\n"
+                              "<--ReadRQ-->\r\n\r\n<?xml"))
+      << log;
+  EXPECT_NE(log.find("<--RetriveRS-->\r\n\r\n<?xml"), std::string::npos);
+  EXPECT_NE(log.find("<id>VM-2</id>"), std::string::npos);
+}
+
+TEST_F(BookingRetrieval, AnInvalidLoginIsShownAndStoredButNeitherLoggedNorImported) {
+  ModuleState().GuestDataRec.TravelBookingNo = "left over";
+  SetErrorState("", false);
+  Service.QueueReply(Reply::Fault("Invalid login"));
+  EXPECT_EQ(valmora::SendBookingRetrieval(false, Sep(6), Sep(9)), 1);
+  EXPECT_EQ(Ui.TaskMessages,
+            (std::vector<ui::TaskMessage>{
+                {"Error", ui::tiError, "Error", "Invalid login", "", "Close"}}));
+  EXPECT_EQ(ErrorState(), (std::pair<std::string, bool>{"Invalid login", true}));
+  EXPECT_TRUE(std::filesystem::exists(Temp("ReadRQ.xml")));
+  EXPECT_NE(ReadFile(Temp("ResRetriveRS.xml")).find("Invalid login"), std::string::npos);
+  EXPECT_EQ(Log(), "");
+  EXPECT_EQ(ModuleState().StoredCount, 0);
+  EXPECT_EQ(ModuleState().GuestDataRec.TravelBookingNo, "");
+  EXPECT_EQ(Reservations(), 0);
+}
+
+// ---- The day's log and failed exchanges -----------------------------------------
+
+TEST_F(ExchangeRequests, ARefusedAvailabilityUpdateIsLoggedInFullAfterTheDaysEarlierExchange) {
+  Room("301", 3);
+  valmora::WriteMaxAllocation(5);
+  ASSERT_EQ(valmora::SendAvailabilityUpdate(true, Sep(6), Sep(7)), 1);
+  const std::string first = Log();
+  SetClock(Sep(6, 0));  // 02:00 local on the same day; UTC at exactly midnight
+  Service.QueueReply(Reply::Fault("Invalid login"));
+  ASSERT_EQ(valmora::SendAvailabilityUpdate(false, Sep(6), Sep(7)), 1);
+  EXPECT_EQ(ErrorState(), (std::pair<std::string, bool>{"Invalid login", true}));
+  EXPECT_EQ(Ui.TaskMessages.size(), 1u);
+
+  const std::string log = Log();
+  ASSERT_TRUE(log.starts_with(first));
+  const std::string second = log.substr(first.size());
+  net::XmlDocument request;
+  ASSERT_TRUE(request.LoadXML(Requests().back().Body));
+  net::XmlDocument reply;
+  ASSERT_TRUE(reply.LoadXML(ReadFile(Temp("AvailNotifRS.xml"))));
+  auto crlf = [](std::string text) {
+    std::string out;
+    while (!text.empty() && text.back() == '\n') text.pop_back();
+    for (char c : text) out += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return out + "\r\n";
+  };
+  EXPECT_EQ(second, "<--2:00:00 AM - UTC: 9/6/2016-->\r\n<--AvailNotifRQ-->\r\n\r\n" +
+                        crlf(request.FormattedXml()) + "<--AvailNotifRS-->\r\n\r\n" +
+                        crlf(reply.FormattedXml()));
+  EXPECT_NE(second.find("<faultstring>Invalid login</faultstring>\r\n"), std::string::npos);
+  EXPECT_NE(second.find("\r\n    <item>\r\n"), std::string::npos);
+  // Every line of both entries ends in CR LF.
+  for (size_t at = log.find('\n'); at != std::string::npos; at = log.find('\n', at + 1))
+    ASSERT_EQ(log[at - 1], '\r') << at;
+}
+
+TEST_F(ExchangeRequests, AFailedExchangeGivesZeroWithoutMessageOrLogAndKeepsTheErrorState) {
+  Room("301", 3);
+  valmora::SetExchangeTimeouts({milliseconds(1000), milliseconds(300)});
+  struct Case {
+    const char* name;
+    Reply reply;
+  };
+  for (const Case& c : {Case{"closed", Reply::Closed()},
+                        Case{"time-out", Reply::Xml("<late/>").After(seconds(3))},
+                        Case{"html", Reply::Html("<html><body>Bad gateway<br></body></html>", 502)},
+                        Case{"empty", Reply::Empty()}}) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove(Temp("AvailNotifRQ.xml"));
+    SetErrorState("old", true);
+    Service.QueueReply(c.reply);
+    EXPECT_EQ(valmora::SendAvailabilityUpdate(false, Sep(6), Sep(7)), 0);
+    EXPECT_TRUE(Ui.TaskMessages.empty());
+    EXPECT_EQ(Log(), "");
+    EXPECT_EQ(ReadFile(Temp("AvailNotifRQ.xml")), Requests().back().Body);
+    EXPECT_FALSE(std::filesystem::exists(Temp("AvailNotifRS.xml")));
+    EXPECT_EQ(ErrorState(), (std::pair<std::string, bool>{"old", true}));
+  }
+  // No service at all.
+  valmora::WriteServiceUrl("http://127.0.0.1:1/");
+  EXPECT_EQ(valmora::SendBookingRetrieval(false, Sep(6), Sep(7)), 0);
+  EXPECT_TRUE(std::filesystem::exists(Temp("ReadRQ.xml")));
+  EXPECT_EQ(Log(), "");
+  EXPECT_TRUE(Ui.TaskMessages.empty());
+}
+
+TEST_F(ExchangeRequests, MissingFoldersFailTheExchangeOrTheRequest) {
+  Room("301", 3);
+  std::filesystem::remove_all(Dir / "Reservation/Temp");
+  EXPECT_EQ(valmora::SendAvailabilityUpdate(true, Sep(6), Sep(7)), 0);
+  EXPECT_TRUE(Requests().empty());
+  EXPECT_EQ(Log(), "");
+  // Without its folder the day's log cannot be opened: the request does not start.
+  std::filesystem::remove_all(Dir / "Reservation/OTA");
+  EXPECT_THROW(valmora::SendBookingRetrieval(true, Sep(6), Sep(7)), rtl::EOSError);
+  EXPECT_TRUE(Requests().empty());
+}
+
 }  // namespace
