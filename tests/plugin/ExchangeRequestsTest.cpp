@@ -409,4 +409,40 @@ TEST_F(ExchangeRequests, MissingFoldersFailTheExchangeOrTheRequest) {
   EXPECT_TRUE(Requests().empty());
 }
 
+// ---- The rate update -------------------------------------------------------------
+
+TEST_F(ExchangeRequests, RatesGoOncePerTypeAndDayWithTheLocalesSeparator) {
+  Room("101", 1);
+  Room("102", 1);
+  Room("301", 3);
+  Room("501", 5);
+  Room("1701", 17);
+  Room("1801", 18);
+  valmora::WriteRoomId(3, "");
+  valmora::WriteRoomId(5, "DBL");
+  valmora::TModuleState& state = ModuleState();
+  state.Rates[0] = rtl::Currency::FromRaw(995000);  // 99.5
+  state.Rates[2] = rtl::Currency::FromRaw(1200000);
+  state.Rates[4] = rtl::Currency::FromRaw(800000);
+  state.UpdateRate[0] = state.UpdateRate[2] = true;  // type 5 is not updated
+  rtl::TFormatSettings comma = rtl::TFormatSettings::Invariant();
+  comma.DecimalSeparator = ',';
+  comma.ThousandSeparator = '.';
+  rtl::ScopedFormatSettings commaLocale(comma);
+  // From 10:00 today to midnight three days on: two whole days, three days sent.
+  ASSERT_EQ(valmora::SendRateUpdate(Sep(6, 10), Sep(9)), 1);
+  EXPECT_EQ(Requests().back().Action(), "setRates");
+  EXPECT_EQ(LastItems(), (Items{{"SGL", "2016-09-06", "99,5"},
+                                {"SGL", "2016-09-07", "99,5"},
+                                {"SGL", "2016-09-08", "99,5"},
+                                {"", "2016-09-06", "120"},
+                                {"", "2016-09-07", "120"},
+                                {"", "2016-09-08", "120"}}));
+  EXPECT_EQ(ReadFile(Temp("RateAmountNotifRQ.xml")), Requests().back().Body);
+  EXPECT_TRUE(std::filesystem::exists(Temp("RateAmountNotifRS.xml")));
+  const std::string log = Log();
+  EXPECT_NE(log.find("-->\r\n<--RateAmountNotiRQ-->\r\n\r\n<?xml"), std::string::npos);
+  EXPECT_NE(log.find("\r\n<--RateAmountNotifRS-->\r\n\r\n<?xml"), std::string::npos);
+}
+
 }  // namespace
