@@ -10,6 +10,7 @@
 #include "ValmoraStub.h"
 #include "rtl/DateTime.h"
 #include "rtl/FormatSettings.h"
+#include "support/ScopedTimeZone.h"
 
 namespace {
 
@@ -27,25 +28,7 @@ rtl::TFormatSettings WithSeparators(char decimal, char thousand) {
   return fs;
 }
 
-// Runs under another time zone for the lifetime of the object.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* zone) {
-    if (const char* old = std::getenv("TZ")) FOld = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ScopedTimeZone() {
-    if (FOld)
-      setenv("TZ", FOld->c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
-  }
-
- private:
-  std::optional<std::string> FOld;
-};
+using testsupport::ScopedTimeZone;
 
 TEST(ValmoraProtocol, BookingRequestBodyIsTheFrameWithTheTrimmedHeaderAndTheDateRange) {
   net::XmlDocument doc;
