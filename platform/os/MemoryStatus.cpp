@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <chrono>
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -15,6 +17,13 @@ namespace {
 
 constexpr int64_t kNoOverride = -1;
 std::atomic<int64_t> gOverride{kNoOverride};
+
+// The last measurement and when it was taken (steady clock, milliseconds).
+constexpr int64_t kNeverMeasured = INT64_MIN;
+constexpr int64_t kMeasurementLifeMs = 1000;
+std::atomic<int64_t> gMeasured{0};
+std::atomic<int64_t> gMeasuredAtMs{kNeverMeasured};
+
 
 // Limits at or above this are "no limit" written as a number (cgroup v1).
 constexpr int64_t kUnlimited = int64_t{1} << 62;
@@ -109,6 +118,18 @@ std::vector<CgroupMemory> ReadGroups() {
   return groups;
 }
 
+// Reads the system's figures afresh.
+int64_t MeasureAvailableMemory() {
+  std::optional<int64_t> available;
+  if (auto meminfo = ReadText("/proc/meminfo")) available = ParseMemAvailable(*meminfo);
+  if (!available) {
+    long pages = sysconf(_SC_AVPHYS_PAGES);
+    long pageSize = sysconf(_SC_PAGESIZE);
+    available = (pages > 0 && pageSize > 0) ? int64_t{pages} * pageSize : kMemoryCap;
+  }
+  return ComputeAvailableMemory(*available, ReadGroups());
+}
+
 }  // namespace
 
 std::optional<int64_t> ParseMemAvailable(std::string_view meminfo) {
@@ -130,14 +151,19 @@ int64_t ComputeAvailableMemory(int64_t memAvailable, const std::vector<CgroupMem
 int64_t AvailablePhysicalMemory() {
   int64_t forced = gOverride.load();
   if (forced != kNoOverride) return forced;
-  std::optional<int64_t> available;
-  if (auto meminfo = ReadText("/proc/meminfo")) available = ParseMemAvailable(*meminfo);
-  if (!available) {
-    long pages = sysconf(_SC_AVPHYS_PAGES);
-    long pageSize = sysconf(_SC_PAGESIZE);
-    available = (pages > 0 && pageSize > 0) ? int64_t{pages} * pageSize : kMemoryCap;
+  // Every table and temporary table sizes its caches from this, and the
+  // answer costs several file reads: a figure under a second old is as good.
+  const int64_t now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now().time_since_epoch())
+                          .count();
+  const int64_t readAt = gMeasuredAtMs.load(std::memory_order_acquire);
+  if (readAt != kNeverMeasured && now - readAt < kMeasurementLifeMs) {
+    return gMeasured.load(std::memory_order_relaxed);
   }
-  return ComputeAvailableMemory(*available, ReadGroups());
+  const int64_t measured = MeasureAvailableMemory();
+  gMeasured.store(measured, std::memory_order_relaxed);
+  gMeasuredAtMs.store(now, std::memory_order_release);
+  return measured;
 }
 
 ScopedAvailableMemory::ScopedAvailableMemory(int64_t bytes)

@@ -23,7 +23,8 @@ inline constexpr int64_t kMemoryCap = int64_t{2} << 30;  // 2 GiB
 
 // Available physical memory in bytes, 0 .. kMemoryCap. Never fails: sources that
 // cannot be read are left out, and without /proc/meminfo the count of free pages
-// stands in for MemAvailable.
+// stands in for MemAvailable. Measured at most once a second; calls in between
+// answer the last measurement.
 int64_t AvailablePhysicalMemory();
 
 // One memory control group's numbers; a missing value is absent.
