@@ -120,8 +120,8 @@ TDM& CallDataModule() {
   return *dm;
 }
 
-// The service's side of an exchange: the request copy, the post, the reply
-// copy. Raises on every failure.
+// The request's side of an exchange: its copy, its log lines and the post,
+// after which doc holds the reply. Raises on every failure.
 void Exchange(net::XmlDocument& doc, const ExchangeKind& kind, const std::string& url,
               ExchangeLog& log) {
   const std::string temp = TempFolder();
