@@ -22,15 +22,14 @@
 #include <sqlite3.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "BenchRatio.h"
+#include "BenchRows.h"
 #include "components/VEXDatabase.h"
 #include "components/VEXEngineState.h"
 #include "components/VEXLocalEngine.h"
@@ -39,7 +38,6 @@
 #include "db/Params.h"
 #include "foundation/VEXStartup.h"
 #include "sql/expression/VEXExpression.h"
-#include "support/ScratchDir.h"
 
 namespace {
 
@@ -48,32 +46,14 @@ constexpr int32_t kRooms = 200;
 constexpr int32_t kKinds = 10;
 constexpr int32_t kNameSize = 30;
 
-testsupport::ScratchDir& Scratch() {
-  static testsupport::ScratchDir dir;
-  return dir;
-}
+using benchrows::AmountOf;
+using benchrows::DayOf;
+using benchrows::Scratch;
 
-std::string NameOf(int32_t i) {
-  char head[32];
-  std::snprintf(head, sizeof head, "guest %07d ", i);
-  std::string text(head);
-  text.resize(kNameSize, static_cast<char>('a' + i % 26));
-  return text;
-}
-double AmountOf(int32_t i) { return (i * 37) % 2000 + 0.5; }
-// Days since 1899-12-30.
-double DayOf(int32_t i) { return 46000.0 + i % 365; }
+std::string NameOf(int32_t i) { return benchrows::GuestText(i, kNameSize); }
 int32_t RoomOf(int32_t i) { return (i * 7919) % kRooms; }
 int32_t FloorOf(int32_t room) { return room / 20; }
 int32_t KindOf(int32_t room) { return room % kKinds; }
-
-std::vector<int32_t> RandomKeys(int32_t count) {
-  std::mt19937 random(41);
-  std::uniform_int_distribution<int32_t> pick(0, kRows - 1);
-  std::vector<int32_t> keys(static_cast<size_t>(count));
-  for (int32_t& k : keys) k = pick(random);
-  return keys;
-}
 
 // The answers both sides must give.
 int64_t ExpectedAboveThousand() {
@@ -102,19 +82,10 @@ const char* const kW6 = "SELECT ROOM, COUNT(*), SUM(AMOUNT) FROM Stay GROUP BY R
 
 // --- our side -----------------------------------------------------------------
 
-struct EngineStarted {
-  EngineStarted() {
-    vex::AddComponentsStartupSteps();
-    vex::AddSqlStartupSteps();
-    vex::StartEngine();
-  }
-  ~EngineStarted() { vex::StopEngine(); }
-};
-
 class EngineDb {
  public:
   explicit EngineDb(const std::string& name) {
-    static EngineStarted started;
+    benchrows::StartEngineOnce();
     FPath = Scratch() / name;
     std::filesystem::remove(FPath);
     {
@@ -243,7 +214,7 @@ void Engine_W1Insert(benchmark::State& state) {
 
 void Engine_W2Lookup(benchmark::State& state) {
   EngineDb& db = FilledEngine();
-  const std::vector<int32_t> keys = RandomKeys(kRows);
+  const std::vector<int32_t> keys = benchrows::RandomKeys(kRows, kRows);
   vex::TVEXQuery& q = db.Query("SELECT ROOM FROM Stay WHERE ID = :id");
   q.Prepare();
   db::TParam* id = q.ParamByName("id");
@@ -391,7 +362,7 @@ void Peer_W1Insert(benchmark::State& state) {
 
 void Peer_W2Lookup(benchmark::State& state) {
   PeerDb& db = FilledPeer();
-  const std::vector<int32_t> keys = RandomKeys(kRows);
+  const std::vector<int32_t> keys = benchrows::RandomKeys(kRows, kRows);
   sqlite3_stmt* s = db.Prepare("SELECT ROOM FROM Stay WHERE ID = ?");
   for (auto _ : state) {
     int64_t sum = 0;

@@ -17,16 +17,15 @@
 #include <sqlite3.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "BenchRatio.h"
+#include "BenchRows.h"
 #include "components/VEXEngineState.h"
 #include "components/VEXLocalCursor.h"
 #include "components/VEXLocalEngine.h"
@@ -34,7 +33,6 @@
 #include "foundation/VEXVariant.h"
 #include "sql/expression/VEXExpression.h"
 #include "storage/VEXMetaDefs.h"
-#include "support/ScratchDir.h"
 
 namespace {
 
@@ -44,51 +42,21 @@ constexpr int32_t kTextSize = 40;
 // AmountOf spreads 0 .. 1999.5: below 200 is a tenth of the rows.
 constexpr const char* kFilter = "AMOUNT < 200";
 
-testsupport::ScratchDir& Scratch() {
-  static testsupport::ScratchDir dir;
-  return dir;
-}
+using benchrows::AmountOf;
+using benchrows::PerOperation;
+using benchrows::Scratch;
+using benchrows::StartEngineOnce;
 
-std::string TextOf(int32_t i) {
-  char head[32];
-  std::snprintf(head, sizeof head, "guest %07d ", i);
-  std::string text(head);
-  text.resize(kTextSize, static_cast<char>('a' + i % 26));
-  return text;
-}
-double AmountOf(int32_t i) { return (i * 37) % 2000 + 0.5; }
+std::string TextOf(int32_t i) { return benchrows::GuestText(i, kTextSize); }
 int32_t Filtered(int32_t rows) {
   int32_t n = 0;
   for (int32_t i = 0; i < rows; ++i) n += AmountOf(i) < 200 ? 1 : 0;
   return n;
 }
 
-std::vector<int32_t> RandomKeys() {
-  std::mt19937 random(41);
-  std::uniform_int_distribution<int32_t> pick(0, kRows - 1);
-  std::vector<int32_t> keys(static_cast<size_t>(kLookups));
-  for (int32_t& k : keys) k = pick(random);
-  return keys;
-}
-
-void PerOperation(benchmark::State& state, int32_t operations) {
-  state.counters["per_op"] = benchmark::Counter(
-      operations, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
+std::vector<int32_t> RandomKeys() { return benchrows::RandomKeys(kLookups, kRows); }
 
 // --- our side -----------------------------------------------------------------
-
-struct EngineStarted {
-  EngineStarted() {
-    vex::AddComponentsStartupSteps();
-    vex::AddSqlStartupSteps();
-    vex::StartEngine();
-  }
-  ~EngineStarted() { vex::StopEngine(); }
-};
-
-// Started before any table that lives until exit, so it stops after them.
-void StartEngineOnce() { static EngineStarted started; }
 
 // A session on a new database file (or on the in-memory database) with a
 // table (ID Integer primary, NAME String(40), AMOUNT Double) open on one

@@ -20,16 +20,15 @@
 #include <sqlite3.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
-#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "BenchRatio.h"
+#include "BenchRows.h"
 #include "components/VEXDatabase.h"
 #include "components/VEXEngineState.h"
 #include "components/VEXLocalEngine.h"
@@ -39,7 +38,6 @@
 #include "foundation/VEXStartup.h"
 #include "rtl/Variant.h"
 #include "sql/expression/VEXExpression.h"
-#include "support/ScratchDir.h"
 
 namespace {
 
@@ -48,55 +46,25 @@ constexpr int32_t kLookups = 100000;
 constexpr int32_t kPosts = 10000;
 constexpr int32_t kNameSize = 30;
 
-testsupport::ScratchDir& Scratch() {
-  static testsupport::ScratchDir dir;
-  return dir;
-}
+using benchrows::AmountOf;
+using benchrows::DayOf;
+using benchrows::PerOperation;
+using benchrows::RandomKeys;
+using benchrows::Scratch;
 
-std::string NameOf(int32_t i) {
-  char head[32];
-  std::snprintf(head, sizeof head, "guest %07d ", i);
-  std::string text(head);
-  text.resize(kNameSize, static_cast<char>('a' + i % 26));
-  return text;
-}
-double AmountOf(int32_t i) { return (i * 37) % 2000 + 0.5; }
-// Days since 1899-12-30.
-double DayOf(int32_t i) { return 46000.0 + i % 365; }
+std::string NameOf(int32_t i) { return benchrows::GuestText(i, kNameSize); }
 int32_t AboveThousand(int32_t rows) {
   int32_t n = 0;
   for (int32_t i = 0; i < rows; ++i) n += AmountOf(i) > 1000 ? 1 : 0;
   return n;
 }
 
-std::vector<int32_t> RandomKeys(int32_t count, int32_t rows) {
-  std::mt19937 random(41);
-  std::uniform_int_distribution<int32_t> pick(0, rows - 1);
-  std::vector<int32_t> keys(static_cast<size_t>(count));
-  for (int32_t& k : keys) k = pick(random);
-  return keys;
-}
-
-void PerOperation(benchmark::State& state, int32_t operations) {
-  state.counters["per_op"] = benchmark::Counter(
-      operations, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
-}
-
 // --- our side -----------------------------------------------------------------
-
-struct EngineStarted {
-  EngineStarted() {
-    vex::AddComponentsStartupSteps();
-    vex::AddSqlStartupSteps();
-    vex::StartEngine();
-  }
-  ~EngineStarted() { vex::StopEngine(); }
-};
 
 class EngineTable {
  public:
   EngineTable(const std::string& name, bool multiUser) {
-    static EngineStarted started;
+    benchrows::StartEngineOnce();
     FPath = Scratch() / name;
     std::filesystem::remove(FPath);
     {
