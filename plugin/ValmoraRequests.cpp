@@ -114,6 +114,17 @@ std::array<std::string, 16> ReadRoomIds() {
   return ids;
 }
 
+// The account and address of the service, as the settings hold them.
+struct ServiceAccess {
+  std::string Login;
+  std::string Vendor;
+  std::string Url;
+};
+
+ServiceAccess ReadServiceAccess() {
+  return {TrimText(ReadLogIn()), TrimText(ReadVendorID()), TrimText(ReadServiceUrl())};
+}
+
 TDM& CallDataModule() {
   TDM* dm = ModuleState().DM;
   if (dm == nullptr) throw rtl::Exception("The exchange needs the data module of a call");
@@ -128,6 +139,12 @@ void Exchange(net::XmlDocument& doc, const ExchangeKind& kind, const std::string
   doc.Save(temp + kind.RequestCopy);
   log.Add(kind.RequestTag, doc);
   PostRequest(doc, url, gTimeouts);
+}
+
+// The reply's copy and its log lines.
+void KeepReply(const net::XmlDocument& doc, const ExchangeKind& kind, ExchangeLog& log) {
+  doc.Save(TempFolder() + kind.ReplyCopy);
+  log.Add(kind.ReplyTag, doc);
 }
 
 }  // namespace
@@ -180,13 +197,11 @@ int32_t SendAvailabilityUpdate(bool Silent, rtl::TDateTime StartDate, rtl::TDate
   RebuildOccInventory(dm, StartDate, EndDate);
   int32_t cap = ReadMaxAllocation();
   if (cap == 0) cap = dm.qryRoomType->RecordCount();
-  const std::string login = TrimText(ReadLogIn());
-  const std::string vendor = TrimText(ReadVendorID());
-  const std::string url = TrimText(ReadServiceUrl());
+  const ServiceAccess access = ReadServiceAccess();
   ExchangeLog log;
   try {
     net::XmlDocument doc;
-    net::XmlNode action = BuildRequestFrame(doc, ActionSetAllotments, login, vendor);
+    net::XmlNode action = BuildRequestFrame(doc, ActionSetAllotments, access.Login, access.Vendor);
     vex::TVEXTable& inventory = *dm.tblOccInventory;
     for (inventory.First(); !inventory.Eof(); inventory.Next()) {
       const int32_t type = inventory.FieldByName("Type")->AsInteger();
@@ -203,10 +218,9 @@ int32_t SendAvailabilityUpdate(bool Silent, rtl::TDateTime StartDate, rtl::TDate
       for (int64_t d = 0; d < days; ++d)
         AddAllotmentItem(action, roomId, from + static_cast<double>(d), value);
     }
-    Exchange(doc, kAvailability, url, log);
+    Exchange(doc, kAvailability, access.Url, log);
     CheckResponse(doc);
-    doc.Save(TempFolder() + kAvailability.ReplyCopy);
-    log.Add(kAvailability.ReplyTag, doc);
+    KeepReply(doc, kAvailability, log);
     log.Write();
     return 1;
   } catch (...) {
@@ -221,13 +235,11 @@ int32_t SendRateUpdate(rtl::TDateTime StartDate, rtl::TDateTime EndDate) {
   const int64_t days = rtl::DaysBetween(StartDate, EndDate);
   TDM& dm = CallDataModule();
   SelectRateRoomTypes(dm);
-  const std::string login = TrimText(ReadLogIn());
-  const std::string vendor = TrimText(ReadVendorID());
-  const std::string url = TrimText(ReadServiceUrl());
+  const ServiceAccess access = ReadServiceAccess();
   ExchangeLog log;
   try {
     net::XmlDocument doc;
-    net::XmlNode action = BuildRequestFrame(doc, ActionSetRates, login, vendor);
+    net::XmlNode action = BuildRequestFrame(doc, ActionSetRates, access.Login, access.Vendor);
     vex::TVEXQuery& types = *dm.qryRoomType;
     int32_t last = 0;
     for (; !types.Eof(); types.Next()) {
@@ -240,10 +252,9 @@ int32_t SendRateUpdate(rtl::TDateTime StartDate, rtl::TDateTime EndDate) {
       for (int64_t d = 0; d <= days; ++d)
         AddRateItem(action, roomIds[t], StartDate + static_cast<double>(d), state.Rates[t]);
     }
-    Exchange(doc, kRates, url, log);
+    Exchange(doc, kRates, access.Url, log);
     CheckResponse(doc);
-    doc.Save(TempFolder() + kRates.ReplyCopy);
-    log.Add(kRates.ReplyTag, doc);
+    KeepReply(doc, kRates, log);
     log.Write();
     return 1;
   } catch (...) {
@@ -256,17 +267,14 @@ int32_t SendBookingRetrieval(bool Silent, rtl::TDateTime StartDate, rtl::TDateTi
   state.Silent = Silent;
   state.StoredCount = state.ErrorCount = state.ExistCount = state.CancelledCount = 0;
   ClearGuestRecords();
-  const std::string login = TrimText(ReadLogIn());
-  const std::string vendor = TrimText(ReadVendorID());
-  const std::string url = TrimText(ReadServiceUrl());
+  const ServiceAccess access = ReadServiceAccess();
   ExchangeLog log;
   try {
     net::XmlDocument doc;
-    net::XmlNode action = BuildRequestFrame(doc, ActionGetBookings, login, vendor);
+    net::XmlNode action = BuildRequestFrame(doc, ActionGetBookings, access.Login, access.Vendor);
     AddBookingRange(action, StartDate, EndDate);
-    Exchange(doc, kRetrieval, url, log);
-    doc.Save(TempFolder() + kRetrieval.ReplyCopy);
-    log.Add(kRetrieval.ReplyTag, doc);
+    Exchange(doc, kRetrieval, access.Url, log);
+    KeepReply(doc, kRetrieval, log);
     // A refused retrieval imports nothing and leaves no trace in the log.
     if (!CheckResponse(doc)) return 1;
     ProcessBookingItems(doc);
